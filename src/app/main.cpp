@@ -1,0 +1,44 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <memory>
+
+namespace {
+
+// --help, --version and --import-mdb work without a display.
+bool needsNoWindow(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+            arg == "--version" || arg.startsWith("--import-mdb"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    std::unique_ptr<QCoreApplication> application;
+    if (needsNoWindow(argc, argv))
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        application = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarjetas"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("4.5"));
+
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Chile));
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Spanish, QLocale::Chile), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTranslator);
+
+    const store::CommandLine command = store::parseCommandLine(QCoreApplication::arguments());
+    if (command.exitNow)
+        return command.exitCode;
+    return app::runProgram(command);
+}

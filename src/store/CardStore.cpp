@@ -1,0 +1,610 @@
+#include "CardStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringBuilder>
+
+#include <atomic>
+#include <unordered_map>
+
+namespace store {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr size_t kBatchSize = 256;
+
+std::atomic<int> connectionCounter{0};
+
+QString quoted(const QString& path) {
+    return u'«' % QDir::toNativeSeparators(path) % u'»';
+}
+
+// SQLite result codes (the primary code is the low byte of an extended one).
+enum SqliteCode {
+    SqliteBusy = 5,
+    SqliteLocked = 6,
+    SqliteReadOnly = 8,
+    SqliteIoErr = 10,
+    SqliteCorrupt = 11,
+    SqliteFull = 13,
+    SqliteCantOpen = 14,
+    SqliteConstraint = 19,
+    SqliteNotADb = 26,
+};
+
+QVariant bindable(const QString& value) {
+    // A null QString is bound as SQL NULL, an empty one as ''.
+    return value.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(value);
+}
+
+QString orderClause(Order order) {
+    return order == Order::ByCode ? QStringLiteral(" ORDER BY Codigo, id")
+                                  : QStringLiteral(" ORDER BY id");
+}
+
+} // namespace
+
+const QString& CardStore::columnList() {
+    static const QString list = [] {
+        QStringList names;
+        for (const CardField& f : cardFields())
+            names.append(f.name.toString());
+        return names.join(QStringLiteral(", "));
+    }();
+    return list;
+}
+
+Card CardStore::cardFromQuery(const QSqlQuery& query, int first) {
+    Card card;
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (query.isNull(first + i))
+            continue;
+        QString v = query.value(first + i).toString();
+        if (v.isNull())
+            v = QStringLiteral(""); // a stored empty text stays distinct from Null
+        card[static_cast<Field>(i)] = std::move(v);
+    }
+    return card;
+}
+
+CardStore::CardStore(QString path, QString connection)
+    : path_(std::move(path)), connection_(std::move(connection)) {}
+
+CardStore::~CardStore() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+QSqlDatabase CardStore::database() const {
+    return QSqlDatabase::database(connection_, false);
+}
+
+Status CardStore::failure(const QSqlError& error, const QString& doing) const {
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    ErrorKind kind = ErrorKind::Other;
+    QString reason;
+    switch (code) {
+    case SqliteBusy:
+    case SqliteLocked:
+        kind = ErrorKind::Busy;
+        reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
+                                "unos momentos");
+        break;
+    case SqliteReadOnly:
+        kind = ErrorKind::ReadOnly;
+        reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
+        break;
+    case SqliteFull:
+        kind = ErrorKind::DiskFull;
+        reason = QStringLiteral("el disco está lleno");
+        break;
+    case SqliteConstraint:
+        kind = ErrorKind::Duplicate;
+        reason = QStringLiteral("ya existe una tarjeta con ese código");
+        break;
+    case SqliteNotADb:
+    case SqliteCorrupt:
+        kind = ErrorKind::NotADatabase;
+        reason = QStringLiteral("el archivo no es un registro de tarjetas válido o está dañado");
+        break;
+    case SqliteCantOpen:
+        kind = ErrorKind::CannotOpen;
+        reason = QStringLiteral("no se puede abrir el archivo");
+        break;
+    case SqliteIoErr:
+        kind = ErrorKind::Io;
+        reason = QStringLiteral("falló la lectura o escritura del disco");
+        break;
+    default:
+        reason = QStringLiteral("error de la base de datos");
+        break;
+    }
+    return Status::failure(kind,
+                           QStringLiteral("No se pudo %1 en el registro %2: %3.\n(Detalle: %4)")
+                               .arg(doing, quoted(path_), reason, detail));
+}
+
+std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
+                                           const OpenOptions& options) {
+    const QString connection =
+        QStringLiteral("tarjetas-store-%1").arg(connectionCounter.fetch_add(1));
+    std::unique_ptr<CardStore> store(new CardStore(QFileInfo(path).absoluteFilePath(), connection));
+    const QString& file = store->path_;
+
+    const QFileInfo info(file);
+    if (!info.exists() && !QFileInfo(info.absolutePath()).isDir()) {
+        *status = Status::failure(
+            ErrorKind::CannotOpen,
+            QStringLiteral("No se pudo crear el registro %1: la carpeta %2 no existe.")
+                .arg(quoted(file), quoted(info.absolutePath())));
+        return nullptr;
+    }
+    if (info.exists() && !info.isFile()) {
+        *status = Status::failure(
+            ErrorKind::CannotOpen,
+            QStringLiteral("No se pudo abrir el registro %1: no es un archivo.").arg(quoted(file)));
+        return nullptr;
+    }
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options.busyTimeoutMs));
+    if (!db.open()) {
+        *status = store->failure(db.lastError(), QStringLiteral("abrir el archivo"));
+        return nullptr;
+    }
+
+    QSqlQuery q(db);
+    // Reading the schema is the first access to the file: a file that is not SQLite fails here.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                               "name = 'Clientes'")) ||
+        !q.next()) {
+        *status = store->failure(q.lastError(), QStringLiteral("leer el archivo"));
+        return nullptr;
+    }
+    const bool hasTable = q.value(0).toInt() > 0;
+    q.finish();
+    q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+
+    if (!hasTable) {
+        const Status created = store->runWrite(
+            [&]() -> Status {
+                QStringList columns{QStringLiteral("id INTEGER PRIMARY KEY")};
+                for (const CardField& f : cardFields())
+                    columns.append(f.name.toString() + QStringLiteral(" TEXT"));
+                QSqlQuery w(db);
+                if (!w.exec(QStringLiteral("CREATE TABLE Clientes (") %
+                            columns.join(QStringLiteral(", ")) % u')'))
+                    return store->failure(w.lastError(), QStringLiteral("crear la tabla Clientes"));
+                if (!w.exec(QStringLiteral(
+                        "CREATE UNIQUE INDEX PrimaryKey ON Clientes (Codigo COLLATE BINARY)")))
+                    return store->failure(w.lastError(), QStringLiteral("crear el índice"));
+                if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+                    return store->failure(w.lastError(), QStringLiteral("crear el registro"));
+                return Status();
+            },
+            QStringLiteral("crear el registro"));
+        if (!created) {
+            *status = created;
+            return nullptr;
+        }
+    } else {
+        // A store written by a later version may use columns this one does not know.
+        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next() &&
+            q.value(0).toInt() > kSchemaVersion) {
+            *status = Status::failure(
+                ErrorKind::NotADatabase,
+                QStringLiteral("El registro %1 fue creado por una versión más nueva del programa.")
+                    .arg(quoted(file)));
+            return nullptr;
+        }
+        q.finish();
+        QSqlRecord record = db.record(QStringLiteral("Clientes"));
+        for (const CardField& f : cardFields()) {
+            if (record.indexOf(f.name.toString()) < 0) {
+                *status = Status::failure(
+                    ErrorKind::NotADatabase,
+                    QStringLiteral("El registro %1 no tiene la columna %2 en la tabla Clientes.")
+                        .arg(quoted(file), f.name.toString()));
+                return nullptr;
+            }
+        }
+    }
+    *status = Status();
+    return store;
+}
+
+Status CardStore::runWrite(const std::function<Status()>& body, const QString& doing) {
+    QSqlDatabase db = database();
+    QSqlQuery q(db);
+    // IMMEDIATE takes the write lock at once (waiting up to the busy timeout), so a write never
+    // fails half-way because another program wrote after this transaction read.
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failure(q.lastError(), doing);
+    Status result = body();
+    if (result.ok()) {
+        if (q.exec(QStringLiteral("COMMIT")))
+            return result;
+        result = failure(q.lastError(), doing);
+    }
+    QSqlQuery rollback(db);
+    rollback.exec(QStringLiteral("ROLLBACK"));
+    return result;
+}
+
+qint64 CardStore::recordCount(Status* status) const {
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM Clientes")) || !q.next()) {
+        if (status)
+            *status = failure(q.lastError(), QStringLiteral("contar las tarjetas"));
+        return -1;
+    }
+    if (status)
+        *status = Status();
+    return q.value(0).toLongLong();
+}
+
+Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
+    ids->clear();
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id FROM Clientes") % orderClause(order)))
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    while (q.next())
+        ids->push_back(q.value(0).toLongLong());
+    if (q.lastError().isValid())
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    return Status();
+}
+
+Status CardStore::readCards(std::span<const RowId> ids,
+                            std::vector<std::pair<RowId, Card>>* cards) const {
+    cards->clear();
+    if (ids.empty())
+        return Status();
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    std::unordered_map<RowId, Card> found;
+    found.reserve(ids.size());
+    for (size_t start = 0; start < ids.size(); start += kBatchSize) {
+        const size_t n = std::min(kBatchSize, ids.size() - start);
+        QString sql = QStringLiteral("SELECT id, ") % columnList() %
+                      QStringLiteral(" FROM Clientes WHERE id IN (");
+        for (size_t i = 0; i < n; ++i)
+            sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
+        sql += u')';
+        if (!q.prepare(sql))
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        for (size_t i = 0; i < n; ++i)
+            q.addBindValue(ids[start + i]);
+        if (!q.exec())
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        while (q.next())
+            found.emplace(q.value(0).toLongLong(), cardFromQuery(q, 1));
+    }
+    cards->reserve(found.size());
+    for (RowId id : ids) {
+        auto it = found.find(id);
+        if (it != found.end())
+            cards->emplace_back(id, it->second);
+    }
+    return Status();
+}
+
+Status CardStore::readCard(RowId id, Card* card) const {
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT ") % columnList() %
+              QStringLiteral(" FROM Clientes WHERE id = ?"));
+    q.addBindValue(id);
+    if (!q.exec())
+        return failure(q.lastError(), QStringLiteral("leer la tarjeta"));
+    if (!q.next())
+        return Status::failure(
+            ErrorKind::NotFound,
+            QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+    *card = cardFromQuery(q, 0);
+    return Status();
+}
+
+Status CardStore::findCode(const QString& code, RowId* id) const {
+    *id = kNoRow;
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT id FROM Clientes WHERE Codigo = ?"));
+    q.addBindValue(bindable(code.isNull() ? QStringLiteral("") : code));
+    if (!q.exec())
+        return failure(q.lastError(), QStringLiteral("buscar la tarjeta"));
+    if (q.next())
+        *id = q.value(0).toLongLong();
+    return Status();
+}
+
+Status CardStore::forEachCard(Order order,
+                              const std::function<bool(RowId, const Card&)>& visit) const {
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, ") % columnList() % QStringLiteral(" FROM Clientes") %
+                orderClause(order)))
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    while (q.next()) {
+        if (!visit(q.value(0).toLongLong(), cardFromQuery(q, 1)))
+            return Status();
+    }
+    if (q.lastError().isValid())
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    return Status();
+}
+
+Status CardStore::insertCard(const Card& card, RowId* id) {
+    return runWrite(
+        [&]() -> Status {
+            QSqlQuery q(database());
+            QString marks = QStringLiteral("?");
+            for (int i = 1; i < kFieldCount; ++i)
+                marks += QStringLiteral(",?");
+            q.prepare(QStringLiteral("INSERT INTO Clientes (") % columnList() %
+                      QStringLiteral(") VALUES (") % marks % u')');
+            for (const QString& v : card)
+                q.addBindValue(bindable(v));
+            if (!q.exec())
+                return failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
+            if (id)
+                *id = q.lastInsertId().toLongLong();
+            return Status();
+        },
+        QStringLiteral("guardar la tarjeta"));
+}
+
+Status CardStore::removeCard(RowId id) {
+    return runWrite(
+        [&]() -> Status {
+            QSqlQuery q(database());
+            q.prepare(QStringLiteral("DELETE FROM Clientes WHERE id = ?"));
+            q.addBindValue(id);
+            if (!q.exec())
+                return failure(q.lastError(), QStringLiteral("eliminar la tarjeta"));
+            if (q.numRowsAffected() == 0)
+                return Status::failure(
+                    ErrorKind::NotFound,
+                    QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+            return Status();
+        },
+        QStringLiteral("eliminar la tarjeta"));
+}
+
+std::unique_ptr<TableCursor> CardStore::openTable() {
+    return std::make_unique<TableCursor>(this);
+}
+
+// --- TableCursor ---
+
+namespace {
+const Card& emptyCard() {
+    static const Card card;
+    return card;
+}
+const QString& emptyText() {
+    static const QString text;
+    return text;
+}
+} // namespace
+
+TableCursor::TableCursor(CardStore* store) : store_(store) {}
+
+void TableCursor::setIndex(const QString& name) {
+    index_ = name;
+}
+
+Status TableCursor::seek(const QString& code) {
+    RowId id = kNoRow;
+    Status s = store_->findCode(code, &id);
+    if (!s) {
+        noMatch_ = true;
+        currentId_ = kNoRow;
+        return s;
+    }
+    if (id == kNoRow) {
+        noMatch_ = true;
+        currentId_ = kNoRow;
+        current_ = Card();
+        return Status();
+    }
+    noMatch_ = false;
+    return setBookmark(id);
+}
+
+void TableCursor::addNew() {
+    mode_ = Mode::Add;
+    buffer_ = Card();
+    dirty_.fill(false);
+}
+
+Status TableCursor::edit() {
+    if (currentId_ == kNoRow)
+        return Status::failure(ErrorKind::NoCurrentRow,
+                               QStringLiteral("No hay una tarjeta seleccionada para modificar."));
+    mode_ = Mode::Edit;
+    buffer_ = current_;
+    dirty_.fill(false);
+    return Status();
+}
+
+void TableCursor::cancelUpdate() {
+    mode_ = Mode::None;
+    dirty_.fill(false);
+}
+
+Status TableCursor::setField(const QString& name, const QString& value) {
+    const std::optional<Field> f = fieldByName(name);
+    if (!f)
+        return Status::failure(ErrorKind::Other,
+                               QStringLiteral("La tabla Clientes no tiene el campo %1.").arg(name));
+    setField(*f, value);
+    return Status();
+}
+
+void TableCursor::setField(Field field, const QString& value) {
+    buffer_[field] = value;
+    dirty_[field] = true;
+}
+
+QString TableCursor::field(const QString& name) const {
+    const std::optional<Field> f = fieldByName(name);
+    return f ? field(*f) : QString();
+}
+
+const QString& TableCursor::field(Field f) const {
+    if (mode_ != Mode::None)
+        return buffer_[f];
+    return currentId_ == kNoRow ? emptyText() : current_[f];
+}
+
+bool TableCursor::isNull(Field f) const {
+    return current()[f].isNull();
+}
+
+const Card& TableCursor::current() const {
+    if (mode_ != Mode::None)
+        return buffer_;
+    return currentId_ == kNoRow ? emptyCard() : current_;
+}
+
+Status TableCursor::update() {
+    if (mode_ == Mode::None)
+        return Status::failure(ErrorKind::Other,
+                               QStringLiteral("No hay una tarjeta en edición para guardar."));
+    RowId saved = kNoRow;
+    Status s;
+    if (mode_ == Mode::Add) {
+        s = store_->insertCard(buffer_, &saved);
+    } else {
+        const RowId id = currentId_;
+        s = store_->runWrite(
+            [&]() -> Status {
+                QStringList sets;
+                QVariantList values;
+                for (int i = 0; i < kFieldCount; ++i) {
+                    if (!dirty_[i])
+                        continue;
+                    sets.append(cardFields()[i].name.toString() + QStringLiteral(" = ?"));
+                    values.append(bindable(buffer_[static_cast<Field>(i)]));
+                }
+                if (sets.isEmpty())
+                    return Status();
+                QSqlQuery q(store_->database());
+                q.prepare(QStringLiteral("UPDATE Clientes SET ") % sets.join(QStringLiteral(", ")) %
+                          QStringLiteral(" WHERE id = ?"));
+                for (const QVariant& v : values)
+                    q.addBindValue(v);
+                q.addBindValue(id);
+                if (!q.exec())
+                    return store_->failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
+                if (q.numRowsAffected() == 0)
+                    return Status::failure(
+                        ErrorKind::NotFound,
+                        QStringLiteral("La tarjeta ya no está en el registro %1: otro programa la "
+                                       "eliminó.")
+                            .arg(quoted(store_->path())));
+                return Status();
+            },
+            QStringLiteral("guardar la tarjeta"));
+        saved = id;
+    }
+    if (!s)
+        return s; // the copy buffer and the mode stay, so nothing typed is lost
+    lastModified_ = saved;
+    if (mode_ == Mode::Edit)
+        current_ = buffer_;
+    mode_ = Mode::None;
+    dirty_.fill(false);
+    return Status();
+}
+
+Status TableCursor::remove() {
+    if (currentId_ == kNoRow)
+        return Status::failure(ErrorKind::NoCurrentRow,
+                               QStringLiteral("No hay una tarjeta seleccionada para eliminar."));
+    Status s = store_->removeCard(currentId_);
+    if (!s)
+        return s;
+    currentId_ = kNoRow;
+    current_ = Card();
+    return Status();
+}
+
+Status TableCursor::setBookmark(RowId id) {
+    Card card;
+    Status s = store_->readCard(id, &card);
+    if (!s)
+        return s;
+    currentId_ = id;
+    current_ = std::move(card);
+    return Status();
+}
+
+Status TableCursor::moveFirst() {
+    batch_.clear();
+    batchPos_ = 0;
+    walkPos_ = 0;
+    Status s = store_->rowIds(index_ == kPrimaryKey ? Order::ByCode : Order::Stored, &walkIds_);
+    if (!s) {
+        eof_ = true;
+        return s;
+    }
+    return loadBatch();
+}
+
+Status TableCursor::moveNext() {
+    if (eof_)
+        return Status();
+    ++batchPos_;
+    if (batchPos_ < batch_.size()) {
+        currentId_ = batch_[batchPos_].first;
+        current_ = batch_[batchPos_].second;
+        return Status();
+    }
+    return loadBatch();
+}
+
+Status TableCursor::loadBatch() {
+    batch_.clear();
+    batchPos_ = 0;
+    // Cards deleted since MoveFirst are skipped; a batch may come back shorter than asked.
+    while (batch_.empty() && walkPos_ < walkIds_.size()) {
+        const size_t n = std::min(kBatchSize, walkIds_.size() - walkPos_);
+        Status s = store_->readCards(std::span(walkIds_).subspan(walkPos_, n), &batch_);
+        walkPos_ += n;
+        if (!s) {
+            eof_ = true;
+            return s;
+        }
+    }
+    if (batch_.empty()) {
+        eof_ = true;
+        currentId_ = kNoRow;
+        current_ = Card();
+        return Status();
+    }
+    eof_ = false;
+    currentId_ = batch_.front().first;
+    current_ = batch_.front().second;
+    return Status();
+}
+
+void TableCursor::close() {
+    walkIds_.clear();
+    batch_.clear();
+    currentId_ = kNoRow;
+    mode_ = Mode::None;
+    eof_ = true;
+}
+
+} // namespace store

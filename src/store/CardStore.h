@@ -1,0 +1,154 @@
+#pragma once
+
+#include "CardFields.h"
+#include "Status.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace store {
+
+using RowId = qint64;
+inline constexpr RowId kNoRow = -1;
+
+// Stored order is ascending id, the order in which cards were added; code order is what a
+// cursor with the index "PrimaryKey" selected visits.
+enum class Order { Stored, ByCode };
+
+inline const QString kPrimaryKey = QStringLiteral("PrimaryKey");
+
+struct OpenOptions {
+    int busyTimeoutMs = 3000; // how long an operation waits for another program holding the file
+};
+
+class TableCursor;
+
+// The card store: table Clientes in one SQLite file. A missing file is created with the schema.
+// Every write is one committed transaction; every failure comes back as a Status.
+class CardStore {
+public:
+    static std::unique_ptr<CardStore> open(const QString& path, Status* status,
+                                           const OpenOptions& options = {});
+    ~CardStore();
+    CardStore(const CardStore&) = delete;
+    CardStore& operator=(const CardStore&) = delete;
+
+    const QString& path() const { return path_; }
+
+    // A table-type cursor over Clientes, independent of every other cursor of this store.
+    std::unique_ptr<TableCursor> openTable();
+
+    // Exact number of cards; -1 with status set when the store cannot be read.
+    qint64 recordCount(Status* status = nullptr) const;
+
+    // Bulk access for views and scans over many cards; these do not move any cursor.
+    Status rowIds(Order order, std::vector<RowId>* ids) const;
+    // The cards with these ids, in the same order; a card no longer stored is left out.
+    Status readCards(std::span<const RowId> ids, std::vector<std::pair<RowId, Card>>* cards) const;
+    Status readCard(RowId id, Card* card) const;
+    // The id of the card with exactly this code (binary comparison), or kNoRow.
+    Status findCode(const QString& code, RowId* id) const;
+    // Walks every card in the given order with one forward-only query; visit returns false to
+    // stop early. The store must not be written from inside visit.
+    Status forEachCard(Order order, const std::function<bool(RowId, const Card&)>& visit) const;
+
+    // Writes outside a cursor: each is one committed transaction.
+    Status insertCard(const Card& card, RowId* id);
+    Status removeCard(RowId id);
+
+    // The connection, for subsystems that keep their own indexes or run their own queries.
+    QSqlDatabase database() const;
+
+    // Column list "Codigo, fecha_atencion, …" in record order, for queries that read whole cards.
+    static const QString& columnList();
+    // Builds a Card from a query whose columns from `first` on are the 25 fields in record order.
+    static Card cardFromQuery(const class QSqlQuery& query, int first);
+
+private:
+    friend class TableCursor;
+    CardStore(QString path, QString connection);
+    Status failure(const class QSqlError& error, const QString& doing) const;
+    Status runWrite(const std::function<Status()>& body, const QString& doing);
+
+    QString path_;
+    QString connection_;
+};
+
+// A table-type cursor with the behaviour the window relies on: an index selected by name, an
+// equality seek with NoMatch, a copy buffer for AddNew and Edit written by field name, Update
+// and Delete as committed transactions, LastModified and Bookmark, and a walk with
+// MoveFirst/MoveNext/EOF in stored order, or in code order once "PrimaryKey" is selected.
+class TableCursor {
+public:
+    explicit TableCursor(CardStore* store);
+
+    void setIndex(const QString& name); // "PrimaryKey" or empty for stored order
+    const QString& index() const { return index_; }
+
+    // Seek with "=": positions on the card with exactly this code or sets noMatch().
+    Status seek(const QString& code);
+    bool noMatch() const { return noMatch_; }
+
+    // Optimistic locking is the only mode SQLite offers: rows are locked during Update only.
+    void setLockEdits(bool lock) { lockEdits_ = lock; }
+    bool lockEdits() const { return lockEdits_; }
+
+    void addNew();
+    Status edit(); // fails without a current row
+    void cancelUpdate();
+    bool editing() const { return mode_ != Mode::None; }
+
+    // Field write into the copy buffer; a null QString writes Null. Unknown names are refused.
+    Status setField(const QString& name, const QString& value);
+    void setField(Field field, const QString& value);
+
+    // Field read from the copy buffer while editing, otherwise from the current row. Null and
+    // "no current row" read as empty text.
+    QString field(const QString& name) const;
+    const QString& field(Field field) const;
+    bool isNull(Field field) const;
+    const Card& current() const;
+    bool hasCurrent() const { return currentId_ != kNoRow; }
+
+    Status update();
+    Status remove(); // deletes the current card; afterwards there is no current row
+
+    RowId lastModified() const { return lastModified_; }
+    RowId bookmark() const { return currentId_; }
+    Status setBookmark(RowId id);
+
+    Status moveFirst();
+    Status moveNext();
+    bool eof() const { return eof_; }
+
+    qint64 recordCount(Status* status = nullptr) const { return store_->recordCount(status); }
+    void close();
+
+private:
+    enum class Mode { None, Add, Edit };
+    Status loadBatch();
+
+    CardStore* store_;
+    QString index_;
+    bool noMatch_ = false;
+    bool lockEdits_ = true;
+    bool eof_ = true;
+    Mode mode_ = Mode::None;
+    RowId currentId_ = kNoRow;
+    RowId lastModified_ = kNoRow;
+    Card current_;
+    Card buffer_;
+    std::array<bool, kFieldCount> dirty_{};
+    // The walk: the ids in walk order taken at MoveFirst, and a batch of cards read ahead.
+    std::vector<RowId> walkIds_;
+    size_t walkPos_ = 0;
+    std::vector<std::pair<RowId, Card>> batch_;
+    size_t batchPos_ = 0;
+};
+
+} // namespace store

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "CardFields.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace store {
+
+// What the commands of the subsystems (editing, browse, output) need of the main window, with no
+// widget in sight: the entry fields by card field, the command buttons and the grid by their
+// names, and the window's entry flag. The main window implements it; commands never reach the
+// widgets any other way.
+class EntryForm {
+public:
+    virtual ~EntryForm() = default;
+
+    // --- entry fields, addressed by card field (direccion_completa has no control) ---
+    // Text boxes and combos: their text. Date pickers: the date as "dd/MM/yyyy", or, when the
+    // picker shows "no date" and the user has not picked one, the text it was loaded with.
+    // Sexo: "M" when Option1 is selected, "H" when Option2 is, empty when neither.
+    virtual QString fieldText(Field field) const = 0;
+    // Loads a value the way CargaTarjeta does: whole (entry limits apply to typing only); a date
+    // picker takes the stored text (a text that is no date shows "no date"); sexo selects Option1
+    // for "M", Option2 for anything else, and neither for a null QString.
+    virtual void setFieldText(Field field, const QString& text) = 0;
+    virtual void setFieldDate(Field field, const QDate& date) = 0; // date pickers only
+    virtual void setFieldEnabled(Field field, bool enabled) = 0;   // sexo: both options
+    virtual bool fieldEnabled(Field field) const = 0;
+    virtual void focusField(Field field) = 0; // sexo: Option1
+    virtual void selectFieldText(Field field) = 0;
+    virtual bool fieldHasFocus(Field field) const = 0;
+
+    // --- command buttons and search buttons, addressed by objectName ("cmdAgregar", …) ---
+    virtual QString buttonCaption(const QString& button) const = 0;
+    virtual void setButtonCaption(const QString& button, const QString& caption) = 0;
+    virtual void setButtonEnabled(const QString& button, bool enabled) = 0;
+    virtual bool buttonEnabled(const QString& button) const = 0;
+
+    // --- the grid: card row r is 1-based as in the original (row 0 is the header) ---
+    virtual int gridRows() const = 0;            // card rows + 1
+    virtual int gridCurrentRow() const = 0;      // 0 when no card row is current
+    virtual void setGridCurrentRow(int row) = 0; // also loads the card (CargaTarjeta)
+    virtual QString gridCurrentCode() const = 0; // text of column 1 of the current row
+    virtual void gridAppendCard(const Card& card) = 0;
+    virtual void gridReplaceCard(int row, const Card& card) = 0;
+    virtual void gridRemoveRow(int row) = 0;
+    virtual void setGridEnabled(bool enabled) = 0;
+    virtual bool gridEnabled() const = 0;
+
+    // --- window state and routines ---
+    virtual bool enEdicion() const = 0;
+    virtual void setEnEdicion(bool on) = 0;
+    virtual void modoConsulta() = 0; // back to browse mode
+    virtual void cargaTarjeta() = 0; // reload the current grid row's card into the fields
+    virtual void ocultaListas() = 0; // hide every type-ahead list
+};
+
+} // namespace store
