@@ -1,4 +1,115 @@
+#include "Folders.h"
+#include "Ini.h"
+#include "TextCodec.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
-class TestIni : public QObject { Q_OBJECT };
+
+using namespace store;
+using namespace Qt::Literals::StringLiterals;
+
+class TestIni : public QObject {
+    Q_OBJECT
+
+    static IniFile iniOf(const QString& text) { return IniFile::fromBytes(text.toUtf8()); }
+
+private slots:
+    void valuesAreStrippedAndMatchedWithoutCase() {
+        const IniFile ini = iniOf(u"; comentario\r\n"
+                                  u"[Version]\r\n"
+                                  u"  pie =   Clínica \"Los Aromos\"   \r\n"
+                                  u";PIE=no\r\n"
+                                  u"[CLIENTES TOLVANE]\r\n"
+                                  u"ESPECIE=\"  Canino|Felino| \"\r\n"
+                                  u"vacio=\r\n"
+                                  u"comillas='a'\r\n"
+                                  u"ESPECIE=segunda\r\n"_s);
+        QCOMPARE(LeeIni(ini, u"VERSION"_s, u"PIE"_s), u"Clínica \"Los Aromos\""_s);
+        // One pair of surrounding quotes is stripped, then the value is trimmed.
+        QCOMPARE(LeeIni(ini, u"clientes tolvane"_s, u"especie"_s), u"Canino|Felino|"_s);
+        QCOMPARE(LeeIni(ini, u"CLIENTES TOLVANE"_s, u"COMILLAS"_s), u"a"_s);
+        // Every kind of absence reads as empty text.
+        QCOMPARE(LeeIni(ini, u"CLIENTES TOLVANE"_s, u"vacio"_s), QString());
+        QCOMPARE(LeeIni(ini, u"CLIENTES TOLVANE"_s, u"nada"_s), QString());
+        QCOMPARE(LeeIni(ini, u"OTRA"_s, u"PIE"_s), QString());
+        QCOMPARE(LeeIni(u"/no/such/file.ini"_s, u"VERSION"_s, u"PIE"_s), QString());
+    }
+
+    void longValueIsCutAt254() {
+        const QString longValue = QString(300, u'x');
+        const IniFile ini =
+            iniOf(u"[S]\nK="_s + longValue + u"\nL="_s + QString(250, u'a') + u"    bbb|"_s);
+        QCOMPARE(LeeIni(ini, u"S"_s, u"K"_s), QString(254, u'x'));
+        // The cut falls before the last '|', whose item is lost; the spaces before it are trimmed.
+        const QString cut = LeeIni(ini, u"S"_s, u"L"_s);
+        QCOMPARE(cut, QString(250, u'a'));
+        QCOMPARE(splitItemList(cut), QStringList());
+    }
+
+    void keyWithEnyeIsFoundInBothEncodings() {
+        QTemporaryDir dir;
+        const QString text = u"[CLIENTES TOLVANE]\r\nTAMAÑO= Pequeño | Mediano |Grande|\r\n"_s;
+        for (const QByteArray& bytes : {text.toUtf8(), toWindows1252(text)}) {
+            const QString path = dir.filePath(u"c.ini"_s);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+            f.close();
+            const QString value = LeeIni(path, kIniSectionLists, u"TAMAÑO"_s);
+            QCOMPARE(splitItemList(value), (QStringList{u"Pequeño"_s, u"Mediano"_s, u"Grande"_s}));
+        }
+    }
+
+    void itemLists_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("two words") << u"Canino|Felino|"_s << QStringList{u"Canino"_s, u"Felino"_s};
+        QTest::newRow("no final bar") << u"Canino|Felino"_s << QStringList{u"Canino"_s};
+        QTest::newRow("double bar") << u"a||b|"_s << QStringList{u"a"_s, QString(), u"b"_s};
+        QTest::newRow("spaces only") << u"a|   |"_s << QStringList{u"a"_s, QString()};
+        QTest::newRow("order and duplicates") << u"z|a|z|"_s << QStringList{u"z"_s, u"a"_s, u"z"_s};
+        QTest::newRow("empty") << QString() << QStringList();
+    }
+    void itemLists() {
+        QFETCH(QString, value);
+        QFETCH(QStringList, items);
+        QCOMPARE(splitItemList(value), items);
+    }
+
+    void breedKeysStopAtTheFirstGap() {
+        const IniFile ini = iniOf(u"[CLIENTES TOLVANE]\n"
+                                  u"RAZA 1=Mestizo|Poodle|\n"
+                                  u"RAZA 2=Beagle|\n"
+                                  u"RAZA 3=   \n"
+                                  u"RAZA 4=Boxer|\n"_s);
+        QCOMPARE(readBreedList(ini, kIniSectionLists),
+                 (QStringList{u"Mestizo"_s, u"Poodle"_s, u"Beagle"_s}));
+        const IniFile absent = iniOf(u"[CLIENTES TOLVANE]\nRAZA 1=A|\nRAZA 2=B|\nRAZA 4=D|\n"_s);
+        QCOMPARE(readBreedList(absent, kIniSectionLists), (QStringList{u"A"_s, u"B"_s}));
+    }
+
+    void masterFileHasTheLists() {
+        const IniFile ini =
+            IniFile::load(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + kIniFileName);
+        QVERIFY(!LeeIni(ini, kIniSectionVersion, u"PIE"_s).isEmpty());
+        QVERIFY(splitItemList(LeeIni(ini, kIniSectionLists, u"ESPECIE"_s)).contains(u"Felino"_s));
+        QCOMPARE(splitItemList(LeeIni(ini, kIniSectionLists, u"TAMAÑO"_s)).size(), 4);
+        QVERIFY(readBreedList(ini, kIniSectionLists).contains(u"Mestizo"_s));
+    }
+
+    void commandLineOverridesFolders() {
+        const CommandLine c = parseCommandLine(
+            {u"tarjetas"_s, u"--data-dir"_s, u"/tmp/datos"_s, u"--export-dir=/tmp/exp"_s});
+        QVERIFY(!c.exitNow);
+        QCOMPARE(c.folders.dataDir, u"/tmp/datos"_s);
+        QCOMPARE(c.folders.exportDir, u"/tmp/exp"_s);
+        QCOMPARE(c.folders.dataFile(kWebCardFileName), u"/tmp/datos/CLIENTE.TLV"_s);
+        const CommandLine bad = parseCommandLine({u"tarjetas"_s, u"--nada"_s});
+        QVERIFY(bad.exitNow);
+        QVERIFY(bad.exitCode != 0);
+    }
+};
+
 QTEST_GUILESS_MAIN(TestIni)
 #include "test_ini.moc"

@@ -1,4 +1,259 @@
+#include "CardStore.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
-class TestStore : public QObject { Q_OBJECT };
+
+using namespace store;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+Card makeCard(const QString& code, const QString& name) {
+    Card c;
+    for (const CardField& f : cardFields())
+        c[f.field] = QStringLiteral("");
+    c[Codigo] = code;
+    c[NombreAnimal] = name;
+    return c;
+}
+
+QStringList walkCodes(TableCursor& cursor) {
+    QStringList codes;
+    for (Status s = cursor.moveFirst(); s && !cursor.eof(); s = cursor.moveNext())
+        codes.append(cursor.field(Codigo));
+    return codes;
+}
+
+} // namespace
+
+class TestStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        path_ = dir_->filePath(QStringLiteral("DAT.db"));
+    }
+
+    void createsSchemaOnFirstOpen() {
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        QVERIFY2(s.ok(), qPrintable(s.message()));
+        QVERIFY(QFile::exists(path_));
+        QCOMPARE(db->recordCount(), 0);
+        QSqlQuery q(db->database());
+        QVERIFY(q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'PrimaryKey'")));
+        QVERIFY(q.next());
+        QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
+        QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+    }
+
+    void addSeekEditDeleteThroughCursor() {
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        QVERIFY(s.ok());
+        auto t = db->openTable();
+        for (const char* code : {"300", "100", "200"}) {
+            t->setLockEdits(false);
+            t->addNew();
+            t->setField(Codigo, QString::fromLatin1(code));
+            QVERIFY(t->setField(QStringLiteral("NOMBRE_ANIMAL"), QStringLiteral("Ñandú")).ok());
+            QVERIFY(t->update().ok());
+            QVERIFY(t->setBookmark(t->lastModified()).ok());
+            QCOMPARE(t->field(Codigo), QString::fromLatin1(code));
+        }
+        QCOMPARE(t->recordCount(), 3);
+
+        // Seek hit, miss, and exact (binary) comparison.
+        t->setIndex(kPrimaryKey);
+        QVERIFY(t->seek(QStringLiteral("100")).ok());
+        QVERIFY(!t->noMatch());
+        QCOMPARE(t->field(QStringLiteral("nombre_animal")), QStringLiteral("Ñandú"));
+        QVERIFY(t->seek(QStringLiteral("100 ")).ok());
+        QVERIFY(t->noMatch());
+        QCOMPARE(t->field(Codigo), QString());
+
+        // Walk order: stored order without the index, code order with it.
+        t->setIndex(QString());
+        QCOMPARE(walkCodes(*t), (QStringList{u"300"_s, u"100"_s, u"200"_s}));
+        t->setIndex(kPrimaryKey);
+        QCOMPARE(walkCodes(*t), (QStringList{u"100"_s, u"200"_s, u"300"_s}));
+
+        // Edit keeps the card's place in stored order and writes only what was set.
+        QVERIFY(t->seek(QStringLiteral("300")).ok());
+        QVERIFY(t->edit().ok());
+        t->setField(Lugar, QStringLiteral("Ñuñoa"));
+        QVERIFY(t->update().ok());
+        QVERIFY(t->setBookmark(t->lastModified()).ok());
+        QCOMPARE(t->field(Lugar), QStringLiteral("Ñuñoa"));
+        QCOMPARE(t->field(NombreAnimal), QStringLiteral("Ñandú"));
+        t->setIndex(QString());
+        QCOMPARE(walkCodes(*t), (QStringList{u"300"_s, u"100"_s, u"200"_s}));
+
+        // Delete.
+        t->setIndex(kPrimaryKey);
+        QVERIFY(t->seek(QStringLiteral("100")).ok());
+        QVERIFY(t->remove().ok());
+        QVERIFY(!t->hasCurrent());
+        QCOMPARE(t->recordCount(), 2);
+        QVERIFY(t->seek(QStringLiteral("100")).ok());
+        QVERIFY(t->noMatch());
+        t->setIndex(QString());
+        QCOMPARE(walkCodes(*t), (QStringList{u"300"_s, u"200"_s}));
+    }
+
+    void nullReadsAsEmptyAndStaysNull() {
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        auto t = db->openTable();
+        t->addNew();
+        t->setField(Codigo, QStringLiteral("A1"));
+        t->setField(Lugar, QStringLiteral(""));
+        QVERIFY(t->update().ok());
+        QVERIFY(t->setBookmark(t->lastModified()).ok());
+        QCOMPARE(t->field(QStringLiteral("GRUPOFAM")), QStringLiteral(""));
+        QVERIFY(t->isNull(GrupoFam));
+        QVERIFY(!t->isNull(Lugar));
+        QSqlQuery q(db->database());
+        QVERIFY(q.exec(QStringLiteral("SELECT GrupoFam IS NULL, lugar IS NULL FROM Clientes")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(1).toInt(), 0);
+        QCOMPARE(t->field(QStringLiteral("no_such_field")), QString());
+        QVERIFY(!t->setField(QStringLiteral("no_such_field"), QStringLiteral("x")).ok());
+    }
+
+    void duplicateCodeIsRefusedAndTableUnchanged() {
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        QVERIFY(db->insertCard(makeCard(QStringLiteral("X"), QStringLiteral("uno")), nullptr).ok());
+        auto t = db->openTable();
+        t->addNew();
+        t->setField(Codigo, QStringLiteral("X"));
+        t->setField(NombreAnimal, QStringLiteral("dos"));
+        const Status dup = t->update();
+        QCOMPARE(dup.kind(), ErrorKind::Duplicate);
+        QVERIFY(dup.message().contains(path_));
+        // The copy buffer survives the refusal, so nothing typed is lost.
+        QVERIFY(t->editing());
+        QCOMPARE(t->field(NombreAnimal), QStringLiteral("dos"));
+        QCOMPARE(db->recordCount(), 1);
+        RowId id = kNoRow;
+        QVERIFY(db->findCode(QStringLiteral("X"), &id).ok());
+        Card stored;
+        QVERIFY(db->readCard(id, &stored).ok());
+        QCOMPARE(stored[NombreAnimal], QStringLiteral("uno"));
+        // Codes differing only in case are different cards.
+        QVERIFY(
+            db->insertCard(makeCard(QStringLiteral("x"), QStringLiteral("tres")), nullptr).ok());
+    }
+
+    void brokenFilesAreReportedNotFatal() {
+        QFile junk(path_);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'z'));
+        junk.close();
+        Status s;
+        QVERIFY(!CardStore::open(path_, &s));
+        QCOMPARE(s.kind(), ErrorKind::NotADatabase);
+        QVERIFY(s.message().contains(path_));
+
+        Status missing;
+        QVERIFY(!CardStore::open(dir_->filePath(QStringLiteral("no/such/dir/DAT.db")), &missing));
+        QCOMPARE(missing.kind(), ErrorKind::CannotOpen);
+    }
+
+    void readOnlyFileIsReportedOnWrite() {
+        {
+            Status s;
+            auto db = CardStore::open(path_, &s);
+            QVERIFY(s.ok());
+        }
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        if (QFileInfo(path_).isWritable())
+            QSKIP("running as root: file permissions do not stop writes");
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        QVERIFY(db);
+        const Status w =
+            db->insertCard(makeCard(QStringLiteral("1"), QStringLiteral("a")), nullptr);
+        QVERIFY(!w.ok());
+        QCOMPARE(w.kind(), ErrorKind::ReadOnly);
+    }
+
+    void secondConnectionSeesChangesAndLockIsReported() {
+        Status s;
+        auto first = CardStore::open(path_, &s);
+        OpenOptions quick;
+        quick.busyTimeoutMs = 100;
+        auto second = CardStore::open(path_, &s, quick);
+        QVERIFY(s.ok());
+        QVERIFY(
+            first->insertCard(makeCard(QStringLiteral("7"), QStringLiteral("a")), nullptr).ok());
+        QCOMPARE(second->recordCount(), 1);
+        auto t = second->openTable();
+        t->setIndex(kPrimaryKey);
+        QVERIFY(t->seek(QStringLiteral("7")).ok());
+        QVERIFY(!t->noMatch());
+
+        // A second program holding the write lock makes a write fail with a message, not hang.
+        QSqlQuery hold(first->database());
+        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        const Status locked =
+            second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr);
+        QCOMPARE(locked.kind(), ErrorKind::Busy);
+        QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+        QVERIFY(
+            second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr).ok());
+        QCOMPARE(first->recordCount(), 2);
+    }
+
+    void walkSkipsCardsDeletedMeanwhile() {
+        Status s;
+        auto db = CardStore::open(path_, &s);
+        for (int i = 0; i < 600; ++i)
+            QVERIFY(db->insertCard(makeCard(QString::number(i), QString()), nullptr).ok());
+        auto walker = db->openTable();
+        auto other = db->openTable();
+        QVERIFY(walker->moveFirst().ok());
+        other->setIndex(kPrimaryKey);
+        QVERIFY(other->seek(QStringLiteral("500")).ok());
+        QVERIFY(other->remove().ok());
+        int seen = 1;
+        while (walker->moveNext().ok() && !walker->eof()) {
+            QVERIFY(walker->field(Codigo) != QStringLiteral("500"));
+            ++seen;
+        }
+        QCOMPARE(seen, 599);
+    }
+
+    void sharedHelpers() {
+        QCOMPARE(composeAddress(QStringLiteral(" Av. Grecia "), QString(), QString()),
+                 QStringLiteral("Av. Grecia  "));
+        QCOMPARE(
+            composeAddress(QStringLiteral("Pasaje 3"), QStringLiteral(" 12"), QStringLiteral("B ")),
+            QStringLiteral("Pasaje 3 12 B"));
+        QCOMPARE(sexWord(QStringLiteral("M")), QStringLiteral("Macho"));
+        QCOMPARE(sexWord(QStringLiteral("m")), QStringLiteral("Hembra"));
+        QCOMPARE(sexWord(QString()), QStringLiteral("Hembra"));
+        QCOMPARE(fieldByName(u"grupoFam"), std::optional<Field>(GrupoFam));
+        QCOMPARE(fieldByControl(u"Option2"), std::optional<Field>(Sexo));
+        Card c = makeCard(QStringLiteral("1"), QStringLiteral("Tom"));
+        c[Implantador] = QStringLiteral("Dr. Z");
+        const QStringList cells = gridRowText(c).split(u'\t');
+        QCOMPARE(cells.size(), kGridFieldCount + 1);
+        QCOMPARE(cells.at(0), QString());
+        QCOMPARE(cells.at(1), QStringLiteral("1"));
+        QCOMPARE(cells.at(24), QStringLiteral("Dr. Z"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString path_;
+};
+
 QTEST_GUILESS_MAIN(TestStore)
 #include "test_store.moc"

@@ -26,8 +26,8 @@ public:
     void queue(Answer answer) { answers_.push_back(answer); }
 
     void notice(const QString& text) override {
-        boxes.push_back({Kind::Notice, text, store::kDefaultTitle, Icon::None, Answer::Ok,
-                         Answer::Ok});
+        boxes.push_back(
+            {Kind::Notice, text, store::kDefaultTitle, Icon::None, Answer::Ok, Answer::Ok});
     }
     void inform(const QString& text, const QString& title, Icon icon) override {
         boxes.push_back({Kind::Inform, text, title, icon, Answer::Ok, Answer::Ok});
