@@ -2,10 +2,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringBuilder>
+
+#include <sqlite3.h>
 
 #include <atomic>
 #include <unordered_map>
@@ -46,7 +49,55 @@ QString orderClause(Order order) {
                                   : QStringLiteral(" ORDER BY id");
 }
 
+// A statement on the store's own connection. Scans over many cards use SQLite directly: going
+// through QSqlQuery costs a QVariant per value, which made a walk over a million cards take
+// seconds longer than the store itself needs.
+class Statement {
+public:
+    Statement(sqlite3* db, const QString& sql) : db_(db) {
+        if (db_) {
+            const QByteArray utf8 = sql.toUtf8();
+            rc_ = sqlite3_prepare_v2(db_, utf8.constData(), int(utf8.size()), &stmt_, nullptr);
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool prepared() const { return stmt_ != nullptr && rc_ == SQLITE_OK; }
+    // True while a row is ready; false at the end or on an error (see failed()).
+    bool step() {
+        rc_ = sqlite3_step(stmt_);
+        return rc_ == SQLITE_ROW;
+    }
+    bool failed() const { return rc_ != SQLITE_OK && rc_ != SQLITE_ROW && rc_ != SQLITE_DONE; }
+    sqlite3_stmt* get() const { return stmt_; }
+    QSqlError error() const {
+        const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_MISUSE;
+        return QSqlError(QString(), db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString(),
+                         QSqlError::StatementError, QString::number(code));
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_ERROR;
+};
+
+sqlite3* handleOf(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(v.constData());
+}
+
 } // namespace
+
+QString RawCard::text(Field f) const {
+    if (nulls_[f])
+        return QString();
+    return values_[f].isEmpty() ? QStringLiteral("") : QString::fromUtf8(values_[f]);
+}
 
 const QString& CardStore::columnList() {
     static const QString list = [] {
@@ -255,14 +306,14 @@ qint64 CardStore::recordCount(Status* status) const {
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
     ids->clear();
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id FROM Clientes") % orderClause(order)))
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-    while (q.next())
-        ids->push_back(q.value(0).toLongLong());
-    if (q.lastError().isValid())
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    Statement st(handleOf(database()),
+                 QStringLiteral("SELECT id FROM Clientes") % orderClause(order));
+    if (!st.prepared())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
+    while (st.step())
+        ids->push_back(sqlite3_column_int64(st.get(), 0));
+    if (st.failed())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
     return Status();
 }
 
@@ -327,20 +378,41 @@ Status CardStore::findCode(const QString& code, RowId* id) const {
     return Status();
 }
 
-Status CardStore::forEachCard(Order order,
-                              const std::function<bool(RowId, const Card&)>& visit) const {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, ") % columnList() % QStringLiteral(" FROM Clientes") %
-                orderClause(order)))
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-    while (q.next()) {
-        if (!visit(q.value(0).toLongLong(), cardFromQuery(q, 1)))
+Status CardStore::forEachRawCard(Order order,
+                                 const std::function<bool(RowId, const RawCard&)>& visit) const {
+    Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % columnList() %
+                                           QStringLiteral(" FROM Clientes") % orderClause(order));
+    if (!st.prepared())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
+    RawCard raw;
+    while (st.step()) {
+        sqlite3_stmt* stmt = st.get();
+        for (int i = 0; i < kFieldCount; ++i) {
+            const bool null = sqlite3_column_type(stmt, i + 1) == SQLITE_NULL;
+            raw.nulls_[i] = null;
+            if (null) {
+                raw.values_[i] = QByteArrayView();
+                continue;
+            }
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
+            raw.values_[i] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
+        }
+        if (!visit(sqlite3_column_int64(stmt, 0), raw))
             return Status();
     }
-    if (q.lastError().isValid())
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    if (st.failed())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
     return Status();
+}
+
+Status CardStore::forEachCard(Order order,
+                              const std::function<bool(RowId, const Card&)>& visit) const {
+    Card card;
+    return forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+        for (int i = 0; i < kFieldCount; ++i)
+            card[static_cast<Field>(i)] = raw.text(static_cast<Field>(i));
+        return visit(id, card);
+    });
 }
 
 Status CardStore::insertCard(const Card& card, RowId* id) {

@@ -28,6 +28,19 @@ struct OpenOptions {
 
 class TableCursor;
 
+// One stored card as UTF-8 bytes straight from the store, valid only while it is being visited.
+class RawCard {
+public:
+    QByteArrayView utf8(Field f) const { return values_[f]; }
+    bool isNull(Field f) const { return nulls_[f]; }
+    QString text(Field f) const; // as Card holds it: null QString for Null
+
+private:
+    friend class CardStore;
+    std::array<QByteArrayView, kFieldCount> values_;
+    std::array<bool, kFieldCount> nulls_{};
+};
+
 // The card store: table Clientes in one SQLite file. A missing file is created with the schema.
 // Every write is one committed transaction; every failure comes back as a Status.
 class CardStore {
@@ -56,6 +69,10 @@ public:
     // Walks every card in the given order with one forward-only query; visit returns false to
     // stop early. The store must not be written from inside visit.
     Status forEachCard(Order order, const std::function<bool(RowId, const Card&)>& visit) const;
+    // The same walk without building text: each field as the stored UTF-8 bytes, valid only
+    // during the call. For scans over a whole large registry (export, indexes).
+    Status forEachRawCard(Order order,
+                          const std::function<bool(RowId, const RawCard&)>& visit) const;
 
     // Writes outside a cursor: each is one committed transaction.
     Status insertCard(const Card& card, RowId* id);
