@@ -109,19 +109,21 @@ void CardEditor::clickAgregar() {
 }
 
 void CardEditor::clickCopiar() {
-    // With no card there is nothing to copy from: neither click does anything.
+    if (form_.buttonCaption(kCopiar) != QStringLiteral("&Copiar")) {
+        // The second click stores a new card, which needs no card to copy from: even when
+        // another program emptied the store meanwhile, what was typed is saved, not ignored.
+        grabaTarjetaNueva();
+        return;
+    }
+    // With no card there is nothing to copy from, and the click does nothing.
     Status status;
     const qint64 count = cursor_.recordCount(&status);
     if (!status) {
         messages_.notice(status.message());
         return;
     }
-    if (count == 0)
-        return;
-    if (form_.buttonCaption(kCopiar) == QStringLiteral("&Copiar"))
+    if (count > 0)
         enterEntryMode(Start::Copy, kCopiar);
-    else
-        grabaTarjetaNueva();
 }
 
 void CardEditor::clickEditar() {
