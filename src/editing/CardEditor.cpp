@@ -1,0 +1,369 @@
+#include "CardEditor.h"
+
+#include <array>
+
+namespace editing {
+
+using store::CardField;
+using store::ControlKind;
+using store::Field;
+using store::Status;
+
+namespace {
+
+const QString kAgregar = QStringLiteral("cmdAgregar");
+const QString kCopiar = QStringLiteral("cmdCopiar");
+const QString kEditar = QStringLiteral("cmdEditar");
+const QString kSalir = QStringLiteral("cmdSalir");
+
+// The ten command buttons along the bottom of the window.
+const std::array<QString, 10> kCommandButtons{QStringLiteral("cmdListado"),
+                                              QStringLiteral("cmdImprimir"),
+                                              QStringLiteral("Command1"),
+                                              QStringLiteral("cmdExcel"),
+                                              QStringLiteral("cmdBuscar"),
+                                              kAgregar,
+                                              kEditar,
+                                              kCopiar,
+                                              QStringLiteral("cmdEliminar"),
+                                              kSalir};
+
+const QString kOkCaption = QStringLiteral("&OK");
+const QString kCancelCaption = QStringLiteral("&Cancela");
+
+const QString kDuplicate = QStringLiteral("Codigo Repetido\r\nReintente...");
+const QString kRecordNotFound = QStringLiteral(" ! Registro No Encontrado !");
+const QString kItemNotFound = QStringLiteral(" ! Item No Encontrado !");
+
+struct Required {
+    Field field;
+    const char16_t* message;
+};
+
+// The required fields in the order they are checked; the first empty one stops the save. The
+// code is checked only when a new card is stored, and the name's message differs by command.
+const std::array<Required, 7> kRequired{{
+    {store::Codigo, u"Ingrese Codigo Microchip"},
+    {store::Lugar, u"Ingrese Lugar"},
+    {store::FichaClinica, u"Ingrese Nro Ficha"},
+    {store::Implantador, u"Ingrese Implantador"},
+    {store::NombreAnimal, nullptr},
+    {store::Especie, u"Ingrese Especie"},
+    {store::Raza, u"Ingrese Raza"},
+}};
+
+// A copy starts a card for another animal of the same owner: what identifies the animal is
+// emptied (the dates go to today), place, implanter, owner, address, contact and sex stay.
+bool emptiedOnCopy(Field f) {
+    switch (f) {
+    case store::Codigo:
+    case store::FichaClinica:
+    case store::NombreAnimal:
+    case store::Especie:
+    case store::Raza:
+    case store::Color:
+    case store::EReproductivo:
+    case store::Tamano:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Visits the fields in the order a save writes them into the copy buffer: record order, with the
+// composed address right after its three parts and the sex last.
+template <typename Write> void forEachWrite(Write write) {
+    for (const CardField& f : store::cardFields()) {
+        if (f.field == store::Sexo || f.field == store::DireccionCompleta)
+            continue;
+        write(f.field);
+        if (f.field == store::BlockDepto)
+            write(store::DireccionCompleta);
+    }
+    write(store::Sexo);
+}
+
+QString keptTypingNote(const QString& message) {
+    return message +
+           QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.");
+}
+
+} // namespace
+
+CardEditor::CardEditor(store::EntryForm& form, store::CardStore& cards,
+                       store::MessageLayer& messages, const store::Clock& clock)
+    : form_(form), ownCursor_(cards.openTable()), cursor_(*ownCursor_), messages_(messages),
+      clock_(clock) {}
+
+CardEditor::CardEditor(store::EntryForm& form, store::TableCursor& cursor,
+                       store::MessageLayer& messages, const store::Clock& clock)
+    : form_(form), cursor_(cursor), messages_(messages), clock_(clock) {}
+
+CardEditor::~CardEditor() = default;
+
+void CardEditor::clickAgregar() {
+    if (form_.buttonCaption(kAgregar) == QStringLiteral("&Agregar"))
+        enterEntryMode(Start::Add, kAgregar);
+    else
+        grabaTarjetaNueva();
+}
+
+void CardEditor::clickCopiar() {
+    if (form_.buttonCaption(kCopiar) != QStringLiteral("&Copiar")) {
+        // The second click stores a new card, which needs no card to copy from: even when
+        // another program emptied the store meanwhile, what was typed is saved, not ignored.
+        grabaTarjetaNueva();
+        return;
+    }
+    // With no card there is nothing to copy from, and the click does nothing.
+    Status status;
+    const qint64 count = cursor_.recordCount(&status);
+    if (!status) {
+        messages_.notice(status.message());
+        return;
+    }
+    if (count > 0)
+        enterEntryMode(Start::Copy, kCopiar);
+}
+
+void CardEditor::clickEditar() {
+    if (form_.buttonCaption(kEditar) == QStringLiteral("&Editar"))
+        enterEntryMode(Start::Edit, kEditar);
+    else
+        grabaTarjetaEditada();
+}
+
+void CardEditor::gridEnter() {
+    // Enter reaches the grid in search mode too, where the edit button is disabled: the key does
+    // only what a click on that button could do.
+    if (form_.buttonEnabled(kEditar))
+        clickEditar();
+}
+
+void CardEditor::enterEntryMode(Start start, const QString& ownButton) {
+    form_.setEnEdicion(true);
+    // The code is the key of the card: an edit shows it but never changes it.
+    for (const CardField& f : store::cardFields()) {
+        if (f.kind != ControlKind::None)
+            form_.setFieldEnabled(f.field, !(start == Start::Edit && f.field == store::Codigo));
+    }
+    form_.setButtonCaption(ownButton, kOkCaption);
+    form_.setButtonCaption(kSalir, kCancelCaption);
+    for (const QString& button : kCommandButtons) {
+        if (button != ownButton && button != kSalir)
+            form_.setButtonEnabled(button, false);
+    }
+    // The save rewrites or appends relative to the current row, which must not move meanwhile.
+    form_.setGridEnabled(false);
+
+    if (start == Start::Edit) {
+        form_.focusField(store::FechaAtencion);
+        return;
+    }
+    if (start == Start::Copy)
+        form_.focusField(store::FechaAtencion);
+    const QDate today = clock_.today();
+    for (const CardField& f : store::cardFields()) {
+        switch (f.kind) {
+        case ControlKind::Date:
+            form_.setFieldDate(f.field, today);
+            break;
+        case ControlKind::Text:
+        case ControlKind::Combo:
+            if (start == Start::Add || emptiedOnCopy(f.field))
+                form_.setFieldText(f.field, QStringLiteral(""));
+            break;
+        case ControlKind::Sex:
+            if (start == Start::Add)
+                form_.setFieldText(f.field, QStringLiteral("M"));
+            break;
+        case ControlKind::None:
+            break;
+        }
+    }
+    form_.focusField(store::Codigo);
+}
+
+bool CardEditor::validaTarjeta(bool incluyeCodigo) {
+    for (const Required& r : kRequired) {
+        if (r.field == store::Codigo && !incluyeCodigo)
+            continue;
+        if (!form_.fieldText(r.field).isEmpty())
+            continue;
+        QString message;
+        if (r.message)
+            message = QString::fromUtf16(r.message);
+        else
+            message = incluyeCodigo ? QStringLiteral("Ingrese Nombre Animnal")
+                                    : QStringLiteral("Ingrese Nombre Animal");
+        messages_.notice(message);
+        form_.focusField(r.field);
+        return false;
+    }
+    return true;
+}
+
+store::Card CardEditor::cardFromForm() const {
+    store::Card card;
+    for (const CardField& f : store::cardFields()) {
+        switch (f.kind) {
+        case ControlKind::Sex:
+            // Option1 means male; Option2 and no choice at all both store "H".
+            card[f.field] =
+                form_.fieldText(f.field) == u"M" ? QStringLiteral("M") : QStringLiteral("H");
+            break;
+        case ControlKind::Date:
+            // An un-picked "no date" picker gives back the text it was loaded with, which is
+            // written back as it was (a null text stays Null).
+            card[f.field] = form_.fieldText(f.field);
+            break;
+        case ControlKind::Text:
+        case ControlKind::Combo: {
+            const QString text = form_.fieldText(f.field);
+            card[f.field] = text.isNull() ? QStringLiteral("") : text;
+            break;
+        }
+        case ControlKind::None:
+            break;
+        }
+    }
+    card[store::DireccionCompleta] = store::composeAddress(
+        card[store::Direccion], card[store::NumeroDepto], card[store::BlockDepto]);
+    return card;
+}
+
+void CardEditor::refuseDuplicate() {
+    messages_.notice(kDuplicate);
+    form_.selectFieldText(store::Codigo);
+    form_.focusField(store::Codigo);
+}
+
+void CardEditor::grabaTarjetaNueva() {
+    if (!validaTarjeta(true))
+        return;
+    cursor_.setIndex(store::kPrimaryKey);
+    Status status = cursor_.seek(form_.fieldText(store::Codigo));
+    if (!status) {
+        messages_.notice(keptTypingNote(status.message()));
+        return;
+    }
+    if (!cursor_.noMatch()) {
+        refuseDuplicate();
+        return;
+    }
+
+    const store::Card card = cardFromForm();
+    cursor_.setLockEdits(false);
+    cursor_.addNew();
+    forEachWrite([&](Field f) { cursor_.setField(f, card[f]); });
+    status = cursor_.update();
+    if (!status) {
+        cursor_.cancelUpdate();
+        // Another program may have stored the code after the seek; the unique index refuses it.
+        if (status.kind() == store::ErrorKind::Duplicate)
+            refuseDuplicate();
+        else
+            messages_.notice(keptTypingNote(status.message()));
+        return;
+    }
+    const Status positioned = cursor_.setBookmark(cursor_.lastModified());
+
+    form_.setGridEnabled(true);
+    form_.gridAppendCard(card);
+    form_.setGridCurrentRow(form_.gridRows() - 1);
+    finishSave();
+    if (!positioned)
+        messages_.notice(positioned.message());
+}
+
+void CardEditor::grabaTarjetaEditada() {
+    if (!validaTarjeta(false))
+        return;
+    const int row = form_.gridCurrentRow();
+    cursor_.setIndex(store::kPrimaryKey);
+    Status status = cursor_.seek(form_.fieldText(store::Codigo));
+    if (!status) {
+        messages_.notice(keptTypingNote(status.message()));
+        return;
+    }
+    // With no grid row current the fields show no card, so there is nothing to rewrite; an empty
+    // code box must not pick some card with an empty code.
+    if (cursor_.noMatch() || row < 1) {
+        messages_.notice(kRecordNotFound);
+        return;
+    }
+
+    const store::Card card = cardFromForm();
+    cursor_.setLockEdits(false);
+    status = cursor_.edit();
+    if (status) {
+        forEachWrite([&](Field f) {
+            if (f != store::Codigo)
+                cursor_.setField(f, card[f]);
+        });
+        status = cursor_.update();
+    }
+    if (!status) {
+        cursor_.cancelUpdate();
+        if (status.kind() == store::ErrorKind::NotFound)
+            messages_.notice(kRecordNotFound);
+        else
+            messages_.notice(keptTypingNote(status.message()));
+        return;
+    }
+    const Status positioned = cursor_.setBookmark(cursor_.lastModified());
+
+    form_.gridReplaceCard(row, card);
+    finishSave();
+    if (!positioned)
+        messages_.notice(positioned.message());
+}
+
+void CardEditor::finishSave() {
+    form_.modoConsulta();
+    form_.setEnEdicion(false);
+}
+
+void CardEditor::clickEliminar() {
+    // The question comes first and is asked even when there is nothing to delete.
+    const auto answer =
+        messages_.askYesNo(QStringLiteral("Seguro Elimina?"), QStringLiteral("Elimina Registro ?"),
+                           store::MessageLayer::Answer::Yes);
+    Status status;
+    const qint64 count = cursor_.recordCount(&status);
+    if (!status) {
+        messages_.notice(status.message());
+        return;
+    }
+    if (count > 0 && answer == store::MessageLayer::Answer::Yes) {
+        const int row = form_.gridCurrentRow();
+        cursor_.setIndex(store::kPrimaryKey);
+        status = cursor_.seek(form_.fieldText(store::Codigo));
+        if (!status) {
+            messages_.notice(status.message());
+            return;
+        }
+        // With no grid row current no card is shown, and removing "the current row" would take
+        // the header.
+        if (cursor_.noMatch() || row < 1) {
+            messages_.notice(kItemNotFound);
+            return;
+        }
+        cursor_.setLockEdits(false);
+        status = cursor_.remove();
+        if (!status) {
+            messages_.notice(status.kind() == store::ErrorKind::NotFound ? kItemNotFound
+                                                                         : status.message());
+            return;
+        }
+        form_.gridRemoveRow(row);
+        Status counted;
+        if (cursor_.recordCount(&counted) > 0)
+            counted = cursor_.moveFirst();
+        if (!counted)
+            messages_.notice(counted.message());
+    }
+    form_.modoConsulta();
+}
+
+} // namespace editing

@@ -1,0 +1,2 @@
+tarjetas_test(test_editing SOURCES test_editing.cpp support/FakeEntryForm.h LIBS editing store
+  TIMEOUT 120)
