@@ -190,6 +190,13 @@ private slots:
         QCOMPARE(import::importOnFirstStart(f.folders, rows, messages),
                  import::FirstStartImport::Imported);
         QCOMPARE(f.appFiles(), QStringList{store::kDatabaseFileName}); // no temporary left
+        {
+            // Other users of the machine get the same access as to any new store.
+            store::Status status;
+            const QString plain = f.root.filePath(QStringLiteral("plain.db"));
+            QVERIFY(store::CardStore::open(plain, &status));
+            QCOMPARE(QFileInfo(f.db()).permissions(), QFileInfo(plain).permissions());
+        }
         const std::vector<Card> cards = storedCards(f.db());
         QCOMPARE(codes(cards),
                  (QStringList{QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("B")}));

@@ -3,11 +3,11 @@
 #include "CardStore.h"
 #include "MdbReader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryFile>
 #include <QTextStream>
 
 namespace import {
@@ -90,22 +90,20 @@ QString legacyDatabasePath(const store::Folders& folders) {
 }
 
 Status createStore(const QString& path, std::span<const store::Card> cards) {
-    const QFileInfo target(path);
-    QTemporaryFile temporary(
-        target.absoluteDir().filePath(target.fileName() + QStringLiteral(".importando-XXXXXX")));
-    if (!temporary.open())
-        return Status::failure(store::ErrorKind::CannotOpen,
-                               QStringLiteral("No se pudo crear un archivo en la carpeta %1: %2.")
-                                   .arg(quoted(target.absolutePath()), temporary.errorString()));
-    const QString temporaryPath = temporary.fileName();
-    temporary.close();
+    // The temporary file is created by SQLite itself, so DAT.db ends up with the permissions any
+    // new store gets.
+    const QString stem =
+        path + QStringLiteral(".importando-%1-").arg(QCoreApplication::applicationPid());
+    QString temporaryPath;
+    for (int n = 1; temporaryPath.isEmpty() || QFileInfo::exists(temporaryPath); ++n)
+        temporaryPath = stem + QString::number(n);
 
     Status status;
     {
-        std::unique_ptr<store::CardStore> cards_store =
+        std::unique_ptr<store::CardStore> temporaryStore =
             store::CardStore::open(temporaryPath, &status);
-        if (cards_store)
-            status = cards_store->insertCards(cards);
+        if (temporaryStore)
+            status = temporaryStore->insertCards(cards);
     } // the store is closed here, before the file is renamed
     if (status && !QFile::rename(temporaryPath, path))
         status = Status::failure(
@@ -144,8 +142,9 @@ FirstStartImport importOnFirstStart(const store::Folders& folders, RowSource& so
             QStringLiteral("No se pudieron importar las tarjetas del archivo %1.\n\n%2\n\n"
                            "El programa comenzará con un registro vacío. El archivo no se "
                            "modificó; para importarlo más tarde use:\n"
-                           "tarjetas --import-mdb %1")
-                .arg(quoted(source.origin()), status.message()),
+                           "tarjetas --import-mdb \"%3\"")
+                .arg(quoted(source.origin()), status.message(),
+                     QDir::toNativeSeparators(source.origin())),
             kImportTitle, store::MessageLayer::Icon::Warning);
         return FirstStartImport::Failed;
     }
