@@ -131,19 +131,6 @@ Status MdbReader::openFile() {
     return Status();
 }
 
-Status MdbReader::tableNames(QStringList* names) {
-    names->clear();
-    if (Status s = openFile(); !s)
-        return s;
-    GPtrArray* catalog = mdb_->handle->catalog;
-    for (guint i = 0; catalog && i < catalog->len; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
-        if (entry->object_type == MDB_TABLE && mdb_is_user_table(entry))
-            names->append(QString::fromUtf8(entry->object_name));
-    }
-    return Status();
-}
-
 void MdbReader::closeTable() {
     columns_.clear();
     if (mdb_ && mdb_->table) {

@@ -25,9 +25,6 @@ public:
     const std::vector<Column>& columns() const override { return columns_; }
     bool next(Row* row, store::Status* status) override;
 
-    // Names of the file's user tables, in catalogue order (opens the file when needed).
-    store::Status tableNames(QStringList* names);
-
 private:
     store::Status openFile();
     void closeTable();
