@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   fonts-liberation
   sqlite3 libsqlite3-dev
-  mdbtools mdbtools-dev
+  mdbtools mdbtools-dev libglib2.0-dev
   poppler-utils
   cups cups-bsd cups-client
   clang libclang-rt-14-dev

@@ -415,15 +415,21 @@ Status CardStore::forEachCard(Order order,
     });
 }
 
+namespace {
+QString insertStatement() {
+    QString marks = QStringLiteral("?");
+    for (int i = 1; i < kFieldCount; ++i)
+        marks += QStringLiteral(",?");
+    return QStringLiteral("INSERT INTO Clientes (") % CardStore::columnList() %
+           QStringLiteral(") VALUES (") % marks % u')';
+}
+} // namespace
+
 Status CardStore::insertCard(const Card& card, RowId* id) {
     return runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
-            QString marks = QStringLiteral("?");
-            for (int i = 1; i < kFieldCount; ++i)
-                marks += QStringLiteral(",?");
-            q.prepare(QStringLiteral("INSERT INTO Clientes (") % columnList() %
-                      QStringLiteral(") VALUES (") % marks % u')');
+            q.prepare(insertStatement());
             for (const QString& v : card)
                 q.addBindValue(bindable(v));
             if (!q.exec())
@@ -433,6 +439,26 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
             return Status();
         },
         QStringLiteral("guardar la tarjeta"));
+}
+
+Status CardStore::insertCards(std::span<const Card> cards) {
+    if (cards.empty())
+        return Status();
+    return runWrite(
+        [&]() -> Status {
+            QSqlQuery q(database());
+            if (!q.prepare(insertStatement()))
+                return failure(q.lastError(), QStringLiteral("guardar las tarjetas"));
+            for (const Card& card : cards) {
+                for (int i = 0; i < kFieldCount; ++i)
+                    q.bindValue(i, bindable(card[static_cast<Field>(i)]));
+                if (!q.exec())
+                    return failure(q.lastError(),
+                                   QStringLiteral("guardar la tarjeta %1").arg(card[Codigo]));
+            }
+            return Status();
+        },
+        QStringLiteral("guardar las tarjetas"));
 }
 
 Status CardStore::removeCard(RowId id) {

@@ -76,6 +76,8 @@ public:
 
     // Writes outside a cursor: each is one committed transaction.
     Status insertCard(const Card& card, RowId* id);
+    // Adds all the cards in this order as one transaction: either every card is stored or none.
+    Status insertCards(std::span<const Card> cards);
     Status removeCard(RowId id);
 
     // The connection, for subsystems that keep their own indexes or run their own queries.
