@@ -1,0 +1,3 @@
+#include <QTest>
+class T:public QObject{Q_OBJECT};QTEST_GUILESS_MAIN(T)
+#include "test_intake.moc"
