@@ -18,69 +18,6 @@ using Item = RecordingPrintTarget::Item;
 
 namespace {
 
-struct Expected {
-    int row;
-    int x;
-    QString text;
-    bool footer = false;
-};
-
-// One block of the three-block sheet for filledCard(), in print order.
-const std::vector<Expected> kSheetBlock{
-    {0, 2600, QStringLiteral("25/12/2005")},
-    {0, 4900, QStringLiteral("Providencia")},
-    {0, 8300, QStringLiteral("982000123456789")},
-    {375, 4000, QStringLiteral("F-1024")},
-    {750, 3300, QStringLiteral("Firulais")},
-    {750, 9400, QStringLiteral("01/02/2003")},
-    {1125, 1700, QStringLiteral("Canino")},
-    {1125, 4200, QStringLiteral("Quiltro")},
-    {1125, 8000, QStringLiteral("Negro")},
-    {1475, 1200, QStringLiteral("Macho")},
-    {1475, 4200, QStringLiteral("Entero")},
-    {1475, 6500, QStringLiteral("Mediano")},
-    {1850, 1700, QStringLiteral("Juana")},
-    {1850, 5100, QStringLiteral("12.345.678-9")},
-    {1850, 7600, QStringLiteral("2221111")},
-    {1850, 9250, QStringLiteral("099998888")},
-    {2225, 1700, QStringLiteral("Aromos 123 B")},
-    {2225, 8850, QStringLiteral("juana@correo.cl")},
-    {2600, 2300, QStringLiteral("Pedro")},
-    {2600, 8900, QStringLiteral("2223333")},
-    {3350, 7500, QStringLiteral("Rojas")},
-    {3850, 1600, QStringLiteral("Clinica Veterinaria Los Andes"), true},
-};
-constexpr int kOwnerPartStart = 12; // propietario
-constexpr int kFooterIndex = 21;
-
-const std::vector<Expected> kQuickBlock{
-    {0, 2713, QStringLiteral("25/12/2005")},
-    {0, 5013, QStringLiteral("Providencia")},
-    {0, 8413, QStringLiteral("982000123456789")},
-    {375, 4113, QStringLiteral("F-1024")},
-    {750, 3300, QStringLiteral("Firulais")},
-    {750, 9967, QStringLiteral("01/02/2003")},
-    {1125, 1700, QStringLiteral("Canino")},
-    {1125, 4313, QStringLiteral("Quiltro")},
-    {1125, 8113, QStringLiteral("Negro")},
-    {1475, 1313, QStringLiteral("Macho")},
-    {1475, 4313, QStringLiteral("Entero")},
-    {1475, 6613, QStringLiteral("Mediano")},
-    {1475, 8633, QStringLiteral("Perros")},
-    {1850, 1813, QStringLiteral("Juana")},
-    {1850, 6801, QStringLiteral("12.345.678-9")},
-    {1850, 8901, QStringLiteral("2221111")},
-    {1850, 10200, QStringLiteral("099998888")},
-    {2225, 1813, QStringLiteral("Aromos 123 B")},
-    {2225, 8113, QStringLiteral("juana@correo.cl")},
-    {2600, 2413, QStringLiteral("Pedro")},
-    {2600, 9013, QStringLiteral("2223333")},
-    {3066, 7613, QStringLiteral("Rojas")},
-    {3566, 1713, QStringLiteral("Clinica Veterinaria Los Andes"), true},
-};
-
-const QString kFooter = QStringLiteral("Clinica Veterinaria Los Andes");
-
 void compareItems(const std::vector<Item>& actual, const std::vector<Expected>& expected,
                   double top) {
     QCOMPARE(actual.size(), expected.size());
@@ -94,21 +31,6 @@ void compareItems(const std::vector<Item>& actual, const std::vector<Expected>& 
         QVERIFY2(a.font == (e.footer ? output::kFooterFont : output::kValueFont),
                  qPrintable(where));
     }
-}
-
-// The expected items of the three-block sheet with the block origin added to each row.
-std::vector<Expected> sheet(bool fullPrint) {
-    std::vector<Expected> all;
-    for (int block : {0, 6150, 12450}) {
-        for (size_t i = 0; i < kSheetBlock.size(); ++i) {
-            if (block == 12450 && (i == kFooterIndex || (!fullPrint && i >= kOwnerPartStart)))
-                continue;
-            Expected e = kSheetBlock[i];
-            e.row += block;
-            all.push_back(e);
-        }
-    }
-    return all;
 }
 
 } // namespace

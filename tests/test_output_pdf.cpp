@@ -1,0 +1,137 @@
+// The card printed through the real painter into a PDF file, read back with pdftotext: every
+// value lands within half a point of its position, in Liberation Sans (what "Arial" resolves to).
+
+#include "CardPrintCommand.h"
+#include "PrintSurfacePainter.h"
+#include "ScriptedMessages.h"
+#include "output_pdf_words.h"
+#include "output_print_fixture.h"
+
+#include <QPrinterInfo>
+#include <QStandardPaths>
+#include <QTest>
+
+using output::PrintKind;
+using output::PrintOutcome;
+using Answer = store::MessageLayer::Answer;
+
+// Checks that each expected item's first word stands at X/20, Y/20 points (plus the printable
+// area's corner), and that nothing else was printed.
+void verifyPositions(const std::vector<PdfWord>& words, const std::vector<Expected>& expected,
+                     double top, QPointF origin = {}) {
+    qsizetype expectedWords = 0;
+    for (const Expected& e : expected) {
+        const QStringList parts = e.text.split(u' ', Qt::SkipEmptyParts);
+        expectedWords += parts.size();
+        const double x = origin.x() + e.x / 20.0;
+        const double y = origin.y() + (top + e.row) / 20.0;
+        const auto found = std::find_if(words.begin(), words.end(), [&](const PdfWord& w) {
+            return w.text == parts.first() && std::abs(w.xMin - x) <= 0.5 &&
+                   std::abs(w.yMin - y) <= 0.5;
+        });
+        if (found == words.end()) {
+            QString near;
+            for (const PdfWord& w : words) {
+                if (w.text == parts.first())
+                    near += QStringLiteral(" (%1, %2)").arg(w.xMin).arg(w.yMin);
+            }
+            QFAIL(qPrintable(QStringLiteral("\"%1\" not at (%2, %3); found at%4")
+                                 .arg(parts.first())
+                                 .arg(x)
+                                 .arg(y)
+                                 .arg(near)));
+        }
+    }
+    QCOMPARE(qsizetype(words.size()), expectedWords);
+}
+
+class TestOutputPdf : public QObject {
+    Q_OBJECT
+
+private:
+    // Keeps a copy of each PDF in $TARJETAS_KEEP_PRINTS, to look at the printed card.
+    void keep(const QString& pdf, const QString& name) {
+        const QString dir = qEnvironmentVariable("TARJETAS_KEEP_PRINTS");
+        if (!dir.isEmpty()) {
+            QFile::remove(dir + u'/' + name);
+            QFile::copy(pdf, dir + u'/' + name);
+        }
+    }
+
+    std::vector<PdfWord> printToPdf(PrintKind kind, Answer answer, const QPageSize& paper,
+                                    const QString& name) {
+        PrintFixture fx;
+        fx.add(filledCard());
+        const QString pdf = fx.dir.filePath(name);
+        output::PdfFileTarget target(pdf, paper);
+        ScriptedMessages messages;
+        messages.queue(answer);
+        const PrintOutcome outcome =
+            output::printCardCommand(*fx.cards, QStringLiteral("982000123456789"), fx.folders,
+                                     kFooter, messages, target, kind);
+        if (outcome != PrintOutcome::Printed)
+            qWarning() << messages.texts();
+        [&] {
+            QCOMPARE(outcome, PrintOutcome::Printed);
+        }();
+        keep(pdf, name);
+        const QString fonts = pdfFonts(pdf);
+        [&] {
+            QVERIFY2(fonts.contains(QStringLiteral("LiberationSans-Bold")), qPrintable(fonts));
+            QVERIFY2(fonts.contains(QStringLiteral("LiberationSans ")) ||
+                         fonts.contains(QStringLiteral("LiberationSans\n")) ||
+                         fonts.contains(QStringLiteral("LiberationSans-Regular")),
+                     qPrintable(fonts));
+        }();
+        QString error;
+        std::vector<PdfWord> words = pdfWords(pdf, &error);
+        if (!error.isEmpty())
+            qWarning() << error;
+        return words;
+    }
+
+private slots:
+    void initTestCase() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QFAIL("pdftotext (poppler-utils) is needed to read the printed card back");
+    }
+
+    void threeBlocksOnALongSheet() {
+        // Legal paper is long enough for the third block at the default offset.
+        const auto words = printToPdf(PrintKind::ThreeBlocks, Answer::Yes,
+                                      QPageSize(QPageSize::Legal), QStringLiteral("sheet.pdf"));
+        if (QTest::currentTestFailed())
+            return;
+        verifyPositions(words, sheet(true), 2800);
+    }
+
+    void threeBlocksWithoutOwnerPart() {
+        const auto words = printToPdf(PrintKind::ThreeBlocks, Answer::No,
+                                      QPageSize(QPageSize::Legal), QStringLiteral("partial.pdf"));
+        if (QTest::currentTestFailed())
+            return;
+        verifyPositions(words, sheet(false), 2800);
+    }
+
+    void quickBlock() {
+        const auto words = printToPdf(PrintKind::Quick, Answer::Yes, QPageSize(QPageSize::A4),
+                                      QStringLiteral("quick.pdf"));
+        if (QTest::currentTestFailed())
+            return;
+        verifyPositions(words, kQuickBlock, 2800);
+    }
+
+    void noDefaultPrinterIsReported() {
+        if (!QPrinterInfo::defaultPrinter().isNull())
+            QSKIP("this machine has a default printer");
+        output::DefaultPrinterTarget target;
+        store::Status status;
+        QVERIFY(!target.open(&status));
+        QVERIFY(!status.ok());
+        QVERIFY2(status.message().contains(QStringLiteral("impresora")),
+                 qPrintable(status.message()));
+    }
+};
+
+QTEST_MAIN(TestOutputPdf)
+#include "test_output_pdf.moc"
