@@ -3,10 +3,15 @@
 // Reads the words of a PDF page back with pdftotext -bbox (poppler-utils), in points from the
 // top-left corner of the page.
 
+#include "output_print_fixture.h"
+
+#include <QPointF>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 struct PdfWord {
@@ -53,4 +58,35 @@ inline QString pdfFonts(const QString& pdf) {
     p.start(QStringLiteral("pdffonts"), {pdf});
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Checks that each expected item's first word stands at X/20, Y/20 points (plus the printable
+// area's corner), and that nothing else was printed.
+inline void verifyPositions(const std::vector<PdfWord>& words,
+                            const std::vector<Expected>& expected, double top,
+                            QPointF origin = {}) {
+    qsizetype expectedWords = 0;
+    for (const Expected& e : expected) {
+        const QStringList parts = e.text.split(u' ', Qt::SkipEmptyParts);
+        expectedWords += parts.size();
+        const double x = origin.x() + e.x / 20.0;
+        const double y = origin.y() + (top + e.row) / 20.0;
+        const auto found = std::find_if(words.begin(), words.end(), [&](const PdfWord& w) {
+            return w.text == parts.first() && std::abs(w.xMin - x) <= 0.5 &&
+                   std::abs(w.yMin - y) <= 0.5;
+        });
+        if (found == words.end()) {
+            QString near;
+            for (const PdfWord& w : words) {
+                if (w.text == parts.first())
+                    near += QStringLiteral(" (%1, %2)").arg(w.xMin).arg(w.yMin);
+            }
+            QFAIL(qPrintable(QStringLiteral("\"%1\" not at (%2, %3); found at%4")
+                                 .arg(parts.first())
+                                 .arg(x)
+                                 .arg(y)
+                                 .arg(near)));
+        }
+    }
+    QCOMPARE(qsizetype(words.size()), expectedWords);
 }

@@ -15,36 +15,6 @@ using output::PrintKind;
 using output::PrintOutcome;
 using Answer = store::MessageLayer::Answer;
 
-// Checks that each expected item's first word stands at X/20, Y/20 points (plus the printable
-// area's corner), and that nothing else was printed.
-void verifyPositions(const std::vector<PdfWord>& words, const std::vector<Expected>& expected,
-                     double top, QPointF origin = {}) {
-    qsizetype expectedWords = 0;
-    for (const Expected& e : expected) {
-        const QStringList parts = e.text.split(u' ', Qt::SkipEmptyParts);
-        expectedWords += parts.size();
-        const double x = origin.x() + e.x / 20.0;
-        const double y = origin.y() + (top + e.row) / 20.0;
-        const auto found = std::find_if(words.begin(), words.end(), [&](const PdfWord& w) {
-            return w.text == parts.first() && std::abs(w.xMin - x) <= 0.5 &&
-                   std::abs(w.yMin - y) <= 0.5;
-        });
-        if (found == words.end()) {
-            QString near;
-            for (const PdfWord& w : words) {
-                if (w.text == parts.first())
-                    near += QStringLiteral(" (%1, %2)").arg(w.xMin).arg(w.yMin);
-            }
-            QFAIL(qPrintable(QStringLiteral("\"%1\" not at (%2, %3); found at%4")
-                                 .arg(parts.first())
-                                 .arg(x)
-                                 .arg(y)
-                                 .arg(near)));
-        }
-    }
-    QCOMPARE(qsizetype(words.size()), expectedWords);
-}
-
 class TestOutputPdf : public QObject {
     Q_OBJECT
 

@@ -1,5 +1,7 @@
 #include "PrintSurfacePainter.h"
 
+#include "PrintQueueCheck.h"
+
 #include <QDir>
 #include <QFontMetricsF>
 #include <QMarginsF>
@@ -73,6 +75,11 @@ store::Status PainterSurface::endDocument() {
     if (!ended || printer_->printerState() == QPrinter::Error)
         return printerFailure(
             QStringLiteral("%1 no aceptó el trabajo de impresión.").arg(printerLabel()));
+    if (printer_->outputFormat() == QPrinter::NativeFormat) {
+        if (const QString reason = queue::refusalOfLastJob(); !reason.isEmpty())
+            return printerFailure(QStringLiteral("%1 no aceptó el trabajo de impresión: %2.")
+                                      .arg(printerLabel(), reason));
+    }
     return {};
 }
 
@@ -84,6 +91,12 @@ std::unique_ptr<PrintSurface> DefaultPrinterTarget::open(store::Status* status) 
         return nullptr;
     }
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (const QString reason = queue::refusalBeforePrinting(printer->printerName());
+        !reason.isEmpty()) {
+        *status = printerFailure(
+            QStringLiteral("La impresora \"%1\" %2.").arg(printer->printerName(), reason));
+        return nullptr;
+    }
     printer->setDocName(QStringLiteral("Tarjeta de identificación"));
     return PainterSurface::begin(std::move(printer), status);
 }
