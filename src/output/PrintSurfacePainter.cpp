@@ -74,11 +74,11 @@ store::Status PainterSurface::endDocument() {
     const bool ended = painter_.end();
     if (!ended || printer_->printerState() == QPrinter::Error)
         return printerFailure(
-            QStringLiteral("%1 no aceptó el trabajo de impresión.").arg(printerLabel()));
+            QStringLiteral("No se pudo enviar la tarjeta a %1.").arg(printerLabel()));
     if (printer_->outputFormat() == QPrinter::NativeFormat) {
         if (const QString reason = queue::refusalOfLastJob(); !reason.isEmpty())
-            return printerFailure(QStringLiteral("%1 no aceptó el trabajo de impresión: %2.")
-                                      .arg(printerLabel(), reason));
+            return printerFailure(
+                QStringLiteral("La tarjeta fue rechazada por %1: %2.").arg(printerLabel(), reason));
     }
     return {};
 }
