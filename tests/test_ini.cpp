@@ -1,6 +1,4 @@
 #include <QTest>
-class TestIni : public QObject {
-    Q_OBJECT
-};
+class TestIni : public QObject { Q_OBJECT };
 QTEST_GUILESS_MAIN(TestIni)
 #include "test_ini.moc"
