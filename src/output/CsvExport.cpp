@@ -203,9 +203,18 @@ bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device,
     QByteArray chunk = csvHeader(kind);
     chunk.reserve(kChunkBytes + 64 * 1024);
     const auto flush = [&] {
-        if (device->write(chunk) != chunk.size()) {
+        const qint64 written = device->write(chunk);
+        if (written < 0) {
             *error =
                 QStringLiteral("No se pudo escribir el archivo: %1").arg(device->errorString());
+            return false;
+        }
+        if (written != chunk.size()) {
+            // A short write sets no error text: the device simply took no more.
+            *error = QStringLiteral("No se pudo escribir el archivo: solo se escribieron %1 de %2 "
+                                    "bytes; el disco puede estar lleno.")
+                         .arg(written)
+                         .arg(chunk.size());
             return false;
         }
         chunk.resize(0);
@@ -217,11 +226,10 @@ bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device,
         for (int i = 0; i < count; ++i) {
             if (i > 0)
                 chunk += ';';
-            if (q.isNull(i))
-                continue;
+            // A Null sexo still gives its sex word.
             if (fields[static_cast<size_t>(i)] == store::Sexo)
                 appendValue(chunk, store::sexWord(q.value(i).toString()), table);
-            else
+            else if (!q.isNull(i))
                 appendValue(chunk, q.value(i).toString(), table);
         }
         chunk += "\r\n";
@@ -277,13 +285,21 @@ QString exportCommand(store::CardStore& store, const store::Folders& folders,
     // Written beside its final name and renamed into place only when complete: a failed export
     // leaves neither a half-written file nor a damaged earlier one of the same name.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: the writer already writes in large chunks, and QSaveFile::commit() does not
+    // notice a failure that only shows when its own buffer is flushed, so it would rename a
+    // truncated file into place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failed(QStringLiteral("No se puede crear un archivo en la carpeta %1: %2")
                           .arg(quoted(dir), file.errorString()));
     QString error;
     if (!writeCsv(store, kind, &file, &error)) {
         file.cancelWriting();
         return failed(error);
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failed(QStringLiteral("No se pudo escribir el archivo: %1").arg(reason));
     }
     if (!file.commit())
         return failed(QStringLiteral("No se pudo terminar de escribir el archivo: %1")
