@@ -47,6 +47,7 @@ struct DetailItem {
 };
 
 constexpr int kLabelHeight = 240;
+constexpr int kValuePadding = 15; // one screen pixel, between a box's edge and its text
 constexpr int kValueHeight = 255;
 
 constexpr DetailItem item(int top, QStringView label, int labelLeft, int labelWidth,
@@ -135,17 +136,20 @@ public:
         p_.drawText(rect(b, dy), int(align | Qt::TextSingleLine), text);
     }
 
-    // A value box: light yellow, its text clipped to the box like the report's text boxes.
-    void value(const Box& b, int dy, const QString& text, const QFont& font) {
+    // A value box: light yellow, its text clipped to the box like the report's text boxes. The
+    // microchip code is never clipped: a fifteen-digit code in bold fills its box to the last
+    // twip, and the empty space to its right takes the rest.
+    void value(const Box& b, int dy, const QString& text, const QFont& font, bool clip) {
         const QRect r = rect(b, dy);
         p_.fillRect(r, kValueBackground);
         if (text.isEmpty())
             return;
         p_.save();
-        p_.setClipRect(r);
+        if (clip)
+            p_.setClipRect(r);
         p_.setFont(font);
-        p_.drawText(r.adjusted(px(30), 0, 0, 0),
-                    int(Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine), text);
+        p_.drawText(r.adjusted(px(kValuePadding), 0, 0, 0),
+                    int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine), text);
         p_.restore();
     }
 
@@ -319,8 +323,9 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
         paint.bar(dy);
         for (const DetailItem& d : kDetail) {
             paint.text(d.labelBox, dy, d.label.toString(), paint.regular());
-            paint.value(d.valueBox, dy, card[d.field],
-                        d.field == store::Codigo ? paint.code() : paint.regular());
+            const bool code = d.field == store::Codigo;
+            paint.value(d.valueBox, dy, card[d.field], code ? paint.code() : paint.regular(),
+                        !code);
         }
     };
 
