@@ -1,4 +1,6 @@
 #include <QTest>
-class TestIni : public QObject { Q_OBJECT };
+class TestIni : public QObject {
+    Q_OBJECT
+};
 QTEST_GUILESS_MAIN(TestIni)
 #include "test_ini.moc"

@@ -42,8 +42,8 @@ QString runTool(const QString& program, const QStringList& arguments) {
 
 // The text of each page of the PDF.
 QStringList pdfPages(const QString& pdf) {
-    QStringList pages = runTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")})
-                            .split(u'\f');
+    QStringList pages =
+        runTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).split(u'\f');
     if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
         pages.removeLast();
     return pages;
@@ -126,8 +126,8 @@ private slots:
         for (int i = 0; i < cards; ++i) {
             const Card c = numberedCard(i);
             const QString& page = text[pageOfCard(i) - 1];
-            for (Field f : {Field::Codigo, Field::NombreAnimal, Field::Propietario,
-                            Field::DireccionCompleta})
+            for (Field f :
+                 {Field::Codigo, Field::NombreAnimal, Field::Propietario, Field::DireccionCompleta})
                 QVERIFY2(page.contains(c[f]), qPrintable(c[f]));
         }
     }
@@ -136,8 +136,8 @@ private slots:
     void placesWordsAtTheirPositions() {
         openStore(1);
         const QString pdf = render(QStringLiteral("places.pdf"));
-        const QString html = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf,
-                                                                   QStringLiteral("-")});
+        const QString html = runTool(QStringLiteral("pdftotext"),
+                                     {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
         const auto box = [&](const QString& word) {
             static const QRegularExpression re(
                 QStringLiteral("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\"[^>]*>([^<]*)</word>"));
@@ -167,8 +167,9 @@ private slots:
     // Each listing reads the store afresh: a card changed since the last one shows its new values.
     void readsTheStoreAfresh() {
         openStore(2);
-        QVERIFY(pdfPages(render(QStringLiteral("before.pdf"))).join(u' ').contains(
-            QStringLiteral("Ñandú1")));
+        QVERIFY(pdfPages(render(QStringLiteral("before.pdf")))
+                    .join(u' ')
+                    .contains(QStringLiteral("Ñandú1")));
         auto cursor = store_->openTable();
         cursor->setIndex(store::kPrimaryKey);
         QVERIFY(cursor->seek(numberedCard(1)[Field::Codigo]).ok());
@@ -200,8 +201,9 @@ private slots:
         QVERIFY(QFile::remove(store_->path()));
         preview->updatePreview();
         QCOMPARE(messages.boxes.size(), size_t(1));
-        QVERIFY2(messages.boxes[0].text.contains(QStringLiteral("No se pudieron leer las tarjetas")),
-                 qPrintable(messages.boxes[0].text));
+        QVERIFY2(
+            messages.boxes[0].text.contains(QStringLiteral("No se pudieron leer las tarjetas")),
+            qPrintable(messages.boxes[0].text));
         dialog->close();
         QTRY_VERIFY(dialog.isNull());
     }

@@ -1,4 +1,6 @@
 #include <QTest>
-class TestStore : public QObject { Q_OBJECT };
+class TestStore : public QObject {
+    Q_OBJECT
+};
 QTEST_GUILESS_MAIN(TestStore)
 #include "test_store.moc"

@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   fonts-liberation
-  sqlite3
+  sqlite3 libsqlite3-dev
   mdbtools mdbtools-dev
   poppler-utils
   cups cups-bsd cups-client
