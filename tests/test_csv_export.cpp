@@ -200,6 +200,14 @@ private slots:
                          QDir::toNativeSeparators(path));
         }
         QCOMPARE(exportFiles().size(), 2);
+
+        // The export leaves the store's cursors alone: a seek by code still finds its card.
+        auto cursor = store_->openTable();
+        cursor->setIndex(store::kPrimaryKey);
+        QVERIFY(cursor->seek(QStringLiteral("3")).ok());
+        QVERIFY(!cursor->noMatch());
+        QVERIFY(cursor->remove().ok());
+        QCOMPARE(store_->recordCount(), 4);
     }
 
     // A value holding a separator, a quote or a line break is quoted; characters outside

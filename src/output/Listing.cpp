@@ -8,6 +8,7 @@
 #include <QAtomicInteger>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QLocale>
 #include <QPainter>
 #include <QPrintPreviewDialog>
@@ -117,7 +118,17 @@ QImage fitted(const QImage& picture, const Box& box) {
     return picture.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
-// Paints in twips from the corner of the area inside the margins.
+// A font of the report with the measures the painter needs, taken once.
+struct ReportFont {
+    QFont font;
+    qreal ascent = 0;
+    qreal maxWidth = 0;
+    QFontMetricsF metrics{QFont()};
+};
+
+// Paints in twips from the corner of the area inside the margins. Texts are placed by their
+// baseline rather than laid out in a rectangle, and a value is clipped only when it does not fit:
+// a preview of thousands of pages records every call.
 class Painter {
 public:
     Painter(QPainter& painter, int resolution) : p_(painter), dpi_(resolution) {
@@ -130,26 +141,39 @@ public:
         return QRect(px(b.left), px(b.top + dy), px(b.width), px(b.height));
     }
 
-    void text(const Box& b, int dy, const QString& text, const QFont& font,
-              Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop) {
-        p_.setFont(font);
-        p_.drawText(rect(b, dy), int(align | Qt::TextSingleLine), text);
+    // A label: its text from the top left corner of its box.
+    void text(const Box& b, int dy, const QString& text, const ReportFont& font) {
+        use(font);
+        p_.drawText(QPointF(px(b.left), px(b.top + dy) + font.ascent), text);
+    }
+
+    void centred(const Box& b, int dy, const QString& text, const ReportFont& font) {
+        use(font);
+        const qreal width = font.metrics.horizontalAdvance(text);
+        p_.drawText(QPointF(px(b.left) + (px(b.width) - width) / 2, px(b.top + dy) + font.ascent),
+                    text);
     }
 
     // A value box: light yellow, its text clipped to the box like the report's text boxes. The
     // microchip code is never clipped: a fifteen-digit code in bold fills its box to the last
     // twip, and the empty space to its right takes the rest.
-    void value(const Box& b, int dy, const QString& text, const QFont& font, bool clip) {
+    void value(const Box& b, int dy, const QString& text, const ReportFont& font, bool clip) {
         const QRect r = rect(b, dy);
         p_.fillRect(r, kValueBackground);
         if (text.isEmpty())
             return;
+        use(font);
+        const QPointF at(r.left() + px(kValuePadding), r.top() + font.ascent);
+        const qreal room = r.width() - px(kValuePadding);
+        const bool fits = !clip || text.size() * font.maxWidth <= room ||
+                          font.metrics.horizontalAdvance(text) <= room;
+        if (fits) {
+            p_.drawText(at, text);
+            return;
+        }
         p_.save();
-        if (clip)
-            p_.setClipRect(r);
-        p_.setFont(font);
-        p_.drawText(r.adjusted(px(kValuePadding), 0, 0, 0),
-                    int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine), text);
+        p_.setClipRect(r);
+        p_.drawText(at, text);
         p_.restore();
     }
 
@@ -173,21 +197,34 @@ public:
 
     int px(int twips) const { return int(qint64(twips) * dpi_ / kTwipsPerInch); }
 
-    const QFont& regular() const { return regular_; }
-    const QFont& titleFont() const { return title_; }
-    const QFont& code() const { return code_; }
+    const ReportFont& regular() const { return regular_; }
+    const ReportFont& titleFont() const { return title_; }
+    const ReportFont& code() const { return code_; }
 
 private:
-    QFont font(int twips, bool bold) const {
-        QFont f(QStringLiteral("Arial"));
-        f.setPixelSize(std::max(1, px(twips)));
-        f.setBold(bold);
+    ReportFont font(int twips, bool bold) const {
+        ReportFont f;
+        f.font = QFont(QStringLiteral("Arial"));
+        f.font.setPixelSize(std::max(1, px(twips)));
+        f.font.setBold(bold);
+        f.metrics = QFontMetricsF(f.font, p_.device());
+        f.ascent = f.metrics.ascent();
+        f.maxWidth = f.metrics.maxWidth();
         return f;
+    }
+
+    // The painter records a font change only when the font really changes.
+    void use(const ReportFont& font) {
+        if (current_ != &font) {
+            p_.setFont(font.font);
+            current_ = &font;
+        }
     }
 
     QPainter& p_;
     int dpi_;
-    QFont regular_, title_, code_;
+    ReportFont regular_, title_, code_;
+    const ReportFont* current_ = nullptr;
 };
 
 QAtomicInteger<int> connectionCounter;
@@ -308,7 +345,7 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
     const auto header = [&](const HeaderLayout& h, const ListingPictures& pics, int dy) {
         paint.picture(h.banner, dy, pics.banner);
         paint.picture(h.logo, dy, pics.logo);
-        paint.text(h.title, dy, kTitle, paint.titleFont(), Qt::AlignHCenter | Qt::AlignTop);
+        paint.centred(h.title, dy, kTitle, paint.titleFont());
         paint.text(h.date, dy, date, paint.regular());
         paint.text(h.time, dy, time, paint.regular());
     };
