@@ -114,31 +114,18 @@ private slots:
     // Both kinds byte for byte, into a buffer and through the command into the export folder.
     void bothKindsByteForByte() {
         // Null values, the sex letters and the Windows-1252 characters of names and places.
-        insert(makeCard({{Field::Codigo, QStringLiteral("152000000000001")},
-                         {Field::FechaAtencion, QStringLiteral("25/12/2005")},
-                         {Field::Lugar, QStringLiteral("Ñuñoa")},
-                         {Field::FichaClinica, QStringLiteral("F-1")},
-                         {Field::NombreAnimal, QStringLiteral("Canelo")},
-                         {Field::FechaNacimiento, QStringLiteral("01/02/2003")},
-                         {Field::Especie, QStringLiteral("Canino")},
-                         {Field::Raza, QStringLiteral("Quiltro")},
-                         {Field::Color, QStringLiteral("Café")},
-                         {Field::Sexo, QStringLiteral("M")},
-                         {Field::EReproductivo, QStringLiteral("Entero")},
-                         {Field::Tamano, QStringLiteral("Mediano")},
-                         {Field::GrupoFam, QStringLiteral("Pérez")},
-                         {Field::Propietario, QStringLiteral("José Pérez")},
-                         {Field::Rut, QStringLiteral("12.345.678-5")},
-                         {Field::Telefono1, QStringLiteral("221234567")},
-                         {Field::Cel, QStringLiteral("+56 9 8765 4321")},
-                         {Field::Direccion, QStringLiteral("Av. Grecia")},
-                         {Field::NumeroDepto, QStringLiteral("123")},
-                         {Field::BlockDepto, QStringLiteral("B")},
-                         {Field::Email, QString()},
-                         {Field::Contacto, QStringLiteral("Ana")},
-                         {Field::Telefono2, QStringLiteral("555")},
-                         {Field::Implantador, QStringLiteral("Dra. Muñoz")},
-                         {Field::DireccionCompleta, QStringLiteral("Av. Grecia 123 B")}}));
+        // Every field in record order; "~" stands for Null.
+        const QStringList full =
+            QStringLiteral("152000000000001|25/12/2005|Ñuñoa|F-1|Canelo|01/02/"
+                           "2003|Canino|Quiltro|Café|M|Entero|"
+                           "Mediano|Pérez|José Pérez|12.345.678-5|221234567|+56 9 8765 4321|Av. "
+                           "Grecia|123|B|~|"
+                           "Ana|555|Dra. Muñoz|Av. Grecia 123 B")
+                .split(u'|');
+        Card first;
+        for (int i = 0; i < store::kFieldCount; ++i)
+            first[Field(i)] = full[i] == u"~" ? QString() : full[i];
+        insert(first);
         insert(
             makeCard({{Field::Codigo, QStringLiteral("2")}, {Field::Sexo, QStringLiteral("m")}}));
         insert(

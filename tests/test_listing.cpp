@@ -148,20 +148,18 @@ private slots:
             }
             return QPointF(-1, -1);
         };
-        // Block top: margin, report header and page header (twips / 20 = points).
-        const double top = (1440 + 1560 + 1350) / 20.0;
-        const QPointF label = box(QStringLiteral("Microchip"));
-        QVERIFY(qAbs(label.x() - (1440 + 90) / 20.0) < 2);
-        QVERIFY(qAbs(label.y() - (top + 240 / 20.0)) < 4);
-        const QPointF code = box(numberedCard(0)[Field::Codigo]);
-        QVERIFY(qAbs(code.x() - (1440 + 1290) / 20.0) < 4);
-        QVERIFY(qAbs(code.y() - (top + 240 / 20.0)) < 4);
-        const QPointF address = box(QStringLiteral("Pasaje0"));
-        QVERIFY(qAbs(address.x() - (1440 + 8220) / 20.0) < 4);
-        QVERIFY(qAbs(address.y() - (top + 1230 / 20.0)) < 4);
-        const QPointF pageWord = box(QStringLiteral("Pagina"));
-        QVERIFY(qAbs(pageWord.x() - (1440 + 9300) / 20.0) < 2);
-        QVERIFY(qAbs(pageWord.y() - (8.5 * 72 - 72 - (315 - 75) / 20.0)) < 4);
+        // Twips from the paper's corner: margin, report header and page header above the block.
+        const auto near = [&](const QString& word, int leftTwips, int topTwips, double slack) {
+            const QPointF at = box(word);
+            return qAbs(at.x() - (1440 + leftTwips) / 20.0) < slack &&
+                   qAbs(at.y() - (1440 + topTwips) / 20.0) < slack;
+        };
+        const int block = 1560 + 1350;
+        QVERIFY(near(QStringLiteral("Microchip"), 90, block + 240, 2));
+        QVERIFY(near(numberedCard(0)[Field::Codigo], 1290, block + 240, 4));
+        QVERIFY(near(QStringLiteral("Pasaje0"), 8220, block + 1230, 4));
+        // The footer: the bottom margin's edge less the footer's height, plus the label's top.
+        QVERIFY(near(QStringLiteral("Pagina"), 9300, 12240 - 2 * 1440 - 315 + 75, 2));
     }
 
     // Each listing reads the store afresh: a card changed since the last one shows its new values.
