@@ -7,7 +7,6 @@
 #include "TextCodec.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
@@ -398,7 +397,7 @@ bool writeRowsSqlite(const store::CardStore& store, const std::vector<store::Fie
         }
     } c;
     // Used by this thread only, so without SQLite's per-call locking.
-    if (sqlite3_open_v2(QFile::encodeName(store.path()).constData(), &c.db,
+    if (sqlite3_open_v2(store.path().toUtf8().constData(), &c.db,
                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
         return failed(c.db ? sqlite3_errmsg(c.db) : "sin memoria");
     sqlite3_busy_timeout(c.db, 3000);
