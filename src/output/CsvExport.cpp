@@ -1,0 +1,549 @@
+#include "CsvExport.h"
+
+#include "CardStore.h"
+#include "Clock.h"
+#include "Folders.h"
+#include "Messages.h"
+#include "TextCodec.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringBuilder>
+
+#include <array>
+#include <cstring>
+#ifdef TARJETAS_SQLITE_DIRECT
+#include <sqlite3.h>
+#endif
+#include <vector>
+
+namespace output {
+
+namespace {
+
+// Bytes gathered before one write to the device: few large writes instead of one per line.
+constexpr qsizetype kChunkBytes = 1 << 20;
+
+QString quoted(const QString& path) {
+    return u'"' % QDir::toNativeSeparators(path) % u'"';
+}
+
+// The Windows-1252 byte of every character of the Basic Multilingual Plane, taken once from the
+// program's own codec so that the export agrees with it byte for byte, without a converter call
+// for every value.
+using ByteTable = std::array<char, 0x10000>;
+
+const ByteTable& byteTable() {
+    static const ByteTable table = [] {
+        ByteTable t;
+        t.fill('?');
+        QString all;
+        all.reserve(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            if (!QChar::isSurrogate(c))
+                all.append(QChar(static_cast<char16_t>(c)));
+        }
+        const QByteArray bytes = store::toWindows1252(all);
+        if (bytes.size() == all.size()) {
+            for (qsizetype i = 0; i < all.size(); ++i)
+                t[all.at(i).unicode()] = bytes.at(i);
+        } else {
+            // A codec that does not give one byte per character: ask it character by character.
+            for (qsizetype i = 0; i < all.size(); ++i) {
+                const QByteArray one = store::toWindows1252(QStringView(all).mid(i, 1));
+                t[all.at(i).unicode()] = one.size() == 1 ? one.at(0) : '?';
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+bool isSpecial(char16_t u) {
+    return u == u';' || u == u'"' || u == u'\r' || u == u'\n';
+}
+
+// Appends one value as Windows-1252 bytes, in double quotes when it holds a separator, a quote
+// or a line break. A character outside Windows-1252 (or a surrogate pair) becomes one '?'.
+void appendValue(QByteArray& out, QStringView value, const ByteTable& table) {
+    const qsizetype n = value.size();
+    const qsizetype start = out.size();
+    out.resize(start + 2 * n + 2);
+    char* p = out.data() + start;
+    const char16_t* s = value.utf16();
+    bool quote = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = s[i];
+        if (u < 0x80) {
+            if (isSpecial(u)) {
+                quote = true;
+                break;
+            }
+            *p++ = static_cast<char>(u);
+        } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(s[i + 1])) {
+            *p++ = '?';
+            ++i;
+        } else {
+            *p++ = table[u];
+        }
+    }
+    if (quote) {
+        p = out.data() + start;
+        *p++ = '"';
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t u = s[i];
+            if (u < 0x80) {
+                if (u == u'"')
+                    *p++ = '"';
+                *p++ = static_cast<char>(u);
+            } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(s[i + 1])) {
+                *p++ = '?';
+                ++i;
+            } else {
+                *p++ = table[u];
+            }
+        }
+        *p++ = '"';
+    }
+    out.resize(p - out.data());
+}
+
+// The exported fields of the kind, in column order.
+std::vector<store::Field> exportedFields(ExportKind kind) {
+    std::vector<store::Field> fields;
+    for (const store::CardField& f : store::cardFields()) {
+        if (f.exports & exportFlag(kind))
+            fields.push_back(f.field);
+    }
+    return fields;
+}
+
+QString kindText(ExportKind kind) {
+    return kind == ExportKind::Complete ? QStringLiteral("COMPLETA")
+                                        : QStringLiteral("SIN PROPIETARIO");
+}
+
+} // namespace
+
+store::ExportFlag exportFlag(ExportKind kind) {
+    return kind == ExportKind::Complete ? store::CompleteExport : store::ShortExport;
+}
+
+QString exportTimeStamp(const QDateTime& at) {
+    const QDate d = at.date();
+    const QTime t = at.time();
+    return QStringLiteral("%1.%2.%3 %4.%5.%6")
+        .arg(d.day())
+        .arg(d.month())
+        .arg(d.year(), 4, 10, QLatin1Char('0'))
+        .arg(t.hour())
+        .arg(t.minute())
+        .arg(t.second());
+}
+
+QString exportFileName(ExportKind kind, const QDateTime& at) {
+    const QString prefix = kind == ExportKind::Complete
+                               ? QStringLiteral("Exporta Datos Completos_")
+                               : QStringLiteral("Exporta Datos Sin Propietario_");
+    return prefix % exportTimeStamp(at) % QStringLiteral(".CSV");
+}
+
+QByteArray csvHeader(ExportKind kind) {
+    const ByteTable& table = byteTable();
+    QByteArray out;
+    bool first = true;
+    for (store::Field f : exportedFields(kind)) {
+        if (!first)
+            out += ';';
+        first = false;
+        appendValue(out, store::cardField(f).csvHeader, table);
+    }
+    out += "\r\n";
+    return out;
+}
+
+QByteArray csvLine(const store::Card& card, ExportKind kind) {
+    const ByteTable& table = byteTable();
+    QByteArray out;
+    bool first = true;
+    for (store::Field f : exportedFields(kind)) {
+        if (!first)
+            out += ';';
+        first = false;
+        if (f == store::Sexo)
+            appendValue(out, store::sexWord(card[f]), table);
+        else
+            appendValue(out, card[f], table);
+    }
+    out += "\r\n";
+    return out;
+}
+
+namespace {
+
+// Gathers the bytes of many lines and writes them to the device in large chunks.
+class ChunkWriter {
+public:
+    ChunkWriter(QIODevice* device, QString* error) : device_(device), error_(error) {
+        bytes.reserve(kChunkBytes + 64 * 1024);
+    }
+    bool lineDone() {
+        bytes += "\r\n";
+        return bytes.size() < kChunkBytes || flush();
+    }
+    bool flush() {
+        const qint64 written = device_->write(bytes);
+        if (written < 0) {
+            *error_ =
+                QStringLiteral("No se pudo escribir el archivo: %1").arg(device_->errorString());
+            return false;
+        }
+        if (written != bytes.size()) {
+            // A short write sets no error text: the device simply took no more.
+            *error_ = QStringLiteral("No se pudo escribir el archivo: solo se escribieron %1 de "
+                                     "%2 bytes; el disco puede estar lleno.")
+                          .arg(written)
+                          .arg(bytes.size());
+            return false;
+        }
+        bytes.resize(0);
+        return true;
+    }
+
+    QByteArray bytes;
+
+private:
+    QIODevice* device_;
+    QString* error_;
+};
+
+QString selectColumns(const std::vector<store::Field>& fields) {
+    QStringList columns;
+    for (store::Field f : fields)
+        columns.append(store::cardField(f).name.toString());
+    return QStringLiteral("SELECT ") % columns.join(QStringLiteral(", ")) %
+           QStringLiteral(" FROM Clientes ORDER BY id");
+}
+
+QString readFailure(const store::CardStore& store, const QString& detail) {
+    return QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2")
+        .arg(quoted(store.path()), detail);
+}
+
+bool writeRowsQtSql(const store::CardStore& store, const std::vector<store::Field>& fields,
+                    ChunkWriter& out, QString* error) {
+    const ByteTable& table = byteTable();
+    QSqlQuery q(store.database());
+    // Forward-only: otherwise the driver keeps every row read so far.
+    q.setForwardOnly(true);
+    const auto failed = [&] {
+        const QSqlError e = q.lastError();
+        *error = readFailure(store, e.databaseText().isEmpty() ? e.text() : e.databaseText());
+        return false;
+    };
+    if (!q.exec(selectColumns(fields)))
+        return failed();
+    const int count = static_cast<int>(fields.size());
+    while (q.next()) {
+        for (int i = 0; i < count; ++i) {
+            if (i > 0)
+                out.bytes += ';';
+            // A Null sexo still gives its sex word.
+            if (fields[static_cast<size_t>(i)] == store::Sexo)
+                appendValue(out.bytes, store::sexWord(q.value(i).toString()), table);
+            else if (!q.isNull(i))
+                appendValue(out.bytes, q.value(i).toString(), table);
+        }
+        if (!out.lineDone())
+            return false;
+    }
+    if (q.lastError().isValid())
+        return failed();
+    return true;
+}
+
+#ifdef TARJETAS_SQLITE_DIRECT
+
+// What each byte of UTF-8 text asks of the writer.
+enum ByteClass : unsigned char { Plain, NeedsQuotes, NonAscii };
+
+constexpr std::array<ByteClass, 256> kByteClass = [] {
+    std::array<ByteClass, 256> c{};
+    for (int b = 0x80; b < 0x100; ++b)
+        c[b] = NonAscii;
+    c[';'] = c['"'] = c['\r'] = c['\n'] = NeedsQuotes;
+    return c;
+}();
+
+// Writes UTF-8 values as Windows-1252 bytes into a buffer of its own, handed to the device in
+// large chunks; quoting as appendValue does. A character beyond the Basic Multilingual Plane or a
+// malformed sequence becomes one '?'.
+class Utf8Writer {
+public:
+    Utf8Writer(ChunkWriter& out, const ByteTable& table) : out_(out), table_(table) {
+        out_.bytes.resize(kChunkBytes + 64 * 1024);
+    }
+
+    void separator() { out_.bytes.data()[pos_++] = ';'; }
+    void literal(const char* text, int n) {
+        std::memcpy(out_.bytes.data() + pos_, text, size_t(n));
+        pos_ += n;
+    }
+
+    // Room for a value of n bytes and the separator after it.
+    bool reserve(qsizetype n) {
+        const qsizetype need = 2 * n + 8;
+        if (pos_ + need <= out_.bytes.size())
+            return true;
+        if (!flushed())
+            return false;
+        if (need > out_.bytes.size())
+            out_.bytes.resize(need);
+        return true;
+    }
+
+    void value(const unsigned char* s, int n) {
+        char* const begin = out_.bytes.data() + pos_;
+        char* p = begin;
+        int i = 0;
+        // Plain ASCII is copied as it stands until a byte asks for more.
+        while (i < n && kByteClass[s[i]] == Plain)
+            *p++ = static_cast<char>(s[i++]);
+        if (i < n) {
+            bool quote = false;
+            for (int k = i; k < n; ++k) {
+                if (kByteClass[s[k]] == NeedsQuotes) {
+                    quote = true;
+                    break;
+                }
+            }
+            if (quote) {
+                p = begin;
+                i = 0;
+                *p++ = '"';
+            }
+            while (i < n) {
+                const unsigned char b = s[i];
+                if (b < 0x80) {
+                    if (b == '"')
+                        *p++ = '"';
+                    *p++ = static_cast<char>(b);
+                    ++i;
+                    continue;
+                }
+                const int length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+                char32_t c = length == 4 ? b & 0x07 : length == 3 ? b & 0x0F : b & 0x1F;
+                bool valid = length > 1 && i + length <= n;
+                for (int k = 1; valid && k < length; ++k) {
+                    if ((s[i + k] & 0xC0) != 0x80)
+                        valid = false;
+                    else
+                        c = (c << 6) | (s[i + k] & 0x3F);
+                }
+                *p++ = valid && c < 0x10000 && !QChar::isSurrogate(c) ? table_[c] : '?';
+                i += valid ? length : 1;
+            }
+            if (quote)
+                *p++ = '"';
+        }
+        pos_ += p - begin;
+    }
+
+    bool lineDone() {
+        literal("\r\n", 2);
+        return pos_ < kChunkBytes || flushed();
+    }
+
+    // Hands everything written so far to the device.
+    bool flushed() {
+        out_.bytes.resize(pos_);
+        if (!out_.flush())
+            return false;
+        out_.bytes.resize(kChunkBytes + 64 * 1024);
+        pos_ = 0;
+        return true;
+    }
+
+    // Leaves what was written since the last flush to the chunk writer.
+    void finish() {
+        out_.bytes.resize(pos_);
+        pos_ = 0;
+    }
+
+private:
+    ChunkWriter& out_;
+    const ByteTable& table_;
+    qsizetype pos_ = 0;
+};
+
+// The same walk straight on SQLite through a read-only connection of its own: the query
+// layer's conversion of every value to a variant costs more than the rest of the export.
+bool writeRowsSqlite(const store::CardStore& store, const std::vector<store::Field>& fields,
+                     ChunkWriter& out, QString* error) {
+    const auto failed = [&](const char* detail) {
+        *error = readFailure(store, QString::fromUtf8(detail));
+        return false;
+    };
+    struct Connection {
+        sqlite3* db = nullptr;
+        sqlite3_stmt* statement = nullptr;
+        ~Connection() {
+            sqlite3_finalize(statement);
+            sqlite3_close(db);
+        }
+    } c;
+    // Used by this thread only, so without SQLite's per-call locking.
+    if (sqlite3_open_v2(store.path().toUtf8().constData(), &c.db,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+        return failed(c.db ? sqlite3_errmsg(c.db) : "sin memoria");
+    sqlite3_busy_timeout(c.db, 3000);
+    const QByteArray sql = selectColumns(fields).toUtf8();
+    if (sqlite3_prepare_v2(c.db, sql.constData(), int(sql.size()), &c.statement, nullptr) !=
+        SQLITE_OK)
+        return failed(sqlite3_errmsg(c.db));
+
+    const int count = static_cast<int>(fields.size());
+    int sexColumn = -1;
+    for (int i = 0; i < count; ++i) {
+        if (fields[static_cast<size_t>(i)] == store::Sexo)
+            sexColumn = i;
+    }
+    // The header row already waits in the chunk.
+    const QByteArray header = out.bytes;
+    Utf8Writer w(out, byteTable());
+    w.literal(header.constData(), int(header.size()));
+    int rc;
+    while ((rc = sqlite3_step(c.statement)) == SQLITE_ROW) {
+        for (int i = 0; i < count; ++i) {
+            const unsigned char* text = sqlite3_column_text(c.statement, i);
+            const int n = sqlite3_column_bytes(c.statement, i);
+            if (!w.reserve(n))
+                return false;
+            if (i > 0)
+                w.separator();
+            if (i == sexColumn) {
+                if (text && n == 1 && text[0] == 'M')
+                    w.literal("Macho", 5);
+                else
+                    w.literal("Hembra", 6);
+            } else if (text) {
+                w.value(text, n);
+            }
+        }
+        if (!w.lineDone())
+            return false;
+    }
+    if (rc != SQLITE_DONE)
+        return failed(sqlite3_errmsg(c.db));
+    w.finish();
+    return true;
+}
+
+#endif
+
+} // namespace
+
+bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device, QString* error,
+              CsvReader reader) {
+    const std::vector<store::Field> fields = exportedFields(kind);
+    ChunkWriter out(device, error);
+    out.bytes = csvHeader(kind);
+#ifdef TARJETAS_SQLITE_DIRECT
+    const bool direct = reader == CsvReader::Fastest;
+#else
+    Q_UNUSED(reader);
+    const bool direct = false;
+#endif
+    const bool ok = direct ?
+#ifdef TARJETAS_SQLITE_DIRECT
+                           writeRowsSqlite(store, fields, out, error)
+#else
+                           false
+#endif
+                           : writeRowsQtSql(store, fields, out, error);
+    return ok && out.flush();
+}
+
+bool fastCsvReaderAvailable() {
+#ifdef TARJETAS_SQLITE_DIRECT
+    return true;
+#else
+    return false;
+#endif
+}
+
+QString exportCommand(store::CardStore& store, const store::Folders& folders,
+                      const store::Clock& clock, store::MessageLayer& messages) {
+    // The stamp is the moment of the click, before any question is answered.
+    const QDateTime at = clock.now();
+
+    store::Status status;
+    const qint64 count = store.recordCount(&status);
+    if (!status) {
+        messages.notice(status.message());
+        return {};
+    }
+    if (count == 0) {
+        messages.notice(QStringLiteral("Sin datos para exportar"));
+        return {};
+    }
+
+    ExportKind kind;
+    switch (messages.askYesNoCancel(QStringLiteral("Exporta datos completos ?"),
+                                    QStringLiteral("Exporta a Excel"),
+                                    store::MessageLayer::Answer::Yes)) {
+    case store::MessageLayer::Answer::Yes:
+        kind = ExportKind::Complete;
+        break;
+    case store::MessageLayer::Answer::No:
+        kind = ExportKind::WithoutOwner;
+        break;
+    default:
+        return {};
+    }
+
+    const QString path = folders.exportFile(exportFileName(kind, at));
+    const auto failed = [&](const QString& reason) {
+        messages.notice(QStringLiteral("No se pudieron exportar los datos al archivo %1.\n%2")
+                            .arg(quoted(path), reason));
+        return QString();
+    };
+
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QFileInfo(dir).isDir())
+        return failed(QStringLiteral("La carpeta %1 no existe.").arg(quoted(dir)));
+
+    // Written beside its final name and renamed into place only when complete: a failed export
+    // leaves neither a half-written file nor a damaged earlier one of the same name.
+    QSaveFile file(path);
+    // Unbuffered: the writer already writes in large chunks, and QSaveFile::commit() does not
+    // notice a failure that only shows when its own buffer is flushed, so it would rename a
+    // truncated file into place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(QStringLiteral("No se puede crear un archivo en la carpeta %1: %2")
+                          .arg(quoted(dir), file.errorString()));
+    QString error;
+    if (!writeCsv(store, kind, &file, &error)) {
+        file.cancelWriting();
+        return failed(error);
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return failed(QStringLiteral("No se pudo escribir el archivo: %1").arg(reason));
+    }
+    if (!file.commit())
+        return failed(QStringLiteral("No se pudo terminar de escribir el archivo: %1")
+                          .arg(file.errorString()));
+
+    messages.notice(QStringLiteral("EXPORTACION DE DATOS ") % kindText(kind) %
+                    QStringLiteral("\r\n\r\nArchivo generado en:\r\n") %
+                    QDir::toNativeSeparators(path));
+    return path;
+}
+
+} // namespace output

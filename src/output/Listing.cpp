@@ -1,0 +1,448 @@
+#include "Listing.h"
+
+#include "CardFields.h"
+#include "CardStore.h"
+#include "Clock.h"
+#include "Messages.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QLocale>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringBuilder>
+
+#include <algorithm>
+#include <array>
+
+namespace output {
+
+namespace {
+
+constexpr int kTwipsPerInch = 1440;
+const QColor kValueBackground(255, 255, 192);
+const QColor kBarFill(128, 64, 0);
+const QColor kBarEdge(255, 128, 0);
+
+// Font sizes in twips (points times 20).
+constexpr int kRegularTwips = 165; // 8.25 points
+constexpr int kTitleTwips = 525;   // 26.25 points
+constexpr int kCodeTwips = 195;    // 9.75 points
+
+struct Box {
+    int left, top, width, height;
+};
+
+// One labelled value of the detail block.
+struct DetailItem {
+    QStringView label;
+    Box labelBox;
+    store::Field field;
+    Box valueBox;
+};
+
+constexpr int kLabelHeight = 240;
+constexpr int kValuePadding = 15; // one screen pixel, between a box's edge and its text
+constexpr int kValueHeight = 255;
+
+constexpr DetailItem item(int top, QStringView label, int labelLeft, int labelWidth,
+                          store::Field field, int valueLeft, int valueWidth, int valueTop = -1,
+                          int valueHeight = kValueHeight) {
+    return {label,
+            {labelLeft, top, labelWidth, kLabelHeight},
+            field,
+            {valueLeft, valueTop < 0 ? top : valueTop, valueWidth, valueHeight}};
+}
+
+using F = store::Field;
+constexpr std::array<DetailItem, 20> kDetail{{
+    item(240, u"Microchip", 90, 990, F::Codigo, 1290, 1620, -1, 285),
+    item(240, u"Nombre Animal", 3765, 1230, F::NombreAnimal, 5025, 2925),
+    item(240, u"Sexo", 8235, 420, F::Sexo, 8700, 405),
+    item(240, u"Estado Reproductivo", 9450, 1635, F::EReproductivo, 10980, 1605),
+    item(480, u"Fecha Atencion", 90, 1230, F::FechaAtencion, 1290, 1260),
+    item(480, u"Especie", 3765, 1230, F::Especie, 5025, 1260),
+    item(480, u"Raza", 6915, 420, F::Raza, 7380, 2100),
+    item(480, u"Fecha Nacimiento", 10065, 1530, F::FechaNacimiento, 11400, 1320),
+    item(720, u"Ficha Clinica", 90, 990, F::FichaClinica, 1290, 2040),
+    item(720, u"Color", 3765, 1245, F::Color, 5025, 2955),
+    item(720, u"Implantador:", 8265, 1245, F::Implantador, 9255, 3480),
+    item(975, u"Tamaño:", 90, 990, F::Tamano, 1290, 2040, 960),
+    item(975, u"Grupo Fam:", 3765, 1230, F::GrupoFam, 5010, 2415, 990),
+    item(975, u"Celular:", 7485, 660, F::Cel, 8235, 2430),
+    item(1230, u"Propietario", 90, 990, F::Propietario, 1290, 2760),
+    item(1230, u"Telefono", 4305, 990, F::Telefono1, 5025, 1755),
+    item(1230, u"Direccion", 7470, 990, F::DireccionCompleta, 8220, 4635),
+    item(1470, u"e-mail", 90, 1230, F::Email, 1290, 2805),
+    item(1470, u"Contacto", 4305, 990, F::Contacto, 5025, 2235),
+    item(1470, u"Telefono Contacto", 7470, 1230, F::Telefono2, 8220, 1650),
+}};
+
+// The report and page headers differ only in their offsets.
+struct HeaderLayout {
+    Box banner, logo, title, date, time;
+};
+constexpr HeaderLayout kReportHeader{{855, 270, 2745, 1185},
+                                     {10350, 210, 2355, 1155},
+                                     {4200, 105, 5625, 645},
+                                     {6150, 750, 3900, 240},
+                                     {6150, 1005, 2805, 240}};
+constexpr HeaderLayout kPageHeader{{810, 165, 2745, 1185},
+                                   {10305, 105, 2355, 1155},
+                                   {4155, 0, 5625, 645},
+                                   {6105, 645, 3900, 240},
+                                   {6105, 900, 2805, 240}};
+
+const QString kTitle = QStringLiteral("Listado de Clientes");
+
+// Pixels per inch at which the header pictures are kept: plenty for paper, and small enough
+// that a preview of thousands of pages shares one copy of each.
+constexpr int kPictureDpi = 300;
+
+QString quoted(const QString& path) {
+    return u'"' % QDir::toNativeSeparators(path) % u'"';
+}
+
+// The picture scaled once to fit its box, keeping its proportions.
+QImage fitted(const QImage& picture, const Box& box) {
+    if (picture.isNull())
+        return {};
+    const QSize target(box.width * kPictureDpi / kTwipsPerInch,
+                       box.height * kPictureDpi / kTwipsPerInch);
+    return picture.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// A font of the report with the measures the painter needs, taken once.
+struct ReportFont {
+    QFont font;
+    qreal ascent = 0;
+    qreal maxWidth = 0;
+    QFontMetricsF metrics{QFont()};
+};
+
+// Paints in twips from the corner of the area inside the margins. Texts are placed by their
+// baseline rather than laid out in a rectangle, and a value is clipped only when it does not fit:
+// a preview of thousands of pages records every call.
+class Painter {
+public:
+    Painter(QPainter& painter, int resolution) : p_(painter), dpi_(resolution) {
+        regular_ = font(kRegularTwips, false);
+        title_ = font(kTitleTwips, true);
+        code_ = font(kCodeTwips, true);
+    }
+
+    QRect rect(const Box& b, int dy) const {
+        return QRect(px(b.left), px(b.top + dy), px(b.width), px(b.height));
+    }
+
+    // A label: its text from the top left corner of its box.
+    void text(const Box& b, int dy, const QString& text, const ReportFont& font) {
+        use(font);
+        p_.drawText(QPointF(px(b.left), px(b.top + dy) + font.ascent), text);
+    }
+
+    void centred(const Box& b, int dy, const QString& text, const ReportFont& font) {
+        use(font);
+        const qreal width = font.metrics.horizontalAdvance(text);
+        p_.drawText(QPointF(px(b.left) + (px(b.width) - width) / 2, px(b.top + dy) + font.ascent),
+                    text);
+    }
+
+    // A value box: light yellow, its text clipped to the box like the report's text boxes. The
+    // microchip code is never clipped: a fifteen-digit code in bold fills its box to the last
+    // twip, and the empty space to its right takes the rest.
+    void value(const Box& b, int dy, const QString& text, const ReportFont& font, bool clip) {
+        const QRect r = rect(b, dy);
+        p_.fillRect(r, kValueBackground);
+        if (text.isEmpty())
+            return;
+        use(font);
+        const QPointF at(r.left() + px(kValuePadding), r.top() + font.ascent);
+        const qreal room = r.width() - px(kValuePadding);
+        const bool fits = !clip || text.size() * font.maxWidth <= room ||
+                          font.metrics.horizontalAdvance(text) <= room;
+        if (fits) {
+            p_.drawText(at, text);
+            return;
+        }
+        p_.save();
+        p_.setClipRect(r);
+        p_.drawText(at, text);
+        p_.restore();
+    }
+
+    void picture(const Box& b, int dy, const QImage& image) {
+        if (image.isNull())
+            return;
+        const QRect r = rect(b, dy);
+        QSize size = image.size().scaled(r.size(), Qt::KeepAspectRatio);
+        const QRect target(r.x() + (r.width() - size.width()) / 2,
+                           r.y() + (r.height() - size.height()) / 2, size.width(), size.height());
+        p_.drawImage(target, image);
+    }
+
+    void bar(int dy) {
+        p_.setPen(QPen(kBarEdge, px(15)));
+        p_.setBrush(kBarFill);
+        p_.drawRect(rect({60, 60, 12780, 135}, dy));
+        p_.setPen(Qt::black);
+        p_.setBrush(Qt::NoBrush);
+    }
+
+    int px(int twips) const { return int(qint64(twips) * dpi_ / kTwipsPerInch); }
+
+    const ReportFont& regular() const { return regular_; }
+    const ReportFont& titleFont() const { return title_; }
+    const ReportFont& code() const { return code_; }
+
+private:
+    ReportFont font(int twips, bool bold) const {
+        ReportFont f;
+        f.font = QFont(QStringLiteral("Arial"));
+        f.font.setPixelSize(std::max(1, px(twips)));
+        f.font.setBold(bold);
+        f.metrics = QFontMetricsF(f.font, p_.device());
+        f.ascent = f.metrics.ascent();
+        f.maxWidth = f.metrics.maxWidth();
+        return f;
+    }
+
+    // The painter records a font change only when the font really changes.
+    void use(const ReportFont& font) {
+        if (current_ != &font) {
+            p_.setFont(font.font);
+            current_ = &font;
+        }
+    }
+
+    QPainter& p_;
+    int dpi_;
+    ReportFont regular_, title_, code_;
+    const ReportFont* current_ = nullptr;
+};
+
+QAtomicInteger<int> connectionCounter;
+
+// A read-only connection of the listing's own to the store file, closed when it goes.
+class ListingConnection {
+public:
+    explicit ListingConnection(const QString& path)
+        : name_(
+              QStringLiteral("tarjetas-listing-%1").arg(connectionCounter.fetchAndAddRelaxed(1))) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
+    }
+    ~ListingConnection() {
+        {
+            QSqlDatabase db = database();
+            if (db.isOpen()) {
+                db.rollback();
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(name_);
+    }
+    QSqlDatabase database() const { return QSqlDatabase::database(name_, false); }
+
+private:
+    QString name_;
+};
+
+QString sqlDetail(const QSqlError& e) {
+    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+}
+
+} // namespace
+
+int ListingPagination::pageCount(qint64 cards) const {
+    if (cards <= firstPageCards)
+        return 1;
+    const qint64 rest = cards - firstPageCards;
+    return int(1 + (rest + otherPageCards - 1) / otherPageCards);
+}
+
+ListingPagination paginate(int usableHeightTwips, const ListingGeometry& g) {
+    ListingPagination p;
+    const int below = usableHeightTwips - g.pageHeader - g.pageFooter;
+    // A page too small for a block still takes one, so that the listing always ends.
+    p.firstPageCards = std::max(0, (below - g.reportHeader) / g.detail);
+    p.otherPageCards = std::max(1, below / g.detail);
+    return p;
+}
+
+void setUpListingPrinter(QPrinter* printer) {
+    printer->setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Landscape,
+                                       QMarginsF(1, 1, 1, 1), QPageLayout::Inch));
+    printer->setDocName(kTitle);
+}
+
+ListingReport::ListingReport(QString storePath, ListingPictures pictures, QDateTime printedAt)
+    : storePath_(std::move(storePath)), pictures_(std::move(pictures)),
+      printedAt_(std::move(printedAt)) {}
+
+bool ListingReport::print(QPrinter* printer, QString* error) {
+    pagesPrinted_ = 0;
+    printerFailed_ = false;
+    const auto readFailure = [&](const QString& detail) {
+        *error = QStringLiteral("No se pudieron leer las tarjetas del registro %1 para el listado: "
+                                "%2")
+                     .arg(quoted(storePath_), detail);
+        return false;
+    };
+    if (!QFileInfo(storePath_).isFile())
+        return readFailure(QStringLiteral("el archivo no existe"));
+
+    // The count and the walk see the same cards: one read transaction on a connection of the
+    // listing's own, which no write of the window can interleave with.
+    ListingConnection connection(storePath_);
+    QSqlDatabase db = connection.database();
+    if (!db.open())
+        return readFailure(sqlDetail(db.lastError()));
+    if (!db.transaction())
+        return readFailure(sqlDetail(db.lastError()));
+    QSqlQuery count(db);
+    if (!count.exec(QStringLiteral("SELECT count(*) FROM Clientes")) || !count.next())
+        return readFailure(sqlDetail(count.lastError()));
+    const qint64 cards = count.value(0).toLongLong();
+    count.finish();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT ") % store::CardStore::columnList() %
+                QStringLiteral(" FROM Clientes ORDER BY id")))
+        return readFailure(sqlDetail(q.lastError()));
+
+    const int dpi = printer->resolution();
+    const QRect paintRect = printer->pageLayout().paintRectPixels(dpi);
+    const int usable = int(qint64(paintRect.height()) * kTwipsPerInch / dpi);
+    const ListingGeometry geometry;
+    const ListingPagination pagination = paginate(usable, geometry);
+    const int pages = pagination.pageCount(cards);
+
+    QPainter painter;
+    if (!painter.begin(printer)) {
+        printerFailed_ = true;
+        *error = QStringLiteral("No se pudo empezar la impresión del listado: la impresora no "
+                                "está disponible.");
+        return false;
+    }
+    Painter paint(painter, dpi);
+
+    const QLocale chile(QLocale::Spanish, QLocale::Chile);
+    const QString date = chile.toString(printedAt_.date(), QLocale::LongFormat);
+    const QString time = chile.toString(printedAt_.time(), QLocale::LongFormat);
+    const ListingPictures report{fitted(pictures_.banner, kReportHeader.banner),
+                                 fitted(pictures_.logo, kReportHeader.logo)};
+    const ListingPictures page{fitted(pictures_.banner, kPageHeader.banner),
+                               fitted(pictures_.logo, kPageHeader.logo)};
+
+    const auto header = [&](const HeaderLayout& h, const ListingPictures& pics, int dy) {
+        paint.picture(h.banner, dy, pics.banner);
+        paint.picture(h.logo, dy, pics.logo);
+        paint.centred(h.title, dy, kTitle, paint.titleFont());
+        paint.text(h.date, dy, date, paint.regular());
+        paint.text(h.time, dy, time, paint.regular());
+    };
+    const int footerTop = usable - geometry.pageFooter;
+    const auto footer = [&](int number) {
+        paint.text({9300, 75, 540, 240}, footerTop, QStringLiteral("Pagina"), paint.regular());
+        paint.text({9870, 60, 465, 240}, footerTop, QString::number(number), paint.regular());
+        paint.text({10155, 75, 330, 225}, footerTop, QStringLiteral("de"), paint.regular());
+        paint.text({10485, 75, 495, 240}, footerTop, QString::number(pages), paint.regular());
+    };
+    const auto detail = [&](const store::Card& card, int dy) {
+        paint.bar(dy);
+        for (const DetailItem& d : kDetail) {
+            paint.text(d.labelBox, dy, d.label.toString(), paint.regular());
+            const bool code = d.field == store::Codigo;
+            paint.value(d.valueBox, dy, card[d.field], code ? paint.code() : paint.regular(),
+                        !code);
+        }
+    };
+
+    int pageNumber = 1;
+    header(kReportHeader, report, 0);
+    header(kPageHeader, page, geometry.reportHeader);
+    int y = geometry.reportHeader + geometry.pageHeader;
+    int room = pagination.firstPageCards;
+    qint64 painted = 0;
+    bool ok = true;
+    // Only as many cards as counted: the transaction keeps the two in step, and the footers
+    // already promise that many pages.
+    while (painted < cards && q.next()) {
+        if (room == 0) {
+            footer(pageNumber);
+            if (!printer->newPage()) {
+                ok = false;
+                break;
+            }
+            ++pageNumber;
+            header(kPageHeader, page, 0);
+            y = geometry.pageHeader;
+            room = pagination.otherPageCards;
+        }
+        detail(store::CardStore::cardFromQuery(q, 0), y);
+        y += geometry.detail;
+        --room;
+        ++painted;
+    }
+    if (ok && q.lastError().isValid()) {
+        painter.end();
+        return readFailure(sqlDetail(q.lastError()));
+    }
+    if (ok)
+        footer(pageNumber);
+    if (!painter.end() || !ok) {
+        printerFailed_ = true;
+        *error = QStringLiteral("No se pudo terminar la impresión del listado.");
+        return false;
+    }
+    pagesPrinted_ = pageNumber;
+    return true;
+}
+
+bool renderListingPdf(const store::CardStore& store, const ListingPictures& pictures,
+                      const QDateTime& printedAt, const QString& pdfPath, QString* error) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    setUpListingPrinter(&printer);
+    ListingReport report(store.path(), pictures, printedAt);
+    if (!report.print(&printer, error)) {
+        if (report.printerFailed())
+            *error = QStringLiteral("No se pudo escribir el archivo %1.").arg(quoted(pdfPath));
+        return false;
+    }
+    return true;
+}
+
+QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPictures pictures,
+                                        const store::Clock& clock, store::MessageLayer& messages,
+                                        QWidget* parent) {
+    auto* printer = new QPrinter(QPrinter::HighResolution);
+    setUpListingPrinter(printer);
+    auto* dialog = new QPrintPreviewDialog(printer, parent);
+    QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setWindowTitle(kTitle);
+    dialog->resize(1000, 720);
+
+    auto report = std::make_shared<ListingReport>(store.path(), std::move(pictures), clock.now());
+    QObject::connect(dialog, &QPrintPreviewDialog::paintRequested, dialog,
+                     [report, &messages](QPrinter* target) {
+                         QString error;
+                         if (!report->print(target, &error))
+                             messages.notice(error);
+                     });
+    dialog->show();
+    return dialog;
+}
+
+} // namespace output

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+class QPrinter;
+class QPrintPreviewDialog;
+class QWidget;
+
+namespace store {
+class CardStore;
+class Clock;
+class MessageLayer;
+} // namespace store
+
+namespace output {
+
+// The two pictures of the report and page headers: the program's banner left of the title and
+// the customer's logo right of it. A null image leaves its place empty.
+struct ListingPictures {
+    QImage banner;
+    QImage logo;
+};
+
+// Page geometry of the listing, in twips (1/1440 inch) from the corner of the area inside the
+// margins.
+struct ListingGeometry {
+    int reportHeader = 1560;
+    int pageHeader = 1350;
+    int detail = 1785;
+    int pageFooter = 315;
+    int reportWidth = 12915;
+};
+
+// How the cards of the listing fall onto pages of a given usable height.
+struct ListingPagination {
+    int firstPageCards = 0; // below the report header and the page header
+    int otherPageCards = 0; // below the page header
+    int pageCount(qint64 cards) const;
+};
+ListingPagination paginate(int usableHeightTwips, const ListingGeometry& geometry = {});
+
+// Landscape letter paper with one-inch margins on all four sides.
+void setUpListingPrinter(QPrinter* printer);
+
+// The listing "Listado de Clientes": every card of the store at `storePath`, in stored order,
+// one block per card, under the report header on the first page and the page header and footer
+// on every page. The cards are read afresh, through a connection of the listing's own, each time
+// the listing is printed, in one forward-only pass.
+class ListingReport {
+public:
+    ListingReport(QString storePath, ListingPictures pictures, QDateTime printedAt);
+
+    // Paints every page onto the printer, which is already set up (see setUpListingPrinter).
+    // On failure returns false with a Spanish reason in `error`.
+    bool print(QPrinter* printer, QString* error);
+    // Pages painted by the last print.
+    int pagesPrinted() const { return pagesPrinted_; }
+    // Whether the last print failed because painting on the printer could not start.
+    bool printerFailed() const { return printerFailed_; }
+
+private:
+    QString storePath_;
+    ListingPictures pictures_;
+    QDateTime printedAt_;
+    int pagesPrinted_ = 0;
+    bool printerFailed_ = false;
+};
+
+// Renders the listing of the store to a PDF file.
+bool renderListingPdf(const store::CardStore& store, const ListingPictures& pictures,
+                      const QDateTime& printedAt, const QString& pdfPath, QString* error);
+
+// The listing command of the window: opens the listing in a modeless, landscape print preview
+// beside `parent`, from which the user prints. The preview reads the store each time it lays out
+// its pages, so a card saved a moment ago shows its new values. A failure to read the store is
+// reported through `messages`. The preview deletes itself when closed; it only keeps the store's
+// file name, so it may outlive the store object.
+QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPictures pictures,
+                                        const store::Clock& clock, store::MessageLayer& messages,
+                                        QWidget* parent);
+
+} // namespace output
