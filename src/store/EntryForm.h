@@ -3,6 +3,7 @@
 #include "CardFields.h"
 #include "CardStore.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
