@@ -1,1 +1,2 @@
 tarjetas_test(test_find_search SOURCES test_find_search.cpp LIBS browse)
+tarjetas_test(test_find_typeahead SOURCES test_find_typeahead.cpp LIBS browse)
