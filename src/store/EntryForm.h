@@ -1,9 +1,13 @@
 #pragma once
 
 #include "CardFields.h"
+#include "CardStore.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace store {
 
@@ -47,6 +51,16 @@ public:
     virtual void gridRemoveRow(int row) = 0;
     virtual void setGridEnabled(bool enabled) = 0;
     virtual bool gridEnabled() const = 0;
+    // Replaces every card row with the cards of these ids, in this order: the grid is reset to
+    // its header (LlenaGrilla) and one row is shown per id; an empty list leaves the header only.
+    // The current row is 0 afterwards and no card is loaded. Ids no longer stored are left out.
+    // Over a large registry the grid reads the cards of the rows it shows, not all at once.
+    virtual void gridShowRows(const std::vector<RowId>& ids) = 0;
+
+    // --- search mode ---
+    // Shows btnBuscarOK and btnBuscarFin and places and shows Frame1 and Frame2 over the entry
+    // area (true), or hides all four (false).
+    virtual void setSearchControlsVisible(bool visible) = 0;
 
     // --- window state and routines ---
     virtual bool enEdicion() const = 0;

@@ -1,0 +1,185 @@
+#include "TypeAheadIndex.h"
+
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace store;
+
+// The type-ahead index against the rule it stands for, walked plainly over the whole table: every
+// card in stored order, a value matching when its first n letters, upper-cased, equal the typed
+// text upper-cased, and listed once in the case of the first card met.
+class TestFindTypeAhead : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    std::unique_ptr<CardStore> store_;
+    QRandomGenerator random_{20240611};
+
+    std::vector<Card> cards_; // the table in stored order, read afresh for each comparison
+
+    QStringList walk(Field field, const QString& typed) {
+        QStringList list;
+        QStringList upper;
+        const QString t = typed.toUpper();
+        for (const Card& card : cards_) {
+            const QString& v = card[field];
+            if (v.size() >= typed.size() && v.left(typed.size()).toUpper() == t && !v.isEmpty() &&
+                !upper.contains(v.toUpper())) {
+                list.append(v);
+                upper.append(v.toUpper());
+            }
+        }
+        return list;
+    }
+
+    QString pick(const QStringList& pool) { return pool[random_.bounded(int(pool.size()))]; }
+
+    // Names with accents, Ñ, case variants, leading spaces, empty and Null values.
+    QString value(int f) {
+        static const QStringList first = {
+            QStringLiteral("MUÑOZ"),   QStringLiteral("Muñoz"),   QStringLiteral("muñoz"),
+            QStringLiteral("ÁLVAREZ"), QStringLiteral("álvarez"), QStringLiteral("Ñuñoa"),
+            QStringLiteral("ÑUÑOA"),   QStringLiteral("Mora"),    QStringLiteral(" Mora"),
+            QStringLiteral("Soto"),    QStringLiteral("SOTO"),    QStringLiteral("Éxito"),
+            QStringLiteral("9"),       QStringLiteral("+56 9"),   QStringLiteral("Peña")};
+        static const QStringList second = {QStringLiteral(""),     QStringLiteral(" Ana"),
+                                           QStringLiteral(" ANA"), QStringLiteral(" José"),
+                                           QStringLiteral(" 12"),  QStringLiteral("ñ")};
+        const int r = int(random_.bounded(20));
+        if (r == 0)
+            return QString(); // Null
+        if (r == 1)
+            return QStringLiteral("");
+        return pick(first) + pick(second) + (f % 3 == 0 ? pick(second) : QString());
+    }
+
+    Card card(int n) {
+        Card c;
+        c[Codigo] = QStringLiteral("C%1").arg(n);
+        for (Field f : browse::TypeAheadIndex::fields())
+            c[f] = value(int(f));
+        return c;
+    }
+
+    // Every prefix of one to three letters of the stored values, in both cases, and a few that
+    // match nothing.
+    QStringList prefixes(Field field) {
+        QSet<QString> set = {QStringLiteral("x"), QStringLiteral("zz"), QStringLiteral(" "),
+                             QStringLiteral("MUÑOZ ANA ")};
+        for (const Card& c : cards_) {
+            for (int n = 1; n <= 3 && n <= c[field].size(); ++n) {
+                set.insert(c[field].left(n));
+                set.insert(c[field].left(n).toLower());
+            }
+            if (!c[field].isEmpty())
+                set.insert(c[field]); // a value equal to the typed text
+        }
+        return QStringList(set.begin(), set.end());
+    }
+
+    void compareAll(browse::TypeAheadIndex& index) {
+        cards_.clear();
+        QVERIFY(store_
+                    ->forEachCard(Order::Stored,
+                                  [&](RowId, const Card& c) {
+                                      cards_.push_back(c);
+                                      return true;
+                                  })
+                    .ok());
+        for (Field f : browse::TypeAheadIndex::fields()) {
+            for (const QString& typed : prefixes(f)) {
+                QStringList got;
+                QVERIFY(index.matches(f, typed, &got).ok());
+                QCOMPARE_EQ(got, walk(f, typed));
+            }
+        }
+    }
+
+private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        store_.reset();
+        QFile::remove(dir_.filePath(QStringLiteral("DAT.db")));
+        Status s;
+        store_ = CardStore::open(dir_.filePath(QStringLiteral("DAT.db")), &s);
+        QVERIFY(s.ok());
+        // Durability is not under test here: skip the disk flush of each of the inserts.
+        QSqlQuery(store_->database()).exec(QStringLiteral("PRAGMA synchronous=OFF"));
+        for (int n = 0; n < 3000; ++n) {
+            RowId id;
+            QVERIFY(store_->insertCard(card(n), &id).ok());
+        }
+    }
+
+    void foldingTreatsSpanishLettersAlike() {
+        QVERIFY(browse::foldStartsWith(u"MUÑOZ", u"muñ"));
+        QVERIFY(browse::foldStartsWith(u"ÁLVAREZ", u"álv"));
+        QVERIFY(!browse::foldStartsWith(u"ALVAREZ", u"álv"));
+        QVERIFY(!browse::foldStartsWith(u"Mu", u"mun"));
+        QCOMPARE(browse::foldCase(u"ÑANDÚ Éxito"), QStringLiteral("ñandú éxito"));
+    }
+
+    void matchesTheWalkAsTheCardsChange() {
+        browse::TypeAheadIndex index(store_.get());
+        // Half the fields are read before the changes and kept in step, half only after.
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(index.build(browse::TypeAheadIndex::fields()[i]).ok());
+        std::vector<RowId> ids;
+        QVERIFY(store_->rowIds(Order::Stored, &ids).ok());
+        for (int step = 0; step < 600; ++step) {
+            const int what = int(random_.bounded(3));
+            if (what == 0 || ids.empty()) {
+                const Card c = card(10000 + step);
+                RowId id;
+                QVERIFY(store_->insertCard(c, &id).ok());
+                index.cardAdded(id, c);
+                ids.push_back(id);
+            } else {
+                const size_t at = random_.bounded(quint32(ids.size()));
+                if (what == 1) {
+                    QVERIFY(store_->removeCard(ids[at]).ok());
+                    index.cardRemoved(ids[at]);
+                    ids.erase(ids.begin() + qsizetype(at));
+                } else {
+                    Card c;
+                    QVERIFY(store_->readCard(ids[at], &c).ok());
+                    const Field f = browse::TypeAheadIndex::fields()[random_.bounded(10)];
+                    c[f] = value(int(f));
+                    TableCursor cursor(store_.get());
+                    QVERIFY(cursor.setBookmark(ids[at]).ok());
+                    QVERIFY(cursor.edit().ok());
+                    cursor.setField(f, c[f]);
+                    QVERIFY(cursor.update().ok());
+                    index.cardChanged(ids[at], c);
+                }
+            }
+        }
+        // The last card removed and its id given again by the store.
+        const Card last = card(99999);
+        QVERIFY(store_->removeCard(ids.back()).ok());
+        index.cardRemoved(ids.back());
+        RowId again;
+        QVERIFY(store_->insertCard(last, &again).ok());
+        index.cardAdded(again, last);
+        compareAll(index);
+    }
+
+    void resetReadsCardsWrittenElsewhere() {
+        browse::TypeAheadIndex index(store_.get());
+        QStringList got;
+        QVERIFY(index.matches(Propietario, u"q", &got).ok());
+        QVERIFY(got.isEmpty());
+        Card c = card(50000);
+        c[Propietario] = QStringLiteral("Quiroga");
+        RowId id;
+        QVERIFY(store_->insertCard(c, &id).ok());     // not told to the index
+        QVERIFY(index.matches(Rut, u"q", &got).ok()); // reading a new field notices it
+        index.reset();
+        QVERIFY(index.matches(Propietario, u"q", &got).ok());
+        QCOMPARE(got, QStringList{QStringLiteral("Quiroga")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFindTypeAhead)
+#include "test_find_typeahead.moc"
