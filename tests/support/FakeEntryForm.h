@@ -80,6 +80,16 @@ public:
         grid.erase(grid.begin() + (row - 1));
         current = std::min(current, int(grid.size()));
     }
+    void gridShowRows(const std::vector<store::RowId>& ids) override {
+        grid.clear();
+        std::vector<std::pair<store::RowId, store::Card>> cards;
+        if (cards_.readCards(ids, &cards).ok()) {
+            for (auto& [id, card] : cards)
+                grid.push_back(card);
+        }
+        current = 0;
+    }
+    void setSearchControlsVisible(bool visible) override { searchShown = visible; }
     void setGridEnabled(bool on) override { gridOn = on; }
     bool gridEnabled() const override { return gridOn; }
 
@@ -125,6 +135,7 @@ public:
     std::vector<store::Card> grid; // card row r is grid[r - 1]
     int current = 0;
     bool gridOn = true;
+    bool searchShown = false;
     bool editing = false;
     int focus = -1;
     int selected = -1;
