@@ -1,9 +1,14 @@
 #pragma once
 
 #include "CardFields.h"
+#include "CardStore.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <algorithm>
+#include <span>
+#include <vector>
 
 namespace store {
 
@@ -47,6 +52,29 @@ public:
     virtual void gridRemoveRow(int row) = 0;
     virtual void setGridEnabled(bool enabled) = 0;
     virtual bool gridEnabled() const = 0;
+
+    // LlenaGrilla: the grid reset to its header row only (searches rebuild the grid with it).
+    virtual void llenaGrilla() {
+        while (gridRows() > 1)
+            gridRemoveRow(gridRows() - 1);
+    }
+    // Appends the stored cards with these ids in this order, as gridAppendCard would one by one.
+    // The main window keeps only the ids and reads values when rows are shown, so that listing
+    // every card of a large registry stays cheap; this fallback appends copies.
+    virtual Status gridAppendStored(const CardStore& cards, std::span<const RowId> ids) {
+        constexpr size_t kChunk = 512;
+        std::vector<std::pair<RowId, Card>> read;
+        for (size_t at = 0; at < ids.size(); at += kChunk) {
+            read.clear();
+            const Status status =
+                cards.readCards(ids.subspan(at, std::min(kChunk, ids.size() - at)), &read);
+            if (!status)
+                return status;
+            for (const auto& entry : read)
+                gridAppendCard(entry.second);
+        }
+        return Status();
+    }
 
     // --- window state and routines ---
     virtual bool enEdicion() const = 0;
