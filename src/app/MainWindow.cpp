@@ -95,6 +95,12 @@ MainWindow::MainWindow(store::Folders folders, store::MessageLayer& messages,
     QFont base(QStringLiteral("Arial"));
     base.setPointSize(8);
     setFont(base);
+    // Browse mode shows the current card in disabled fields: keep their text readable.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Disabled, QPalette::Text, QColor(0x55, 0x55, 0x55));
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x55, 0x55, 0x55));
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    setPalette(pal);
 
     buildTitle();
     buildFields();
