@@ -61,18 +61,13 @@ void cargaTarjeta(const BrowseContext& c) {
         finish();
         return;
     }
+    // The header row holds no card; an empty table finds nothing either, without the cost of
+    // counting every card on each move of the grid.
+    if (grid.currentRow() < 1) {
+        finish();
+        return;
+    }
     store::Status status;
-    const qint64 count = c.table->recordCount(&status);
-    if (!status) {
-        if (c.messages)
-            c.messages->notice(status.message());
-        finish();
-        return;
-    }
-    if (count < 1) {
-        finish();
-        return;
-    }
     c.table->setIndex(store::kPrimaryKey);
     status = c.table->seek(grid.currentCellText());
     if (!status) {
@@ -86,7 +81,7 @@ void cargaTarjeta(const BrowseContext& c) {
         return;
     }
     for (store::Field f : kLoadOrder) {
-        const QString& value = c.table->field(f);
+        const QString value = c.table->field(f);
         form.setFieldText(f, value.isNull() ? QString(QLatin1StringView("")) : value);
     }
     form.setFieldText(store::Sexo, c.table->field(store::Sexo) == u"M" ? QStringLiteral("M")
