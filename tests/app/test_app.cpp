@@ -347,6 +347,31 @@ private slots:
         QCOMPARE(w->fieldText(store::Codigo), QStringLiteral("100000000000001"));
     }
 
+    void logoFromTheDataFolder() {
+        const auto centreOfLogo = [](const MainWindow& w) {
+            const QPixmap p = w.findChild<QLabel*>(QStringLiteral("Image12"))->pixmap();
+            return p.toImage().pixelColor(p.width() / 2, p.height() / 2);
+        };
+        AppFolders f;
+        f.copyRealMasterIni();
+        QDir().mkpath(f.folders.dataDir);
+        QImage red(206, 151, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(f.folders.dataFile(store::kLogoFileName), "BMP"));
+        ScriptedMessages messages;
+        auto w = start(f, messages);
+        QVERIFY(w);
+        QCOMPARE(centreOfLogo(*w), QColor(Qt::red));
+
+        // A file that is no picture leaves the design-time logo.
+        AppFolders::write(f.folders.dataFile(store::kLogoFileName), "no es una imagen");
+        w = start(f, messages);
+        QVERIFY(w);
+        QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Image12"))->pixmap().isNull());
+        QVERIFY(centreOfLogo(*w) != QColor(Qt::red));
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
     void resizingGrowsTheGrid() {
         AppFolders f;
         f.copyRealMasterIni();
