@@ -236,6 +236,9 @@ private slots:
         auto* text3 = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
         QCOMPARE(text3->text(), code);
         QCOMPARE(w->fieldText(store::Codigo), code);
+        w->table()->setIndex(store::kPrimaryKey);
+        QVERIFY(w->table()->seek(w->fieldText(store::Codigo)));
+        QVERIFY(!w->table()->noMatch());
         QCOMPARE(text3->accessibleName(), QStringLiteral("Código Microchip"));
         QCOMPARE(text3->font().family(), QStringLiteral("Arial Narrow"));
 
