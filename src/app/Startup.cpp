@@ -1,25 +1,111 @@
 #include "Startup.h"
 
+#include "Browse.h"
+#include "CardGrid.h"
 #include "CardStore.h"
+#include "Ini.h"
+#include "MainWindow.h"
+#include "MessageBoxes.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QMainWindow>
-#include <QMessageBox>
+#include <QFile>
+#include <QFileInfo>
 
 namespace app {
 
-int runProgram(const store::CommandLine& command) {
-    const store::Folders& folders = command.folders;
+QString missingIniMessage() {
+    return QStringLiteral("No existe archivo de configuracion .INI\r\n"
+                          "Ponganse en contacto con personal de soporte");
+}
+
+std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::MessageLayer& messages,
+                                    const store::Clock& clock, const StartupHooks& hooks) {
+    // 1. The data folder; one that exists already is fine.
     QDir().mkpath(folders.dataDir);
+
+    // 2. The working configuration file, copied from the master on first run.
+    const QString iniPath = folders.dataFile(store::kIniFileName);
+    if (!QFileInfo(iniPath).isFile()) {
+        const QString master = folders.appFile(store::kIniFileName);
+        if (!QFileInfo(master).isFile()) {
+            messages.notice(missingIniMessage());
+            return nullptr;
+        }
+        QFile::copy(master, iniPath); // a failed copy reads as an empty configuration
+    }
+
+    auto window = std::make_unique<MainWindow>(folders, messages, clock);
+
+    // 3. Version label.
+    window->setVersionText(QStringLiteral("Version 4.5"));
+
+    // 4. Footer text of the printed card.
+    const store::IniFile ini = store::IniFile::load(iniPath);
+    window->setTextoPie(store::LeeIni(ini, store::kIniSectionVersion, QStringLiteral("PIE")));
+
+    // 5. Not entering a card.
+    window->setEnEdicion(false);
+
+    // 6-7. The card store and its shared cursor. Without it the window opens empty, and the
+    // user is told why once.
     store::Status status;
-    auto cards = store::CardStore::open(folders.appFile(store::kDatabaseFileName), &status);
-    if (!status)
-        QMessageBox::warning(nullptr, QStringLiteral("Tarjeta de Identificacion"),
-                             status.message());
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Tarjeta de Identificacion"));
-    window.show();
+    const QString dbPath = folders.appFile(store::kDatabaseFileName);
+    std::unique_ptr<store::CardStore> cards = store::CardStore::open(dbPath, &status);
+    if (!cards) {
+        messages.notice(QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"
+                                       "El programa se abre sin tarjetas.")
+                            .arg(QDir::toNativeSeparators(dbPath), status.message()));
+    }
+    window->setCardStore(std::move(cards));
+
+    // 8. Grid set-up.
+    window->llenaGrilla();
+
+    // 9. Web card intake, which decides the order of the rows.
+    bool codeOrder = false;
+    if (hooks.webIntake)
+        codeOrder = hooks.webIntake(*window);
+
+    // 10. One grid row per card.
+    if (store::CardStore* store = window->cardStore()) {
+        const qint64 count = store->recordCount(&status);
+        if (!status) {
+            messages.notice(status.message());
+        } else if (count >= 1) {
+            status = browse::fillGrid(*window->grid(), *store,
+                                      codeOrder ? store::Order::ByCode : store::Order::Stored);
+            if (!status)
+                messages.notice(status.message());
+        }
+    }
+
+    // 11. The four combo lists.
+    window->fillCombos(ini);
+
+    // 12. The customer's logo, when it is a loadable picture.
+    const QString logo = folders.dataFile(store::kLogoFileName);
+    if (QFileInfo(logo).isFile())
+        window->loadLogo(logo);
+
+    // 13. Run-time captions.
+    window->setRunTimeCaptions();
+
+    // 14. Browse mode, which loads the first card.
+    window->modoConsulta();
+    return window;
+}
+
+int runProgram(const store::CommandLine& command) {
+    MessageBoxes messages;
+    const store::Clock clock;
+    StartupHooks hooks;
+    // The web card intake is wired here once it exists.
+    std::unique_ptr<MainWindow> window = startUp(command.folders, messages, clock, hooks);
+    if (!window)
+        return 0;
+    messages.setParent(window.get());
+    window->show();
     return QApplication::exec();
 }
 

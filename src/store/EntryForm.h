@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 namespace store {
@@ -61,6 +63,29 @@ public:
     // Shows btnBuscarOK and btnBuscarFin and places and shows Frame1 and Frame2 over the entry
     // area (true), or hides all four (false).
     virtual void setSearchControlsVisible(bool visible) = 0;
+
+    // LlenaGrilla: the grid reset to its header row only (searches rebuild the grid with it).
+    virtual void llenaGrilla() {
+        while (gridRows() > 1)
+            gridRemoveRow(gridRows() - 1);
+    }
+    // Appends the stored cards with these ids in this order, as gridAppendCard would one by one.
+    // The main window keeps only the ids and reads values when rows are shown, so that listing
+    // every card of a large registry stays cheap; this fallback appends copies.
+    virtual Status gridAppendStored(const CardStore& cards, std::span<const RowId> ids) {
+        constexpr size_t kChunk = 512;
+        std::vector<std::pair<RowId, Card>> read;
+        for (size_t at = 0; at < ids.size(); at += kChunk) {
+            read.clear();
+            const Status status =
+                cards.readCards(ids.subspan(at, std::min(kChunk, ids.size() - at)), &read);
+            if (!status)
+                return status;
+            for (const auto& entry : read)
+                gridAppendCard(entry.second);
+        }
+        return Status();
+    }
 
     // --- window state and routines ---
     virtual bool enEdicion() const = 0;

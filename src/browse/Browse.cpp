@@ -1,0 +1,110 @@
+#include "Browse.h"
+
+#include "CardGrid.h"
+
+#include <QLabel>
+
+namespace browse {
+
+const QStringList& typeAheadListNames() {
+    static const QStringList names{
+        QStringLiteral("lstLugar"),       QStringLiteral("lstColor"),
+        QStringLiteral("lstImplantador"), QStringLiteral("lstPropietario"),
+        QStringLiteral("lstRut"),         QStringLiteral("lstTelefono1"),
+        QStringLiteral("lstCel"),         QStringLiteral("lstDomicilio"),
+        QStringLiteral("lstContacto"),    QStringLiteral("lstTelefono2"),
+    };
+    return names;
+}
+
+QString positionText(int currentRow, int cardRows) {
+    return QString::number(currentRow) + QStringLiteral(" de ") + QString::number(cardRows) +
+           QStringLiteral(" Mascotas registradas");
+}
+
+namespace {
+
+// The order in which the fields are emptied and then loaded.
+constexpr store::Field kLoadOrder[] = {
+    store::FechaAtencion, store::Lugar,        store::Codigo,
+    store::FichaClinica,  store::NombreAnimal, store::FechaNacimiento,
+    store::Especie,       store::Raza,         store::Color,
+    store::EReproductivo, store::Tamano,       store::GrupoFam,
+    store::Propietario,   store::Rut,          store::Telefono1,
+    store::Cel,           store::Direccion,    store::NumeroDepto,
+    store::BlockDepto,    store::Email,        store::Contacto,
+    store::Telefono2,     store::Implantador,
+};
+
+} // namespace
+
+void cargaTarjeta(const BrowseContext& c) {
+    CardGrid& grid = *c.grid;
+    store::EntryForm& form = *c.form;
+    if (c.positionLabel)
+        c.positionLabel->setText(positionText(grid.currentRow(), grid.rows() - 1));
+    grid.setCurrentColumn(1);
+
+    const QDate today = c.clock->today();
+    form.setFieldDate(store::FechaAtencion, today);
+    form.setFieldDate(store::FechaNacimiento, today);
+    for (store::Field f : kLoadOrder) {
+        if (store::cardField(f).kind != store::ControlKind::Date)
+            form.setFieldText(f, QString(QLatin1StringView("")));
+    }
+    form.setFieldText(store::Sexo, QString()); // neither option selected
+
+    const auto finish = [&] {
+        form.ocultaListas();
+    };
+    if (!c.table) {
+        finish();
+        return;
+    }
+    // The header row holds no card; an empty table finds nothing either, without the cost of
+    // counting every card on each move of the grid.
+    if (grid.currentRow() < 1) {
+        finish();
+        return;
+    }
+    store::Status status;
+    c.table->setIndex(store::kPrimaryKey);
+    status = c.table->seek(grid.currentCellText());
+    if (!status) {
+        if (c.messages)
+            c.messages->notice(status.message());
+        finish();
+        return;
+    }
+    if (c.table->noMatch()) {
+        finish();
+        return;
+    }
+    for (store::Field f : kLoadOrder) {
+        const QString value = c.table->field(f);
+        form.setFieldText(f, value.isNull() ? QString(QLatin1StringView("")) : value);
+    }
+    form.setFieldText(store::Sexo, c.table->field(store::Sexo) == u"M" ? QStringLiteral("M")
+                                                                       : QStringLiteral("H"));
+    finish();
+}
+
+void currentCellChanged(const BrowseContext& c) {
+    if (c.positionLabel)
+        c.positionLabel->setText(QString());
+    if (c.grid->rows() > 1)
+        cargaTarjeta(c);
+}
+
+store::Status fillGrid(CardGrid& grid, const store::CardStore& cards, store::Order order) {
+    std::vector<store::RowId> ids;
+    const store::Status status = cards.rowIds(order, &ids);
+    if (!status)
+        return status;
+    grid.appendIds(ids);
+    if (grid.rows() > 1)
+        grid.setCurrentRow(1);
+    return status;
+}
+
+} // namespace browse

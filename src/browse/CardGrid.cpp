@@ -1,0 +1,149 @@
+#include "CardGrid.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScreen>
+
+namespace browse {
+
+int twipsToPixels(int twips, const QWidget* widget) {
+    const int dpi = widget ? widget->logicalDpiX() : 96;
+    return (twips * dpi + 720) / 1440;
+}
+
+CardGrid::CardGrid(QWidget* parent) : QTableView(parent), model_(new CardGridModel(this)) {
+    setObjectName(QStringLiteral("VSFlexGrid1"));
+    setModel(model_);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    verticalHeader()->hide();
+    // Every row has the same height: the view need not ask each of a million rows.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    connect(this, &QTableView::clicked, this, &CardGrid::rowClicked);
+}
+
+void CardGrid::llenaGrilla() {
+    model_->clear();
+    for (const store::CardField& f : store::cardFields()) {
+        if (!f.gridHeader.isEmpty())
+            model_->setHeaderText(f.field + 1, f.gridHeader.toString());
+    }
+    for (int c = 1; c < CardGridModel::kColumns; ++c)
+        model_->setHeaderColor(c, QColor(0, 0, 30));
+    for (int c = 1; c < CardGridModel::kColumns; ++c)
+        model_->setHeaderBold(c, true);
+    setColumnWidthTwips(0, 0);
+    for (int c = 1; c < CardGridModel::kColumns; ++c)
+        setColumnWidthTwips(c, 1500);
+    setCurrentRow(0);
+}
+
+int CardGrid::currentRow() const {
+    const QModelIndex index = currentIndex();
+    return index.isValid() ? index.row() + 1 : 0;
+}
+
+void CardGrid::setCurrentRow(int row) {
+    if (row <= 0 || row >= rows()) {
+        setCurrentIndex(QModelIndex());
+        return;
+    }
+    setCurrentIndex(model_->index(row - 1, wantedColumn_));
+}
+
+int CardGrid::currentColumn() const {
+    const QModelIndex index = currentIndex();
+    return index.isValid() ? index.column() : wantedColumn_;
+}
+
+void CardGrid::setCurrentColumn(int column) {
+    if (column < 0 || column >= CardGridModel::kColumns)
+        return;
+    wantedColumn_ = column;
+    const QModelIndex index = currentIndex();
+    if (index.isValid() && index.column() != column)
+        selectionModel()->setCurrentIndex(model_->index(index.row(), column),
+                                          QItemSelectionModel::NoUpdate);
+}
+
+QString CardGrid::currentCellText() const {
+    const QModelIndex index = currentIndex();
+    return index.isValid() ? model_->cellText(index.row(), index.column()) : QString();
+}
+
+QString CardGrid::cellText(int row, int column) const {
+    if (row == 0)
+        return model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    return model_->cellText(row - 1, column);
+}
+
+void CardGrid::setCellText(int row, int column, const QString& text) {
+    if (row == 0)
+        model_->setHeaderText(column, text);
+    else
+        model_->setCellText(row - 1, column, text);
+}
+
+void CardGrid::setColumnWidthTwips(int column, int twips) {
+    if (twips <= 0) {
+        setColumnHidden(column, true);
+        return;
+    }
+    setColumnHidden(column, false);
+    setColumnWidth(column, twipsToPixels(twips, this));
+}
+
+void CardGrid::appendRowText(const QString& text) {
+    model_->appendRowText(text);
+}
+
+void CardGrid::appendCard(const store::Card& card) {
+    model_->appendRowText(store::gridRowText(card));
+}
+
+void CardGrid::appendIds(std::span<const store::RowId> ids) {
+    model_->appendIds(ids);
+}
+
+void CardGrid::replaceCard(int row, const store::Card& card) {
+    model_->replaceRowText(row - 1, store::gridRowText(card));
+}
+
+void CardGrid::removeRow(int row) {
+    if (row < 1 || row >= rows())
+        return;
+    const int current = currentRow();
+    model_->removeCardRow(row - 1);
+    // Keep a card row current while any is left: the one that moved up, or the new last one.
+    if (rows() > 1 && (current == row || !currentIndex().isValid()))
+        setCurrentRow(std::min(current, rows() - 1));
+}
+
+void CardGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        emit enterPressed();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void CardGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A double click does nothing beyond the click that came before it.
+    event->accept();
+}
+
+void CardGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (current != previous)
+        emit currentCellChanged();
+}
+
+} // namespace browse

@@ -1,0 +1,126 @@
+// The card grid over a store of more rows than one page of its cache.
+#include "Browse.h"
+#include "CardGrid.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestGrid : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<store::CardStore> cards;
+    static constexpr int kCards = 1000; // about four pages
+
+    static QString codeOf(int i) {
+        return QStringLiteral("152%1").arg(i, 12, 10, QLatin1Char('0'));
+    }
+
+private slots:
+    void initTestCase() {
+        store::Status status;
+        cards = store::CardStore::open(dir.filePath(QStringLiteral("DAT.db")), &status);
+        QVERIFY2(cards, qPrintable(status.message()));
+        // Written in descending code order, so that stored order and code order differ; one
+        // transaction, since a commit per card waits for the disk each time.
+        QSqlDatabase db = cards->database();
+        QVERIFY(db.transaction());
+        QSqlQuery insert(db);
+        QVERIFY(insert.prepare(
+            QStringLiteral("INSERT INTO Clientes (Codigo, nombre_animal, rut) VALUES (?, ?, ?)")));
+        for (int i = kCards; i >= 1; --i) {
+            insert.bindValue(0, codeOf(i));
+            insert.bindValue(1, QStringLiteral("Ñoño %1").arg(i));
+            insert.bindValue(2, i % 7 == 0 ? QVariant() : QVariant(QStringLiteral("%1-K").arg(i)));
+            QVERIFY(insert.exec());
+        }
+        QVERIFY(db.commit());
+    }
+
+    void rowsComeFromTheStoreInPages() {
+        browse::CardGrid grid;
+        grid.setStore(cards.get());
+        grid.llenaGrilla();
+        QCOMPARE(grid.rows(), 1);
+        QVERIFY(browse::fillGrid(grid, *cards, store::Order::Stored));
+        QCOMPARE(grid.rows(), kCards + 1);
+        QCOMPARE(grid.currentRow(), 1);
+        QCOMPARE(grid.currentCellText(), codeOf(kCards));
+        // Every row, across every page and back, holds its own card.
+        for (int row : {kCards, 1, 257, 256, 600, kCards - 1, 2}) {
+            const int i = kCards + 1 - row;
+            QCOMPARE(grid.cellText(row, 1), codeOf(i));
+            QCOMPARE(grid.cellText(row, 5), QStringLiteral("Ñoño %1").arg(i));
+            QCOMPARE(grid.cellText(row, 15),
+                     i % 7 == 0 ? QString() : QStringLiteral("%1-K").arg(i));
+            QCOMPARE(grid.cellText(row, 0), QString());
+        }
+        QVERIFY(grid.cardModel()->rowId(10) != store::kNoRow);
+
+        // Code order is what the index visits.
+        grid.llenaGrilla();
+        QVERIFY(browse::fillGrid(grid, *cards, store::Order::ByCode));
+        QCOMPARE(grid.cellText(1, 1), codeOf(1));
+        QCOMPARE(grid.cellText(kCards, 1), codeOf(kCards));
+    }
+
+    void rowsAppendedReplacedAndRemoved() {
+        browse::CardGrid grid;
+        grid.setStore(cards.get());
+        grid.llenaGrilla();
+        QVERIFY(browse::fillGrid(grid, *cards, store::Order::Stored));
+
+        store::Card added;
+        added[store::Codigo] = QStringLiteral("999000000000001");
+        added[store::Implantador] = QStringLiteral("Dra. Peña");
+        grid.appendCard(added);
+        QCOMPARE(grid.rows(), kCards + 2);
+        QCOMPARE(grid.cellText(kCards + 1, 1), QStringLiteral("999000000000001"));
+        QCOMPARE(grid.cellText(kCards + 1, 24), QStringLiteral("Dra. Peña"));
+        QCOMPARE(grid.cardModel()->rowId(kCards), store::kNoRow);
+
+        // A stored row rewritten shows the new values; the rows around it keep theirs.
+        store::Card edited = added;
+        edited[store::Codigo] = QStringLiteral("EDITADO");
+        grid.replaceCard(300, edited);
+        QCOMPARE(grid.cellText(300, 1), QStringLiteral("EDITADO"));
+        QCOMPARE(grid.cellText(299, 1), codeOf(kCards + 1 - 299));
+        QCOMPARE(grid.cellText(301, 1), codeOf(kCards + 1 - 301));
+
+        // Removing a row moves the rows below up, across the pages already read.
+        QCOMPARE(grid.cellText(600, 1), codeOf(kCards + 1 - 600));
+        grid.setCurrentRow(2);
+        grid.removeRow(2);
+        QCOMPARE(grid.rows(), kCards + 1);
+        QCOMPARE(grid.cellText(2, 1), codeOf(kCards - 2));
+        QCOMPARE(grid.cellText(599, 1), codeOf(kCards + 1 - 600));
+        QCOMPARE(grid.cellText(299, 1), QStringLiteral("EDITADO"));
+        QCOMPARE(grid.currentRow(), 2);
+        QCOMPARE(grid.cellText(kCards, 1), QStringLiteral("999000000000001"));
+
+        // Removing the last row leaves the new last row current.
+        grid.setCurrentRow(kCards);
+        grid.removeRow(kCards);
+        QCOMPARE(grid.currentRow(), kCards - 1);
+
+        // Text rows: before the first tab column 0, then one column per tab, extra parts dropped.
+        grid.llenaGrilla();
+        grid.appendRowText(QStringLiteral("x\ta\t\tc"));
+        QCOMPARE(grid.cellText(1, 0), QStringLiteral("x"));
+        QCOMPARE(grid.cellText(1, 1), QStringLiteral("a"));
+        QCOMPARE(grid.cellText(1, 2), QString());
+        QCOMPARE(grid.cellText(1, 3), QStringLiteral("c"));
+        grid.appendRowText(QString(30, u'\t') + u'z');
+        QCOMPARE(grid.rows(), 3);
+        QCOMPARE(grid.cellText(0, 1), QStringLiteral("Codigo"));
+    }
+
+    void positionText() {
+        QCOMPARE(browse::positionText(4, 120), QStringLiteral("4 de 120 Mascotas registradas"));
+    }
+};
+
+QTEST_MAIN(TestGrid)
+#include "test_grid.moc"
