@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "TabOrder.h"
+
 #include "Browse.h"
 #include "CardGrid.h"
 #include "Controls.h"
@@ -107,7 +109,7 @@ MainWindow::MainWindow(store::Folders folders, store::MessageLayer& messages,
     buildGridArea();
     buildButtons();
     buildHiddenControls();
-    setTabOrder();
+    browse::applyTabOrder(this);
 
     baseSize_ = QSize(twips(kClientWidth), twips(kClientHeight));
     setMinimumSize(baseSize_);
@@ -350,7 +352,10 @@ void MainWindow::buildGridArea() {
     connect(grid_, &browse::CardGrid::rowClicked, this, &MainWindow::cargaTarjeta);
     connect(grid_, &browse::CardGrid::enterPressed, this, [this] {
         emit gridEnterPressed();
-        runCommand(QStringLiteral("cmdEditar"));
+        // The edit command as its button would run it; not while the button is off (entry and
+        // search modes, an empty table).
+        if (buttonEnabled(QStringLiteral("cmdEditar")))
+            runCommand(QStringLiteral("cmdEditar"));
     });
     connect(grid_->cardModel(), &browse::CardGridModel::storeError, this,
             [this](const QString& message) { messages_.notice(message); });
@@ -411,71 +416,6 @@ void MainWindow::buildHiddenControls() {
     // Lists stand over the fields under them.
     for (QListWidget* list : std::as_const(lists_))
         list->raise();
-}
-
-void MainWindow::setTabOrder() {
-    using namespace store;
-    const auto f = [this](Field field) {
-        return fields_[field];
-    };
-    const auto l = [this](const char* name) {
-        return lists_.value(QLatin1StringView(name));
-    };
-    const auto b = [this](const char* name) {
-        return buttons_.value(QLatin1StringView(name));
-    };
-    const std::vector<QWidget*> order{
-        f(Codigo),
-        b("btnBuscarOK"),
-        b("btnBuscarFin"),
-        f(FechaAtencion),
-        f(Lugar),
-        l("lstLugar"),
-        f(FichaClinica),
-        f(Implantador),
-        l("lstImplantador"),
-        f(NombreAnimal),
-        f(FechaNacimiento),
-        f(Especie),
-        f(Raza),
-        f(Color),
-        l("lstColor"),
-        option1_,
-        option2_,
-        f(EReproductivo),
-        f(Tamano),
-        f(GrupoFam),
-        f(Propietario),
-        l("lstPropietario"),
-        f(Rut),
-        l("lstRut"),
-        f(Telefono1),
-        l("lstTelefono1"),
-        f(Cel),
-        l("lstCel"),
-        f(Direccion),
-        l("lstDomicilio"),
-        f(NumeroDepto),
-        f(BlockDepto),
-        f(Email),
-        f(Contacto),
-        l("lstContacto"),
-        f(Telefono2),
-        l("lstTelefono2"),
-        grid_,
-        b("cmdListado"),
-        b("cmdImprimir"),
-        b("Command1"),
-        b("cmdExcel"),
-        b("cmdBuscar"),
-        b("cmdAgregar"),
-        b("cmdEditar"),
-        b("cmdCopiar"),
-        b("cmdEliminar"),
-        b("cmdSalir"),
-    };
-    for (size_t i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 // --- subsystems' access ---------------------------------------------------------------------
@@ -773,6 +713,41 @@ store::Status MainWindow::gridAppendStored(const store::CardStore& cards,
     grid_->appendIds(ids);
     loadingCard_ = false;
     return store::Status();
+}
+
+void MainWindow::gridShowRows(const std::vector<store::RowId>& ids) {
+    llenaGrilla();
+    if (!cards_)
+        return;
+    if (const store::Status status = gridAppendStored(*cards_, ids); !status)
+        messages_.notice(status.message());
+}
+
+void MainWindow::setSearchControlsVisible(bool visible) {
+    // The frames cover the entry area while searching; the code box and the two search buttons
+    // stand over them.
+    const struct {
+        const char16_t* name;
+        QRect twips;
+    } frames[] = {{u"Frame1", {100, 1440, 7500, 2895}}, {u"Frame2", {7320, 2160, 3735, 2175}}};
+    for (const auto& f : frames) {
+        QWidget* frame = findChild<QWidget*>(text(f.name));
+        if (!frame)
+            continue;
+        frame->setGeometry(twips(f.twips.x()), twips(f.twips.y()), twips(f.twips.width()),
+                           twips(f.twips.height()));
+        frame->setVisible(visible);
+        if (visible)
+            frame->raise();
+    }
+    for (const char16_t* name : {u"btnBuscarOK", u"btnBuscarFin"}) {
+        if (QPushButton* b = button(text(name))) {
+            b->setVisible(visible);
+            b->raise();
+        }
+    }
+    if (visible)
+        fields_[store::Codigo]->raise();
 }
 
 void MainWindow::onGridCellChanged() {

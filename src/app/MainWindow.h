@@ -95,6 +95,8 @@ public:
     void gridRemoveRow(int row) override;
     void setGridEnabled(bool enabled) override;
     bool gridEnabled() const override;
+    void gridShowRows(const std::vector<store::RowId>& ids) override;
+    void setSearchControlsVisible(bool visible) override;
     void llenaGrilla() override;
     store::Status gridAppendStored(const store::CardStore& cards,
                                    std::span<const store::RowId> ids) override;
@@ -126,7 +128,6 @@ private:
     void buildGridArea();
     void buildButtons();
     void buildHiddenControls();
-    void setTabOrder();
     QWidget* place(QWidget* widget, int left, int top, int width, int height,
                    Anchor anchor = Anchor::Fixed);
     QLabel* addLabel(const QString& name, const QString& caption, int left, int top,

@@ -3,7 +3,10 @@
 #include "Browse.h"
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "Commands.h"
+#include "Import.h"
 #include "Ini.h"
+#include "Intake.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 
@@ -11,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTextStream>
 
 namespace app {
 
@@ -20,7 +24,7 @@ QString missingIniMessage() {
 }
 
 std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::MessageLayer& messages,
-                                    const store::Clock& clock, const StartupHooks& hooks) {
+                                    const store::Clock& clock, StartupHooks hooks) {
     // 1. The data folder; one that exists already is fine.
     QDir().mkpath(folders.dataDir);
 
@@ -47,6 +51,9 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     // 5. Not entering a card.
     window->setEnEdicion(false);
 
+    // A practice moving over from the old program: its DAT.MDB becomes DAT.db on the first start.
+    import::importOnFirstStart(folders, messages);
+
     // 6-7. The card store and its shared cursor. Without it the window opens empty, and the
     // user is told why once.
     store::Status status;
@@ -64,8 +71,13 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
 
     // 9. Web card intake, which decides the order of the rows.
     bool codeOrder = false;
-    if (hooks.webIntake)
+    if (hooks.webIntake) {
         codeOrder = hooks.webIntake(*window);
+    } else if (store::CardStore* store = window->cardStore()) {
+        // Without a store the file waits in the data folder for the next start.
+        codeOrder = intake::takeInWebCards(*store, folders, messages, clock).listingOrder() ==
+                    store::Order::ByCode;
+    }
 
     // 10. One grid row per card.
     if (store::CardStore* store = window->cardStore()) {
@@ -91,17 +103,22 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     // 13. Run-time captions.
     window->setRunTimeCaptions();
 
+    // The commands of the buttons, the keys and the lists.
+    new Commands(*window, std::move(hooks.printer));
+
     // 14. Browse mode, which loads the first card.
     window->modoConsulta();
     return window;
 }
 
 int runProgram(const store::CommandLine& command) {
+    if (!command.importMdb.isEmpty()) {
+        QTextStream out(stdout);
+        return import::runImportCommand(command.folders, command.importMdb, out);
+    }
     MessageBoxes messages;
     const store::Clock clock;
-    StartupHooks hooks;
-    // The web card intake is wired here once it exists.
-    std::unique_ptr<MainWindow> window = startUp(command.folders, messages, clock, hooks);
+    std::unique_ptr<MainWindow> window = startUp(command.folders, messages, clock);
     if (!window)
         return 0;
     messages.setParent(window.get());

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "Folders.h"
 #include "Messages.h"
+#include "PrintSurface.h"
 
 #include <functional>
 #include <memory>
@@ -11,11 +12,13 @@ namespace app {
 
 class MainWindow;
 
-// Steps that other subsystems add to start-up.
+// What tests put in place of start-up's own parts.
 struct StartupHooks {
-    // Runs after the grid is set up and before it is filled: takes in the web card file when
-    // the data folder holds one. Returns true when the grid must list the cards in code order.
+    // Runs after the grid is set up and before it is filled, instead of the web card intake.
+    // Returns true when the grid must list the cards in code order.
     std::function<bool(MainWindow&)> webIntake;
+    // Where the card commands print; the system's default printer when null.
+    std::unique_ptr<output::PrintTarget> printer;
 };
 
 // The two-line message shown when no configuration file is found in either folder.
@@ -26,7 +29,7 @@ QString missingIniMessage();
 // order; a failing step does not stop the later ones. Returns null, after telling the user, when
 // neither folder holds the configuration file; the program then ends.
 std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::MessageLayer& messages,
-                                    const store::Clock& clock, const StartupHooks& hooks = {});
+                                    const store::Clock& clock, StartupHooks hooks = {});
 
 // Runs the program as the command line asks; returns the process exit code.
 int runProgram(const store::CommandLine& command);

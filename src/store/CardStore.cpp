@@ -425,8 +425,23 @@ QString insertStatement() {
 }
 } // namespace
 
+int CardStore::addChangeListener(ChangeListener listener) {
+    listeners_.emplace_back(nextListener_, std::move(listener));
+    return nextListener_++;
+}
+
+void CardStore::removeChangeListener(int handle) {
+    std::erase_if(listeners_, [handle](const auto& l) { return l.first == handle; });
+}
+
+void CardStore::notify(Change change, RowId id, const Card* card) const {
+    for (const auto& listener : listeners_)
+        listener.second(change, id, card);
+}
+
 Status CardStore::insertCard(const Card& card, RowId* id) {
-    return runWrite(
+    RowId added = kNoRow;
+    Status status = runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
             q.prepare(insertStatement());
@@ -434,17 +449,21 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
                 q.addBindValue(bindable(v));
             if (!q.exec())
                 return failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
-            if (id)
-                *id = q.lastInsertId().toLongLong();
+            added = q.lastInsertId().toLongLong();
             return Status();
         },
         QStringLiteral("guardar la tarjeta"));
+    if (id)
+        *id = status ? added : kNoRow;
+    if (status)
+        notify(Change::Added, added, &card);
+    return status;
 }
 
 Status CardStore::insertCards(std::span<const Card> cards) {
     if (cards.empty())
         return Status();
-    return runWrite(
+    Status status = runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
             if (!q.prepare(insertStatement()))
@@ -459,10 +478,13 @@ Status CardStore::insertCards(std::span<const Card> cards) {
             return Status();
         },
         QStringLiteral("guardar las tarjetas"));
+    if (status)
+        notify(Change::Reset, kNoRow, nullptr);
+    return status;
 }
 
 Status CardStore::removeCard(RowId id) {
-    return runWrite(
+    Status status = runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
             q.prepare(QStringLiteral("DELETE FROM Clientes WHERE id = ?"));
@@ -476,6 +498,9 @@ Status CardStore::removeCard(RowId id) {
             return Status();
         },
         QStringLiteral("eliminar la tarjeta"));
+    if (status)
+        notify(Change::Removed, id, nullptr);
+    return status;
 }
 
 std::unique_ptr<TableCursor> CardStore::openTable() {
@@ -619,8 +644,10 @@ Status TableCursor::update() {
     if (!s)
         return s; // the copy buffer and the mode stay, so nothing typed is lost
     lastModified_ = saved;
-    if (mode_ == Mode::Edit)
+    if (mode_ == Mode::Edit) {
         current_ = buffer_;
+        store_->notify(CardStore::Change::Changed, saved, &current_);
+    }
     mode_ = Mode::None;
     dirty_.fill(false);
     return Status();

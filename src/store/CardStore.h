@@ -80,6 +80,14 @@ public:
     Status insertCards(std::span<const Card> cards);
     Status removeCard(RowId id);
 
+    // Listeners told after every committed write made through this store (its cursors included),
+    // so that indexes kept beside the store stay in step. `card` is the card as stored (null for
+    // Removed and Reset); Reset means many cards changed at once and indexes must be rebuilt.
+    enum class Change { Added, Changed, Removed, Reset };
+    using ChangeListener = std::function<void(Change change, RowId id, const Card* card)>;
+    int addChangeListener(ChangeListener listener);
+    void removeChangeListener(int handle);
+
     // The connection, for subsystems that keep their own indexes or run their own queries.
     QSqlDatabase database() const;
 
@@ -93,9 +101,12 @@ private:
     CardStore(QString path, QString connection);
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);
+    void notify(Change change, RowId id, const Card* card) const;
 
     QString path_;
     QString connection_;
+    std::vector<std::pair<int, ChangeListener>> listeners_;
+    int nextListener_ = 1;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an

@@ -25,8 +25,8 @@ class TestApp : public QObject {
     store::FixedClock clock{QDateTime(QDate(2024, 6, 15), QTime(10, 30))};
 
     std::unique_ptr<MainWindow> start(const AppFolders& f, ScriptedMessages& messages,
-                                      const app::StartupHooks& hooks = {}) {
-        return app::startUp(f.folders, messages, clock, hooks);
+                                      app::StartupHooks hooks = {}) {
+        return app::startUp(f.folders, messages, clock, std::move(hooks));
     }
     static QString label27(const MainWindow& w) {
         return w.findChild<QLabel*>(QStringLiteral("Label27"))->text();
@@ -343,7 +343,7 @@ private slots:
             rowsSeen = w.gridRows();
             return true; // a card came in: list in code order
         };
-        auto w = start(f, messages, hooks);
+        auto w = start(f, messages, std::move(hooks));
         QVERIFY(w);
         QCOMPARE(rowsSeen, 1);
         QCOMPARE(w->grid()->cellText(1, 1), QStringLiteral("100000000000001"));

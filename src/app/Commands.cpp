@@ -1,0 +1,100 @@
+#include "Commands.h"
+
+#include "CardEditor.h"
+#include "CardPrintCommand.h"
+#include "CodeSearch.h"
+#include "CsvExport.h"
+#include "EntryKeys.h"
+#include "IdentifierHints.h"
+#include "Listing.h"
+#include "MainWindow.h"
+#include "PrintSurfacePainter.h"
+#include "TypeAheadIndex.h"
+#include "TypeAheadLists.h"
+
+#include <QImage>
+
+namespace app {
+
+Commands::Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> printer)
+    : QObject(&window), window_(window), printer_(std::move(printer)) {
+    if (!printer_)
+        printer_ = std::make_unique<output::DefaultPrinterTarget>();
+
+    typeAhead_ = std::make_unique<browse::TypeAheadIndex>(window.cardStore());
+    lists_ = new browse::TypeAheadLists(
+        &window, typeAhead_.get(), [&window] { return window.enEdicion(); }, &window.messages(),
+        this);
+    new browse::EntryKeys(&window, lists_, this);
+    new editing::IdentifierHints(
+        window.textBox(store::Codigo), window.textBox(store::Rut),
+        [&window] { return window.enEdicion(); }, this);
+
+    if (window.cardStore())
+        wireStoreCommands();
+}
+
+Commands::~Commands() {
+    if (storeListener_ && window_.cardStore())
+        window_.cardStore()->removeChangeListener(storeListener_);
+}
+
+void Commands::wireStoreCommands() {
+    store::CardStore& cards = *window_.cardStore();
+    // The type-ahead index follows every write to the store, whichever command made it.
+    storeListener_ = cards.addChangeListener(
+        [index = typeAhead_.get()](store::CardStore::Change change, store::RowId id,
+                                   const store::Card* card) {
+            switch (change) {
+            case store::CardStore::Change::Added:
+                index->cardAdded(id, *card);
+                break;
+            case store::CardStore::Change::Changed:
+                index->cardChanged(id, *card);
+                break;
+            case store::CardStore::Change::Removed:
+                index->cardRemoved(id);
+                break;
+            case store::CardStore::Change::Reset:
+                index->reset();
+                break;
+            }
+        });
+
+    editor_ = std::make_unique<editing::CardEditor>(window_, *window_.table(), window_.messages(),
+                                                    window_.clock());
+    editing::CardEditor* editor = editor_.get();
+    window_.setCommandHandler(QStringLiteral("cmdAgregar"), [editor] { editor->clickAgregar(); });
+    window_.setCommandHandler(QStringLiteral("cmdCopiar"), [editor] { editor->clickCopiar(); });
+    window_.setCommandHandler(QStringLiteral("cmdEditar"), [editor] { editor->clickEditar(); });
+    window_.setCommandHandler(QStringLiteral("cmdEliminar"), [editor] { editor->clickEliminar(); });
+
+    search_ = std::make_unique<browse::CodeSearch>(cards, window_, window_.messages());
+    browse::CodeSearch* search = search_.get();
+    window_.setCommandHandler(QStringLiteral("cmdBuscar"), [search] { search->open(); });
+    window_.setCommandHandler(QStringLiteral("btnBuscarOK"), [search] { search->run(); });
+    window_.setCommandHandler(QStringLiteral("btnBuscarFin"), [search] { search->close(); });
+
+    window_.setCommandHandler(QStringLiteral("cmdImprimir"), [this] { printCard(false); });
+    window_.setCommandHandler(QStringLiteral("Command1"), [this] { printCard(true); });
+
+    window_.setCommandHandler(QStringLiteral("cmdExcel"), [this] {
+        output::exportCommand(*window_.cardStore(), window_.folders(), window_.clock(),
+                              window_.messages());
+    });
+    window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
+        output::ListingPictures pictures{QImage(QStringLiteral(":/images/banner.png")),
+                                         QImage(QStringLiteral(":/images/logo.png"))};
+        output::showListingPreview(*window_.cardStore(), std::move(pictures), window_.clock(),
+                                   window_.messages(), &window_);
+    });
+}
+
+void Commands::printCard(bool quick) {
+    // The card of the grid's current cell, read afresh from the store.
+    output::printCardCommand(*window_.cardStore(), window_.gridCurrentCode(), window_.folders(),
+                             window_.textoPie(), window_.messages(), *printer_,
+                             quick ? output::PrintKind::Quick : output::PrintKind::ThreeBlocks);
+}
+
+} // namespace app

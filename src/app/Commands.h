@@ -1,0 +1,49 @@
+#pragma once
+
+#include "PrintSurface.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace browse {
+class CodeSearch;
+class EntryKeys;
+class TypeAheadIndex;
+class TypeAheadLists;
+} // namespace browse
+namespace editing {
+class CardEditor;
+class IdentifierHints;
+} // namespace editing
+
+namespace app {
+
+class MainWindow;
+
+// Connects the commands of the subsystems to the main window: editing, search, type-ahead lists
+// and keys, identifier hints, card printing, export and the listing. Each command lives in the
+// subsystem that owns it; this only hands it the window's entry form, store, messages and clock.
+class Commands : public QObject {
+    Q_OBJECT
+public:
+    // `printer` is where the card commands print; the default printer when null.
+    explicit Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> printer = nullptr);
+    ~Commands() override;
+
+    browse::TypeAheadIndex* typeAhead() const { return typeAhead_.get(); }
+
+private:
+    void wireStoreCommands();
+    void printCard(bool quick);
+
+    MainWindow& window_;
+    std::unique_ptr<output::PrintTarget> printer_;
+    std::unique_ptr<editing::CardEditor> editor_;
+    std::unique_ptr<browse::CodeSearch> search_;
+    std::unique_ptr<browse::TypeAheadIndex> typeAhead_;
+    browse::TypeAheadLists* lists_ = nullptr;
+    int storeListener_ = 0;
+};
+
+} // namespace app
