@@ -117,6 +117,13 @@ MainWindow::MainWindow(store::Folders folders, store::MessageLayer& messages,
 }
 
 MainWindow::~MainWindow() {
+    // What is attached to the window (its commands, key filters and hints) refers to it and to
+    // its store: it goes first, while both are whole.
+    const QObjectList attached = children();
+    for (QObject* child : attached) {
+        if (!child->isWidgetType())
+            delete child;
+    }
     // The grid reads from the store: let it go first.
     if (grid_)
         grid_->setStore(nullptr);
