@@ -25,7 +25,8 @@ public:
     // Dynamic property set to true on a marked box (also what its style sheet rule matches).
     static constexpr const char* kMarkProperty = "identificadorDudoso";
 
-    // `active` tells whether a card is being entered (the window's EnEdicion).
+    // `active` tells whether a card is being entered (entry mode, not merely the entry flag,
+    // which a cancel leaves set).
     IdentifierHints(QLineEdit* code, QLineEdit* rut, std::function<bool()> active,
                     QObject* parent = nullptr);
     ~IdentifierHints() override;
