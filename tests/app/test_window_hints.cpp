@@ -117,6 +117,10 @@ private slots:
         QTRY_VERIFY(unmarked(rut));
         QVERIFY(unmarked(code));
         QCOMPARE(rut->toolTip(), browseToolTip);
+        // Both boxes were marked: they show browse mode's readable disabled text again.
+        for (const QLineEdit* box : {rut, code})
+            QCOMPARE(box->palette().color(QPalette::Disabled, QPalette::Text),
+                     w->palette().color(QPalette::Disabled, QPalette::Text));
 
         // Browsing another card, and the search's code box, stay unmarked too.
         QTest::keyClick(w->grid(), Qt::Key_Up);
