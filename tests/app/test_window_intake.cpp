@@ -6,16 +6,21 @@
 #include "WebCardBytes.h"
 
 #include "CardGrid.h"
-#include "IdentifierHints.h"
+#include "Intake.h"
 #include "MainWindow.h"
+#include "MessageBoxes.h"
 #include "Startup.h"
 
-#include <QAction>
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QLabel>
-#include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
 using app::MainWindow;
 using store::Field;
@@ -201,6 +206,49 @@ private slots:
         QVERIFY(w);
         QCOMPARE(messages.texts(), QStringList());
         QVERIFY(QFileInfo::exists(keptAs));
+    }
+
+    // The announcement's tabs are written for tab stops eight characters apart; the box keeps
+    // the three values in one column, and shows what came from the file as text, never markup.
+    void announcementValuesLineUpInTheBox() {
+        store::Card card;
+        card[store::Codigo] = QStringLiteral("152000000123456");
+        card[store::Lugar] = QStringLiteral("Clínica Sur   ");
+        card[store::NombreAnimal] = QStringLiteral("<b>Toby</b> & Co");
+        const QString html = app::boxText(intake::announcement(card, false));
+        QTextDocument doc;
+        doc.setHtml(html);
+        doc.setTextWidth(600);
+        auto valueX = [&doc](const QString& value) {
+            const QTextCursor found = doc.find(value);
+            return found.isNull() ? -1.0
+                                  : doc.documentLayout()->blockBoundingRect(found.block()).x();
+        };
+        const qreal chipX = valueX(QStringLiteral("152000000123456"));
+        QVERIFY(chipX > valueX(QStringLiteral("MicroChip:")));
+        QCOMPARE(valueX(QStringLiteral("Clínica Sur")), chipX);
+        QCOMPARE(valueX(QStringLiteral("<b>Toby</b> & Co")), chipX);
+        QCOMPARE(doc.toPlainText(),
+                 QStringLiteral("\nCliente Nuevo Agregado\n    MicroChip:\n152000000123456\n"
+                                "    Lugar: \nClínica Sur\n    Nombre: \n<b>Toby</b> & Co\n"));
+
+        // The real box: rich text only for that table; any other text is plain.
+        app::MessageBoxes boxes;
+        QStringList seen;
+        auto readAndClose = [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            seen.append(QString::number(box->textFormat()) + u'|' + box->text());
+            box->accept();
+        };
+        QTimer::singleShot(0, readAndClose);
+        boxes.inform(intake::announcement(card, false), intake::kIntakeTitle, Icon::Information);
+        QTimer::singleShot(0, readAndClose);
+        boxes.notice(QStringLiteral("No se pudo abrir <b>DAT.db</b>\r\nfin"));
+        QCOMPARE(seen, (QStringList{QString::number(Qt::RichText) + u'|' + html,
+                                    QString::number(Qt::PlainText) +
+                                        QStringLiteral("|No se pudo abrir <b>DAT.db</b>\nfin")}));
     }
 
     void firstStartWithAnOldDatabaseWithoutCards() {
