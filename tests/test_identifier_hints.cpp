@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QPalette>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -149,6 +150,34 @@ private slots:
         form.entering = true;
         hints->refresh();
         QVERIFY(IdentifierHints::isMarked(form.rut));
+    }
+
+    // The window gives its disabled fields a readable text colour through its palette; a box
+    // that was marked once must still inherit it.
+    void unmarkedBoxInheritsTheWindowPaletteAgain() {
+        Form form;
+        QPalette pal = form.window.palette();
+        const QColor readable(0x55, 0x55, 0x55);
+        pal.setColor(QPalette::Disabled, QPalette::Text, readable);
+        form.window.setPalette(pal);
+        form.show();
+        auto hints = form.attach();
+
+        type(form.rut, QStringLiteral("1-1"));
+        QVERIFY(IdentifierHints::isMarked(form.rut));
+        erase(form.rut);
+        type(form.rut, QStringLiteral("1-9"));
+        QVERIFY(!IdentifierHints::isMarked(form.rut));
+        form.entering = false;
+        form.rut->setEnabled(false);
+        QTRY_VERIFY(form.rut->toolTip().isEmpty());
+        QCOMPARE(form.rut->palette().color(QPalette::Disabled, QPalette::Text), readable);
+
+        // A colour the window sets later reaches the box too.
+        const QColor darker(0x33, 0x33, 0x33);
+        pal.setColor(QPalette::Disabled, QPalette::Text, darker);
+        form.window.setPalette(pal);
+        QCOMPARE(form.rut->palette().color(QPalette::Disabled, QPalette::Text), darker);
     }
 
     void keepsTheBoxOwnStyleAndRestoresIt() {

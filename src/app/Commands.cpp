@@ -26,9 +26,12 @@ Commands::Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> prin
         &window, typeAhead_.get(), [&window] { return window.enEdicion(); }, &window.messages(),
         this);
     new browse::EntryKeys(&window, lists_, this);
+    // A card is being entered while the entry flag is set and the entry fields are enabled: a
+    // cancel leaves the flag set for the type-ahead lists, but the window is back in browse (or
+    // then search) mode, where the fields only show stored cards.
     new editing::IdentifierHints(
         window.textBox(store::Codigo), window.textBox(store::Rut),
-        [&window] { return window.enEdicion(); }, this);
+        [&window] { return window.enEdicion() && window.fieldEnabled(store::Rut); }, this);
 
     if (window.cardStore())
         wireStoreCommands();

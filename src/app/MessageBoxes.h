@@ -7,6 +7,10 @@
 
 namespace app {
 
+// What a box shows for a message text: the text with plain line breaks, or, when it holds tabs,
+// rich text that keeps the values after the tabs in one column.
+QString boxText(const QString& text);
+
 // The program's message boxes as modal QMessageBoxes over the main window.
 class MessageBoxes : public store::MessageLayer {
 public:

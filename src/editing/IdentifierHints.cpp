@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QLineEdit>
+#include <QPalette>
 #include <QStyle>
 
 namespace editing {
@@ -110,6 +111,9 @@ void IdentifierHints::show(Box& box, bool marked, const QString& toolTip) {
     if (!box.hinted) {
         box.ownToolTip = edit->toolTip();
         box.ownStyleSheet = edit->styleSheet();
+        box.ownPalette.reset();
+        if (edit->testAttribute(Qt::WA_SetPalette))
+            box.ownPalette = edit->palette();
         box.hinted = true;
     }
     edit->setToolTip(toolTip);
@@ -122,9 +126,17 @@ void IdentifierHints::show(Box& box, bool marked, const QString& toolTip) {
         edit->setStyleSheet(box.ownStyleSheet + markStyle());
         edit->addAction(box.warning, QLineEdit::TrailingPosition);
     } else {
-        edit->setStyleSheet(box.ownStyleSheet);
+        restoreStyle(box);
         edit->removeAction(box.warning);
     }
+}
+
+void IdentifierHints::restoreStyle(Box& box) {
+    QLineEdit* edit = box.edit;
+    edit->setStyleSheet(box.ownStyleSheet);
+    // Taking a style sheet off leaves the box with a palette of its own, no longer the window's
+    // (whose readable disabled text browse mode relies on): give back what it had.
+    edit->setPalette(box.ownPalette ? *box.ownPalette : QPalette());
 }
 
 void IdentifierHints::clear(Box& box) {
@@ -133,7 +145,7 @@ void IdentifierHints::clear(Box& box) {
     QLineEdit* edit = box.edit;
     if (box.marked) {
         edit->setProperty(kMarkProperty, false);
-        edit->setStyleSheet(box.ownStyleSheet);
+        restoreStyle(box);
         edit->removeAction(box.warning);
         box.marked = false;
     }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QPalette>
 #include <QPointer>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QAction;
 class QLineEdit;
@@ -25,7 +27,8 @@ public:
     // Dynamic property set to true on a marked box (also what its style sheet rule matches).
     static constexpr const char* kMarkProperty = "identificadorDudoso";
 
-    // `active` tells whether a card is being entered (the window's EnEdicion).
+    // `active` tells whether a card is being entered (entry mode, not merely the entry flag,
+    // which a cancel leaves set).
     IdentifierHints(QLineEdit* code, QLineEdit* rut, std::function<bool()> active,
                     QObject* parent = nullptr);
     ~IdentifierHints() override;
@@ -41,9 +44,10 @@ protected:
 private:
     struct Box {
         QPointer<QLineEdit> edit;
-        QAction* warning = nullptr; // trailing icon, present on the box only while marked
-        QString ownToolTip;         // the box's tool-tip before the hints took it over
-        QString ownStyleSheet;      // likewise its style sheet
+        QAction* warning = nullptr;         // trailing icon, present on the box only while marked
+        QString ownToolTip;                 // the box's tool-tip before the hints took it over
+        QString ownStyleSheet;              // likewise its style sheet
+        std::optional<QPalette> ownPalette; // its own palette, when it had one set
         bool marked = false;
         bool hinted = false;
     };
@@ -53,6 +57,7 @@ private:
     void checkRut();
     void show(Box& box, bool marked, const QString& toolTip);
     void clear(Box& box);
+    void restoreStyle(Box& box);
 
     Box code_;
     Box rut_;
