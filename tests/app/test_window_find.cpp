@@ -371,6 +371,15 @@ private slots:
         QCOMPARE(visibleLists(), QStringList());
         QTest::keyClicks(get(QStringLiteral("Text12")), QStringLiteral("j"));
         QCOMPARE(visibleLists(), QStringList());
+
+        // Copying keeps the owner's data without offering lists for them until typed into.
+        click(QStringLiteral("cmdCopiar"));
+        QCOMPARE(w_->fieldText(store::Propietario), QStringLiteral("Juana Rojas"));
+        QCOMPARE(visibleLists(), QStringList());
+        get<QLineEdit>(QStringLiteral("Text12"))->setFocus(Qt::MouseFocusReason);
+        key(Qt::Key_End);
+        key(Qt::Key_Backspace);
+        QCOMPARE(visibleLists(), QStringList{QStringLiteral("lstPropietario")});
     }
 
     void offersFollowCardsAddedAndDeleted() {
