@@ -7,11 +7,33 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyledItemDelegate>
 #include <QtMath>
 
 #include <algorithm>
 
 namespace browse {
+
+namespace {
+
+// Draws a list's entries at a set row height, so that the entries the list was sized for are all
+// in sight (the list's frame takes a few pixels of the 200 twips an entry is given).
+class RowHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void setRowHeight(int height) { height_ = height; }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        if (height_ > 0)
+            size.setHeight(height_);
+        return size;
+    }
+
+private:
+    int height_ = 0; // 0: the style's own height
+};
+
+} // namespace
 
 const std::vector<TypeAheadPair>& typeAheadPairs() {
     static const std::vector<TypeAheadPair> pairs = {
@@ -55,6 +77,7 @@ TypeAheadLists::TypeAheadLists(QWidget* window, TypeAheadIndex* index,
     for (size_t i = 0; i < wired_.size(); ++i) {
         Wired& w = wired_[i];
         w.list->setUniformItemSizes(true); // long lists lay out in constant time
+        w.list->setItemDelegate(new RowHeightDelegate(w.list));
         w.list->setSelectionMode(QAbstractItemView::SingleSelection);
         w.list->hide();
         w.box->installEventFilter(this);
@@ -128,14 +151,22 @@ void TypeAheadLists::rebuild(Wired& w) {
         w.list->hide();
         return;
     }
+    auto* rows = static_cast<RowHeightDelegate*>(w.list->itemDelegate());
+    rows->setRowHeight(0);
     w.list->addItems(values);
     w.list->setCurrentRow(-1);
     const int n = int(values.size());
-    int height = twipsToPixels(n * (n > 3 ? 200 : 300), window_);
+    const int wanted = twipsToPixels(n * (n > 3 ? 200 : 300), window_);
     // A long list would run off the window: keep it inside and let it scroll.
     const int room = window_->height() - w.list->mapTo(window_, QPoint(0, 0)).y();
-    if (room > 0)
-        height = std::min(height, room);
+    const int height = room > 0 ? std::min(wanted, room) : wanted;
+    // Rows a little lower than the style's when that is what it takes for every entry of a list
+    // of its full height to show without a scroll bar.
+    const int fit = (height - 2 * w.list->frameWidth()) / n;
+    if (height == wanted && fit < w.list->sizeHintForRow(0) && fit > 0) {
+        rows->setRowHeight(fit);
+        w.list->doItemsLayout();
+    }
     w.list->resize(w.list->width(), height);
     w.list->show();
     w.list->raise();

@@ -285,14 +285,20 @@ private slots:
                               QStringLiteral("Juana Rojas"), QStringLiteral("Jaime Díaz")}));
         QCOMPARE(visibleLists(), QStringList{QStringLiteral("lstPropietario")});
         QCOMPARE(list->height(), w_->twips(4 * 200));
+        QVERIFY2(!list->verticalScrollBar()->isVisible(), "four entries fit without scrolling");
+        QVERIFY(list->visualItemRect(list->item(3)).bottom() < list->viewport()->height());
         // Under the box, over the fields below it.
         QVERIFY(qAbs(list->y() - box->geometry().bottom()) <= 2);
         QCOMPARE(w_->childAt(list->geometry().center())->parentWidget(), list);
         QVERIFY(list->geometry().intersects(get(QStringLiteral("Text16"))->geometry()));
 
+        const int fourRows = list->visualItemRect(list->item(0)).height();
         typeHere(QStringLiteral("o"));
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->height(), w_->twips(2 * 300));
+        // Fewer entries in more room: rows of the style's own height again.
+        QCOMPARE(list->visualItemRect(list->item(1)).height(), list->sizeHintForRow(1));
+        QVERIFY(list->sizeHintForRow(1) > fourRows);
         typeHere(QStringLiteral("s"));
         QCOMPARE(entries(QStringLiteral("lstPropietario")),
                  QStringList{QStringLiteral("José Pérez")});
