@@ -432,11 +432,25 @@ private slots:
         QVERIFY(list->height() > w_->twips(1000));
         QVERIFY(list->geometry().bottom() < w_->height());
         QVERIFY(list->verticalScrollBar()->maximum() > 0);
+
         // Enter in the last box: the grid is off while entering, so the focus goes on to OK.
         key(Qt::Key_Return);
         QVERIFY(!list->isVisible());
         QCOMPARE(focusedControl(), QStringLiteral("cmdAgregar"));
         QCOMPARE(w_->buttonCaption(QStringLiteral("cmdAgregar")), QStringLiteral("&OK"));
+
+        // The narrow mobile list widens to whole values rather than cutting them, inside the
+        // window's right edge, and over the fields it crosses.
+        focusAndType(QStringLiteral("Text15"), QStringLiteral("cel-1520"));
+        auto* cel = get<QListWidget>(QStringLiteral("lstCel"));
+        QCOMPARE(cel->count(), 170);
+        const int widest = cel->fontMetrics().horizontalAdvance(cel->item(0)->text());
+        QVERIFY(cel->width() > w_->twips(1215));
+        QVERIFY(cel->geometry().right() < w_->width());
+        QVERIFY(!cel->horizontalScrollBar()->isVisible());
+        QVERIFY(cel->visualItemRect(cel->item(169)).width() > widest);
+        QVERIFY(cel->viewport()->width() > widest);
+        QCOMPARE(w_->childAt(cel->geometry().center())->parentWidget(), cel);
     }
 
     // --- Enter as Tab ---------------------------------------------------------------------
