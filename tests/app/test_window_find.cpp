@@ -68,6 +68,7 @@ class TestWindowFind : public QObject {
         w_ = app::startUp(folders_->folders, messages_, clock_);
         QVERIFY(w_);
         w_->show();
+        w_->activateWindow(); // with no window manager to do it
         QVERIFY(QTest::qWaitForWindowActive(w_.get()));
         QCOMPARE(messages_.texts(), QStringList());
     }
