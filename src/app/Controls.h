@@ -13,6 +13,8 @@ class LimitedLineEdit : public QLineEdit {
 public:
     explicit LimitedLineEdit(int limit, QWidget* parent = nullptr);
     int limit() const { return limit_; }
+    // 0 lifts the limit.
+    void setLimit(int limit) { limit_ = limit; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -747,14 +747,21 @@ void MainWindow::setSearchControlsVisible(bool visible) {
         if (visible)
             frame->raise();
     }
+    // The code box overlaps the corners of the two buttons: the buttons go on top, so that
+    // their captions are whole.
+    if (visible)
+        fields_[store::Codigo]->raise();
     for (const char16_t* name : {u"btnBuscarOK", u"btnBuscarFin"}) {
         if (QPushButton* b = button(text(name))) {
             b->setVisible(visible);
             b->raise();
         }
     }
-    if (visible)
-        fields_[store::Codigo]->raise();
+    // A stored code may be longer than a typed one (a web card brings up to 25 characters, an
+    // imported registry maybe more): while searching, the box takes any length, so that every
+    // stored card can be found; spaces around the code are trimmed by the search.
+    static_cast<LimitedLineEdit*>(fields_[store::Codigo])
+        ->setLimit(visible ? 0 : store::cardField(store::Codigo).entryLimit);
 }
 
 void MainWindow::onGridCellChanged() {

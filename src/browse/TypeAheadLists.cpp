@@ -7,11 +7,36 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QtMath>
 
 #include <algorithm>
 
 namespace browse {
+
+namespace {
+
+// Lays a list's entries out at a set size: rows a little lower than the style's when the list's
+// frame would otherwise push the last entry out of sight, and as wide as the widest entry.
+class RowSizeDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void setRowSize(int width, int height) { size_ = QSize(width, height); }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        if (size_.width() > 0)
+            size.setWidth(size_.width());
+        if (size_.height() > 0)
+            size.setHeight(size_.height());
+        return size;
+    }
+
+private:
+    QSize size_; // 0: the style's own
+};
+
+} // namespace
 
 const std::vector<TypeAheadPair>& typeAheadPairs() {
     static const std::vector<TypeAheadPair> pairs = {
@@ -50,11 +75,13 @@ TypeAheadLists::TypeAheadLists(QWidget* window, TypeAheadIndex* index,
             qWarning("type-ahead: %s or %s missing", qPrintable(pair.box), qPrintable(pair.list));
             continue;
         }
-        wired_.push_back({pair, box, list});
+        wired_.push_back({pair, box, list, list->geometry()});
     }
     for (size_t i = 0; i < wired_.size(); ++i) {
         Wired& w = wired_[i];
         w.list->setUniformItemSizes(true); // long lists lay out in constant time
+        w.list->setItemDelegate(new RowSizeDelegate(w.list));
+        w.list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         w.list->setSelectionMode(QAbstractItemView::SingleSelection);
         w.list->hide();
         w.box->installEventFilter(this);
@@ -128,15 +155,41 @@ void TypeAheadLists::rebuild(Wired& w) {
         w.list->hide();
         return;
     }
+    auto* rows = static_cast<RowSizeDelegate*>(w.list->itemDelegate());
+    rows->setRowSize(0, 0);
     w.list->addItems(values);
     w.list->setCurrentRow(-1);
     const int n = int(values.size());
-    int height = twipsToPixels(n * (n > 3 ? 200 : 300), window_);
+    const int wanted = twipsToPixels(n * (n > 3 ? 200 : 300), window_);
     // A long list would run off the window: keep it inside and let it scroll.
-    const int room = window_->height() - w.list->mapTo(window_, QPoint(0, 0)).y();
-    if (room > 0)
-        height = std::min(height, room);
-    w.list->resize(w.list->width(), height);
+    const int room = window_->height() - w.placed.y();
+    const int height = room > 0 ? std::min(wanted, room) : wanted;
+    const int frame = 2 * w.list->frameWidth();
+    // Rows a little lower than the style's when that is what it takes for every entry of a list
+    // of its full height to show without a scroll bar.
+    int rowHeight = 0;
+    const int fit = (height - frame) / n;
+    if (height == wanted && fit < w.list->sizeHintForRow(0) && fit > 0)
+        rowHeight = fit;
+    // Wide enough for the widest entry: a telephone number cut short, or hidden behind a
+    // horizontal scroll bar, cannot be told from the next. Wider than its place in the layout
+    // only as needed, and moved left rather than off the window's edge.
+    const QFontMetrics metrics(w.list->font());
+    int widest = 0;
+    for (const QString& v : std::as_const(values))
+        widest = std::max(widest, metrics.horizontalAdvance(v));
+    const int textMargin =
+        w.list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w.list) + 1;
+    const int rowWidth = widest + 2 * textMargin + 1;
+    const int scrollBar =
+        height < wanted ? w.list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, w.list)
+                        : 0;
+    const int width = std::min(std::max(w.placed.width(), rowWidth + frame + scrollBar),
+                               std::max(w.placed.width(), window_->width()));
+    const int left = std::max(0, std::min(w.placed.x(), window_->width() - width));
+    rows->setRowSize(std::max(rowWidth, width - frame - scrollBar), rowHeight);
+    w.list->doItemsLayout();
+    w.list->setGeometry(left, w.placed.y(), width, height);
     w.list->show();
     w.list->raise();
 }

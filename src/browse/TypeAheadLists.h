@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -61,6 +62,7 @@ private:
         TypeAheadPair pair;
         QPointer<QLineEdit> box;
         QPointer<QListWidget> list;
+        QRect placed; // the list's place in the window's layout; only the height varies
     };
     void rebuild(Wired& w);
     void moveIntoList(Wired& w);
