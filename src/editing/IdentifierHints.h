@@ -8,6 +8,7 @@
 
 class QAction;
 class QLineEdit;
+class QWidget;
 
 namespace editing {
 
@@ -22,8 +23,10 @@ namespace editing {
 class IdentifierHints : public QObject {
     Q_OBJECT
 public:
-    // Dynamic property set to true on a marked box (also what its style sheet rule matches).
+    // Dynamic property set to true on a marked box.
     static constexpr const char* kMarkProperty = "identificadorDudoso";
+    // objectName of the red frame laid over a marked box.
+    static constexpr const char* kFrameName = "marcoIdentificadorDudoso";
 
     // `active` tells whether a card is being entered (the window's EnEdicion).
     IdentifierHints(QLineEdit* code, QLineEdit* rut, std::function<bool()> active,
@@ -42,8 +45,8 @@ private:
     struct Box {
         QPointer<QLineEdit> edit;
         QAction* warning = nullptr; // trailing icon, present on the box only while marked
+        QPointer<QWidget> frame;    // red frame over the box, shown only while marked
         QString ownToolTip;         // the box's tool-tip before the hints took it over
-        QString ownStyleSheet;      // likewise its style sheet
         bool marked = false;
         bool hinted = false;
     };

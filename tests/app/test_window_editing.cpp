@@ -287,6 +287,7 @@ private slots:
         // The rest of the card, typed; "Hembra" picked with the mouse.
         type(Direccion, QStringLiteral("Los Aromos 12 ")); // trailing blank, no number or block
         type(Propietario, QStringLiteral("Zacarías Pérez"));
+        type(Rut, QStringLiteral("12.345.678-5")); // doubtful until its last digit
         type(Color, QStringLiteral("Atigrado"));
         type(Tamano, QStringLiteral("Mediano"));
         auto* option2 = child<QRadioButton>(QStringLiteral("Option2"));
@@ -330,6 +331,13 @@ private slots:
         QCOMPARE(gridRow(3), rowText(c));
         QCOMPARE(w->fieldText(Propietario), QStringLiteral("Zacarías Pérez"));
         QCOMPARE(w->fieldText(Sexo), QStringLiteral("H"));
+        // The hints shown while typing leave the boxes as readable as the others.
+        for (Field f : {Codigo, Rut})
+            QCOMPARE(control(f)->palette().color(QPalette::Disabled, QPalette::Text),
+                     w->palette().color(QPalette::Disabled, QPalette::Text));
+        QCOMPARE(control(Rut)->font(), w->font());
+        QCOMPARE(control(Codigo)->font().family(), QStringLiteral("Arial Narrow"));
+        QCOMPARE(control(Codigo)->font().pointSize(), 12);
 
         // The type-ahead index has the new owner: the next add offers it.
         click(QStringLiteral("cmdAgregar"));
