@@ -563,6 +563,80 @@ private slots:
         QVERIFY(!w->gridEnabled());
     }
 
+    // The keyboard alone: Alt accelerators, Enter moving on like Tab, Tab out of a date picker,
+    // Space on an option; each command button reachable by a letter of its own.
+    void keyboardAlone() {
+        start({makeCard(QStringLiteral("152000000000001"))});
+        int prints = 0;
+        w->setCommandHandler(QStringLiteral("cmdImprimir"), [&] { ++prints; });
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus && focus->isEnabled());
+            QTest::keyClick(focus, k, m);
+            if (m & Qt::AltModifier)
+                QTest::qWait(250); // an accelerator clicks its button after a short press
+        };
+        const auto typeHere = [](const QString& text) {
+            typeKeys(QApplication::focusWidget(), text);
+        };
+
+        key(Qt::Key_A, Qt::AltModifier);
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdAgregar")), QStringLiteral("&OK"));
+        QCOMPARE(focusName(), QStringLiteral("Text3"));
+        typeHere(QStringLiteral("152000000000002"));
+        key(Qt::Key_Return);
+        QCOMPARE(focusName(), QStringLiteral("DTPicker1"));
+        key(Qt::Key_Tab);
+        QCOMPARE(focusName(), QStringLiteral("Text2"));
+        for (const char* value : {"Clinica Sur", "F-9", "Dr. Vera", "Rex"}) {
+            typeHere(QString::fromLatin1(value));
+            key(Qt::Key_Return);
+        }
+        QCOMPARE(focusName(), QStringLiteral("DTPicker2"));
+        key(Qt::Key_Tab);
+        typeHere(QStringLiteral("Canino"));
+        key(Qt::Key_Return);
+        typeHere(QStringLiteral("Quiltro"));
+        key(Qt::Key_Return);
+        key(Qt::Key_Return); // past the colour
+        QCOMPARE(focusName(), QStringLiteral("Option1"));
+        key(Qt::Key_Tab);
+        key(Qt::Key_Space);
+        QCOMPARE(w->fieldText(Sexo), QStringLiteral("H"));
+        key(Qt::Key_O, Qt::AltModifier);
+        QCOMPARE(messages.texts(), QStringList());
+        verifyBrowseMode();
+        QCOMPARE(focusName(), QStringLiteral("VSFlexGrid1")); // the keyboard goes on there
+        const Card saved = stored().back();
+        QCOMPARE(saved[Codigo], QStringLiteral("152000000000002"));
+        QCOMPARE(saved[Implantador], QStringLiteral("Dr. Vera"));
+        QCOMPARE(saved[NombreAnimal], QStringLiteral("Rex"));
+        QCOMPARE(saved[Raza], QStringLiteral("Quiltro"));
+        QCOMPARE(saved[Sexo], QStringLiteral("H"));
+
+        // Edit, then "&Cancela"; copy, then "&Cancela" (the disabled "&Copiar" does not
+        // compete for Alt+C).
+        key(Qt::Key_E, Qt::AltModifier);
+        QCOMPARE(focusName(), QStringLiteral("DTPicker1"));
+        key(Qt::Key_C, Qt::AltModifier);
+        verifyBrowseMode();
+        QCOMPARE(focusName(), QStringLiteral("VSFlexGrid1"));
+        key(Qt::Key_C, Qt::AltModifier);
+        verifyEntryMode(QStringLiteral("cmdCopiar"));
+        key(Qt::Key_C, Qt::AltModifier);
+        verifyBrowseMode();
+        QCOMPARE(stored().size(), size_t(2));
+
+        // Alt+T prints the card; Alt+I asks to delete it.
+        key(Qt::Key_T, Qt::AltModifier);
+        QCOMPARE(prints, 1);
+        QCOMPARE(messages.texts(), QStringList());
+        messages.queue(Answer::No);
+        key(Qt::Key_I, Qt::AltModifier);
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
+        QCOMPARE(prints, 1);
+    }
+
     void saveRefusedByLockedFileKeepsTypedValues() {
         start({makeCard(QStringLiteral("152000000000001"))});
         click(QStringLiteral("cmdAgregar"));
