@@ -7,18 +7,21 @@
 #include "CardGrid.h"
 #include "Controls.h"
 #include "MainWindow.h"
+#include "MessageBoxes.h"
 #include "Startup.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTimer>
 
 using app::MainWindow;
 using namespace store;
@@ -635,6 +638,70 @@ private slots:
         key(Qt::Key_I, Qt::AltModifier);
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
         QCOMPARE(prints, 1);
+    }
+
+    // The real message boxes over the real window: what the user sees and where the focus goes
+    // once the box is closed.
+    void messageBoxesAsShown() {
+        folders = std::make_unique<AppFolders>();
+        folders->copyRealMasterIni();
+        folders->addCards({makeCard(QStringLiteral("152000000000001"))});
+        app::MessageBoxes boxes;
+        w = app::startUp(folders->folders, boxes, clock);
+        QVERIFY(w);
+        boxes.setParent(w.get());
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+
+        struct Seen {
+            QString text, title;
+            QMessageBox::Icon icon = QMessageBox::Warning;
+            QMessageBox::StandardButtons buttons;
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        };
+        // Clicks the button of the next box shown, noting what the box showed.
+        const auto answerNext = [](QTimer& poll, Seen& seen, QMessageBox::StandardButton press) {
+            QObject::connect(&poll, &QTimer::timeout, [&poll, &seen, press] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                poll.stop();
+                seen = {box->text(), box->windowTitle(), box->icon(), box->standardButtons(),
+                        box->defaultButton() ? box->standardButton(box->defaultButton())
+                                             : QMessageBox::NoButton};
+                if (QAbstractButton* b = box->button(press))
+                    b->click();
+                else
+                    box->reject();
+            });
+            poll.start(10);
+        };
+
+        QTimer poll;
+        Seen question;
+        answerNext(poll, question, QMessageBox::No);
+        click(QStringLiteral("cmdEliminar"));
+        QCOMPARE(question.text, QStringLiteral("Seguro Elimina?"));
+        QCOMPARE(question.title, QStringLiteral("Elimina Registro ?"));
+        QCOMPARE(question.icon, QMessageBox::NoIcon);
+        QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(question.defaultButton, QMessageBox::Yes);
+        QCOMPARE(stored().size(), size_t(1));
+
+        click(QStringLiteral("cmdAgregar"));
+        QTimer poll2;
+        Seen refusal;
+        answerNext(poll2, refusal, QMessageBox::Ok);
+        click(QStringLiteral("cmdAgregar"));
+        QCOMPARE(refusal.text, QStringLiteral("Ingrese Codigo Microchip"));
+        QCOMPARE(refusal.title, kDefaultTitle);
+        QCOMPARE(refusal.icon, QMessageBox::NoIcon);
+        QCOMPARE(refusal.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        // The window's focus, which it has again once active (offscreen, it is not reactivated).
+        QCOMPARE(w->focusWidget(), control(Codigo));
+        click(QStringLiteral("cmdSalir"));
+        w.reset(); // before the boxes it shows through
     }
 
     void saveRefusedByLockedFileKeepsTypedValues() {
