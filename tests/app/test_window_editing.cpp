@@ -375,6 +375,18 @@ private slots:
         }
         QCOMPARE(stored()[1], card);
         QCOMPARE(messages.texts(), QStringList());
+
+        // Saving an edit finds the card by its whole 20-character code and keeps the long
+        // values it did not touch.
+        click(QStringLiteral("cmdEditar"));
+        erase(Color);
+        type(Color, QStringLiteral("Gris"));
+        click(QStringLiteral("cmdEditar"));
+        QCOMPARE(messages.texts(), QStringList());
+        Card expected = card;
+        expected[Color] = QStringLiteral("Gris");
+        QCOMPARE(stored()[1], expected);
+        QCOMPARE(gridRow(2), rowText(expected));
     }
 
     void copyKeepsExactlyTheOwnerFields() {
