@@ -14,6 +14,8 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 
+#include <algorithm>
+
 namespace app {
 
 namespace {
@@ -31,10 +33,12 @@ struct ButtonSpec {
     int width;
 };
 
-// Left to right along the bottom edge.
+// Left to right along the bottom edge. The card print button takes Alt+T, like its two
+// neighbours take the letter of their second word: with Alt+I it would share its letter with
+// "El&iminar", and a shared letter only moves the focus between the two buttons, clicking neither.
 constexpr ButtonSpec kButtons[] = {
     {u"cmdListado", u"Imprimir Listado", u"Imprimir &Listado", u"Imprime listado", 75, 1530},
-    {u"cmdImprimir", u"Imprimir Tarjeta", u"&Imprimir Tarjeta", u"Imprime tarjeta", 1620, 1545},
+    {u"cmdImprimir", u"Imprimir Tarjeta", u"Imprimir &Tarjeta", u"Imprime tarjeta", 1620, 1545},
     {u"Command1", u"Imprime 1", u"Imprimir &1", u"Impirme 1", 3195, 1050},
     {u"cmdExcel", u"Exportar", u"Exportar", u"Exporta datos a formato Excel", 4275, 975},
     {u"cmdBuscar", u"Buscar", u"Buscar", u"Buscar tarjetas", 5280, 975},
@@ -789,6 +793,16 @@ void MainWindow::ocultaListas() {
 }
 
 void MainWindow::modoConsulta() {
+    // Disabling the field that has the focus hands it on along the tab order to whatever is
+    // still enabled at that moment, or drops it: remember where it was, to put it somewhere
+    // useful at the end.
+    QWidget* focus = focusWidget();
+    const bool focusInFields =
+        !focus || std::any_of(std::begin(kEntryFields), std::end(kEntryFields), [&](auto f) {
+            const QWidget* w = fieldWidget(f);
+            return focus == w || (w && w->isAncestorOf(focus)) ||
+                   (f == store::Sexo && focus == option2_);
+        });
     for (store::Field f : kEntryFields)
         setFieldEnabled(f, false);
 
@@ -820,6 +834,15 @@ void MainWindow::modoConsulta() {
                                      u"cmdImprimir", u"Command1", u"cmdBuscar"})
             setButtonEnabled(text(name), false);
         setGridEnabled(false);
+    }
+
+    // Back from typing a card, the keyboard goes on with the grid: the arrows choose a card and
+    // Enter edits it. With no card, adding one is what is left.
+    if (focusInFields) {
+        if (grid_->isEnabled())
+            grid_->setFocus(Qt::OtherFocusReason);
+        else if (QPushButton* agregar = button(QStringLiteral("cmdAgregar")))
+            agregar->setFocus(Qt::OtherFocusReason);
     }
 }
 

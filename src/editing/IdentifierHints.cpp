@@ -5,19 +5,36 @@
 #include <QAction>
 #include <QEvent>
 #include <QLineEdit>
-#include <QPalette>
+#include <QPainter>
 #include <QStyle>
 
 namespace editing {
 
 namespace {
 
-const QString& markStyle() {
-    static const QString style = QStringLiteral("\nQLineEdit[") +
-                                 QLatin1StringView(IdentifierHints::kMarkProperty) +
-                                 QStringLiteral("=\"true\"] { border: 2px solid #d00000; }");
-    return style;
-}
+// The red frame of a marked box, drawn by a child laid over the box's border. A style sheet on
+// the box would do the same, but it cuts the box off from the font and palette it inherits from
+// the window, for good: the box would come back from a mark in another font, and with the
+// style's faint disabled text instead of the window's readable one.
+class MarkFrame : public QWidget {
+public:
+    explicit MarkFrame(QWidget* box) : QWidget(box) {
+        setObjectName(QString::fromLatin1(IdentifierHints::kFrameName));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(box->rect());
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QPen pen(QColor(0xd0, 0x00, 0x00), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+};
 
 } // namespace
 
@@ -39,6 +56,8 @@ IdentifierHints::~IdentifierHints() {
     // Leave the boxes as they were found.
     clear(code_);
     clear(rut_);
+    delete code_.frame;
+    delete rut_.frame;
 }
 
 void IdentifierHints::attach(Box& box) {
@@ -46,10 +65,17 @@ void IdentifierHints::attach(Box& box) {
         return;
     box.warning = new QAction(this);
     box.warning->setIcon(box.edit->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    box.frame = new MarkFrame(box.edit);
     box.edit->installEventFilter(this);
 }
 
 bool IdentifierHints::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        for (Box* box : {&code_, &rut_}) {
+            if (watched == box->edit && box->frame)
+                box->frame->setGeometry(box->edit->rect());
+        }
+    }
     // Entering or leaving a card enables or disables the entry fields in the same handler that
     // sets or clears the entry flag, in either order: check once that handler has finished.
     if (event->type() == QEvent::EnabledChange && !refreshQueued_ &&
@@ -110,10 +136,6 @@ void IdentifierHints::show(Box& box, bool marked, const QString& toolTip) {
     QLineEdit* edit = box.edit;
     if (!box.hinted) {
         box.ownToolTip = edit->toolTip();
-        box.ownStyleSheet = edit->styleSheet();
-        box.ownPalette.reset();
-        if (edit->testAttribute(Qt::WA_SetPalette))
-            box.ownPalette = edit->palette();
         box.hinted = true;
     }
     edit->setToolTip(toolTip);
@@ -122,22 +144,15 @@ void IdentifierHints::show(Box& box, bool marked, const QString& toolTip) {
         return;
     box.marked = marked;
     edit->setProperty(kMarkProperty, marked);
+    box.frame->setVisible(marked);
     if (marked) {
-        edit->setStyleSheet(box.ownStyleSheet + markStyle());
+        box.frame->raise();
         edit->addAction(box.warning, QLineEdit::TrailingPosition);
     } else {
-        restoreStyle(box);
         edit->removeAction(box.warning);
     }
 }
 
-void IdentifierHints::restoreStyle(Box& box) {
-    QLineEdit* edit = box.edit;
-    edit->setStyleSheet(box.ownStyleSheet);
-    // Taking a style sheet off leaves the box with a palette of its own, no longer the window's
-    // (whose readable disabled text browse mode relies on): give back what it had.
-    edit->setPalette(box.ownPalette ? *box.ownPalette : QPalette());
-}
 
 void IdentifierHints::clear(Box& box) {
     if (!box.edit || !box.hinted)
@@ -145,7 +160,8 @@ void IdentifierHints::clear(Box& box) {
     QLineEdit* edit = box.edit;
     if (box.marked) {
         edit->setProperty(kMarkProperty, false);
-        restoreStyle(box);
+        if (box.frame)
+            box.frame->hide();
         edit->removeAction(box.warning);
         box.marked = false;
     }

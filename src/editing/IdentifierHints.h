@@ -10,6 +10,7 @@
 
 class QAction;
 class QLineEdit;
+class QWidget;
 
 namespace editing {
 
@@ -24,8 +25,10 @@ namespace editing {
 class IdentifierHints : public QObject {
     Q_OBJECT
 public:
-    // Dynamic property set to true on a marked box (also what its style sheet rule matches).
+    // Dynamic property set to true on a marked box.
     static constexpr const char* kMarkProperty = "identificadorDudoso";
+    // objectName of the red frame laid over a marked box.
+    static constexpr const char* kFrameName = "marcoIdentificadorDudoso";
 
     // `active` tells whether a card is being entered (entry mode, not merely the entry flag,
     // which a cancel leaves set).
@@ -44,10 +47,9 @@ protected:
 private:
     struct Box {
         QPointer<QLineEdit> edit;
-        QAction* warning = nullptr;         // trailing icon, present on the box only while marked
-        QString ownToolTip;                 // the box's tool-tip before the hints took it over
-        QString ownStyleSheet;              // likewise its style sheet
-        std::optional<QPalette> ownPalette; // its own palette, when it had one set
+        QAction* warning = nullptr; // trailing icon, present on the box only while marked
+        QPointer<QWidget> frame;    // red frame over the box, shown only while marked
+        QString ownToolTip;         // the box's tool-tip before the hints took it over
         bool marked = false;
         bool hinted = false;
     };
@@ -57,7 +59,6 @@ private:
     void checkRut();
     void show(Box& box, bool marked, const QString& toolTip);
     void clear(Box& box);
-    void restoreStyle(Box& box);
 
     Box code_;
     Box rut_;

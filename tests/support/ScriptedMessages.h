@@ -65,7 +65,7 @@ private:
             answer = answers_.front();
             answers_.pop_front();
         }
-        boxes.push_back({kind, text, title, Icon::Question, defaultAnswer, answer});
+        boxes.push_back({kind, text, title, Icon::None, defaultAnswer, answer});
         return answer;
     }
     std::deque<Answer> answers_;
