@@ -54,6 +54,11 @@ private slots:
 
         const QString job = cups.waitForJob(1);
         QVERIFY2(!job.isEmpty(), "the print system saved no job within 30 seconds");
+        // $TARJETAS_KEEP_PRINTS keeps a copy of the job, to look at the printed card.
+        if (const QString kept = qEnvironmentVariable("TARJETAS_KEEP_PRINTS"); !kept.isEmpty()) {
+            QFile::remove(kept + QStringLiteral("/window-job.pdf"));
+            QFile::copy(job, kept + QStringLiteral("/window-job.pdf"));
+        }
         QString error;
         const std::vector<PdfWord> words = pdfWords(job, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));

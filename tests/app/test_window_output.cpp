@@ -317,6 +317,12 @@ private slots:
             pdf.setOutputFileName(path);
             output::setUpListingPrinter(&pdf);
             emit preview->paintRequested(&pdf);
+            // $TARJETAS_KEEP_PRINTS keeps a copy, to look at the listing's pages.
+            if (const QString kept = qEnvironmentVariable("TARJETAS_KEEP_PRINTS");
+                !kept.isEmpty() && round == 1) {
+                QFile::remove(kept + QStringLiteral("/listing.pdf"));
+                QFile::copy(path, kept + QStringLiteral("/listing.pdf"));
+            }
             const QString text = pdfText(path);
             QVERIFY2(text.contains(QStringLiteral("Cachupín")), qPrintable(text));
             QVERIFY(text.contains(kFirst) && text.contains(kLast));
