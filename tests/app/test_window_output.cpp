@@ -211,6 +211,17 @@ private slots:
         QCOMPARE(win.messages.texts(), QStringList());
         QVERIFY(win.printed->items.empty());
 
+        // A search that finds nothing leaves an empty grid once closed: nothing to print.
+        win.search(QStringLiteral("999"));
+        QCOMPARE(win.messages.texts().last(), QStringLiteral("CODIGO NO ENCONTRADO"));
+        win.click("btnBuscarFin");
+        QCOMPARE(win.w->gridRows(), 1);
+        win.messages.clear();
+        win.messages.queue(Answer::Yes);
+        win.click("cmdImprimir");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Impresion Completa ?")});
+        QVERIFY(win.printed->items.empty());
+
         win.search(kFilled);
         win.messages.clear();
         win.printed->openFailure = store::Status::failure(
@@ -285,6 +296,16 @@ private slots:
         QCOMPARE(id, store::kNoRow);
         QCOMPARE(win.w->cardStore()->recordCount(), 2);
         QCOMPARE(win.messages.unanswered, 0);
+    }
+
+    void exportOfAnEmptyTable() {
+        Window win(clock, {});
+        win.click("cmdExcel");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Sin datos para exportar")});
+        QCOMPARE(QDir(win.f.folders.exportDir).entryList({QStringLiteral("*.CSV")}, QDir::Files),
+                 QStringList());
+        QVERIFY(!win.button("cmdListado")->isEnabled());
+        QVERIFY(!win.button("cmdImprimir")->isEnabled());
     }
 
     // The listing opens beside the window without blocking it, landscape, and paints the store
