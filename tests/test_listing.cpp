@@ -205,6 +205,23 @@ private slots:
         dialog->close();
         QTRY_VERIFY(dialog.isNull());
     }
+
+    // The preview stands on the roomier side of the window, never over it, and gives up (a
+    // null place: the toolkit's own) when neither side has room for a useful page.
+    void previewStandsBesideTheWindow() {
+        const QRect screen(0, 0, 1600, 1000);
+        const QSize preferred(1000, 720);
+        QCOMPARE(output::previewBeside({0, 0, 740, 507}, screen, preferred),
+                 QRect(740, 0, 860, 720));
+        QCOMPARE(output::previewBeside({900, 400, 600, 500}, screen, preferred),
+                 QRect(0, 280, 900, 720));
+        QCOMPARE(output::previewBeside({100, 50, 300, 500}, QRect(0, 30, 1600, 600), preferred),
+                 QRect(400, 30, 1000, 600));
+        QCOMPARE(output::previewBeside({0, 0, 740, 507}, QRect(0, 0, 1366, 768), preferred),
+                 QRect(740, 0, 626, 720));
+        QVERIFY(
+            output::previewBeside({300, 0, 740, 507}, QRect(0, 0, 1280, 720), preferred).isNull());
+    }
 };
 
 QTEST_MAIN(TestListing)

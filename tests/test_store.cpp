@@ -124,6 +124,25 @@ private slots:
         QCOMPARE(q.value(1).toInt(), 0);
         QCOMPARE(t->field(QStringLiteral("no_such_field")), QString());
         QVERIFY(!t->setField(QStringLiteral("no_such_field"), QStringLiteral("x")).ok());
+
+        // The walks tell Null from the empty text too.
+        QStringList seen;
+        QVERIFY(db->forEachRawCard(Order::Stored, [&](RowId, const RawCard& raw) {
+                      seen << QStringLiteral("raw %1 %2 %3 %4")
+                                  .arg(raw.isNull(GrupoFam))
+                                  .arg(raw.isNull(Lugar))
+                                  .arg(raw.utf8(Lugar).size())
+                                  .arg(QString::fromUtf8(raw.utf8(Codigo)));
+                      return true;
+                  }).ok());
+        QVERIFY(db->forEachCard(Order::Stored, [&](RowId, const Card& card) {
+                      seen << QStringLiteral("card %1 %2 %3")
+                                  .arg(card[GrupoFam].isNull())
+                                  .arg(card[Lugar].isNull())
+                                  .arg(card[Lugar].size());
+                      return true;
+                  }).ok());
+        QCOMPARE(seen, QStringList({u"raw 1 0 0 A1"_s, u"card 1 0 0"_s}));
     }
 
     void duplicateCodeIsRefusedAndTableUnchanged() {

@@ -11,7 +11,7 @@ packages=(
   poppler-utils
   cups cups-bsd cups-client
   clang libclang-rt-14-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool
 )
 
 missing=()

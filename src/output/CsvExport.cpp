@@ -10,15 +10,10 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringBuilder>
 
 #include <array>
 #include <cstring>
-#ifdef TARJETAS_SQLITE_DIRECT
-#include <sqlite3.h>
-#endif
 #include <vector>
 
 namespace output {
@@ -191,10 +186,6 @@ public:
     ChunkWriter(QIODevice* device, QString* error) : device_(device), error_(error) {
         bytes.reserve(kChunkBytes + 64 * 1024);
     }
-    bool lineDone() {
-        bytes += "\r\n";
-        return bytes.size() < kChunkBytes || flush();
-    }
     bool flush() {
         const qint64 written = device_->write(bytes);
         if (written < 0) {
@@ -221,52 +212,10 @@ private:
     QString* error_;
 };
 
-QString selectColumns(const std::vector<store::Field>& fields) {
-    QStringList columns;
-    for (store::Field f : fields)
-        columns.append(store::cardField(f).name.toString());
-    return QStringLiteral("SELECT ") % columns.join(QStringLiteral(", ")) %
-           QStringLiteral(" FROM Clientes ORDER BY id");
-}
-
 QString readFailure(const store::CardStore& store, const QString& detail) {
     return QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2")
         .arg(quoted(store.path()), detail);
 }
-
-bool writeRowsQtSql(const store::CardStore& store, const std::vector<store::Field>& fields,
-                    ChunkWriter& out, QString* error) {
-    const ByteTable& table = byteTable();
-    QSqlQuery q(store.database());
-    // Forward-only: otherwise the driver keeps every row read so far.
-    q.setForwardOnly(true);
-    const auto failed = [&] {
-        const QSqlError e = q.lastError();
-        *error = readFailure(store, e.databaseText().isEmpty() ? e.text() : e.databaseText());
-        return false;
-    };
-    if (!q.exec(selectColumns(fields)))
-        return failed();
-    const int count = static_cast<int>(fields.size());
-    while (q.next()) {
-        for (int i = 0; i < count; ++i) {
-            if (i > 0)
-                out.bytes += ';';
-            // A Null sexo still gives its sex word.
-            if (fields[static_cast<size_t>(i)] == store::Sexo)
-                appendValue(out.bytes, store::sexWord(q.value(i).toString()), table);
-            else if (!q.isNull(i))
-                appendValue(out.bytes, q.value(i).toString(), table);
-        }
-        if (!out.lineDone())
-            return false;
-    }
-    if (q.lastError().isValid())
-        return failed();
-    return true;
-}
-
-#ifdef TARJETAS_SQLITE_DIRECT
 
 // What each byte of UTF-8 text asks of the writer.
 enum ByteClass : unsigned char { Plain, NeedsQuotes, NonAscii };
@@ -380,100 +329,54 @@ private:
     qsizetype pos_ = 0;
 };
 
-// The same walk straight on SQLite through a read-only connection of its own: the query
-// layer's conversion of every value to a variant costs more than the rest of the export.
-bool writeRowsSqlite(const store::CardStore& store, const std::vector<store::Field>& fields,
-                     ChunkWriter& out, QString* error) {
-    const auto failed = [&](const char* detail) {
-        *error = readFailure(store, QString::fromUtf8(detail));
-        return false;
-    };
-    struct Connection {
-        sqlite3* db = nullptr;
-        sqlite3_stmt* statement = nullptr;
-        ~Connection() {
-            sqlite3_finalize(statement);
-            sqlite3_close(db);
-        }
-    } c;
-    // Used by this thread only, so without SQLite's per-call locking.
-    if (sqlite3_open_v2(store.path().toUtf8().constData(), &c.db,
-                        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-        return failed(c.db ? sqlite3_errmsg(c.db) : "sin memoria");
-    sqlite3_busy_timeout(c.db, 3000);
-    const QByteArray sql = selectColumns(fields).toUtf8();
-    if (sqlite3_prepare_v2(c.db, sql.constData(), int(sql.size()), &c.statement, nullptr) !=
-        SQLITE_OK)
-        return failed(sqlite3_errmsg(c.db));
-
-    const int count = static_cast<int>(fields.size());
-    int sexColumn = -1;
-    for (int i = 0; i < count; ++i) {
-        if (fields[static_cast<size_t>(i)] == store::Sexo)
-            sexColumn = i;
-    }
+// One forward-only walk over the store's raw UTF-8 values: converting every value to text first
+// would cost more than the rest of the export.
+bool writeRows(const store::CardStore& store, const std::vector<store::Field>& fields,
+               ChunkWriter& out, QString* error) {
     // The header row already waits in the chunk.
     const QByteArray header = out.bytes;
     Utf8Writer w(out, byteTable());
     w.literal(header.constData(), int(header.size()));
-    int rc;
-    while ((rc = sqlite3_step(c.statement)) == SQLITE_ROW) {
-        for (int i = 0; i < count; ++i) {
-            const unsigned char* text = sqlite3_column_text(c.statement, i);
-            const int n = sqlite3_column_bytes(c.statement, i);
-            if (!w.reserve(n))
-                return false;
-            if (i > 0)
-                w.separator();
-            if (i == sexColumn) {
-                if (text && n == 1 && text[0] == 'M')
-                    w.literal("Macho", 5);
-                else
-                    w.literal("Hembra", 6);
-            } else if (text) {
-                w.value(text, n);
+    bool written = true;
+    const store::Status status =
+        store.forEachRawCard(store::Order::Stored, [&](store::RowId, const store::RawCard& card) {
+            bool first = true;
+            for (store::Field f : fields) {
+                const QByteArrayView value = card.utf8(f);
+                if (!w.reserve(value.size()))
+                    return written = false;
+                if (!first)
+                    w.separator();
+                first = false;
+                if (f == store::Sexo) {
+                    if (value == "M")
+                        w.literal("Macho", 5);
+                    else
+                        w.literal("Hembra", 6);
+                } else {
+                    // Null and empty alike write nothing.
+                    w.value(reinterpret_cast<const unsigned char*>(value.data()),
+                            int(value.size()));
+                }
             }
-        }
-        if (!w.lineDone())
-            return false;
+            return written = w.lineDone();
+        });
+    if (!written)
+        return false;
+    if (!status) {
+        *error = readFailure(store, status.message());
+        return false;
     }
-    if (rc != SQLITE_DONE)
-        return failed(sqlite3_errmsg(c.db));
     w.finish();
     return true;
 }
 
-#endif
-
 } // namespace
 
-bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device, QString* error,
-              CsvReader reader) {
-    const std::vector<store::Field> fields = exportedFields(kind);
+bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device, QString* error) {
     ChunkWriter out(device, error);
     out.bytes = csvHeader(kind);
-#ifdef TARJETAS_SQLITE_DIRECT
-    const bool direct = reader == CsvReader::Fastest;
-#else
-    Q_UNUSED(reader);
-    const bool direct = false;
-#endif
-    const bool ok = direct ?
-#ifdef TARJETAS_SQLITE_DIRECT
-                           writeRowsSqlite(store, fields, out, error)
-#else
-                           false
-#endif
-                           : writeRowsQtSql(store, fields, out, error);
-    return ok && out.flush();
-}
-
-bool fastCsvReaderAvailable() {
-#ifdef TARJETAS_SQLITE_DIRECT
-    return true;
-#else
-    return false;
-#endif
+    return writeRows(store, exportedFields(kind), out, error) && out.flush();
 }
 
 QString exportCommand(store::CardStore& store, const store::Folders& folders,

@@ -36,17 +36,10 @@ QByteArray csvHeader(ExportKind kind);
 // quotes with inner quotes doubled so that it never shifts the columns after it.
 QByteArray csvLine(const store::Card& card, ExportKind kind);
 
-// How writeCsv reads the cards: the fastest way this build offers (straight from SQLite when
-// the program is built against the SQLite library the Qt driver uses), or always through Qt SQL.
-// Both give the same bytes.
-enum class CsvReader { Fastest, QtSql };
-bool fastCsvReaderAvailable();
-
 // Writes the header row and every card of the store in stored order to `device` (already open
 // for writing) in one forward-only pass. On failure returns false and sets `error` to a Spanish
 // reason.
-bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device, QString* error,
-              CsvReader reader = CsvReader::Fastest);
+bool writeCsv(const store::CardStore& store, ExportKind kind, QIODevice* device, QString* error);
 
 // The export command of the window: asks which kind, writes the time-stamped file into the
 // export folder through a temporary file that is renamed into place only when complete, and says

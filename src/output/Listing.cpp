@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -422,6 +423,22 @@ bool renderListingPdf(const store::CardStore& store, const ListingPictures& pict
     return true;
 }
 
+QRect previewBeside(const QRect& window, const QRect& available, const QSize& preferred,
+                    int minimumWidth) {
+    const int rightRoom = available.x() + available.width() - (window.x() + window.width());
+    const int leftRoom = window.x() - available.x();
+    const bool right = rightRoom >= leftRoom;
+    const int room = right ? rightRoom : leftRoom;
+    if (room < minimumWidth)
+        return {};
+    const int width = std::min(room, preferred.width());
+    const int height = std::min(available.height(), preferred.height());
+    const int top =
+        std::clamp(window.y(), available.y(), available.y() + available.height() - height);
+    const int left = right ? window.x() + window.width() : window.x() - width;
+    return {left, top, width, height};
+}
+
 QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPictures pictures,
                                         const store::Clock& clock, store::MessageLayer& messages,
                                         QWidget* parent) {
@@ -433,6 +450,18 @@ QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPi
     dialog->setWindowModality(Qt::NonModal);
     dialog->setWindowTitle(kTitle);
     dialog->resize(1000, 720);
+    // A dialog opens centred over its parent and would hide the main window, which stays in use
+    // while the preview is open.
+    if (parent && parent->isVisible() && parent->screen()) {
+        const QRect frame = parent->frameGeometry();
+        const QSize decoration = frame.size() - parent->geometry().size();
+        const QRect place = previewBeside(frame, parent->screen()->availableGeometry(),
+                                          dialog->size() + decoration);
+        if (!place.isNull()) {
+            dialog->move(place.topLeft());
+            dialog->resize(place.size() - decoration);
+        }
+    }
 
     auto report = std::make_shared<ListingReport>(store.path(), std::move(pictures), clock.now());
     QObject::connect(dialog, &QPrintPreviewDialog::paintRequested, dialog,

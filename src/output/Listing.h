@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 class QPrinter;
@@ -71,6 +72,12 @@ private:
 // Renders the listing of the store to a PDF file.
 bool renderListingPdf(const store::CardStore& store, const ListingPictures& pictures,
                       const QDateTime& printedAt, const QString& pdfPath, QString* error);
+
+// Where the preview goes so that it stands beside the window instead of over it: on the side of
+// `window` with more room on the `available` screen area, as wide as that room allows up to
+// `preferred`, when that side has at least `minimumWidth`; a null rectangle when neither side has.
+QRect previewBeside(const QRect& window, const QRect& available, const QSize& preferred,
+                    int minimumWidth = 480);
 
 // The listing command of the window: opens the listing in a modeless, landscape print preview
 // beside `parent`, from which the user prints. The preview reads the store each time it lays out

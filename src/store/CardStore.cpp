@@ -387,15 +387,18 @@ Status CardStore::forEachRawCard(Order order,
     RawCard raw;
     while (st.step()) {
         sqlite3_stmt* stmt = st.get();
+        // Every column access takes the connection's lock, so the type is asked only of the
+        // rare value without text: Null, or one SQLite had no memory to convert.
         for (int i = 0; i < kFieldCount; ++i) {
-            const bool null = sqlite3_column_type(stmt, i + 1) == SQLITE_NULL;
-            raw.nulls_[i] = null;
-            if (null) {
-                raw.values_[i] = QByteArrayView();
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
+            raw.nulls_[i] = text == nullptr;
+            if (text) {
+                raw.values_[i] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
                 continue;
             }
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
-            raw.values_[i] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
+            if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
+                return failure(st.error(), QStringLiteral("leer las tarjetas"));
+            raw.values_[i] = QByteArrayView();
         }
         if (!visit(sqlite3_column_int64(stmt, 0), raw))
             return Status();

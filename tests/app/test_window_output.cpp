@@ -1,0 +1,364 @@
+// Printing, export and the listing driven through the real main window, offscreen, over
+// temporary application, data and export folders. Prints go to a recording target.
+#include "AppFixture.h"
+#include "RecordingPrintSurface.h"
+#include "ScriptedMessages.h"
+#include "output_print_fixture.h"
+
+#include "CardGrid.h"
+#include "Listing.h"
+#include "MainWindow.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+using app::MainWindow;
+using Answer = store::MessageLayer::Answer;
+
+namespace {
+
+const QString kFirst = QStringLiteral("111000000000001");
+const QString kLast = QStringLiteral("333000000000003");
+const QString kFilled = QStringLiteral("982000123456789"); // filledCard()
+const QString kSent = QStringLiteral("Tarjeta Enviada a la Impresora");
+
+// A second connection to the window's store file, as another program would have.
+std::unique_ptr<store::CardStore> otherConnection(const AppFolders& f) {
+    store::Status status;
+    auto s = store::CardStore::open(f.folders.appFile(store::kDatabaseFileName), &status);
+    if (!s)
+        qFatal("cannot open the store again: %s", qPrintable(status.message()));
+    return s;
+}
+
+void rewriteField(store::CardStore& cards, const QString& code, store::Field field,
+                  const QString& value) {
+    auto cursor = cards.openTable();
+    cursor->setIndex(store::kPrimaryKey);
+    QVERIFY(cursor->seek(code).ok() && !cursor->noMatch());
+    QVERIFY(cursor->edit().ok());
+    cursor->setField(field, value);
+    const store::Status s = cursor->update();
+    QVERIFY2(s, qPrintable(s.message()));
+}
+
+// Every printed item against what was expected, in print order, with its position and font.
+void comparePrint(const std::vector<RecordingPrintTarget::Item>& items,
+                  const std::vector<Expected>& expected, int top) {
+    QCOMPARE(items.size(), expected.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto& item = items[i];
+        const Expected& e = expected[i];
+        const QString where = QStringLiteral("item %1 \"%2\"").arg(i).arg(item.text);
+        QVERIFY2(item.text == e.text, qPrintable(where + QStringLiteral(" expected ") + e.text));
+        QVERIFY2(item.x == e.x && item.y == top + e.row, qPrintable(where));
+        QVERIFY2(item.font == (e.footer ? output::kFooterFont : output::kValueFont),
+                 qPrintable(where));
+    }
+}
+
+QString pdfText(const QString& pdf) {
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestWindowOutput : public QObject {
+    Q_OBJECT
+
+    store::FixedClock clock{QDateTime(QDate(2026, 12, 6), QTime(9, 5, 7))};
+
+    // Three cards, filledCard() in the middle; the footer text is the one the layouts expect.
+    struct Window {
+        AppFolders f;
+        ScriptedMessages messages;
+        RecordingPrintTarget* printed = nullptr;
+        std::unique_ptr<MainWindow> w;
+
+        Window(const store::Clock& clock, std::vector<store::Card> cards) {
+            f.writeMasterIni("[VERSION]\nPIE=" + kFooter.toUtf8() + "\n");
+            f.addCards(cards);
+            app::StartupHooks hooks;
+            auto target = std::make_unique<RecordingPrintTarget>();
+            printed = target.get();
+            hooks.printer = std::move(target);
+            w = app::startUp(f.folders, messages, clock, std::move(hooks));
+            if (!w)
+                qFatal("the window did not start");
+            w->show();
+        }
+        QPushButton* button(const char* name) const {
+            return w->findChild<QPushButton*>(QLatin1StringView(name));
+        }
+        void click(const char* name) const {
+            QPushButton* b = button(name);
+            QVERIFY2(b && b->isVisible() && b->isEnabled(), name);
+            b->click();
+        }
+        // Runs the code search from the window's own controls.
+        void search(const QString& code) const {
+            click("cmdBuscar");
+            QTest::keyClicks(w->textBox(store::Codigo), code);
+            click("btnBuscarOK");
+        }
+        std::vector<QString> printedCodes() const {
+            std::vector<QString> codes;
+            for (const auto& item : printed->items) {
+                if (item.x == 8300 || item.x == 8413)
+                    codes.push_back(item.text);
+            }
+            return codes;
+        }
+    };
+
+    static std::vector<store::Card> threeCards() {
+        return {makeCard(kFirst), filledCard(), makeCard(kLast, QStringLiteral("H"))};
+    }
+
+private slots:
+    // The card of the grid's current row is printed as the store holds it, whatever the entry
+    // fields show; the offset file is created on the first print and shared by both commands.
+    void printsTheStoredCardOfTheCurrentRow() {
+        Window win(clock, threeCards());
+        QTest::keyClick(win.w->grid(), Qt::Key_Down);
+        QCOMPARE(win.w->gridCurrentCode(), kFilled);
+        QCOMPARE(win.w->fieldText(store::Lugar), QStringLiteral("Providencia"));
+
+        auto other = otherConnection(win.f);
+        rewriteField(*other, kFilled, store::Lugar, QStringLiteral("Ñuñoa"));
+        QCOMPARE(win.w->fieldText(store::Lugar), QStringLiteral("Providencia"));
+
+        const QString offsetFile = win.f.folders.dataFile(store::kOffsetFileName);
+        QVERIFY(!QFileInfo::exists(offsetFile));
+        win.messages.queue(Answer::Yes);
+        win.click("cmdImprimir");
+        QCOMPARE(win.messages.texts(),
+                 QStringList({QStringLiteral("Impresion Completa ?"), kSent}));
+        QCOMPARE(win.messages.boxes[0].title, QStringLiteral("Tipo de Impresion"));
+        QCOMPARE(win.messages.boxes[1].title, QStringLiteral("Impresion de Tarjeta"));
+        QCOMPARE(win.messages.boxes[1].icon, store::MessageLayer::Icon::Information);
+        const auto rewritten = [](std::vector<Expected> expected) {
+            for (Expected& e : expected) {
+                if (e.text == u"Providencia")
+                    e.text = QStringLiteral("Ñuñoa");
+            }
+            return expected;
+        };
+        comparePrint(win.printed->items, rewritten(sheet(true)), 2800);
+        QCOMPARE(win.printed->ended, 1);
+        QFile file(offsetFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("\"2800\"\r\n"));
+
+        // Command1: one block at the same offset, asking nothing.
+        win.messages.clear();
+        win.printed->items.clear();
+        win.click("Command1");
+        QCOMPARE(win.messages.texts(), QStringList{kSent});
+        comparePrint(win.printed->items, rewritten(kQuickBlock), 2800);
+
+        // No: block 3 stops at tamano. Cancel: nothing printed, nothing said.
+        win.messages.clear();
+        win.printed->items.clear();
+        win.messages.queue(Answer::No);
+        win.click("cmdImprimir");
+        comparePrint(win.printed->items, rewritten(sheet(false)), 2800);
+
+        win.messages.clear();
+        win.printed->items.clear();
+        win.messages.queue(Answer::Cancel);
+        const int opened = win.printed->opened;
+        win.click("cmdImprimir");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Impresion Completa ?")});
+        QCOMPARE(win.printed->opened, opened);
+        QVERIFY(win.printed->items.empty());
+        QCOMPARE(win.messages.unanswered, 0);
+    }
+
+    // After a search the found card is printed; a card deleted behind the window's back ends
+    // silently; a printer that fails is reported and leaves the window in browse mode.
+    void printAfterSearchAndFailures() {
+        Window win(clock, threeCards());
+        win.search(kLast);
+        QCOMPARE(win.w->gridRows(), 2);
+        QCOMPARE(win.w->gridCurrentCode(), kLast);
+        win.messages.clear();
+        win.messages.queue(Answer::Yes);
+        win.click("cmdImprimir");
+        QCOMPARE(win.printedCodes(), std::vector<QString>(3, kLast));
+        QVERIFY(std::any_of(win.printed->items.begin(), win.printed->items.end(),
+                            [](const auto& item) { return item.text == u"Hembra"; }));
+        win.printed->items.clear();
+        win.click("Command1");
+        QCOMPARE(win.printedCodes(), std::vector<QString>{kLast});
+
+        auto other = otherConnection(win.f);
+        store::RowId id = store::kNoRow;
+        QVERIFY(other->findCode(kLast, &id).ok());
+        QVERIFY(other->removeCard(id).ok());
+        win.messages.clear();
+        win.printed->items.clear();
+        win.click("Command1");
+        QCOMPARE(win.messages.texts(), QStringList());
+        QVERIFY(win.printed->items.empty());
+
+        // A search that finds nothing leaves an empty grid once closed: nothing to print.
+        win.search(QStringLiteral("999"));
+        QCOMPARE(win.messages.texts().last(), QStringLiteral("CODIGO NO ENCONTRADO"));
+        win.click("btnBuscarFin");
+        QCOMPARE(win.w->gridRows(), 1);
+        win.messages.clear();
+        win.messages.queue(Answer::Yes);
+        win.click("cmdImprimir");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Impresion Completa ?")});
+        QVERIFY(win.printed->items.empty());
+
+        win.search(kFilled);
+        win.messages.clear();
+        win.printed->openFailure = store::Status::failure(
+            store::ErrorKind::Io, QStringLiteral("No hay una impresora predeterminada."));
+        win.click("Command1");
+        QCOMPARE(win.messages.texts(),
+                 QStringList{QStringLiteral("No hay una impresora predeterminada.")});
+        QVERIFY(win.button("cmdImprimir")->isEnabled());
+        QVERIFY(win.button("cmdAgregar")->isEnabled());
+    }
+
+    // The export writes every card while a search limits the grid, under the name of the
+    // moment; Cancel writes nothing; afterwards edit, delete and print still find cards by code.
+    void exportThenWorkOn() {
+        Window win(clock, threeCards());
+        win.search(kFilled);
+        QCOMPARE(win.w->gridRows(), 2);
+
+        win.messages.clear();
+        win.messages.queue(Answer::Cancel);
+        win.click("cmdExcel");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Exporta datos completos ?")});
+        const QDir exportDir(win.f.folders.exportDir);
+        QCOMPARE(exportDir.entryList({QStringLiteral("*.CSV")}, QDir::Files), QStringList());
+
+        win.messages.clear();
+        win.messages.queue(Answer::No);
+        win.click("cmdExcel");
+        const QString name = QStringLiteral("Exporta Datos Sin Propietario_6.12.2026 9.5.7.CSV");
+        QCOMPARE(exportDir.entryList({QStringLiteral("*.CSV")}, QDir::Files), QStringList{name});
+        QCOMPARE(win.messages.texts().last(),
+                 QStringLiteral("EXPORTACION DE DATOS SIN PROPIETARIO\r\n\r\nArchivo generado "
+                                "en:\r\n") +
+                     QDir::toNativeSeparators(exportDir.filePath(name)));
+        QFile csv(exportDir.filePath(name));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.size(), 5); // header, three cards, and the empty rest after the last CR LF
+        QVERIFY(lines[1].startsWith(QByteArray(kFirst.toLatin1() + ";")));
+        QVERIFY(lines[2].startsWith(QByteArray(kFilled.toLatin1() + ";25/12/2005;Providencia;")));
+        QVERIFY(lines[2].endsWith(";Macho;Entero;Mediano;Perros;Rojas\r"));
+        QVERIFY(lines[3].startsWith(QByteArray(kLast.toLatin1() + ";")));
+        QCOMPARE(win.w->gridRows(), 2); // the grid is left as the search made it
+
+        // Edit the found card through the window.
+        win.click("cmdEditar");
+        QVERIFY(win.w->fieldEnabled(store::Propietario));
+        win.w->textBox(store::Propietario)->setText(QStringLiteral("Juana Soto"));
+        win.messages.clear();
+        win.click("cmdEditar");
+        QCOMPARE(win.messages.texts(), QStringList());
+        store::Card stored;
+        store::RowId id = store::kNoRow;
+        QVERIFY(win.w->cardStore()->findCode(kFilled, &id).ok() && id != store::kNoRow);
+        QVERIFY(win.w->cardStore()->readCard(id, &stored).ok());
+        QCOMPARE(stored[store::Propietario], QStringLiteral("Juana Soto"));
+
+        // Print it: the new owner reaches the paper.
+        win.messages.queue(Answer::Yes);
+        win.click("cmdImprimir");
+        QCOMPARE(win.printedCodes(), std::vector<QString>(3, kFilled));
+        QCOMPARE(std::count_if(win.printed->items.begin(), win.printed->items.end(),
+                               [](const auto& item) { return item.text == u"Juana Soto"; }),
+                 3);
+
+        // Delete it.
+        win.messages.clear();
+        win.messages.queue(Answer::Yes);
+        win.click("cmdEliminar");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
+        QVERIFY(win.w->cardStore()->findCode(kFilled, &id).ok());
+        QCOMPARE(id, store::kNoRow);
+        QCOMPARE(win.w->cardStore()->recordCount(), 2);
+        QCOMPARE(win.messages.unanswered, 0);
+    }
+
+    void exportOfAnEmptyTable() {
+        Window win(clock, {});
+        win.click("cmdExcel");
+        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Sin datos para exportar")});
+        QCOMPARE(QDir(win.f.folders.exportDir).entryList({QStringLiteral("*.CSV")}, QDir::Files),
+                 QStringList());
+        QVERIFY(!win.button("cmdListado")->isEnabled());
+        QVERIFY(!win.button("cmdImprimir")->isEnabled());
+    }
+
+    // The listing opens beside the window without blocking it, landscape, and paints the store
+    // as it is at each click.
+    void listingPreviewIsModeless() {
+        Window win(clock, threeCards());
+        QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
+        win.click("cmdListado");
+        auto* preview = win.w->findChild<QPrintPreviewDialog*>();
+        QVERIFY(preview);
+        QTRY_VERIFY(preview->isVisible());
+        QCOMPARE(preview->windowModality(), Qt::NonModal);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(preview->printer()->pageLayout().orientation(), QPageLayout::Landscape);
+
+        // The main window goes on working while the preview is open.
+        QTest::keyClick(win.w->grid(), Qt::Key_Down);
+        QCOMPARE(win.w->fieldText(store::Codigo), kFilled);
+        win.click("cmdEditar");
+        win.w->textBox(store::NombreAnimal)->setText(QStringLiteral("Cachupín"));
+        win.click("cmdEditar");
+        QCOMPARE(win.messages.texts(), QStringList());
+
+        // The open preview and a new one both paint the card as now stored.
+        QTemporaryDir dir;
+        for (int round = 0; round < 2; ++round) {
+            QPrinter pdf(QPrinter::HighResolution);
+            pdf.setOutputFormat(QPrinter::PdfFormat);
+            const QString path = dir.filePath(QStringLiteral("listado-%1.pdf").arg(round));
+            pdf.setOutputFileName(path);
+            output::setUpListingPrinter(&pdf);
+            emit preview->paintRequested(&pdf);
+            // $TARJETAS_KEEP_PRINTS keeps a copy, to look at the listing's pages.
+            if (const QString kept = qEnvironmentVariable("TARJETAS_KEEP_PRINTS");
+                !kept.isEmpty() && round == 1) {
+                QFile::remove(kept + QStringLiteral("/listing.pdf"));
+                QFile::copy(path, kept + QStringLiteral("/listing.pdf"));
+            }
+            const QString text = pdfText(path);
+            QVERIFY2(text.contains(QStringLiteral("Cachupín")), qPrintable(text));
+            QVERIFY(text.contains(kFirst) && text.contains(kLast));
+            QVERIFY(text.contains(QStringLiteral("Pagina")));
+            preview->close();
+            if (round == 0) {
+                QTRY_VERIFY(!win.w->findChild<QPrintPreviewDialog*>());
+                win.click("cmdListado");
+                preview = win.w->findChild<QPrintPreviewDialog*>();
+                QVERIFY(preview);
+            }
+        }
+        QCOMPARE(win.messages.texts(), QStringList());
+    }
+};
+
+QTEST_MAIN(TestWindowOutput)
+#include "test_window_output.moc"
