@@ -33,12 +33,12 @@ struct ButtonSpec {
     int width;
 };
 
-// Left to right along the bottom edge. The card print button takes Alt+T, like its two
-// neighbours take the letter of their second word: with Alt+I it would share its letter with
-// "El&iminar", and a shared letter only moves the focus between the two buttons, clicking neither.
+// Left to right along the bottom edge. "&Imprimir Tarjeta" and "El&iminar" share Alt+I: as on
+// the original platform, the shared letter moves the focus between the two buttons and clicks
+// neither, which keeps a stray Alt+I from printing or deleting.
 constexpr ButtonSpec kButtons[] = {
     {u"cmdListado", u"Imprimir Listado", u"Imprimir &Listado", u"Imprime listado", 75, 1530},
-    {u"cmdImprimir", u"Imprimir Tarjeta", u"Imprimir &Tarjeta", u"Imprime tarjeta", 1620, 1545},
+    {u"cmdImprimir", u"Imprimir Tarjeta", u"&Imprimir Tarjeta", u"Imprime tarjeta", 1620, 1545},
     {u"Command1", u"Imprime 1", u"Imprimir &1", u"Impirme 1", 3195, 1050},
     {u"cmdExcel", u"Exportar", u"Exportar", u"Exporta datos a formato Excel", 4275, 975},
     {u"cmdBuscar", u"Buscar", u"Buscar", u"Buscar tarjetas", 5280, 975},

@@ -143,7 +143,7 @@ public:
 
     inline static const std::map<QString, QString> kBrowseCaptions{
         {QStringLiteral("cmdListado"), QStringLiteral("Imprimir &Listado")},
-        {QStringLiteral("cmdImprimir"), QStringLiteral("Imprimir &Tarjeta")},
+        {QStringLiteral("cmdImprimir"), QStringLiteral("&Imprimir Tarjeta")},
         {QStringLiteral("Command1"), QStringLiteral("Imprimir &1")},
         {QStringLiteral("cmdExcel"), QStringLiteral("Exportar")},
         {QStringLiteral("cmdBuscar"), QStringLiteral("Buscar")},
