@@ -4,7 +4,6 @@
 #include "ScriptedMessages.h"
 
 #include <QApplication>
-#include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
@@ -184,20 +183,20 @@ private slots:
         openStore(7);
         store::FixedClock clock(kPrintedAt);
         ScriptedMessages messages;
-        QPointer<QPrintPreviewDialog> dialog =
+        QPointer<output::ListingPreview> dialog =
             output::showListingPreview(*store_, pictures_, clock, messages, nullptr);
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
         QVERIFY(!dialog->isModal());
         QCOMPARE(dialog->printer()->pageLayout().orientation(), QPageLayout::Landscape);
-        auto* preview = dialog->findChild<QPrintPreviewWidget*>();
-        QVERIFY(preview);
-        QCOMPARE(preview->pageCount(), 2);
+        QCOMPARE(dialog->pageCount(), 2);
+        QCOMPARE(dialog->currentPage(), 1);
+        QVERIFY(!dialog->pageImage().isNull());
         QVERIFY(messages.boxes.empty());
 
         // A store that has gone away is reported, and the preview stays usable.
         QVERIFY(QFile::remove(store_->path()));
-        preview->updatePreview();
+        dialog->refresh();
         QCOMPARE(messages.boxes.size(), size_t(1));
         QVERIFY2(
             messages.boxes[0].text.contains(QStringLiteral("No se pudieron leer las tarjetas")),
