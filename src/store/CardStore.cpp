@@ -293,15 +293,33 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM Clientes")) || !q.next()) {
+    // The data version changes when another connection commits; the writes of this one are
+    // followed in notify().
+    sqlite3* db = handleOf(database());
+    Statement version(db, QStringLiteral("PRAGMA data_version"));
+    if (!version.prepared() || !version.step()) {
         if (status)
-            *status = failure(q.lastError(), QStringLiteral("contar las tarjetas"));
+            *status = failure(version.error(), QStringLiteral("contar las tarjetas"));
         return -1;
+    }
+    const qint64 dataVersion = sqlite3_column_int64(version.get(), 0);
+    // A write made on this connection without going through the store's own writes (which
+    // keep the count) makes the count be taken again too.
+    const qint64 changes = sqlite3_total_changes64(db);
+    if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
+        Statement count(db, QStringLiteral("SELECT count(*) FROM Clientes"));
+        if (!count.prepared() || !count.step()) {
+            if (status)
+                *status = failure(count.error(), QStringLiteral("contar las tarjetas"));
+            return -1;
+        }
+        count_ = sqlite3_column_int64(count.get(), 0);
+        countVersion_ = dataVersion;
+        countChanges_ = changes;
     }
     if (status)
         *status = Status();
-    return q.value(0).toLongLong();
+    return count_;
 }
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
@@ -435,6 +453,17 @@ void CardStore::removeChangeListener(int handle) {
 }
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
+    // The count follows the store's own committed writes.
+    if (count_ >= 0) {
+        if (change == Change::Added)
+            ++count_;
+        else if (change == Change::Removed)
+            --count_;
+        else if (change == Change::Reset)
+            count_ = -1;
+        if (sqlite3* db = handleOf(database()))
+            countChanges_ = sqlite3_total_changes64(db);
+    }
     for (const auto& listener : listeners_)
         listener.second(change, id, card);
 }

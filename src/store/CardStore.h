@@ -56,7 +56,9 @@ public:
     // A table-type cursor over Clientes, independent of every other cursor of this store.
     std::unique_ptr<TableCursor> openTable();
 
-    // Exact number of cards; -1 with status set when the store cannot be read.
+    // Exact number of cards; -1 with status set when the store cannot be read. The count is
+    // kept between calls and taken again only when another connection wrote to the file, so
+    // asking after every command costs no walk over a large table.
     qint64 recordCount(Status* status = nullptr) const;
 
     // Bulk access for views and scans over many cards; these do not move any cursor.
@@ -107,6 +109,11 @@ private:
     QString connection_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
+    // The last count, and the file's data version and this connection's change total when it
+    // was taken (-1: not counted).
+    mutable qint64 count_ = -1;
+    mutable qint64 countVersion_ = -1;
+    mutable qint64 countChanges_ = -1;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an
