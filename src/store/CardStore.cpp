@@ -323,9 +323,14 @@ qint64 CardStore::recordCount(Status* status) const {
 }
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
+    return rowIds(order, -1, ids);
+}
+
+Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     ids->clear();
-    Statement st(handleOf(database()),
-                 QStringLiteral("SELECT id FROM Clientes") % orderClause(order));
+    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM Clientes") %
+                                           orderClause(order) % QStringLiteral(" LIMIT ") %
+                                           QString::number(limit));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     while (st.step())
@@ -708,12 +713,39 @@ Status TableCursor::moveFirst() {
     batch_.clear();
     batchPos_ = 0;
     walkPos_ = 0;
-    Status s = store_->rowIds(index_ == kPrimaryKey ? Order::ByCode : Order::Stored, &walkIds_);
+    // Only the first batch's ids are read now: a MoveFirst that looks at the first card alone
+    // (as after a delete) costs no walk over the whole table. The rest are read when the walk
+    // goes past the first batch.
+    walkOrder_ = index_ == kPrimaryKey ? Order::ByCode : Order::Stored;
+    Status s = store_->rowIds(walkOrder_, qint64(kBatchSize), &walkIds_);
     if (!s) {
         eof_ = true;
         return s;
     }
+    walkComplete_ = walkIds_.size() < kBatchSize;
     return loadBatch();
+}
+
+Status TableCursor::readRestOfWalk() {
+    std::vector<RowId> first = std::move(walkIds_);
+    walkComplete_ = true;
+    walkPos_ = 0;
+    Status s = store_->rowIds(walkOrder_, &walkIds_);
+    if (!s)
+        return s;
+    // Go on after the last card of the first batch still stored; ids of that batch never come
+    // twice.
+    for (auto it = first.rbegin(); it != first.rend(); ++it) {
+        auto at = std::find(walkIds_.begin(), walkIds_.end(), *it);
+        if (at != walkIds_.end()) {
+            walkPos_ = size_t(at - walkIds_.begin()) + 1;
+            return s;
+        }
+    }
+    std::sort(first.begin(), first.end());
+    std::erase_if(walkIds_,
+                  [&](RowId id) { return std::binary_search(first.begin(), first.end(), id); });
+    return s;
 }
 
 Status TableCursor::moveNext() {
@@ -731,16 +763,24 @@ Status TableCursor::moveNext() {
 Status TableCursor::loadBatch() {
     batch_.clear();
     batchPos_ = 0;
-    // Cards deleted since MoveFirst are skipped; a batch may come back shorter than asked.
-    while (batch_.empty() && walkPos_ < walkIds_.size()) {
-        const size_t n = std::min(kBatchSize, walkIds_.size() - walkPos_);
-        Status s = store_->readCards(std::span(walkIds_).subspan(walkPos_, n), &batch_);
-        walkPos_ += n;
-        if (!s) {
-            eof_ = true;
-            return s;
+    do {
+        if (!walkComplete_ && walkPos_ >= walkIds_.size()) {
+            if (Status s = readRestOfWalk(); !s) {
+                eof_ = true;
+                return s;
+            }
         }
-    }
+        // Cards deleted since MoveFirst are skipped; a batch may come back shorter than asked.
+        while (batch_.empty() && walkPos_ < walkIds_.size()) {
+            const size_t n = std::min(kBatchSize, walkIds_.size() - walkPos_);
+            Status s = store_->readCards(std::span(walkIds_).subspan(walkPos_, n), &batch_);
+            walkPos_ += n;
+            if (!s) {
+                eof_ = true;
+                return s;
+            }
+        }
+    } while (batch_.empty() && !walkComplete_);
     if (batch_.empty()) {
         eof_ = true;
         currentId_ = kNoRow;

@@ -63,6 +63,8 @@ public:
 
     // Bulk access for views and scans over many cards; these do not move any cursor.
     Status rowIds(Order order, std::vector<RowId>* ids) const;
+    // The first `limit` of them (all when negative).
+    Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const;
     // The cards with these ids, in the same order; a card no longer stored is left out.
     Status readCards(std::span<const RowId> ids, std::vector<std::pair<RowId, Card>>* cards) const;
     Status readCard(RowId id, Card* card) const;
@@ -169,6 +171,7 @@ public:
 private:
     enum class Mode { None, Add, Edit };
     Status loadBatch();
+    Status readRestOfWalk();
 
     CardStore* store_;
     QString index_;
@@ -184,6 +187,8 @@ private:
     // The walk: the ids in walk order taken at MoveFirst, and a batch of cards read ahead.
     std::vector<RowId> walkIds_;
     size_t walkPos_ = 0;
+    Order walkOrder_ = Order::Stored;
+    bool walkComplete_ = true; // false while only the first batch's ids are known
     std::vector<std::pair<RowId, Card>> batch_;
     size_t batchPos_ = 0;
 };
