@@ -4,6 +4,7 @@
 #include "ScriptedMessages.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
@@ -177,6 +178,33 @@ private slots:
         const QString after = pdfPages(render(QStringLiteral("after.pdf"))).join(u' ');
         QVERIFY(after.contains(QStringLiteral("Renombrado")));
         QVERIFY(!after.contains(QStringLiteral("Ñandú1")));
+    }
+
+    void onePagePaintedAloneIsThatPageOfThePrintout() {
+        // The preview reads only the cards of the page it shows: each page must come out as the
+        // same page of the whole printout.
+        openStore(14);
+        const QStringList all = pdfPages(render(QStringLiteral("all.pdf")));
+        QCOMPARE(all.size(), 4);
+        for (int page : {1, 2, 4}) {
+            const QString pdf = tmp_.filePath(QStringLiteral("page-%1.pdf").arg(page));
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            output::setUpListingPrinter(&printer);
+            const int dpi = printer.resolution();
+            const int usable =
+                int(qint64(printer.pageLayout().paintRectPixels(dpi).height()) * 1440 / dpi);
+            output::ListingReport report(store_->path(), pictures_, kPrintedAt);
+            QPainter painter(&printer);
+            int pages = 0;
+            QString error;
+            QVERIFY2(report.paintPage(painter, dpi, usable, page, &pages, &error),
+                     qPrintable(error));
+            painter.end();
+            QCOMPARE(pages, 4);
+            QCOMPARE(pdfPages(pdf), QStringList{all[page - 1]});
+        }
     }
 
     void previewIsModelessLandscapeAndReportsFailures() {
