@@ -1,3 +1,5 @@
+#include "../bench/Registry.h"
+#include "Ini.h"
 #include "TypeAheadIndex.h"
 
 #include <QRandomGenerator>
@@ -118,6 +120,23 @@ private slots:
         QVERIFY(!browse::foldStartsWith(u"ALVAREZ", u"álv"));
         QVERIFY(!browse::foldStartsWith(u"Mu", u"mun"));
         QCOMPARE(browse::foldCase(u"ÑANDÚ Éxito"), QStringLiteral("ñandú éxito"));
+    }
+
+    void generatedRegistryMatchesTheWalk() {
+        // Realistic values: Spanish names with accents and Ñ, R.U.T.s, +56 telephones, owners
+        // with several pets, empty and Null values.
+        store_.reset();
+        const QString path = dir_.filePath(QStringLiteral("generado.db"));
+        QString error;
+        QVERIFY2(bench::writeRegistry(
+                     1500, 11, path,
+                     QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + kIniFileName, &error),
+                 qPrintable(error));
+        Status s;
+        store_ = CardStore::open(path, &s);
+        QVERIFY(s.ok());
+        browse::TypeAheadIndex index(store_.get());
+        compareAll(index);
     }
 
     void matchesTheWalkAsTheCardsChange() {

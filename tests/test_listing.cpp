@@ -4,7 +4,7 @@
 #include "ScriptedMessages.h"
 
 #include <QApplication>
-#include <QPrintPreviewDialog>
+#include <QPainter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
@@ -180,24 +180,51 @@ private slots:
         QVERIFY(!after.contains(QStringLiteral("Ñandú1")));
     }
 
+    void onePagePaintedAloneIsThatPageOfThePrintout() {
+        // The preview reads only the cards of the page it shows: each page must come out as the
+        // same page of the whole printout.
+        openStore(14);
+        const QStringList all = pdfPages(render(QStringLiteral("all.pdf")));
+        QCOMPARE(all.size(), 4);
+        for (int page : {1, 2, 4}) {
+            const QString pdf = tmp_.filePath(QStringLiteral("page-%1.pdf").arg(page));
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            output::setUpListingPrinter(&printer);
+            const int dpi = printer.resolution();
+            const int usable =
+                int(qint64(printer.pageLayout().paintRectPixels(dpi).height()) * 1440 / dpi);
+            output::ListingReport report(store_->path(), pictures_, kPrintedAt);
+            QPainter painter(&printer);
+            int pages = 0;
+            QString error;
+            QVERIFY2(report.paintPage(painter, dpi, usable, page, &pages, &error),
+                     qPrintable(error));
+            painter.end();
+            QCOMPARE(pages, 4);
+            QCOMPARE(pdfPages(pdf), QStringList{all[page - 1]});
+        }
+    }
+
     void previewIsModelessLandscapeAndReportsFailures() {
         openStore(7);
         store::FixedClock clock(kPrintedAt);
         ScriptedMessages messages;
-        QPointer<QPrintPreviewDialog> dialog =
+        QPointer<output::ListingPreview> dialog =
             output::showListingPreview(*store_, pictures_, clock, messages, nullptr);
         QVERIFY(dialog);
         QVERIFY(dialog->isVisible());
         QVERIFY(!dialog->isModal());
         QCOMPARE(dialog->printer()->pageLayout().orientation(), QPageLayout::Landscape);
-        auto* preview = dialog->findChild<QPrintPreviewWidget*>();
-        QVERIFY(preview);
-        QCOMPARE(preview->pageCount(), 2);
+        QCOMPARE(dialog->pageCount(), 2);
+        QCOMPARE(dialog->currentPage(), 1);
+        QVERIFY(!dialog->pageImage().isNull());
         QVERIFY(messages.boxes.empty());
 
         // A store that has gone away is reported, and the preview stays usable.
         QVERIFY(QFile::remove(store_->path()));
-        preview->updatePreview();
+        dialog->refresh();
         QCOMPARE(messages.boxes.size(), size_t(1));
         QVERIFY2(
             messages.boxes[0].text.contains(QStringLiteral("No se pudieron leer las tarjetas")),

@@ -9,15 +9,21 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QPainter>
-#include <QPrintPreviewDialog>
+#include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringBuilder>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
@@ -291,11 +297,50 @@ ListingReport::ListingReport(QString storePath, ListingPictures pictures, QDateT
 bool ListingReport::print(QPrinter* printer, QString* error) {
     pagesPrinted_ = 0;
     printerFailed_ = false;
+    const int dpi = printer->resolution();
+    const QRect paintRect = printer->pageLayout().paintRectPixels(dpi);
+    const int usable = int(qint64(paintRect.height()) * kTwipsPerInch / dpi);
+    QPainter painter;
+    const auto begin = [&] {
+        if (painter.begin(printer))
+            return true;
+        printerFailed_ = true;
+        *error = QStringLiteral("No se pudo empezar la impresión del listado: la impresora no "
+                                "está disponible.");
+        return false;
+    };
+    const auto newPage = [&] {
+        return printer->newPage();
+    };
+    const int pages = paint(painter, dpi, usable, 1, 0, begin, newPage, error);
+    if (pages < 0)
+        return false;
+    if (!painter.end()) {
+        printerFailed_ = true;
+        *error = QStringLiteral("No se pudo terminar la impresión del listado.");
+        return false;
+    }
+    pagesPrinted_ = pages;
+    return true;
+}
+
+bool ListingReport::paintPage(QPainter& painter, int resolution, int usableHeightTwips, int page,
+                              int* pageCount, QString* error) {
+    printerFailed_ = false;
+    const int painted = paint(
+        painter, resolution, usableHeightTwips, page, 1, [] { return true; }, [] { return true; },
+        error, pageCount);
+    return painted >= 0;
+}
+
+int ListingReport::paint(QPainter& painter, int dpi, int usable, int firstPage, int onlyPages,
+                         const std::function<bool()>& begin, const std::function<bool()>& newPage,
+                         QString* error, int* pageCount) {
     const auto readFailure = [&](const QString& detail) {
         *error = QStringLiteral("No se pudieron leer las tarjetas del registro %1 para el listado: "
                                 "%2")
                      .arg(quoted(storePath_), detail);
-        return false;
+        return -1;
     };
     if (!QFileInfo(storePath_).isFile())
         return readFailure(QStringLiteral("el archivo no existe"));
@@ -313,26 +358,29 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
         return readFailure(sqlDetail(count.lastError()));
     const qint64 cards = count.value(0).toLongLong();
     count.finish();
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT ") % store::CardStore::columnList() %
-                QStringLiteral(" FROM Clientes ORDER BY id")))
-        return readFailure(sqlDetail(q.lastError()));
 
-    const int dpi = printer->resolution();
-    const QRect paintRect = printer->pageLayout().paintRectPixels(dpi);
-    const int usable = int(qint64(paintRect.height()) * kTwipsPerInch / dpi);
     const ListingGeometry geometry;
     const ListingPagination pagination = paginate(usable, geometry);
     const int pages = pagination.pageCount(cards);
+    if (pageCount)
+        *pageCount = pages;
+    firstPage = std::clamp(firstPage, 1, pages);
+    const int lastPage = onlyPages > 0 ? std::min(pages, firstPage + onlyPages - 1) : pages;
+    // The cards before the first page painted are skipped by the store, not read.
+    const qint64 skipped = firstPage == 1 ? 0
+                                          : pagination.firstPageCards +
+                                                qint64(firstPage - 2) * pagination.otherPageCards;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT ") % store::CardStore::columnList() %
+                   QStringLiteral(" FROM Clientes ORDER BY id LIMIT -1 OFFSET ?")))
+        return readFailure(sqlDetail(q.lastError()));
+    q.addBindValue(skipped);
+    if (!q.exec())
+        return readFailure(sqlDetail(q.lastError()));
 
-    QPainter painter;
-    if (!painter.begin(printer)) {
-        printerFailed_ = true;
-        *error = QStringLiteral("No se pudo empezar la impresión del listado: la impresora no "
-                                "está disponible.");
-        return false;
-    }
+    if (!begin())
+        return -1;
     Painter paint(painter, dpi);
 
     const QLocale chile(QLocale::Spanish, QLocale::Chile);
@@ -367,21 +415,32 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
         }
     };
 
-    int pageNumber = 1;
-    header(kReportHeader, report, 0);
-    header(kPageHeader, page, geometry.reportHeader);
-    int y = geometry.reportHeader + geometry.pageHeader;
-    int room = pagination.firstPageCards;
-    qint64 painted = 0;
-    bool ok = true;
+    int pageNumber = firstPage;
+    int y = 0;
+    int room = 0;
+    if (firstPage == 1) {
+        header(kReportHeader, report, 0);
+        header(kPageHeader, page, geometry.reportHeader);
+        y = geometry.reportHeader + geometry.pageHeader;
+        room = pagination.firstPageCards;
+    } else {
+        header(kPageHeader, page, 0);
+        y = geometry.pageHeader;
+        room = pagination.otherPageCards;
+    }
+    qint64 painted = skipped;
     // Only as many cards as counted: the transaction keeps the two in step, and the footers
     // already promise that many pages.
     while (painted < cards && q.next()) {
         if (room == 0) {
             footer(pageNumber);
-            if (!printer->newPage()) {
-                ok = false;
-                break;
+            if (pageNumber == lastPage)
+                return pageNumber - firstPage + 1;
+            if (!newPage()) {
+                painter.end();
+                printerFailed_ = true;
+                *error = QStringLiteral("No se pudo terminar la impresión del listado.");
+                return -1;
             }
             ++pageNumber;
             header(kPageHeader, page, 0);
@@ -393,19 +452,12 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
         --room;
         ++painted;
     }
-    if (ok && q.lastError().isValid()) {
+    if (q.lastError().isValid()) {
         painter.end();
         return readFailure(sqlDetail(q.lastError()));
     }
-    if (ok)
-        footer(pageNumber);
-    if (!painter.end() || !ok) {
-        printerFailed_ = true;
-        *error = QStringLiteral("No se pudo terminar la impresión del listado.");
-        return false;
-    }
-    pagesPrinted_ = pageNumber;
-    return true;
+    footer(pageNumber);
+    return pageNumber - firstPage + 1;
 }
 
 bool renderListingPdf(const store::CardStore& store, const ListingPictures& pictures,
@@ -439,39 +491,125 @@ QRect previewBeside(const QRect& window, const QRect& available, const QSize& pr
     return {left, top, width, height};
 }
 
-QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPictures pictures,
-                                        const store::Clock& clock, store::MessageLayer& messages,
-                                        QWidget* parent) {
-    auto* printer = new QPrinter(QPrinter::HighResolution);
-    setUpListingPrinter(printer);
-    auto* dialog = new QPrintPreviewDialog(printer, parent);
-    QObject::connect(dialog, &QObject::destroyed, [printer] { delete printer; });
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowModality(Qt::NonModal);
-    dialog->setWindowTitle(kTitle);
-    dialog->resize(1000, 720);
+ListingPreview::ListingPreview(QString storePath, ListingPictures pictures, QDateTime printedAt,
+                               store::MessageLayer& messages, QWidget* parent)
+    : QDialog(parent), report_(std::move(storePath), std::move(pictures), std::move(printedAt)),
+      messages_(messages), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+    setUpListingPrinter(printer_.get());
+    setWindowTitle(kTitle);
+    setModal(false);
+
+    auto* bar = new QHBoxLayout;
+    const auto addButton = [&](const QString& caption, const QString& name, auto slot) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, slot);
+        bar->addWidget(b);
+        return b;
+    };
+    addButton(QStringLiteral("|<"), QStringLiteral("primeraPagina"), [this] { showPage(1); });
+    addButton(QStringLiteral("<"), QStringLiteral("paginaAnterior"),
+              [this] { showPage(page_ - 1); });
+    pageBox_ = new QSpinBox(this);
+    pageBox_->setObjectName(QStringLiteral("pagina"));
+    pageBox_->setKeyboardTracking(false);
+    bar->addWidget(pageBox_);
+    ofPages_ = new QLabel(this);
+    bar->addWidget(ofPages_);
+    addButton(QStringLiteral(">"), QStringLiteral("paginaSiguiente"),
+              [this] { showPage(page_ + 1); });
+    addButton(QStringLiteral(">|"), QStringLiteral("ultimaPagina"), [this] { showPage(pages_); });
+    bar->addStretch();
+    addButton(QStringLiteral("&Imprimir…"), QStringLiteral("imprimir"), [this] { print(); });
+    addButton(QStringLiteral("C&errar"), QStringLiteral("cerrar"), [this] { close(); });
+    connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) {
+        if (page != page_)
+            showPage(page);
+    });
+
+    view_ = new QLabel(this);
+    view_->setAlignment(Qt::AlignCenter);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidget(view_);
+    scroll->setWidgetResizable(true);
+    scroll->setBackgroundRole(QPalette::Dark);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(scroll, 1);
+}
+
+ListingPreview::~ListingPreview() = default;
+
+void ListingPreview::showPage(int page) {
+    // The page on paper at the screen's resolution, laid out for the printer's printable area
+    // so that the preview breaks pages exactly where the printout does.
+    const int printerDpi = printer_->resolution();
+    const QPageLayout layout = printer_->pageLayout();
+    const int usable =
+        int(qint64(layout.paintRectPixels(printerDpi).height()) * kTwipsPerInch / printerDpi);
+    const int dpi = std::max(72, logicalDpiY());
+    const QRect paper = layout.fullRectPixels(dpi);
+    const QRect area = layout.paintRectPixels(dpi);
+    QImage image(paper.size(), QImage::Format_RGB32);
+    image.setDotsPerMeterX(qRound(dpi / 0.0254));
+    image.setDotsPerMeterY(qRound(dpi / 0.0254));
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.translate(area.topLeft());
+    int pages = pages_;
+    QString error;
+    const bool ok = report_.paintPage(painter, dpi, usable, std::max(1, page), &pages, &error);
+    painter.end();
+    if (!ok) {
+        messages_.notice(error);
+        return;
+    }
+    pages_ = pages;
+    page_ = std::clamp(page, 1, pages_);
+    image_ = std::move(image);
+    view_->setPixmap(QPixmap::fromImage(image_));
+    const QSignalBlocker blocker(pageBox_);
+    pageBox_->setRange(1, pages_);
+    pageBox_->setValue(page_);
+    ofPages_->setText(QStringLiteral("de %1").arg(pages_));
+    emit pageShown(page_);
+}
+
+void ListingPreview::print() {
+    QPrintDialog dialog(printer_.get(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString error;
+    if (!report_.print(printer_.get(), &error))
+        messages_.notice(error);
+}
+
+ListingPreview* showListingPreview(const store::CardStore& store, ListingPictures pictures,
+                                   const store::Clock& clock, store::MessageLayer& messages,
+                                   QWidget* parent) {
+    auto* preview =
+        new ListingPreview(store.path(), std::move(pictures), clock.now(), messages, parent);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->resize(1000, 720);
     // A dialog opens centred over its parent and would hide the main window, which stays in use
     // while the preview is open.
     if (parent && parent->isVisible() && parent->screen()) {
         const QRect frame = parent->frameGeometry();
         const QSize decoration = frame.size() - parent->geometry().size();
         const QRect place = previewBeside(frame, parent->screen()->availableGeometry(),
-                                          dialog->size() + decoration);
+                                          preview->size() + decoration);
         if (!place.isNull()) {
-            dialog->move(place.topLeft());
-            dialog->resize(place.size() - decoration);
+            preview->move(place.topLeft());
+            preview->resize(place.size() - decoration);
         }
     }
-
-    auto report = std::make_shared<ListingReport>(store.path(), std::move(pictures), clock.now());
-    QObject::connect(dialog, &QPrintPreviewDialog::paintRequested, dialog,
-                     [report, &messages](QPrinter* target) {
-                         QString error;
-                         if (!report->print(target, &error))
-                             messages.notice(error);
-                     });
-    dialog->show();
-    return dialog;
+    preview->showPage(1);
+    preview->show();
+    return preview;
 }
 
 } // namespace output

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QDateTime>
+#include <QDialog>
 #include <QImage>
 #include <QRect>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPainter;
 class QPrinter;
-class QPrintPreviewDialog;
+class QSpinBox;
 class QWidget;
 
 namespace store {
@@ -56,12 +62,23 @@ public:
     // Paints every page onto the printer, which is already set up (see setUpListingPrinter).
     // On failure returns false with a Spanish reason in `error`.
     bool print(QPrinter* printer, QString* error);
+    // Paints one page (1-based; clamped to the pages there are) onto a painter already begun,
+    // at `resolution` pixels per inch, for a printable area `usableHeightTwips` high: only the
+    // cards of that page are read. Sets `pageCount` to the pages of the whole listing.
+    bool paintPage(QPainter& painter, int resolution, int usableHeightTwips, int page,
+                   int* pageCount, QString* error);
     // Pages painted by the last print.
     int pagesPrinted() const { return pagesPrinted_; }
     // Whether the last print failed because painting on the printer could not start.
     bool printerFailed() const { return printerFailed_; }
 
 private:
+    // Paints from `firstPage` on, `onlyPages` pages (0: to the end); returns the pages painted,
+    // or -1 with `error` set.
+    int paint(QPainter& painter, int dpi, int usable, int firstPage, int onlyPages,
+              const std::function<bool()>& begin, const std::function<bool()>& newPage,
+              QString* error, int* pageCount = nullptr);
+
     QString storePath_;
     ListingPictures pictures_;
     QDateTime printedAt_;
@@ -79,13 +96,52 @@ bool renderListingPdf(const store::CardStore& store, const ListingPictures& pict
 QRect previewBeside(const QRect& window, const QRect& available, const QSize& preferred,
                     int minimumWidth = 480);
 
-// The listing command of the window: opens the listing in a modeless, landscape print preview
-// beside `parent`, from which the user prints. The preview reads the store each time it lays out
-// its pages, so a card saved a moment ago shows its new values. A failure to read the store is
+// The modeless preview of the listing, one page at a time: only the page shown is read and laid
+// out, so the first page of a listing of thousands of pages shows at once and the main window
+// stays usable. The pages come from the same painting as the printout, on landscape letter paper
+// (see setUpListingPrinter); "Imprimir" prints every page after the printer dialog.
+class ListingPreview : public QDialog {
+    Q_OBJECT
+public:
+    ListingPreview(QString storePath, ListingPictures pictures, QDateTime printedAt,
+                   store::MessageLayer& messages, QWidget* parent = nullptr);
+    ~ListingPreview() override;
+
+    QPrinter* printer() const { return printer_.get(); }
+    int pageCount() const { return pages_; }
+    int currentPage() const { return page_; }
+    // The page shown, as painted; null before the first page is laid out.
+    const QImage& pageImage() const { return image_; }
+
+    // Shows this page (clamped), read afresh from the store.
+    void showPage(int page);
+    // Reads the shown page and the page count again.
+    void refresh() { showPage(page_); }
+
+signals:
+    void pageShown(int page);
+
+private:
+    void print();
+
+    ListingReport report_;
+    store::MessageLayer& messages_;
+    std::unique_ptr<QPrinter> printer_;
+    QLabel* view_ = nullptr;
+    QSpinBox* pageBox_ = nullptr;
+    QLabel* ofPages_ = nullptr;
+    QImage image_;
+    int page_ = 1;
+    int pages_ = 0;
+};
+
+// The listing command of the window: opens the listing in a modeless, landscape preview beside
+// `parent`, from which the user prints. The preview reads the store each time it lays out a
+// page, so a card saved a moment ago shows its new values. A failure to read the store is
 // reported through `messages`. The preview deletes itself when closed; it only keeps the store's
 // file name, so it may outlive the store object.
-QPrintPreviewDialog* showListingPreview(const store::CardStore& store, ListingPictures pictures,
-                                        const store::Clock& clock, store::MessageLayer& messages,
-                                        QWidget* parent);
+ListingPreview* showListingPreview(const store::CardStore& store, ListingPictures pictures,
+                                   const store::Clock& clock, store::MessageLayer& messages,
+                                   QWidget* parent);
 
 } // namespace output

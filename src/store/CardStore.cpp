@@ -293,21 +293,44 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM Clientes")) || !q.next()) {
+    // The data version changes when another connection commits; the writes of this one are
+    // followed in notify().
+    sqlite3* db = handleOf(database());
+    Statement version(db, QStringLiteral("PRAGMA data_version"));
+    if (!version.prepared() || !version.step()) {
         if (status)
-            *status = failure(q.lastError(), QStringLiteral("contar las tarjetas"));
+            *status = failure(version.error(), QStringLiteral("contar las tarjetas"));
         return -1;
+    }
+    const qint64 dataVersion = sqlite3_column_int64(version.get(), 0);
+    // A write made on this connection without going through the store's own writes (which
+    // keep the count) makes the count be taken again too.
+    const qint64 changes = sqlite3_total_changes64(db);
+    if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
+        Statement count(db, QStringLiteral("SELECT count(*) FROM Clientes"));
+        if (!count.prepared() || !count.step()) {
+            if (status)
+                *status = failure(count.error(), QStringLiteral("contar las tarjetas"));
+            return -1;
+        }
+        count_ = sqlite3_column_int64(count.get(), 0);
+        countVersion_ = dataVersion;
+        countChanges_ = changes;
     }
     if (status)
         *status = Status();
-    return q.value(0).toLongLong();
+    return count_;
 }
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
+    return rowIds(order, -1, ids);
+}
+
+Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     ids->clear();
-    Statement st(handleOf(database()),
-                 QStringLiteral("SELECT id FROM Clientes") % orderClause(order));
+    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM Clientes") %
+                                           orderClause(order) % QStringLiteral(" LIMIT ") %
+                                           QString::number(limit));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     while (st.step())
@@ -438,6 +461,17 @@ void CardStore::removeChangeListener(int handle) {
 }
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
+    // The count follows the store's own committed writes.
+    if (count_ >= 0) {
+        if (change == Change::Added)
+            ++count_;
+        else if (change == Change::Removed)
+            --count_;
+        else if (change == Change::Reset)
+            count_ = -1;
+        if (sqlite3* db = handleOf(database()))
+            countChanges_ = sqlite3_total_changes64(db);
+    }
     for (const auto& listener : listeners_)
         listener.second(change, id, card);
 }
@@ -682,12 +716,39 @@ Status TableCursor::moveFirst() {
     batch_.clear();
     batchPos_ = 0;
     walkPos_ = 0;
-    Status s = store_->rowIds(index_ == kPrimaryKey ? Order::ByCode : Order::Stored, &walkIds_);
+    // Only the first batch's ids are read now: a MoveFirst that looks at the first card alone
+    // (as after a delete) costs no walk over the whole table. The rest are read when the walk
+    // goes past the first batch.
+    walkOrder_ = index_ == kPrimaryKey ? Order::ByCode : Order::Stored;
+    Status s = store_->rowIds(walkOrder_, qint64(kBatchSize), &walkIds_);
     if (!s) {
         eof_ = true;
         return s;
     }
+    walkComplete_ = walkIds_.size() < kBatchSize;
     return loadBatch();
+}
+
+Status TableCursor::readRestOfWalk() {
+    std::vector<RowId> first = std::move(walkIds_);
+    walkComplete_ = true;
+    walkPos_ = 0;
+    Status s = store_->rowIds(walkOrder_, &walkIds_);
+    if (!s)
+        return s;
+    // Go on after the last card of the first batch still stored; ids of that batch never come
+    // twice.
+    for (auto it = first.rbegin(); it != first.rend(); ++it) {
+        auto at = std::find(walkIds_.begin(), walkIds_.end(), *it);
+        if (at != walkIds_.end()) {
+            walkPos_ = size_t(at - walkIds_.begin()) + 1;
+            return s;
+        }
+    }
+    std::sort(first.begin(), first.end());
+    std::erase_if(walkIds_,
+                  [&](RowId id) { return std::binary_search(first.begin(), first.end(), id); });
+    return s;
 }
 
 Status TableCursor::moveNext() {
@@ -705,16 +766,24 @@ Status TableCursor::moveNext() {
 Status TableCursor::loadBatch() {
     batch_.clear();
     batchPos_ = 0;
-    // Cards deleted since MoveFirst are skipped; a batch may come back shorter than asked.
-    while (batch_.empty() && walkPos_ < walkIds_.size()) {
-        const size_t n = std::min(kBatchSize, walkIds_.size() - walkPos_);
-        Status s = store_->readCards(std::span(walkIds_).subspan(walkPos_, n), &batch_);
-        walkPos_ += n;
-        if (!s) {
-            eof_ = true;
-            return s;
+    do {
+        if (!walkComplete_ && walkPos_ >= walkIds_.size()) {
+            if (Status s = readRestOfWalk(); !s) {
+                eof_ = true;
+                return s;
+            }
         }
-    }
+        // Cards deleted since MoveFirst are skipped; a batch may come back shorter than asked.
+        while (batch_.empty() && walkPos_ < walkIds_.size()) {
+            const size_t n = std::min(kBatchSize, walkIds_.size() - walkPos_);
+            Status s = store_->readCards(std::span(walkIds_).subspan(walkPos_, n), &batch_);
+            walkPos_ += n;
+            if (!s) {
+                eof_ = true;
+                return s;
+            }
+        }
+    } while (batch_.empty() && !walkComplete_);
     if (batch_.empty()) {
         eof_ = true;
         currentId_ = kNoRow;

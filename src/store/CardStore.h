@@ -56,11 +56,15 @@ public:
     // A table-type cursor over Clientes, independent of every other cursor of this store.
     std::unique_ptr<TableCursor> openTable();
 
-    // Exact number of cards; -1 with status set when the store cannot be read.
+    // Exact number of cards; -1 with status set when the store cannot be read. The count is
+    // kept between calls and taken again only when another connection wrote to the file, so
+    // asking after every command costs no walk over a large table.
     qint64 recordCount(Status* status = nullptr) const;
 
     // Bulk access for views and scans over many cards; these do not move any cursor.
     Status rowIds(Order order, std::vector<RowId>* ids) const;
+    // The first `limit` of them (all when negative).
+    Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const;
     // The cards with these ids, in the same order; a card no longer stored is left out.
     Status readCards(std::span<const RowId> ids, std::vector<std::pair<RowId, Card>>* cards) const;
     Status readCard(RowId id, Card* card) const;
@@ -107,6 +111,11 @@ private:
     QString connection_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
+    // The last count, and the file's data version and this connection's change total when it
+    // was taken (-1: not counted).
+    mutable qint64 count_ = -1;
+    mutable qint64 countVersion_ = -1;
+    mutable qint64 countChanges_ = -1;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an
@@ -162,6 +171,7 @@ public:
 private:
     enum class Mode { None, Add, Edit };
     Status loadBatch();
+    Status readRestOfWalk();
 
     CardStore* store_;
     QString index_;
@@ -177,6 +187,8 @@ private:
     // The walk: the ids in walk order taken at MoveFirst, and a batch of cards read ahead.
     std::vector<RowId> walkIds_;
     size_t walkPos_ = 0;
+    Order walkOrder_ = Order::Stored;
+    bool walkComplete_ = true; // false while only the first batch's ids are known
     std::vector<std::pair<RowId, Card>> batch_;
     size_t batchPos_ = 0;
 };

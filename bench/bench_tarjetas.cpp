@@ -1,0 +1,541 @@
+// bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
+//
+//   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--cache DIR]
+//
+// Prints one JSON object per size (and one for the listing at 10,000 cards). Each size runs in a
+// child process of its own (bench_tarjetas --size N), so that its peak resident memory is its own.
+// The registries are generated once into the cache folder and copied for each run, because the
+// add, edit and delete measures write to the copy.
+#include "Registry.h"
+#include "ScriptedMessages.h"
+
+#include "CardGrid.h"
+#include "CardStore.h"
+#include "CsvExport.h"
+#include "MainWindow.h"
+#include "Startup.h"
+#include "TypeAheadLists.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+constexpr unsigned kSeed = 20240611;
+constexpr qint64 kListingCards = 10'000;
+
+struct Options {
+    QList<qint64> sizes{1'000, 100'000, 1'000'000};
+    bool quick = false;
+    QString cache;
+    qint64 childSize = -1; // running one size in this process
+    bool childListing = false;
+};
+
+double ms(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// Median and 95th percentile (nearest rank) of a set of timings, in milliseconds.
+QJsonObject stats(std::vector<double> v) {
+    QJsonObject o;
+    if (v.empty())
+        return o;
+    std::sort(v.begin(), v.end());
+    const auto at = [&](double q) {
+        const size_t rank = size_t(std::ceil(q * double(v.size())));
+        return v[std::min(v.size() - 1, rank == 0 ? 0 : rank - 1)];
+    };
+    const auto round3 = [](double x) {
+        return std::round(x * 1000) / 1000;
+    };
+    o[QStringLiteral("median")] =
+        round3(v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+    o[QStringLiteral("p95")] = round3(at(0.95));
+    o[QStringLiteral("max")] = round3(v.back());
+    o[QStringLiteral("n")] = qint64(v.size());
+    return o;
+}
+
+double median(const QJsonObject& o) {
+    return o.value(QStringLiteral("median")).toDouble();
+}
+
+double peakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return std::round(double(usage.ru_maxrss) / 1024.0 * 10) / 10; // kilobytes on Linux
+}
+
+double currentRssMb() {
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    return parts.size() > 1 ? std::round(parts[1].toDouble() * 4096 / 1048576 * 10) / 10 : 0;
+}
+
+QString registryPath(const Options& o, qint64 cards) {
+    return QDir(o.cache).filePath(QStringLiteral("registro-%1-%2.db").arg(cards).arg(kSeed));
+}
+
+bool ensureRegistry(const Options& o, qint64 cards) {
+    const QString path = registryPath(o, cards);
+    if (QFileInfo(path).isFile())
+        return true;
+    QDir().mkpath(o.cache);
+    QElapsedTimer t;
+    t.start();
+    QString error;
+    const QString partial = path + QStringLiteral(".parcial");
+    if (!bench::writeRegistry(cards, kSeed, partial, QStringLiteral(TARJETAS_MASTER_INI), &error) ||
+        !QFile::rename(partial, path)) {
+        std::fprintf(stderr, "no se pudo generar %s: %s\n", qUtf8Printable(path),
+                     qUtf8Printable(error));
+        return false;
+    }
+    std::fprintf(stderr, "generadas %lld tarjetas en %.1f s: %s\n", static_cast<long long>(cards),
+                 ms(t) / 1000, qUtf8Printable(path));
+    return true;
+}
+
+// Temporary application and data folders; the application folder holds the master INI and,
+// unless empty, a copy of the generated registry.
+struct Folders {
+    QTemporaryDir root;
+    store::Folders folders;
+    explicit Folders(const QString& registry) {
+        folders.appDir = root.filePath(QStringLiteral("app"));
+        folders.dataDir = root.filePath(QStringLiteral("datos"));
+        folders.exportDir = root.path();
+        QDir().mkpath(folders.appDir);
+        QFile::copy(QStringLiteral(TARJETAS_MASTER_INI), folders.appFile(store::kIniFileName));
+        if (!registry.isEmpty())
+            QFile::copy(registry, folders.appFile(store::kDatabaseFileName));
+    }
+};
+
+// Builds the window through the program's own start-up, shows it and lets it paint; the time
+// runs until the first card is in the fields and the window has been painted.
+std::unique_ptr<app::MainWindow> start(const store::Folders& folders, ScriptedMessages& messages,
+                                       const store::Clock& clock, double* elapsed) {
+    QElapsedTimer t;
+    t.start();
+    auto window = app::startUp(folders, messages, clock);
+    if (!window)
+        return nullptr;
+    window->show();
+    QCoreApplication::processEvents();
+    *elapsed = ms(t);
+    return window;
+}
+
+QPushButton* button(app::MainWindow& w, const char* name) {
+    return w.findChild<QPushButton*>(QLatin1StringView(name));
+}
+
+// Stored values of a field at random cards, for prefixes a user would type.
+QStringList sampleValues(const store::CardStore& cards, store::Field field, int wanted,
+                         qint64 count, std::mt19937& rng) {
+    QStringList values;
+    QSqlQuery q(cards.database());
+    q.prepare(QStringLiteral("SELECT ") + store::cardField(field).name.toString() +
+              QStringLiteral(" FROM Clientes WHERE id = ?"));
+    std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
+    for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
+        q.addBindValue(pick(rng));
+        if (q.exec() && q.next()) {
+            const QString v = q.value(0).toString().trimmed();
+            if (!v.isEmpty())
+                values.append(v);
+        }
+    }
+    return values;
+}
+
+QJsonObject runSize(const Options& o, qint64 cards) {
+    const int reps = o.quick ? 3 : 7;
+    const int prefixes = o.quick ? 40 : 200;
+    const int searches = o.quick ? 10 : 50;
+    const int writes = o.quick ? 5 : 20;
+    store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
+    ScriptedMessages messages;
+    QJsonObject out;
+    out[QStringLiteral("cards")] = cards;
+
+    // Start-up over an empty registry, the reference for the start-up at this size.
+    std::vector<double> emptyTimes;
+    {
+        Folders empty{QString()};
+        for (int i = 0; i <= reps; ++i) {
+            double t = 0;
+            auto w = start(empty.folders, messages, clock, &t);
+            if (i > 0) // the first run creates the empty store
+                emptyTimes.push_back(t);
+        }
+    }
+    Folders f{registryPath(o, cards)};
+    std::vector<double> startTimes;
+    std::unique_ptr<app::MainWindow> w;
+    for (int i = 0; i < reps; ++i) {
+        w.reset();
+        double t = 0;
+        w = start(f.folders, messages, clock, &t);
+        startTimes.push_back(t);
+    }
+    const QString firstCode = w->fieldText(store::Codigo);
+    out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
+    out[QStringLiteral("startup_ms")] = stats(startTimes);
+    out[QStringLiteral("startup_vs_empty")] =
+        std::round(median(stats(startTimes)) / median(stats(emptyTimes)) * 100) / 100;
+    out[QStringLiteral("rss_after_startup_mb")] = currentRssMb();
+    if (firstCode.isEmpty() || w->gridRows() != cards + 1)
+        out[QStringLiteral("error")] = QStringLiteral("la ventana no mostró la primera tarjeta");
+
+    store::CardStore& store = *w->cardStore();
+    std::mt19937 rng(kSeed);
+
+    // Type-ahead: one keystroke in entry mode, from the prefix less its last letter to the
+    // prefix, timed until the list is rebuilt and painted.
+    button(*w, "cmdAgregar")->click();
+    std::vector<double> keyTimes;
+    std::vector<double> firstTimes;
+    QJsonObject byField;
+    qint64 longest = 0;
+    for (const browse::TypeAheadPair& pair : browse::typeAheadPairs()) {
+        auto* box = w->findChild<QLineEdit*>(pair.box);
+        auto* list = w->findChild<QListWidget*>(pair.list);
+        const QStringList values = sampleValues(store, pair.field, prefixes, cards, rng);
+        std::vector<double> fieldTimes;
+        bool first = true;
+        for (const QString& v : values) {
+            const QString prefix = v.left(1 + int(rng() % 3));
+            box->setText(prefix.chopped(1));
+            QCoreApplication::processEvents();
+            QElapsedTimer t;
+            t.start();
+            const QString letter = prefix.right(1);
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key(letter.toUpper()[0].unicode()), letter,
+                                Qt::NoModifier);
+            QCoreApplication::processEvents();
+            const double e = ms(t);
+            longest = std::max<qint64>(longest, list->count());
+            (first ? firstTimes : fieldTimes).push_back(e);
+            first = false;
+        }
+        box->setText(QString());
+        byField[pair.box + u':' + store::cardField(pair.field).name.toString()] =
+            stats(fieldTimes)[QStringLiteral("p95")];
+        keyTimes.insert(keyTimes.end(), fieldTimes.begin(), fieldTimes.end());
+    }
+    button(*w, "cmdSalir")->click(); // "&Cancela": back to browse mode
+    out[QStringLiteral("typeahead_ms")] = stats(keyTimes);
+    out[QStringLiteral("typeahead_first_keystroke_ms")] = stats(firstTimes);
+    out[QStringLiteral("typeahead_p95_by_field_ms")] = byField;
+    out[QStringLiteral("typeahead_longest_list")] = longest;
+
+    // Search by one code, found and not found, then the empty search that lists every card.
+    auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
+    const QStringList codes = sampleValues(store, store::Codigo, searches, cards, rng);
+    double lastCommand = 0; // the command alone, before the window repaints
+    const auto search = [&](const QString& code) {
+        button(*w, "cmdBuscar")->click();
+        codeBox->setText(code);
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        button(*w, "btnBuscarOK")->click();
+        lastCommand = ms(t);
+        QCoreApplication::processEvents();
+        const double e = ms(t);
+        if (button(*w, "btnBuscarFin")->isVisible())
+            button(*w, "btnBuscarFin")->click();
+        return e;
+    };
+    std::vector<double> hit, hitCommand, miss, all;
+    for (const QString& code : codes) {
+        hit.push_back(search(code));
+        hitCommand.push_back(lastCommand);
+        if (w->gridRows() != 2 || w->fieldText(store::Codigo) != code)
+            out[QStringLiteral("error")] = QStringLiteral("búsqueda sin la tarjeta buscada");
+        miss.push_back(search(QStringLiteral("000000") + code.right(9)));
+    }
+    for (int i = 0; i < std::max(3, reps / 2); ++i)
+        all.push_back(search(QString()));
+    if (w->gridRows() != cards + 1)
+        out[QStringLiteral("error")] = QStringLiteral("la búsqueda vacía no listó todo");
+    out[QStringLiteral("search_hit_ms")] = stats(hit);
+    out[QStringLiteral("search_hit_before_repaint_ms")] = stats(hitCommand);
+    out[QStringLiteral("search_miss_ms")] = stats(miss);
+    out[QStringLiteral("search_empty_ms")] = stats(all);
+
+    // Add, edit and delete through the window's buttons, each durably committed.
+    std::vector<double> adds, edits, deletes;
+    const auto timedClick = [&](const char* name) {
+        QElapsedTimer t;
+        t.start();
+        button(*w, name)->click();
+        QCoreApplication::processEvents();
+        return ms(t);
+    };
+    for (int i = 0; i < writes; ++i) {
+        button(*w, "cmdAgregar")->click();
+        w->setFieldText(store::Codigo, QStringLiteral("152000000%1").arg(100000 + i));
+        w->setFieldText(store::Lugar, QStringLiteral("Operativo Municipal Ñuñoa"));
+        w->setFieldText(store::FichaClinica, QString::number(5000 + i));
+        w->setFieldText(store::Implantador, QStringLiteral("Dra. Camila Fuentes"));
+        w->setFieldText(store::NombreAnimal, QStringLiteral("Ñoño"));
+        w->setFieldText(store::Especie, QStringLiteral("Canino"));
+        w->setFieldText(store::Raza, QStringLiteral("Mestizo"));
+        w->setFieldText(store::Propietario, QStringLiteral("Begoña Núñez Peña"));
+        adds.push_back(timedClick("cmdAgregar"));
+    }
+    std::uniform_int_distribution<int> row(1, int(cards));
+    for (int i = 0; i < writes; ++i) {
+        w->setGridCurrentRow(row(rng));
+        button(*w, "cmdEditar")->click();
+        w->setFieldText(store::Color, QStringLiteral("Atigrado %1").arg(i));
+        // A stored card may lack a value the save requires (a Null clinical record number).
+        for (store::Field required : {store::FichaClinica, store::Raza}) {
+            if (w->fieldText(required).isEmpty())
+                w->setFieldText(required, QStringLiteral("1"));
+        }
+        edits.push_back(timedClick("cmdEditar"));
+    }
+    for (int i = 0; i < writes; ++i) {
+        w->setGridCurrentRow(w->gridRows() - 1); // the cards added above
+        messages.queue(store::MessageLayer::Answer::Yes);
+        deletes.push_back(timedClick("cmdEliminar"));
+    }
+    if (store.recordCount() != cards || w->gridRows() != cards + 1)
+        out[QStringLiteral("error")] =
+            QStringLiteral("agregar y eliminar no dejaron el registro: %1 tarjetas, %2 filas, %3")
+                .arg(store.recordCount())
+                .arg(w->gridRows() - 1)
+                .arg(messages.texts().join(u'|'));
+    out[QStringLiteral("add_ms")] = stats(adds);
+    out[QStringLiteral("edit_ms")] = stats(edits);
+    out[QStringLiteral("delete_ms")] = stats(deletes);
+
+    // The complete export, and sqlite3 writing the same columns as the floor.
+    QStringList columns;
+    for (const store::CardField& cf : store::cardFields()) {
+        if (cf.exports & output::exportFlag(output::ExportKind::Complete))
+            columns.append(cf.name.toString());
+    }
+    std::vector<double> exports, floors;
+    const QString csv = f.root.filePath(QStringLiteral("export.csv"));
+    const QString floorFile = f.root.filePath(QStringLiteral("sqlite3.csv"));
+    for (int i = 0; i < std::max(2, reps / 2); ++i) {
+        QFile file(csv);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QString error;
+        QElapsedTimer t;
+        t.start();
+        if (!output::writeCsv(store, output::ExportKind::Complete, &file, &error))
+            out[QStringLiteral("error")] = error;
+        file.close();
+        exports.push_back(ms(t));
+
+        QProcess sqlite;
+        sqlite.setStandardOutputFile(floorFile);
+        t.start();
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
+                      QStringLiteral("SELECT ") + columns.join(u',') +
+                          QStringLiteral(" FROM Clientes ORDER BY id")});
+        sqlite.waitForFinished(-1);
+        floors.push_back(ms(t));
+    }
+    out[QStringLiteral("export_ms")] = stats(exports);
+    out[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
+    out[QStringLiteral("sqlite3_ms")] = stats(floors);
+    out[QStringLiteral("export_vs_sqlite3")] =
+        std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
+
+    w.reset();
+    out[QStringLiteral("peak_rss_mb")] = peakRssMb();
+    if (messages.unanswered)
+        out[QStringLiteral("unanswered_questions")] = messages.unanswered;
+    return out;
+}
+
+// The listing at 10,000 cards: from the click to the first page painted in the preview, and the
+// longest the main window's event loop went without running meanwhile.
+QJsonObject runListing(const Options& o) {
+    store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
+    ScriptedMessages messages;
+    Folders f{registryPath(o, kListingCards)};
+    double startup = 0;
+    auto w = start(f.folders, messages, clock, &startup);
+    QJsonObject out;
+    out[QStringLiteral("cards")] = kListingCards;
+    std::vector<double> firstPage, stalls;
+    for (int i = 0; i < (o.quick ? 2 : 5); ++i) {
+        QElapsedTimer t, tick;
+        bool painted = false;
+        double longestStall = 0;
+        struct Watch : QObject {
+            QWidget* main;
+            bool* painted;
+            bool eventFilter(QObject* obj, QEvent* e) override {
+                if (e->type() == QEvent::Paint) {
+                    auto* wid = qobject_cast<QWidget*>(obj);
+                    if (wid && wid->window() != main && wid->parentWidget() &&
+                        qobject_cast<QAbstractScrollArea*>(wid->parentWidget()))
+                        *painted = true;
+                }
+                return false;
+            }
+        } watch;
+        watch.main = w.get();
+        watch.painted = &painted;
+        qApp->installEventFilter(&watch);
+        QTimer pulse;
+        pulse.setInterval(5);
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            longestStall = std::max(longestStall, ms(tick));
+            tick.start();
+        });
+        t.start();
+        tick.start();
+        pulse.start();
+        button(*w, "cmdListado")->click();
+        longestStall = std::max(longestStall, ms(tick));
+        tick.start();
+        while (!painted && ms(t) < 120'000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        firstPage.push_back(ms(t));
+        stalls.push_back(longestStall);
+        pulse.stop();
+        qApp->removeEventFilter(&watch);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top != w.get() && top->isVisible())
+                top->close();
+        }
+        QCoreApplication::processEvents();
+    }
+    out[QStringLiteral("listing_first_page_ms")] = stats(firstPage);
+    out[QStringLiteral("listing_longest_stall_ms")] = stats(stalls);
+    return out;
+}
+
+QString machine() {
+    QString cpu;
+    QFile info(QStringLiteral("/proc/cpuinfo"));
+    if (info.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : info.readAll().split('\n')) {
+            if (line.startsWith("model name")) {
+                cpu = QString::fromUtf8(line.mid(line.indexOf(':') + 1)).trimmed();
+                break;
+            }
+        }
+    }
+    qint64 memKb = 0;
+    QFile mem(QStringLiteral("/proc/meminfo"));
+    if (mem.open(QIODevice::ReadOnly))
+        memKb = mem.readLine().simplified().split(' ').value(1).toLongLong();
+    return QStringLiteral("%1 x %2, %3 GB")
+        .arg(QThread::idealThreadCount())
+        .arg(cpu)
+        .arg(double(memKb) / 1048576.0, 0, 'f', 1);
+}
+
+int runChildren(const Options& o, const QString& self) {
+    std::printf("{\"machine\": %s}\n", QJsonDocument(QJsonArray{machine()})
+                                           .toJson(QJsonDocument::Compact)
+                                           .mid(1)
+                                           .chopped(1)
+                                           .constData());
+    std::fflush(stdout);
+    const auto child = [&](const QStringList& args) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(self, args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
+                          QStringList{QStringLiteral("--cache"), o.cache});
+        p.waitForFinished(-1);
+        std::fputs(p.readAllStandardOutput().constData(), stdout);
+        std::fflush(stdout);
+        return p.exitCode() == 0 && p.exitStatus() == QProcess::NormalExit;
+    };
+    bool ok = true;
+    for (qint64 n : o.sizes) {
+        if (!ensureRegistry(o, n))
+            return 1;
+        ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
+    }
+    if (!ensureRegistry(o, kListingCards))
+        return 1;
+    ok = child({QStringLiteral("--listing")}) && ok;
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Chile));
+    Options o;
+    o.cache = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                  .filePath(QStringLiteral("tarjetas-bench"));
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString next = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == u"--quick") {
+            o.quick = true;
+        } else if (a == u"--sizes" && !next.isEmpty()) {
+            o.sizes.clear();
+            for (const QString& s : next.split(u',')) {
+                const QString digits = QString(s).remove(u'_');
+                if (digits.toLongLong() > 0)
+                    o.sizes.append(digits.toLongLong());
+            }
+            ++i;
+        } else if (a == u"--size" && !next.isEmpty()) {
+            o.childSize = next.toLongLong();
+            ++i;
+        } else if (a == u"--listing") {
+            o.childListing = true;
+        } else if (a == u"--cache" && !next.isEmpty()) {
+            o.cache = next;
+            ++i;
+        } else {
+            std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
+                                 "[--cache CARPETA]\n");
+            return 2;
+        }
+    }
+    if (o.childListing || o.childSize > 0) {
+        const QJsonObject result = o.childListing ? runListing(o) : runSize(o, o.childSize);
+        std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
+        return 0;
+    }
+    return runChildren(o, QCoreApplication::applicationFilePath());
+}
