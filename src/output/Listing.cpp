@@ -530,7 +530,8 @@ ListingPreview::ListingPreview(QString storePath, ListingPictures pictures, QDat
 
     view_ = new QLabel(this);
     view_->setAlignment(Qt::AlignCenter);
-    auto* scroll = new QScrollArea(this);
+    scroll_ = new QScrollArea(this);
+    auto* scroll = scroll_;
     scroll->setWidget(view_);
     scroll->setWidgetResizable(true);
     scroll->setBackgroundRole(QPalette::Dark);
@@ -542,6 +543,20 @@ ListingPreview::ListingPreview(QString storePath, ListingPictures pictures, QDat
 
 ListingPreview::~ListingPreview() = default;
 
+void ListingPreview::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (pages_ > 0 && isVisible())
+        refresh();
+}
+
+void ListingPreview::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The view has its size only now: lay the page out again to its width.
+    if (pages_ > 0)
+        QMetaObject::invokeMethod(
+            this, [this] { refresh(); }, Qt::QueuedConnection);
+}
+
 void ListingPreview::showPage(int page) {
     // The page on paper at the screen's resolution, laid out for the printer's printable area
     // so that the preview breaks pages exactly where the printout does.
@@ -549,7 +564,15 @@ void ListingPreview::showPage(int page) {
     const QPageLayout layout = printer_->pageLayout();
     const int usable =
         int(qint64(layout.paintRectPixels(printerDpi).height()) * kTwipsPerInch / printerDpi);
-    const int dpi = std::max(72, logicalDpiY());
+    // The page as wide as the view, so that a whole line of the listing reads without scrolling
+    // sideways; the screen's resolution until the view has a size.
+    int dpi = std::max(72, logicalDpiY());
+    const double paperInches = layout.fullRect(QPageLayout::Inch).width();
+    if (scroll_ && isVisible() && paperInches > 0 && scroll_->viewport()->isVisible()) {
+        const int room = scroll_->viewport()->width() - 2 * scroll_->frameWidth();
+        if (room > 200)
+            dpi = std::clamp(int(room / paperInches), 36, 300);
+    }
     const QRect paper = layout.fullRectPixels(dpi);
     const QRect area = layout.paintRectPixels(dpi);
     QImage image(paper.size(), QImage::Format_RGB32);

@@ -12,6 +12,7 @@
 class QLabel;
 class QPainter;
 class QPrinter;
+class QScrollArea;
 class QSpinBox;
 class QWidget;
 
@@ -121,6 +122,10 @@ public:
 signals:
     void pageShown(int page);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void print();
 
@@ -129,6 +134,7 @@ private:
     std::unique_ptr<QPrinter> printer_;
     QLabel* view_ = nullptr;
     QSpinBox* pageBox_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QLabel* ofPages_ = nullptr;
     QImage image_;
     int page_ = 1;
