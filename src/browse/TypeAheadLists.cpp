@@ -6,7 +6,6 @@
 
 #include <QEvent>
 #include <QFontMetrics>
-#include <QHash>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QStyle>
@@ -38,42 +37,25 @@ private:
     QSize size_; // 0: the style's own
 };
 
-// True when the font sets every decimal digit in the same width with no kerning between them,
-// so that a text's width does not change when one digit is put for another.
-bool tabularDigits(const QFontMetrics& metrics) {
-    const int one = metrics.horizontalAdvance(QStringLiteral("0"));
-    for (char16_t d = u'1'; d <= u'9'; ++d) {
-        if (metrics.horizontalAdvance(QChar(d)) != one)
-            return false;
-    }
-    return metrics.horizontalAdvance(QStringLiteral("0123456789")) == 10 * one &&
-           metrics.horizontalAdvance(QStringLiteral("9876543210")) == 10 * one;
-}
-
-// The width of the widest entry. Measuring a text lays it out, which over hundreds of thousands
-// of telephone numbers or R.U.T.s takes seconds; with tabular digits those texts share a few
-// shapes ("+00 0 0000 0000"), and each shape is measured once on the first entry that has it.
+// The width of the widest entry. Laying out hundreds of thousands of texts takes seconds, so a
+// long list measures its longest texts only: in a proportional font a text of fewer characters
+// is seldom wider than one of the most, and a list a little too narrow still scrolls.
 int widestEntry(const QFontMetrics& metrics, const TypeAheadMatches& entries) {
+    constexpr qsizetype kMeasured = 256;
+    qsizetype longest = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        longest = std::max(longest, entries.at(i).size());
     int widest = 0;
-    if (entries.size() < 64 || !tabularDigits(metrics)) {
-        for (qsizetype i = 0; i < entries.size(); ++i)
-            widest = std::max(widest, metrics.horizontalAdvance(entries.at(i).toString()));
-        return widest;
-    }
-    QHash<QString, int> byShape;
-    QString shape;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
+    qsizetype measured = 0;
+    // Every entry of a short list; of a long one, the entries within two characters of the
+    // longest, up to a fixed number.
+    const qsizetype threshold = entries.size() <= kMeasured ? 0 : longest - 2;
+    for (qsizetype i = 0; i < entries.size() && measured < kMeasured; ++i) {
         const QStringView text = entries.at(i);
-        shape.resize(text.size());
-        char16_t* d = reinterpret_cast<char16_t*>(shape.data());
-        for (qsizetype k = 0; k < text.size(); ++k) {
-            const char16_t c = text.utf16()[k];
-            d[k] = (c >= u'0' && c <= u'9') ? u'0' : c;
-        }
-        auto it = byShape.constFind(shape);
-        if (it == byShape.constEnd())
-            it = byShape.insert(shape, metrics.horizontalAdvance(text.toString()));
-        widest = std::max(widest, *it);
+        if (text.size() < threshold)
+            continue;
+        widest = std::max(widest, metrics.horizontalAdvance(text.toString()));
+        ++measured;
     }
     return widest;
 }
