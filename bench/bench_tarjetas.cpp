@@ -8,6 +8,7 @@
 // add, edit and delete measures write to the copy.
 #include "Registry.h"
 #include "ScriptedMessages.h"
+#include "TypeAheadList.h"
 
 #include "CardGrid.h"
 #include "CardStore.h"
@@ -27,7 +28,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -228,7 +228,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     qint64 longest = 0;
     for (const browse::TypeAheadPair& pair : browse::typeAheadPairs()) {
         auto* box = w->findChild<QLineEdit*>(pair.box);
-        auto* list = w->findChild<QListWidget*>(pair.list);
+        auto* list = w->findChild<browse::TypeAheadList*>(pair.list);
         const QStringList values = sampleValues(store, pair.field, prefixes, cards, rng);
         std::vector<double> fieldTimes;
         bool first = true;

@@ -2,13 +2,13 @@
 #include "ScriptedMessages.h"
 #include "TabOrder.h"
 #include "TypeAheadIndex.h"
+#include "TypeAheadList.h"
 #include "TypeAheadLists.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -68,8 +68,8 @@ class TestFindKeys : public QObject {
     }
     QStringList entries(const QString& list) {
         QStringList out;
-        for (int i = 0; i < get<QListWidget>(list)->count(); ++i)
-            out.append(get<QListWidget>(list)->item(i)->text());
+        for (int i = 0; i < get<browse::TypeAheadList>(list)->count(); ++i)
+            out.append(get<browse::TypeAheadList>(list)->text(i));
         return out;
     }
     int heightOf(int twips) { return browse::TypeAheadLists::twipsToPixels(twips, window_.get()); }
@@ -120,7 +120,7 @@ private slots:
                      {u"lstCel", 9645, 3520, 1215},      {u"lstDomicilio", 1125, 3880, 3540},
                      {u"lstContacto", 1725, 4240, 4920}, {u"lstTelefono2", 7605, 4240, 1920}};
         for (const auto& l : lists)
-            add<QListWidget>(QString::fromUtf16(l.name), l.left, l.top, l.width);
+            add<browse::TypeAheadList>(QString::fromUtf16(l.name), l.left, l.top, l.width);
         add<QTableWidget>(QStringLiteral("VSFlexGrid1"))->setEnabled(false); // entry mode
         for (const QString& name : browse::tabOrder().mid(38))
             add<QPushButton>(name)->setEnabled(name == u"cmdAgregar" || name == u"cmdSalir");
@@ -140,7 +140,7 @@ private slots:
     void cleanup() { window_.reset(); }
 
     void typingListsDistinctValuesInTheCaseFirstMet() {
-        auto* list = get<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         type(QStringLiteral("Text12"), QStringLiteral("m"));
         QCOMPARE(entries(QStringLiteral("lstPropietario")),
                  (QStringList{QStringLiteral("Muñoz Ana"), QStringLiteral("mora luis")}));
@@ -162,7 +162,7 @@ private slots:
     }
 
     void heightsPerEntryAndLongListsScrollInsideTheWindow() {
-        auto* lugar = get<QListWidget>(QStringLiteral("lstLugar"));
+        auto* lugar = get<browse::TypeAheadList>(QStringLiteral("lstLugar"));
         get<QLineEdit>(QStringLiteral("Text2"))->setText(QStringLiteral("san "));
         QCOMPARE(lugar->count(), 3);
         QCOMPARE(lugar->height(), heightOf(900));
@@ -170,10 +170,10 @@ private slots:
         QCOMPARE(lugar->count(), 4);
         QCOMPARE(lugar->height(), heightOf(800));
 
-        auto* imp = get<QListWidget>(QStringLiteral("lstImplantador"));
+        auto* imp = get<browse::TypeAheadList>(QStringLiteral("lstImplantador"));
         get<QLineEdit>(QStringLiteral("Text1"))->setText(QStringLiteral("imp"));
         QCOMPARE(imp->count(), 170);
-        QCOMPARE(imp->item(169)->text(), QStringLiteral("Imp 169"));
+        QCOMPARE(imp->text(169), QStringLiteral("Imp 169"));
         QCOMPARE(imp->geometry().bottom() + 1, window_->height());
         QVERIFY(imp->verticalScrollBar()->maximum() > 0);
     }
@@ -181,12 +181,12 @@ private slots:
     void noListOutsideEntryMode() {
         entry_ = false;
         get<QLineEdit>(QStringLiteral("Text12"))->setText(QStringLiteral("m"));
-        QVERIFY(!get<QListWidget>(QStringLiteral("lstPropietario"))->isVisible());
+        QVERIFY(!get<browse::TypeAheadList>(QStringLiteral("lstPropietario"))->isVisible());
         QVERIFY(!index_->isBuilt(Propietario));
     }
 
     void takingAnEntryFillsTheBoxAndMovesOn() {
-        auto* list = get<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         type(QStringLiteral("Text12"), QStringLiteral("m"));
         QTest::keyClick(get<QLineEdit>(QStringLiteral("Text12")), Qt::Key_Down);
         QCOMPARE(focused(), QStringLiteral("lstPropietario"));
@@ -207,7 +207,7 @@ private slots:
         // can take the focus gets it.
         type(QStringLiteral("Text19"), QStringLiteral("+"));
         QTest::keyClick(get<QLineEdit>(QStringLiteral("Text19")), Qt::Key_Down);
-        QTest::keyClick(get<QListWidget>(QStringLiteral("lstTelefono2")), Qt::Key_Return);
+        QTest::keyClick(get<browse::TypeAheadList>(QStringLiteral("lstTelefono2")), Qt::Key_Return);
         QCOMPARE(get<QLineEdit>(QStringLiteral("Text19"))->text(), QStringLiteral("+56 2"));
         QCOMPARE(focused(), QStringLiteral("cmdAgregar"));
     }
@@ -233,9 +233,9 @@ private slots:
         }
 
         type(QStringLiteral("Text16"), QStringLiteral("los"));
-        QVERIFY(get<QListWidget>(QStringLiteral("lstDomicilio"))->isVisible());
+        QVERIFY(get<browse::TypeAheadList>(QStringLiteral("lstDomicilio"))->isVisible());
         QTest::keyClick(get<QLineEdit>(QStringLiteral("Text16")), Qt::Key_Return);
-        QVERIFY(!get<QListWidget>(QStringLiteral("lstDomicilio"))->isVisible());
+        QVERIFY(!get<browse::TypeAheadList>(QStringLiteral("lstDomicilio"))->isVisible());
         QCOMPARE(focused(), QStringLiteral("Text6"));
         QTest::keyClick(get<QLineEdit>(QStringLiteral("Text6")), Qt::Key_Return);
         QCOMPARE(focused(), QStringLiteral("Text6"));
@@ -244,9 +244,9 @@ private slots:
     void focusOnAFieldHidesOpenLists() {
         for (const char16_t* name : {u"DTPicker1", u"Option1", u"Text4"}) {
             type(QStringLiteral("Text12"), QStringLiteral("m"));
-            QVERIFY(get<QListWidget>(QStringLiteral("lstPropietario"))->isVisible());
+            QVERIFY(get<browse::TypeAheadList>(QStringLiteral("lstPropietario"))->isVisible());
             get<QWidget>(QString::fromUtf16(name))->setFocus();
-            QVERIFY2(!get<QListWidget>(QStringLiteral("lstPropietario"))->isVisible(),
+            QVERIFY2(!get<browse::TypeAheadList>(QStringLiteral("lstPropietario"))->isVisible(),
                      qPrintable(QString::fromUtf16(name)));
             get<QLineEdit>(QStringLiteral("Text12"))->clear();
         }

@@ -5,12 +5,12 @@
 #include "Browse.h"
 #include "CardGrid.h"
 #include "Controls.h"
+#include "TypeAheadList.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLabel>
-#include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
 
@@ -417,7 +417,7 @@ void MainWindow::buildHiddenControls() {
     searchButton(QStringLiteral("btnBuscarFin"), QStringLiteral("x"), 10800, 1320, 255, 255);
 
     for (const ListSpec& spec : kLists) {
-        auto* list = new QListWidget(this);
+        auto* list = new browse::TypeAheadList(this);
         const QString name = text(spec.name);
         list->setObjectName(name);
         place(list, spec.left, spec.top, spec.width, 900);
@@ -425,13 +425,13 @@ void MainWindow::buildHiddenControls() {
         lists_.insert(name, list);
     }
     // Lists stand over the fields under them.
-    for (QListWidget* list : std::as_const(lists_))
+    for (browse::TypeAheadList* list : std::as_const(lists_))
         list->raise();
 }
 
 // --- subsystems' access ---------------------------------------------------------------------
 
-QListWidget* MainWindow::typeAheadList(const QString& name) const {
+browse::TypeAheadList* MainWindow::typeAheadList(const QString& name) const {
     return lists_.value(name);
 }
 
@@ -787,7 +787,7 @@ void MainWindow::cargaTarjeta() {
 
 void MainWindow::ocultaListas() {
     for (const QString& name : browse::typeAheadListNames()) {
-        if (QListWidget* list = lists_.value(name))
+        if (browse::TypeAheadList* list = lists_.value(name))
             list->hide();
     }
 }

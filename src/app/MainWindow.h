@@ -17,13 +17,13 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QRadioButton;
 
 namespace browse {
 class CardGrid;
-}
+class TypeAheadList;
+} // namespace browse
 
 namespace app {
 
@@ -52,7 +52,7 @@ public:
     void setTextoPie(const QString& text) { textoPie_ = text; }
     browse::CardGrid* grid() const { return grid_; }
     QLabel* positionLabel() const { return label27_; }
-    QListWidget* typeAheadList(const QString& name) const;
+    browse::TypeAheadList* typeAheadList(const QString& name) const;
     QLineEdit* textBox(store::Field field) const; // null for dates, combos and sexo
     QComboBox* comboBox(store::Field field) const;
     // Pixels for twips at this window's logical resolution.
@@ -161,7 +161,7 @@ private:
     QLabel* image12_ = nullptr;
     std::vector<CommandButton*> hoverOrder_; // the order in which hovering writes the buttons
     QHash<QString, QPushButton*> buttons_;
-    QHash<QString, QListWidget*> lists_;
+    QHash<QString, browse::TypeAheadList*> lists_;
     QHash<QString, std::function<void()>> handlers_;
     std::vector<Placed> anchored_;
     QSize baseSize_;

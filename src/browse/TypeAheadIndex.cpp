@@ -2,11 +2,10 @@
 
 #include <QChar>
 #include <QHash>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringBuilder>
 
 #include <algorithm>
+#include <bit>
 
 namespace browse {
 
@@ -92,67 +91,59 @@ store::Status TypeAheadIndex::build(store::Field field) {
     if (first)
         ids_.clear();
 
-    QSqlQuery q(store_->database());
-    q.setForwardOnly(true);
-    const QString column = store::cardField(field).name.toString();
-    const QString doing = QStringLiteral("leer los valores guardados de ") % column;
-    auto failure = [&](const QSqlError& error) {
-        fi = FieldIndex();
-        if (first)
-            ids_.clear();
-        return store::Status::failure(
-            store::ErrorKind::Io, QStringLiteral("No se pudo ") % doing % QStringLiteral(" en ") %
-                                      store_->path() % QStringLiteral(": ") % error.text());
-    };
-    if (!q.exec(QStringLiteral("SELECT id, ") % column %
-                QStringLiteral(" FROM Clientes ORDER BY id")))
-        return failure(q.lastError());
-
     fi = FieldIndex();
     fi.valueAt.reserve(first ? 1024 : ids_.size());
-    QHash<QString, std::uint32_t> seen; // exact text -> variant, while reading
+    // Exact stored bytes -> variant, while reading: a value met before is found without
+    // decoding it again, and only the asked field is decoded at all.
+    QHash<QByteArray, std::uint32_t> seen;
     std::uint32_t pos = 0;
     bool unknownCard = false;
-    while (q.next()) {
-        const store::RowId id = q.value(0).toLongLong();
-        if (first) {
-            ids_.push_back(id);
-        } else {
-            // Cards removed through this index keep their slot; they have no value here either.
-            while (pos < ids_.size() && ids_[pos] < id) {
-                fi.valueAt.push_back(kNone);
-                ++pos;
-            }
-            if (pos == ids_.size() || ids_[pos] != id) {
-                unknownCard = true; // written by another program: start over
-                break;
-            }
-        }
-        const QString value = q.value(1).toString();
-        std::uint32_t v = kNone;
-        if (!value.isEmpty()) {
-            auto it = seen.constFind(value);
-            if (it == seen.constEnd()) {
-                v = std::uint32_t(fi.variants.size());
-                fi.variants.push_back(
-                    {std::uint32_t(fi.texts.size()), std::uint32_t(value.size()), 0, pos});
-                fi.texts.append(value);
-                seen.insert(value, v);
+    store::Status status = store_->forEachRawCard(
+        store::Order::Stored, [&](store::RowId id, const store::RawCard& raw) {
+            if (first) {
+                ids_.push_back(id);
             } else {
-                v = *it;
+                // Cards removed through this index keep their slot; they have no value here
+                // either.
+                while (pos < ids_.size() && ids_[pos] < id) {
+                    fi.valueAt.push_back(kNone);
+                    ++pos;
+                }
+                if (pos == ids_.size() || ids_[pos] != id) {
+                    unknownCard = true; // written by another program: start over
+                    return false;
+                }
             }
-            ++fi.variants[v].count;
-        }
-        fi.valueAt.push_back(v);
-        ++pos;
-    }
+            const QByteArrayView bytes = raw.utf8(field);
+            std::uint32_t v = kNone;
+            if (!bytes.isEmpty()) {
+                auto it = seen.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
+                if (it == seen.constEnd()) {
+                    const QString value = QString::fromUtf8(bytes);
+                    v = std::uint32_t(fi.variants.size());
+                    fi.variants.push_back(
+                        {std::uint32_t(fi.texts.size()), std::uint32_t(value.size()), 0, pos});
+                    fi.texts.append(value);
+                    seen.insert(bytes.toByteArray(), v);
+                } else {
+                    v = *it;
+                }
+                ++fi.variants[v].count;
+            }
+            fi.valueAt.push_back(v);
+            ++pos;
+            return true;
+        });
     if (unknownCard) {
-        q.finish();
         reset();
         return build(field);
     }
-    if (q.lastError().isValid())
-        return failure(q.lastError());
+    if (!status) {
+        fi = FieldIndex();
+        if (first)
+            ids_.clear();
+        return status; // the store says in plain words what could not be read
+    }
     while (fi.valueAt.size() < ids_.size())
         fi.valueAt.push_back(kNone);
     seen = {};
@@ -171,7 +162,28 @@ store::Status TypeAheadIndex::build(store::Field field) {
     return store::Status();
 }
 
+QStringList TypeAheadMatches::toList() const {
+    QStringList list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(at(i).toString());
+    return list;
+}
+
+void TypeAheadMatches::clear() {
+    texts_ = QString();
+    spans_ = {};
+}
+
 store::Status TypeAheadIndex::matches(store::Field field, QStringView typed, QStringList* values) {
+    TypeAheadMatches found;
+    store::Status status = matches(field, typed, &found);
+    *values = found.toList();
+    return status;
+}
+
+store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
+                                      TypeAheadMatches* values) {
     values->clear();
     if (store::Status s = build(field); !s)
         return s;
@@ -181,26 +193,42 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed, QSt
         fi.order.begin(), fi.order.end(), typed,
         [&](std::uint32_t v, QStringView t) { return foldCompare(text(fi, v), t) < 0; });
     // Variants that fold alike lie side by side: each such run is one entry, shown in the text
-    // of its earliest card.
-    struct Hit {
-        std::uint32_t first;
-        std::uint32_t variant;
-    };
-    std::vector<Hit> hits;
+    // of its earliest card. Each entry is known by that card's position, which no other entry
+    // shares.
+    std::vector<std::uint32_t> firsts;
+    std::uint32_t runVariant = kNone;
     for (; it != fi.order.end() && foldStartsWith(text(fi, *it), typed); ++it) {
         const Variant& v = fi.variants[*it];
-        if (!hits.empty() && foldCompare(text(fi, hits.back().variant), text(fi, *it)) == 0) {
-            if (v.first < hits.back().first)
-                hits.back() = {v.first, *it};
+        if (runVariant != kNone && foldCompare(text(fi, runVariant), text(fi, *it)) == 0) {
+            if (v.first < firsts.back())
+                firsts.back() = v.first;
         } else {
-            hits.push_back({v.first, *it});
+            firsts.push_back(v.first);
+            runVariant = *it;
         }
     }
-    std::sort(hits.begin(), hits.end(),
-              [](const Hit& a, const Hit& b) { return a.first < b.first; });
-    values->reserve(qsizetype(hits.size()));
-    for (const Hit& h : hits)
-        values->append(text(fi, h.variant).toString());
+    // Into stored order. Many entries: mark their positions and read them back in order, which
+    // costs a pass over one bit per card instead of a sort.
+    const size_t cards = fi.valueAt.size();
+    if (firsts.size() > cards / 64) {
+        std::vector<std::uint64_t> marked((cards + 63) / 64);
+        for (std::uint32_t p : firsts)
+            marked[p / 64] |= std::uint64_t(1) << (p % 64);
+        size_t n = 0;
+        for (size_t word = 0; word < marked.size(); ++word) {
+            for (std::uint64_t bits = marked[word]; bits != 0; bits &= bits - 1)
+                firsts[n++] = std::uint32_t(word * 64 + size_t(std::countr_zero(bits)));
+        }
+    } else {
+        std::sort(firsts.begin(), firsts.end());
+    }
+    values->texts_ = fi.texts;
+    values->spans_.reserve(firsts.size());
+    for (std::uint32_t p : firsts) {
+        // The card at an entry's position carries the variant the entry is shown in.
+        const Variant& v = fi.variants[fi.valueAt[p]];
+        values->spans_.emplace_back(v.offset, v.length);
+    }
     return store::Status();
 }
 

@@ -22,6 +22,25 @@ int foldCompare(QStringView a, QStringView b);
 // True when `text` begins with `prefix`, letters compared without regard to case.
 bool foldStartsWith(QStringView text, QStringView prefix);
 
+// The entries of one type-ahead list: each a view into a shared copy of the field's stored texts,
+// so that listing many values costs a small record each instead of a string each.
+class TypeAheadMatches {
+public:
+    qsizetype size() const { return qsizetype(spans_.size()); }
+    bool isEmpty() const { return spans_.empty(); }
+    QStringView at(qsizetype i) const {
+        const auto& [offset, length] = spans_[size_t(i)];
+        return QStringView(texts_).sliced(offset, length);
+    }
+    QStringList toList() const;
+    void clear();
+
+private:
+    friend class TypeAheadIndex;
+    QString texts_; // shared with the index until either changes
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> spans_; // offset, length
+};
+
 // The stored values offered while typing into the ten type-ahead fields. For each field it
 // answers "every distinct stored value that begins with the typed text, letters compared without
 // regard to case, listed once in the letter case of the first card met, in stored order" at a
@@ -41,6 +60,7 @@ public:
 
     // The values of `field` that begin with `typed` (untrimmed; spaces count). A value that is
     // empty, Null or shorter than `typed` never matches.
+    store::Status matches(store::Field field, QStringView typed, TypeAheadMatches* values);
     store::Status matches(store::Field field, QStringView typed, QStringList* values);
 
     // Builds the index of a field now instead of at its first use.

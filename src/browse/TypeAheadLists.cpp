@@ -2,11 +2,12 @@
 
 #include "TabOrder.h"
 #include "TypeAheadIndex.h"
+#include "TypeAheadList.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QtMath>
@@ -35,6 +36,29 @@ public:
 private:
     QSize size_; // 0: the style's own
 };
+
+// The width of the widest entry. Laying out hundreds of thousands of texts takes seconds, so a
+// long list measures its longest texts only: in a proportional font a text of fewer characters
+// is seldom wider than one of the most, and a list a little too narrow still scrolls.
+int widestEntry(const QFontMetrics& metrics, const TypeAheadMatches& entries) {
+    constexpr qsizetype kMeasured = 256;
+    qsizetype longest = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        longest = std::max(longest, entries.at(i).size());
+    int widest = 0;
+    qsizetype measured = 0;
+    // Every entry of a short list; of a long one, the entries within two characters of the
+    // longest, up to a fixed number.
+    const qsizetype threshold = entries.size() <= kMeasured ? 0 : longest - 2;
+    for (qsizetype i = 0; i < entries.size() && measured < kMeasured; ++i) {
+        const QStringView text = entries.at(i);
+        if (text.size() < threshold)
+            continue;
+        widest = std::max(widest, metrics.horizontalAdvance(text.toString()));
+        ++measured;
+    }
+    return widest;
+}
 
 } // namespace
 
@@ -70,7 +94,7 @@ TypeAheadLists::TypeAheadLists(QWidget* window, TypeAheadIndex* index,
     wired_.reserve(typeAheadPairs().size());
     for (const TypeAheadPair& pair : typeAheadPairs()) {
         auto* box = window->findChild<QLineEdit*>(pair.box);
-        auto* list = window->findChild<QListWidget*>(pair.list);
+        auto* list = window->findChild<TypeAheadList*>(pair.list);
         if (!box || !list) {
             qWarning("type-ahead: %s or %s missing", qPrintable(pair.box), qPrintable(pair.list));
             continue;
@@ -79,7 +103,6 @@ TypeAheadLists::TypeAheadLists(QWidget* window, TypeAheadIndex* index,
     }
     for (size_t i = 0; i < wired_.size(); ++i) {
         Wired& w = wired_[i];
-        w.list->setUniformItemSizes(true); // long lists lay out in constant time
         w.list->setItemDelegate(new RowSizeDelegate(w.list));
         w.list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         w.list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -88,7 +111,7 @@ TypeAheadLists::TypeAheadLists(QWidget* window, TypeAheadIndex* index,
         w.list->installEventFilter(this);
         // textChanged, not textEdited: the program writing the text rebuilds the list too.
         connect(w.box, &QLineEdit::textChanged, this, [this, i] { rebuild(wired_[i]); });
-        connect(w.list, &QListWidget::itemDoubleClicked, this, [this, i] { take(wired_[i]); });
+        connect(w.list, &QAbstractItemView::doubleClicked, this, [this, i] { take(wired_[i]); });
     }
 }
 
@@ -96,7 +119,7 @@ int TypeAheadLists::twipsToPixels(int twips, const QWidget* widget) {
     return qRound(twips * widget->logicalDpiY() / 1440.0);
 }
 
-QListWidget* TypeAheadLists::list(const QString& box) const {
+TypeAheadList* TypeAheadLists::list(const QString& box) const {
     for (const Wired& w : wired_) {
         if (w.pair.box == box)
             return w.list;
@@ -112,7 +135,7 @@ void TypeAheadLists::ocultaListas() {
 }
 
 void TypeAheadLists::hideListOf(const QString& box) {
-    if (QListWidget* l = list(box))
+    if (TypeAheadList* l = list(box))
         l->hide();
 }
 
@@ -141,7 +164,7 @@ void TypeAheadLists::rebuild(Wired& w) {
         w.list->hide();
         return;
     }
-    QStringList values;
+    TypeAheadMatches values;
     store::Status status = index_->matches(w.pair.field, typed, &values);
     if (!status) {
         if (messages_ && !failureShown_)
@@ -157,9 +180,10 @@ void TypeAheadLists::rebuild(Wired& w) {
     }
     auto* rows = static_cast<RowSizeDelegate*>(w.list->itemDelegate());
     rows->setRowSize(0, 0);
-    w.list->addItems(values);
-    w.list->setCurrentRow(-1);
     const int n = int(values.size());
+    w.list->setEntries(std::move(values));
+    w.list->setCurrentRow(-1);
+    const TypeAheadMatches& entries = w.list->entries();
     const int wanted = twipsToPixels(n * (n > 3 ? 200 : 300), window_);
     // A long list would run off the window: keep it inside and let it scroll.
     const int room = window_->height() - w.placed.y();
@@ -175,9 +199,7 @@ void TypeAheadLists::rebuild(Wired& w) {
     // horizontal scroll bar, cannot be told from the next. Wider than its place in the layout
     // only as needed, and moved left rather than off the window's edge.
     const QFontMetrics metrics(w.list->font());
-    int widest = 0;
-    for (const QString& v : std::as_const(values))
-        widest = std::max(widest, metrics.horizontalAdvance(v));
+    const int widest = widestEntry(metrics, entries);
     const int textMargin =
         w.list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w.list) + 1;
     const int rowWidth = widest + 2 * textMargin + 1;
@@ -197,17 +219,17 @@ void TypeAheadLists::rebuild(Wired& w) {
 void TypeAheadLists::moveIntoList(Wired& w) {
     if (!w.list->isVisible() || w.list->count() == 0)
         return; // a hidden list cannot take the focus
-    QListWidgetItem* current = w.list->currentItem();
     // Taking the focus may make the first entry current without selecting it: what counts is
     // the entry selected before.
-    const int selected = (current && current->isSelected()) ? w.list->currentRow() : -1;
+    const int current = w.list->currentRow();
+    const int selected = w.list->isRowSelected(current) ? current : -1;
     w.list->setFocus(Qt::OtherFocusReason);
     w.list->setCurrentRow(std::min(selected + 1, w.list->count() - 1));
 }
 
 void TypeAheadLists::take(Wired& w) {
-    QListWidgetItem* current = w.list->currentItem();
-    const QString value = (current && current->isSelected()) ? current->text() : QString();
+    const int current = w.list->currentRow();
+    const QString value = w.list->isRowSelected(current) ? w.list->text(current) : QString();
     w.box->setText(value);
     w.list->hide();
     // The grid, target of the last list, is disabled while a card is entered: the focus then

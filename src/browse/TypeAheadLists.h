@@ -12,12 +12,12 @@
 #include <vector>
 
 class QLineEdit;
-class QListWidget;
 class QWidget;
 
 namespace browse {
 
 class TypeAheadIndex;
+class TypeAheadList;
 
 // One text box that offers stored values: its list, the card field offered, and the control
 // that takes the focus when a value is taken from the list.
@@ -49,7 +49,7 @@ public:
     // Hides the list of the box with this objectName.
     void hideListOf(const QString& box);
 
-    QListWidget* list(const QString& box) const;
+    TypeAheadList* list(const QString& box) const;
 
     // Twips to pixels with the window's logical resolution (1440 twips to the inch).
     static int twipsToPixels(int twips, const QWidget* widget);
@@ -61,7 +61,7 @@ private:
     struct Wired {
         TypeAheadPair pair;
         QPointer<QLineEdit> box;
-        QPointer<QListWidget> list;
+        QPointer<TypeAheadList> list;
         QRect placed; // the list's place in the window's layout; only the height varies
     };
     void rebuild(Wired& w);

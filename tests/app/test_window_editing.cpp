@@ -3,6 +3,7 @@
 // the test's own.
 #include "AppFixture.h"
 #include "ScriptedMessages.h"
+#include "TypeAheadList.h"
 
 #include "CardGrid.h"
 #include "Controls.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -345,10 +345,10 @@ private slots:
         // The type-ahead index has the new owner: the next add offers it.
         click(QStringLiteral("cmdAgregar"));
         type(Propietario, QStringLiteral("zac"));
-        auto* list = child<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = child<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         QVERIFY(list->isVisible());
         QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QStringLiteral("Zacarías Pérez"));
+        QCOMPARE(list->text(0), QStringLiteral("Zacarías Pérez"));
         click(QStringLiteral("cmdSalir"));
         QVERIFY(!list->isVisible());
         QCOMPARE(stored().size(), size_t(3));
@@ -500,9 +500,9 @@ private slots:
         // The index follows the edit: the new owner is offered, the old one no longer.
         click(QStringLiteral("cmdAgregar"));
         type(Propietario, QStringLiteral("xim"));
-        auto* list = child<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = child<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         QVERIFY(list->isVisible());
-        QCOMPARE(list->item(0)->text(), QStringLiteral("Ximena Ureta"));
+        QCOMPARE(list->text(0), QStringLiteral("Ximena Ureta"));
         erase(Propietario);
         type(Propietario, QStringLiteral("propietario-152000000000002"));
         QVERIFY(!list->isVisible());

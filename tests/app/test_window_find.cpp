@@ -2,6 +2,7 @@
 // lists of the entry fields and Enter moving on as Tab, with the window's own controls.
 #include "AppFixture.h"
 #include "ScriptedMessages.h"
+#include "TypeAheadList.h"
 
 #include "CardGrid.h"
 #include "MainWindow.h"
@@ -12,7 +13,6 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -104,13 +104,13 @@ class TestWindowFind : public QObject {
     }
     QStringList entries(const QString& list) const {
         QStringList out;
-        for (int i = 0; i < get<QListWidget>(list)->count(); ++i)
-            out.append(get<QListWidget>(list)->item(i)->text());
+        for (int i = 0; i < get<browse::TypeAheadList>(list)->count(); ++i)
+            out.append(get<browse::TypeAheadList>(list)->text(i));
         return out;
     }
     QStringList visibleLists() const {
         QStringList out;
-        for (QListWidget* l : w_->findChildren<QListWidget*>()) {
+        for (browse::TypeAheadList* l : w_->findChildren<browse::TypeAheadList*>()) {
             if (l->isVisible())
                 out.append(l->objectName());
         }
@@ -277,7 +277,7 @@ private slots:
 
         click(QStringLiteral("cmdAgregar"));
         QCOMPARE(focusedControl(), QStringLiteral("Text3"));
-        auto* list = get<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         auto* box = get<QLineEdit>(QStringLiteral("Text12"));
         focusAndType(QStringLiteral("Text12"), QStringLiteral("j"));
         // One entry per owner whatever its letter case, the case of the first card met.
@@ -287,18 +287,18 @@ private slots:
         QCOMPARE(visibleLists(), QStringList{QStringLiteral("lstPropietario")});
         QCOMPARE(list->height(), w_->twips(4 * 200));
         QVERIFY2(!list->verticalScrollBar()->isVisible(), "four entries fit without scrolling");
-        QVERIFY(list->visualItemRect(list->item(3)).bottom() < list->viewport()->height());
+        QVERIFY(list->rowRect(3).bottom() < list->viewport()->height());
         // Under the box, over the fields below it.
         QVERIFY(qAbs(list->y() - box->geometry().bottom()) <= 2);
         QCOMPARE(w_->childAt(list->geometry().center())->parentWidget(), list);
         QVERIFY(list->geometry().intersects(get(QStringLiteral("Text16"))->geometry()));
 
-        const int fourRows = list->visualItemRect(list->item(0)).height();
+        const int fourRows = list->rowRect(0).height();
         typeHere(QStringLiteral("o"));
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->height(), w_->twips(2 * 300));
         // Fewer entries in more room: rows of the style's own height again.
-        QCOMPARE(list->visualItemRect(list->item(1)).height(), list->sizeHintForRow(1));
+        QCOMPARE(list->rowRect(1).height(), list->sizeHintForRow(1));
         QVERIFY(list->sizeHintForRow(1) > fourRows);
         typeHere(QStringLiteral("s"));
         QCOMPARE(entries(QStringLiteral("lstPropietario")),
@@ -326,7 +326,7 @@ private slots:
         key(Qt::Key_Down);
         QCOMPARE(QApplication::focusWidget(), list);
         QCOMPARE(list->currentRow(), 0);
-        QVERIFY(list->currentItem()->isSelected());
+        QVERIFY(list->isRowSelected(list->currentRow()));
         key(Qt::Key_Return);
         QCOMPARE(box->text(), QStringLiteral("José Pérez"));
         QCOMPARE(visibleLists(), QStringList());
@@ -334,7 +334,7 @@ private slots:
 
         // Three places: 300 twips each. Enter in the list with nothing selected empties the box.
         focusAndType(QStringLiteral("Text2"), QStringLiteral("t"));
-        auto* places = get<QListWidget>(QStringLiteral("lstLugar"));
+        auto* places = get<browse::TypeAheadList>(QStringLiteral("lstLugar"));
         QCOMPARE(entries(QStringLiteral("lstLugar")),
                  (QStringList{QStringLiteral("Temuco"), QStringLiteral("Talca"),
                               QStringLiteral("Tomé")}));
@@ -350,7 +350,7 @@ private slots:
     void listsHideOnFocusAndOutsideEntryMode() {
         startWith(registry());
         click(QStringLiteral("cmdAgregar"));
-        auto* list = get<QListWidget>(QStringLiteral("lstPropietario"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstPropietario"));
         // Focus moving to another field, by mouse, to a date picker or to an option: hidden.
         for (const char* next : {"Text4", "DTPicker1", "Option1", "cmbRaza"}) {
             focusAndType(QStringLiteral("Text12"), QStringLiteral("j"));
@@ -427,7 +427,7 @@ private slots:
         startWith(cards);
         click(QStringLiteral("cmdAgregar"));
         focusAndType(QStringLiteral("Text19"), QStringLiteral("+56"));
-        auto* list = get<QListWidget>(QStringLiteral("lstTelefono2"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstTelefono2"));
         QCOMPARE(list->count(), 170);
         QVERIFY(list->isVisible());
         QVERIFY(list->height() > w_->twips(1000));
@@ -443,13 +443,13 @@ private slots:
         // The narrow mobile list widens to whole values rather than cutting them, inside the
         // window's right edge, and over the fields it crosses.
         focusAndType(QStringLiteral("Text15"), QStringLiteral("cel-1520"));
-        auto* cel = get<QListWidget>(QStringLiteral("lstCel"));
+        auto* cel = get<browse::TypeAheadList>(QStringLiteral("lstCel"));
         QCOMPARE(cel->count(), 170);
-        const int widest = cel->fontMetrics().horizontalAdvance(cel->item(0)->text());
+        const int widest = cel->fontMetrics().horizontalAdvance(cel->text(0));
         QVERIFY(cel->width() > w_->twips(1215));
         QVERIFY(cel->geometry().right() < w_->width());
         QVERIFY(!cel->horizontalScrollBar()->isVisible());
-        QVERIFY(cel->visualItemRect(cel->item(169)).width() > widest);
+        QVERIFY(cel->rowRect(169).width() > widest);
         QVERIFY(cel->viewport()->width() > widest);
         QCOMPARE(w_->childAt(cel->geometry().center())->parentWidget(), cel);
     }
@@ -509,7 +509,7 @@ private slots:
         // Enter in the address with its list showing hides it and goes to the number; taking
         // the value from the list instead goes to the e-mail.
         focusAndType(QStringLiteral("Text16"), QStringLiteral("d"));
-        auto* list = get<QListWidget>(QStringLiteral("lstDomicilio"));
+        auto* list = get<browse::TypeAheadList>(QStringLiteral("lstDomicilio"));
         QVERIFY(list->isVisible());
         key(Qt::Key_Return);
         QVERIFY(!list->isVisible());

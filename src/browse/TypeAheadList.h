@@ -1,0 +1,51 @@
+#pragma once
+
+#include "TypeAheadIndex.h"
+
+#include <QAbstractListModel>
+#include <QListView>
+
+namespace browse {
+
+// The entries of a type-ahead list as a model that reads each one from the match list only when
+// the view asks for it: showing hundreds of thousands of stored values costs one vector, not an
+// item object per value.
+class TypeAheadModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setEntries(TypeAheadMatches entries);
+    const TypeAheadMatches& entries() const { return entries_; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    TypeAheadMatches entries_;
+};
+
+// A list box under a type-ahead text box: a list view over its own TypeAheadModel, with the
+// row-based calls of a simple list box.
+class TypeAheadList : public QListView {
+    Q_OBJECT
+public:
+    explicit TypeAheadList(QWidget* parent = nullptr);
+
+    void setEntries(TypeAheadMatches entries);
+    void clear();
+    const TypeAheadMatches& entries() const { return model_->entries(); }
+
+    int count() const;
+    QString text(int row) const; // empty for a row out of range
+    int currentRow() const;      // -1 when no entry is current
+    // Makes the entry current and selects it alone; -1 leaves none current or selected.
+    void setCurrentRow(int row);
+    bool isRowSelected(int row) const;
+    QRect rowRect(int row) const; // the entry's place in the viewport
+
+private:
+    TypeAheadModel* model_;
+};
+
+} // namespace browse
