@@ -99,7 +99,9 @@ private slots:
         folders_.exportDir = tmp_.filePath(
             QStringLiteral("export-%1").arg(QLatin1StringView(QTest::currentTestFunction())));
         QVERIFY(QDir().mkpath(folders_.exportDir));
-        openStore(QStringLiteral("%1.db").arg(QLatin1StringView(QTest::currentTestFunction())));
+        openStore(QStringLiteral("%1 %2.db")
+                      .arg(QLatin1StringView(QTest::currentTestFunction()),
+                           QLatin1StringView(QTest::currentDataTag())));
     }
 
     // Both kinds byte for byte, into a buffer and through the command into the export folder.
@@ -211,6 +213,47 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), expected + "2;;;;;;;;;Hembra;;;;\r\n");
         QCOMPARE(exportFiles(), QStringList{QFileInfo(second).fileName()});
+    }
+
+    // Values a spreadsheet would run as formulas get an apostrophe in both writers; numbers,
+    // telephones, dates and R.U.T.s stay byte for byte.
+    void formulasOpenAsText_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("written");
+        const auto row = [](const char* name, const QString& value, const QByteArray& written) {
+            QTest::newRow(name) << value << written;
+        };
+        row("equals", QStringLiteral("=1+1"), "'=1+1");
+        row("hyperlink", QStringLiteral("=HYPERLINK(\"http://x.cl\";\"Ver\")"),
+            "\"'=HYPERLINK(\"\"http://x.cl\"\";\"\"Ver\"\")\"");
+        row("at", QStringLiteral("@SUM(1+1)*cmd|' /C calc'!A0"), "'@SUM(1+1)*cmd|' /C calc'!A0");
+        row("minus then formula", QStringLiteral("-2+3+cmd|' /C calc'!A0"),
+            "'-2+3+cmd|' /C calc'!A0");
+        row("plus then name", QStringLiteral("+A1"), "'+A1");
+        row("minus then accent", QStringLiteral("-Ñuñoa"), "'-\xD1u\xF1oa");
+        row("tab", QStringLiteral("\t=1"), "'\t=1");
+        row("carriage return", QStringLiteral("\r=1"), "\"'\r=1\"");
+        row("mobile", QStringLiteral("+56 9 8765 4321"), "+56 9 8765 4321");
+        row("mobile, digits only", QStringLiteral("+56912345678"), "+56912345678");
+        row("land line", QStringLiteral("+56 (2) 2222 1111"), "+56 (2) 2222 1111");
+        row("negative", QStringLiteral("-12,5"), "-12,5");
+        row("negative decimal", QStringLiteral("-.5"), "-.5");
+        row("dash alone", QStringLiteral("-"), "-");
+        row("date", QStringLiteral("05/03/2020"), "05/03/2020");
+        row("rut", QStringLiteral("12.345.678-5"), "12.345.678-5");
+        row("equals inside", QStringLiteral("a=b"), "a=b");
+        row("space first", QStringLiteral(" =1"), " =1");
+    }
+    void formulasOpenAsText() {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, written);
+        const Card card = makeCard({{Field::Codigo, QStringLiteral("1")},
+                                    {Field::NombreAnimal, value},
+                                    {Field::Raza, value}});
+        const QByteArray line = "1;;;;" + written + ";;;" + written + ";;Hembra;;;;\r\n";
+        QCOMPARE(output::csvLine(card, output::ExportKind::WithoutOwner), line);
+        insert(card);
+        QCOMPARE(exported(output::ExportKind::WithoutOwner), kShortHeader + line);
     }
 
     // Enough cards for several chunks, every byte in stored order.

@@ -62,14 +62,41 @@ bool isSpecial(char16_t u) {
     return u == u';' || u == u'"' || u == u'\r' || u == u'\n';
 }
 
+// Whether a spreadsheet opening the file would take the value for a formula and run it. Many
+// values come from the practice's public web form, typed by anyone, so such a value is written
+// with a leading apostrophe and the spreadsheet shows it as text. A sign is harmless when the
+// rest is a plain number or telephone ("-12,5", "+56 9 8765 4321", "+56 (2) 2222 1111"), so those
+// stay exactly as stored. Works on UTF-16 units and on UTF-8 bytes alike: only ASCII decides.
+template <typename Unit> bool runsAsFormula(const Unit* s, qsizetype n) {
+    if (n == 0)
+        return false;
+    const Unit first = s[0];
+    if (first == '=' || first == '@' || first == '\t' || first == '\r')
+        return true;
+    if (first != '+' && first != '-')
+        return false;
+    for (qsizetype i = 1; i < n; ++i) {
+        const Unit u = s[i];
+        const bool numberOrPhone =
+            (u >= '0' && u <= '9') || u == ' ' || u == '(' || u == ')' || u == '.' || u == ',';
+        if (!numberOrPhone)
+            return true;
+    }
+    return false;
+}
+
 // Appends one value as Windows-1252 bytes, in double quotes when it holds a separator, a quote
-// or a line break. A character outside Windows-1252 (or a surrogate pair) becomes one '?'.
+// or a line break, after an apostrophe when it would run as a formula. A character outside
+// Windows-1252 (or a surrogate pair) becomes one '?'.
 void appendValue(QByteArray& out, QStringView value, const ByteTable& table) {
     const qsizetype n = value.size();
     const qsizetype start = out.size();
-    out.resize(start + 2 * n + 2);
+    out.resize(start + 2 * n + 3);
     char* p = out.data() + start;
     const char16_t* s = value.utf16();
+    const bool guard = runsAsFormula(s, n);
+    if (guard)
+        *p++ = '\'';
     bool quote = false;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = s[i];
@@ -89,6 +116,8 @@ void appendValue(QByteArray& out, QStringView value, const ByteTable& table) {
     if (quote) {
         p = out.data() + start;
         *p++ = '"';
+        if (guard)
+            *p++ = '\'';
         for (qsizetype i = 0; i < n; ++i) {
             const char16_t u = s[i];
             if (u < 0x80) {
@@ -229,8 +258,8 @@ constexpr std::array<ByteClass, 256> kByteClass = [] {
 }();
 
 // Writes UTF-8 values as Windows-1252 bytes into a buffer of its own, handed to the device in
-// large chunks; quoting as appendValue does. A character beyond the Basic Multilingual Plane or a
-// malformed sequence becomes one '?'.
+// large chunks; quoting and the formula apostrophe as appendValue does. A character beyond the
+// Basic Multilingual Plane or a malformed sequence becomes one '?'.
 class Utf8Writer {
 public:
     Utf8Writer(ChunkWriter& out, const ByteTable& table) : out_(out), table_(table) {
@@ -259,6 +288,9 @@ public:
         char* const begin = out_.bytes.data() + pos_;
         char* p = begin;
         int i = 0;
+        const bool guard = runsAsFormula(s, n);
+        if (guard)
+            *p++ = '\'';
         // Plain ASCII is copied as it stands until a byte asks for more.
         while (i < n && kByteClass[s[i]] == Plain)
             *p++ = static_cast<char>(s[i++]);
@@ -274,6 +306,8 @@ public:
                 p = begin;
                 i = 0;
                 *p++ = '"';
+                if (guard)
+                    *p++ = '\'';
             }
             while (i < n) {
                 const unsigned char b = s[i];

@@ -3,6 +3,7 @@
 #include "AppFixture.h"
 #include "RecordingPrintSurface.h"
 #include "ScriptedMessages.h"
+#include "WebCardBytes.h"
 #include "output_print_fixture.h"
 
 #include "CardGrid.h"
@@ -15,6 +16,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 
 using app::MainWindow;
@@ -83,9 +85,14 @@ class TestWindowOutput : public QObject {
         RecordingPrintTarget* printed = nullptr;
         std::unique_ptr<MainWindow> w;
 
-        Window(const store::Clock& clock, std::vector<store::Card> cards) {
+        Window(const store::Clock& clock, std::vector<store::Card> cards,
+               const QByteArray& webFile = {}) {
             f.writeMasterIni("[VERSION]\nPIE=" + kFooter.toUtf8() + "\n");
             f.addCards(cards);
+            if (!webFile.isNull()) {
+                QDir().mkpath(f.folders.dataDir);
+                AppFolders::write(f.folders.dataFile(store::kWebCardFileName), webFile);
+            }
             app::StartupHooks hooks;
             auto target = std::make_unique<RecordingPrintTarget>();
             printed = target.get();
@@ -295,6 +302,67 @@ private slots:
         QCOMPARE(id, store::kNoRow);
         QCOMPARE(win.w->cardStore()->recordCount(), 2);
         QCOMPARE(win.messages.unanswered, 0);
+    }
+
+    // A card received from the public web form with values a spreadsheet would run: the export
+    // writes them so that they open as text, and LibreOffice reads no formula from the file
+    // (while it does from the same file without the apostrophes).
+    void exportedWebValuesNeverRunAsFormulas() {
+        const QByteArray web = WebCardBytes()
+                                   .set(store::Codigo, "444000000000004")
+                                   .set(store::NombreAnimal, "@SUM(1+1)*cmd|' /C calc'!A0")
+                                   .set(store::Propietario, "=HYPERLINK(\"http://x.cl\";\"Ver\")")
+                                   .set(store::Direccion, "-2+3+cmd|' /C calc'!A0")
+                                   .set(store::Telefono1, "+56 9 8765 4321")
+                                   .set(store::Sexo, "Macho")
+                                   .bytes();
+        Window win(clock, {makeCard(kFirst)}, web);
+        QCOMPARE(win.w->gridRows(), 3); // the web card was taken in
+
+        win.messages.clear();
+        win.messages.queue(Answer::Yes);
+        win.click("cmdExcel");
+        const QString path =
+            QDir(win.f.folders.exportDir)
+                .filePath(QStringLiteral("Exporta Datos Completos_6.12.2026 9.5.7.CSV"));
+        QFile csv(path);
+        QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(win.messages.texts().join(u'\n')));
+        const QByteArray bytes = csv.readAll();
+        const QByteArray line = bytes.split('\n').at(2);
+        QVERIFY2(line.startsWith("444000000000004;"), line.constData());
+        for (const QByteArray& part :
+             {QByteArray(";'@SUM(1+1)*cmd|' /C calc'!A0 "), QByteArray(";\"'=HYPERLINK(\"\"http"),
+              QByteArray(";'-2+3+cmd|' /C calc'!A0 "), QByteArray(";+56 9 8765 4321;")})
+            QVERIFY2(line.contains(part), part.constData());
+
+        const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice (soffice) is not installed: the bytes were checked, not a "
+                  "spreadsheet");
+        const QString unguardedPath =
+            QFileInfo(path).absolutePath() + QStringLiteral("/unguarded.CSV");
+        AppFolders::write(unguardedPath,
+                          QByteArray(bytes).replace(";'", ";").replace(";\"'", ";\""));
+        const QString out = win.f.root.filePath(QStringLiteral("calc"));
+        QProcess lo;
+        lo.start(
+            soffice,
+            {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+             QStringLiteral("-env:UserInstallation=file://") +
+                 win.f.root.filePath(QStringLiteral("lo")),
+             // ';' separated, '"' quoted, Windows-1252, from line 1, formulas evaluated.
+             QStringLiteral("--infilter=CSV:59,34,1,1,,,false,false,false,false,false,-1,true"),
+             QStringLiteral("--convert-to"), QStringLiteral("fods"), QStringLiteral("--outdir"),
+             out, path, unguardedPath});
+        QVERIFY(lo.waitForFinished(120000));
+        const auto formulas = [&](const QString& name) {
+            QFile fods(out + u'/' + QFileInfo(name).completeBaseName() + QStringLiteral(".fods"));
+            if (!fods.open(QIODevice::ReadOnly))
+                return qsizetype(-1);
+            return qsizetype(fods.readAll().count("table:formula="));
+        };
+        QCOMPARE(formulas(unguardedPath), qsizetype(1));
+        QCOMPARE(formulas(path), qsizetype(0));
     }
 
     void exportOfAnEmptyTable() {
