@@ -2,6 +2,7 @@
 #include "Ini.h"
 #include "TextCodec.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +109,51 @@ private slots:
         const CommandLine bad = parseCommandLine({u"tarjetas"_s, u"--nada"_s});
         QVERIFY(bad.exitNow);
         QVERIFY(bad.exitCode != 0);
+    }
+
+    // What lies beside the executable decides where DAT.db lives, never the permissions; the
+    // Windows rules are checked here on any system.
+    void foldersByWhatLiesBesideTheExecutable() {
+        QTemporaryDir tmp;
+        const QString portable = tmp.filePath(u"usb/tarjetas"_s);
+        const QString installed = tmp.filePath(u"usr/bin"_s);
+        const QString bare = tmp.filePath(u"otra"_s);
+        for (const QString& dir :
+             {portable, installed, bare, tmp.filePath(u"usr/share/tarjetas"_s)})
+            QVERIFY(QDir().mkpath(dir));
+        for (const QString& dir : {portable, tmp.filePath(u"usr/share/tarjetas"_s)})
+            QVERIFY(QFile::copy(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + kIniFileName,
+                                QDir(dir).filePath(kIniFileName)));
+        const QString home = tmp.filePath(u"home"_s);
+        const auto at = [&](FolderRules rules, const QString& exe, const QString& dataHome = {}) {
+            return defaultFolders(rules, {exe, home, dataHome});
+        };
+
+        const Folders win = at(FolderRules::Windows, installed);
+        QCOMPARE(win.appDir, installed);
+        QCOMPARE(win.dataDir, u"C:/TOLVANE_FILES"_s);
+        QCOMPARE(win.exportFile(u"x.CSV"_s), u"C:/x.CSV"_s);
+        QVERIFY(!win.installed());
+
+        const Folders usb = at(FolderRules::Unix, portable);
+        QCOMPARE(usb.appFile(kDatabaseFileName), portable + u"/DAT.db"_s);
+        QCOMPARE(usb.masterIniFile(), QDir(portable).filePath(kIniFileName));
+        QCOMPARE(usb.dataDir, home + u"/TOLVANE_FILES"_s);
+        QCOMPARE(usb.exportDir, home);
+
+        const Folders menu = at(FolderRules::Unix, installed);
+        QVERIFY(menu.installed());
+        QCOMPARE(menu.appFile(kDatabaseFileName), home + u"/.local/share/tarjetas/DAT.db"_s);
+        QCOMPARE(menu.masterIniFile(), tmp.filePath(u"usr/share/tarjetas/"_s) + kIniFileName);
+        QCOMPARE(at(FolderRules::Unix, installed, u"/var/datos"_s).appDir,
+                 u"/var/datos/tarjetas"_s);
+        QCOMPARE(at(FolderRules::Unix, installed, u"relativa"_s).appDir,
+                 home + u"/.local/share/tarjetas"_s);
+
+        // Neither beside it nor installed: the executable's folder, where start-up then says
+        // that there is no configuration file.
+        QCOMPARE(at(FolderRules::Unix, bare).appDir, bare);
+        QVERIFY(!at(FolderRules::Unix, bare).installed());
     }
 };
 

@@ -12,6 +12,7 @@ packages=(
   cups cups-bsd cups-client
   clang libclang-rt-14-dev
   xvfb xauth imagemagick xdotool
+  dpkg-dev file lintian appstream desktop-file-utils
 )
 
 missing=()

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontInfo>
 #include <QTextStream>
 
 namespace app {
@@ -31,7 +33,7 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     // 2. The working configuration file, copied from the master on first run.
     const QString iniPath = folders.dataFile(store::kIniFileName);
     if (!QFileInfo(iniPath).isFile()) {
-        const QString master = folders.appFile(store::kIniFileName);
+        const QString master = folders.masterIniFile();
         if (!QFileInfo(master).isFile()) {
             messages.notice(missingIniMessage());
             return nullptr;
@@ -111,7 +113,23 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     return window;
 }
 
+namespace {
+
+QString fontSubstituteNotice(const QString& arialResolvesTo) {
+    if (arialResolvesTo == u"Arial" || arialResolvesTo == u"Liberation Sans")
+        return {};
+    return QStringLiteral("No está instalada la fuente Arial ni Liberation Sans: el programa usa "
+                          "%1 en su lugar.\r\nLas tarjetas impresas pueden no calzar con el papel "
+                          "preimpreso. Instale el paquete fonts-liberation.")
+        .arg(arialResolvesTo);
+}
+
+} // namespace
+
 int runProgram(const store::CommandLine& command) {
+    // An installed program keeps DAT.db in the user's data folder, made on the first start.
+    if (command.folders.installed())
+        QDir().mkpath(command.folders.appDir);
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);
         return import::runImportCommand(command.folders, command.importMdb, out);
@@ -123,6 +141,12 @@ int runProgram(const store::CommandLine& command) {
         return 0;
     messages.setParent(window.get());
     window->show();
+    // The card and listing layouts are measured in Arial's metrics: with another font, text runs
+    // into the stationery's labels.
+    const QString fontNotice =
+        fontSubstituteNotice(QFontInfo(QFont(QStringLiteral("Arial"))).family());
+    if (!fontNotice.isEmpty())
+        messages.notice(fontNotice);
     return QApplication::exec();
 }
 

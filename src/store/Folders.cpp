@@ -1,8 +1,12 @@
 #include "Folders.h"
 
+#include "Ini.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStringBuilder>
 
 #include <cstdio>
 
@@ -18,12 +22,48 @@ QString Folders::exportFile(const QString& name) const {
     return QDir(exportDir).filePath(name);
 }
 
-Folders Folders::defaults() {
+QString Folders::masterIniFile() const {
+    return QDir(masterDir.isEmpty() ? appDir : masterDir).filePath(kIniFileName);
+}
+
+FolderRules nativeFolderRules() {
+#ifdef Q_OS_WIN
+    return FolderRules::Windows;
+#else
+    return FolderRules::Unix;
+#endif
+}
+
+Folders defaultFolders(FolderRules rules, const FolderSurroundings& around) {
     Folders f;
-    f.appDir = QCoreApplication::applicationDirPath();
-    f.dataDir = QDir::home().filePath(QStringLiteral("TOLVANE_FILES"));
-    f.exportDir = QDir::homePath();
+    f.appDir = around.executableDir;
+    if (rules == FolderRules::Windows) {
+        f.dataDir = QStringLiteral("C:/TOLVANE_FILES");
+        f.exportDir = QStringLiteral("C:/");
+        return f;
+    }
+    f.dataDir = QDir(around.home).filePath(QStringLiteral("TOLVANE_FILES"));
+    f.exportDir = around.home;
+    // Only what lies beside the executable tells the two apart: a portable folder keeps
+    // everything where it is, whatever its permissions.
+    const QDir exe(around.executableDir);
+    const QString shared = QDir::cleanPath(exe.filePath(QStringLiteral("../share/tarjetas")));
+    if (!QFileInfo(exe.filePath(kIniFileName)).isFile() &&
+        QFileInfo(QDir(shared).filePath(kIniFileName)).isFile()) {
+        // A relative $XDG_DATA_HOME is to be ignored, as the XDG rules say.
+        const QString dataHome = QDir::isAbsolutePath(around.dataHome)
+                                     ? around.dataHome
+                                     : QDir(around.home).filePath(QStringLiteral(".local/share"));
+        f.appDir = QDir(dataHome).filePath(QStringLiteral("tarjetas"));
+        f.masterDir = shared;
+    }
     return f;
+}
+
+Folders Folders::defaults() {
+    return defaultFolders(nativeFolderRules(),
+                          {QCoreApplication::applicationDirPath(), QDir::homePath(),
+                           qEnvironmentVariable("XDG_DATA_HOME")});
 }
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -31,8 +71,21 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     result.folders = Folders::defaults();
 
     QCommandLineParser parser;
+    const Folders& f = result.folders;
+    const QString registry = QDir::toNativeSeparators(f.appFile(kDatabaseFileName));
+    const QString where =
+        f.installed()
+            ? QStringLiteral("Programa instalado: el registro %1 está en la carpeta de datos del "
+                             "usuario; la configuración maestra, en %2.")
+                  .arg(registry, QDir::toNativeSeparators(f.masterIniFile()))
+            : QStringLiteral("Programa en carpeta propia: el registro %1 y la configuración "
+                             "maestra están junto al ejecutable.")
+                  .arg(registry);
     parser.setApplicationDescription(
-        QStringLiteral("Registro de tarjetas de identificación de mascotas."));
+        QStringLiteral("Registro de tarjetas de identificación de mascotas.\n\n") % where %
+        QStringLiteral("\nLa configuración de trabajo, la tarjeta web, el logo y Tolvane.txt "
+                       "están en la carpeta de datos; las exportaciones, en la carpeta de "
+                       "exportación (ver las opciones)."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption dataDir(

@@ -15,16 +15,40 @@ inline const QString kOffsetFileName = QStringLiteral("Tolvane.txt");
 
 // The three folders the program works with.
 struct Folders {
-    QString appDir;    // the executable's folder: DAT.db and the master configuration file
+    QString appDir;    // DAT.db; the executable's folder, or the user's data folder when installed
     QString dataDir;   // $HOME/TOLVANE_FILES: working configuration, web card, logo, offsets
     QString exportDir; // $HOME: CSV exports
+    // The folder of the master configuration file when it is not appDir: the installed
+    // program's shared folder (/usr/share/tarjetas). Empty means appDir.
+    QString masterDir{};
 
     QString appFile(const QString& name) const;
     QString dataFile(const QString& name) const;
     QString exportFile(const QString& name) const;
+    QString masterIniFile() const;
+    bool installed() const { return !masterDir.isEmpty(); }
 
     static Folders defaults(); // needs a QCoreApplication for the executable's folder
 };
+
+// The rules that place the folders: the Windows ones, or those of Linux and other systems.
+enum class FolderRules { Windows, Unix };
+FolderRules nativeFolderRules();
+
+// What the rules look at.
+struct FolderSurroundings {
+    QString executableDir;
+    QString home;
+    QString dataHome; // $XDG_DATA_HOME, empty when not set
+};
+
+// Windows: DAT.db beside the executable, data in C:\TOLVANE_FILES\, exports in C:\.
+// Others: with the master configuration file beside the executable (a build folder, or a folder
+// copied to a USB stick) DAT.db lives there too; without it, and with the master in
+// ../share/tarjetas from the executable (an installed program), DAT.db lives in the user's data
+// folder, $XDG_DATA_HOME/tarjetas (normally ~/.local/share/tarjetas). Data in
+// $HOME/TOLVANE_FILES, exports in $HOME.
+Folders defaultFolders(FolderRules rules, const FolderSurroundings& around);
 
 // What the command line asked for.
 struct CommandLine {
