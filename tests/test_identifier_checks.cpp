@@ -99,6 +99,13 @@ private slots:
         QTest::newRow("hex")
             << QStringLiteral("0A1b2C3d4E") << ChipKind::Hex125kHz << -1
             << QStringLiteral("Código hexadecimal de 10 caracteres (formato antiguo de 125 kHz)");
+        QTest::newRow("external device")
+            << QStringLiteral("AB12c9") << ChipKind::ExternalDevice << -1
+            << QStringLiteral("Dispositivo externo de identificación (6 caracteres)");
+        QTest::newRow("7 characters")
+            << QStringLiteral("AB12C9X") << ChipKind::Unrecognized << -1
+            << QStringLiteral("Código de formato no reconocido: no es un código ISO 11784 de 15 "
+                              "dígitos ni un código hexadecimal de 10 caracteres");
         QTest::newRow("14 digits")
             << QStringLiteral("15209810012345") << ChipKind::Unrecognized << -1
             << QStringLiteral("Código de formato no reconocido: tiene 14 dígitos; un código ISO "

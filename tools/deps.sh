@@ -8,6 +8,7 @@ packages=(
   fonts-liberation
   sqlite3 libsqlite3-dev
   mdbtools mdbtools-dev libglib2.0-dev
+  libqrencode-dev zbar-tools
   poppler-utils libreoffice-calc-nogui
   cups cups-bsd cups-client
   clang libclang-rt-14-dev

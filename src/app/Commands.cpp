@@ -1,7 +1,9 @@
 #include "Commands.h"
 
 #include "CardEditor.h"
+#include "CardGrid.h"
 #include "CardPrintCommand.h"
+#include "Certificate.h"
 #include "CodeSearch.h"
 #include "CsvExport.h"
 #include "EntryKeys.h"
@@ -12,6 +14,7 @@
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
+#include <QAction>
 #include <QImage>
 
 namespace app {
@@ -85,12 +88,49 @@ void Commands::wireStoreCommands() {
         output::exportCommand(*window_.cardStore(), window_.folders(), window_.clock(),
                               window_.messages());
     });
+    // The implant certificate of the card shown, from the grid's context menu or Ctrl+Shift+P.
+    auto* certificate = new QAction(QStringLiteral("Certificado de implantación…"), &window_);
+    certificate->setObjectName(QStringLiteral("actCertificado"));
+    certificate->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    certificate->setShortcutContext(Qt::WindowShortcut);
+    window_.addAction(certificate);
+    window_.grid()->addAction(certificate);
+    window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
+
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         output::ListingPictures pictures{QImage(QStringLiteral(":/images/banner.png")),
                                          QImage(QStringLiteral(":/images/logo.png"))};
         output::showListingPreview(*window_.cardStore(), std::move(pictures), window_.clock(),
                                    window_.messages(), &window_);
     });
+}
+
+void Commands::showCertificate() {
+    // Browse mode with a card shown: what printing the card asks too.
+    const int row = window_.gridCurrentRow();
+    if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || row < 1)
+        return;
+    store::CardStore& cards = *window_.cardStore();
+    store::RowId id = window_.grid()->cardModel()->rowId(row - 1);
+    store::Status status;
+    if (id == store::kNoRow)
+        status = cards.findCode(window_.gridCurrentCode(), &id);
+    store::Card card;
+    if (status && id == store::kNoRow)
+        status = store::Status::failure(store::ErrorKind::NotFound,
+                                        QStringLiteral("La tarjeta %1 ya no está en el registro.")
+                                            .arg(window_.gridCurrentCode()));
+    if (status)
+        status = cards.readCard(id, &card);
+    if (!status) {
+        window_.messages().notice(status.message());
+        return;
+    }
+    auto* preview = new output::CertificatePreview(
+        output::certificateFor(window_.folders(), card, window_.clock().now().date()),
+        window_.messages(), &window_);
+    preview->show();
 }
 
 void Commands::printCard(bool quick) {

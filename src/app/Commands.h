@@ -36,6 +36,7 @@ public:
 private:
     void wireStoreCommands();
     void printCard(bool quick);
+    void showCertificate();
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;

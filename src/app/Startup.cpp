@@ -3,6 +3,7 @@
 #include "Browse.h"
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "Certificate.h"
 #include "Commands.h"
 #include "Import.h"
 #include "Ini.h"
@@ -133,6 +134,13 @@ int runProgram(const store::CommandLine& command) {
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);
         return import::runImportCommand(command.folders, command.importMdb, out);
+    }
+    if (!command.certificateCode.isEmpty()) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        const store::Clock clock;
+        return output::runCertificateCommand(command.folders, command.certificateCode,
+                                             command.certificatePdf, clock, out, err);
     }
     MessageBoxes messages;
     const store::Clock clock;

@@ -20,9 +20,20 @@ bool needsNoWindow(int argc, char* argv[]) {
     return false;
 }
 
+// --certificado paints a PDF, which needs fonts but no display.
+bool paintsWithoutWindow(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArrayView(argv[i]).startsWith("--certificado"))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (paintsWithoutWindow(argc, argv))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> application;
     if (needsNoWindow(argc, argv))
         application = std::make_unique<QCoreApplication>(argc, argv);

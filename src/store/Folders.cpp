@@ -104,7 +104,18 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("archivo"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
+    const QCommandLineOption certificate(
+        QStringList{QStringLiteral("certificado")},
+        QStringLiteral("Escribe el certificado de implantación de la tarjeta con este código en "
+                       "el PDF que indica --salida y termina."),
+        QStringLiteral("codigo"));
+    const QCommandLineOption certificatePdf(
+        QStringList{QStringLiteral("salida")},
+        QStringLiteral("Archivo PDF del certificado (con --certificado)."),
+        QStringLiteral("archivo.pdf"));
     parser.addOption(importMdb);
+    parser.addOption(certificate);
+    parser.addOption(certificatePdf);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
@@ -129,6 +140,19 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
+    if (parser.isSet(certificate) != parser.isSet(certificatePdf)) {
+        std::fprintf(stderr, "%s\n",
+                     parser.isSet(certificate)
+                         ? "Falta --salida ARCHIVO.pdf: el archivo donde se escribe el certificado."
+                         : "--salida va con --certificado CODIGO.");
+        result.exitNow = true;
+        result.exitCode = 2;
+        return result;
+    }
+    if (parser.isSet(certificate)) {
+        result.certificateCode = parser.value(certificate);
+        result.certificatePdf = parser.value(certificatePdf);
+    }
     return result;
 }
 

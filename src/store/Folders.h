@@ -53,12 +53,15 @@ Folders defaultFolders(FolderRules rules, const FolderSurroundings& around);
 // What the command line asked for.
 struct CommandLine {
     Folders folders;
-    QString importMdb;    // --import-mdb FILE, empty when not given
-    bool exitNow = false; // --help or --version already printed, or an error reported
+    QString importMdb;       // --import-mdb FILE, empty when not given
+    QString certificateCode; // --certificado CODIGO, empty when not given
+    QString certificatePdf;  // --salida ARCHIVO.pdf, with --certificado
+    bool exitNow = false;    // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
-// Parses --data-dir, --export-dir, --import-mdb, --help and --version. Help and version are
+// Parses --data-dir, --export-dir, --import-mdb, --certificado with --salida, --help and
+// --version. Help and version are
 // printed here; a bad command line prints its error.
 CommandLine parseCommandLine(const QStringList& arguments);
 

@@ -1,5 +1,7 @@
 #include "IdentifierChecks.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QHash>
 
@@ -161,6 +163,14 @@ ChipInfo classifyChip(QStringView code) {
         info.kind = ChipKind::Hex125kHz;
         info.description =
             QStringLiteral("Código hexadecimal de 10 caracteres (formato antiguo de 125 kHz)");
+        return info;
+    }
+    if (code.size() == 6 && std::all_of(code.begin(), code.end(), [](QChar c) {
+            return isAsciiDigit(c) || (c.unicode() < 0x80 && c.isLetter());
+        })) {
+        ChipInfo info;
+        info.kind = ChipKind::ExternalDevice;
+        info.description = QStringLiteral("Dispositivo externo de identificación (6 caracteres)");
         return info;
     }
     if (blanks)

@@ -34,6 +34,7 @@ enum class ChipKind {
     IsoManufacturer,   // 15 digits starting 900 to 998: manufacturer code instead of a country
     IsoTest,           // 15 digits starting 999: test chip
     Hex125kHz,         // 10 hexadecimal characters: the older 125 kHz formats
+    ExternalDevice,    // 6 letters and digits: an external identification device, not a chip
     Unrecognized,
 };
 

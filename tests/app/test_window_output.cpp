@@ -7,10 +7,12 @@
 #include "output_print_fixture.h"
 
 #include "CardGrid.h"
+#include "Certificate.h"
 #include "Listing.h"
 #include "MainWindow.h"
 #include "Startup.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPrinter>
@@ -363,6 +365,45 @@ private slots:
         };
         QCOMPARE(formulas(unguardedPath), qsizetype(1));
         QCOMPARE(formulas(path), qsizetype(0));
+    }
+
+    // Ctrl+Shift+P and the grid's context menu preview the certificate of the card shown, and
+    // only in browse mode.
+    void certificateOfTheCardShown() {
+        Window win(clock, threeCards());
+        win.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(win.w.get()));
+        const auto previews = [] {
+            QList<output::CertificatePreview*> found;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* p = qobject_cast<output::CertificatePreview*>(w); p && p->isVisible())
+                    found.append(p);
+            }
+            return found;
+        };
+        auto* action = win.w->findChild<QAction*>(QStringLiteral("actCertificado"));
+        QVERIFY(action && win.w->grid()->actions().contains(action));
+        QCOMPARE(action->text(), QStringLiteral("Certificado de implantación…"));
+
+        win.w->setGridCurrentRow(2);
+        QCOMPARE(win.w->fieldText(store::Codigo), kFilled);
+        QTest::keyClick(win.w.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(previews().size(), 1);
+        output::CertificatePreview* preview = previews().first();
+        QCOMPARE(preview->content().code, kFilled);
+        QCOMPARE(preview->content().footer, kFooter);
+        QVERIFY(!preview->pageImage().isNull());
+        const QString pdf = win.f.root.filePath(QStringLiteral("certificado.pdf"));
+        QVERIFY(preview->savePdf(pdf));
+        QVERIFY(QFileInfo(pdf).size() > 0);
+        preview->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        // While a card is edited the shortcut does nothing.
+        win.click("cmdEditar");
+        QTest::keyClick(win.w.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(previews().size(), 0);
+        QCOMPARE(win.messages.texts(), QStringList());
     }
 
     void exportOfAnEmptyTable() {

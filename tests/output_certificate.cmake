@@ -1,0 +1,1 @@
+tarjetas_test(test_certificate SOURCES test_certificate.cpp LIBS output)
