@@ -145,7 +145,9 @@ void DatePicker::step(int by) {
         setDate(clock_.today());
         return;
     }
-    const Section section = sectionAt(t, cursorPosition());
+    // A box just entered has its whole text selected: the arrows step the day, as they did.
+    const bool allSelected = selectedText() == t;
+    const Section section = allSelected ? Section::Day : sectionAt(t, cursorPosition());
     switch (section) {
     case Section::Day:
         d = d.addDays(by);
@@ -160,8 +162,11 @@ void DatePicker::step(int by) {
     if (!d.isValid() || d.year() < store::kFirstDateYear)
         return;
     setDate(d);
-    // The cursor stays in the part it stepped: dd|/MM|/yyyy|
-    setCursorPosition(section == Section::Day ? 2 : section == Section::Month ? 5 : 10);
+    // The whole date stays selected, or the cursor stays in the part it stepped: dd|/MM|/yyyy|
+    if (allSelected)
+        selectAll();
+    else
+        setCursorPosition(section == Section::Day ? 2 : section == Section::Month ? 5 : 10);
 }
 
 void DatePicker::keyPressEvent(QKeyEvent* event) {
@@ -284,6 +289,7 @@ void DatePicker::pickFromCalendar(const QDate& date) {
     if (date.isValid())
         setDate(date);
     setFocus(Qt::PopupFocusReason);
+    selectAll(); // typing replaces the date picked, and the arrows step its day
 }
 
 bool DatePicker::eventFilter(QObject* watched, QEvent* event) {
