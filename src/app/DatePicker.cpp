@@ -250,6 +250,8 @@ void DatePicker::showCalendar() {
         auto* frame = new QFrame(this, Qt::Popup);
         frame->setObjectName(QStringLiteral("calendarioFecha"));
         frame->setFrameShape(QFrame::StyledPanel);
+        // The click that closes the calendar over the button must not open it again.
+        frame->setAttribute(Qt::WA_NoMouseReplay);
         auto* layout = new QVBoxLayout(frame);
         layout->setContentsMargins(0, 0, 0, 0);
         calendar_ = new QCalendarWidget(frame);

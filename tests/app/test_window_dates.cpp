@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
+#include <QToolButton>
 
 using app::DatePicker;
 using app::MainWindow;
@@ -221,6 +222,10 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         QVERIFY(!attention->calendarVisible());
         QCOMPARE(attention->text(), QStringLiteral("06/03/2020"));
+        auto* button = attention->findChild<QToolButton*>();
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        QVERIFY(attention->calendarVisible());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
 
         attention->setFocus(Qt::TabFocusReason);
         QTest::keyClick(attention, Qt::Key_Up);
