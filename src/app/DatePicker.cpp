@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace app {
 
 namespace {
@@ -55,7 +57,7 @@ Section sectionAt(const QString& text, int cursor) {
 } // namespace
 
 DatePicker::DatePicker(const store::Clock& clock, QWidget* parent)
-    : QLineEdit(parent), clock_(clock), button_(new QToolButton(this)), ownToolTip_(kOwnToolTip) {
+    : QLineEdit(parent), clock_(clock), button_(new QToolButton(this)) {
     setToolTip(kOwnToolTip);
     setAcceptDrops(false);
     button_->setObjectName(QStringLiteral("botonCalendario"));
@@ -133,6 +135,8 @@ void DatePicker::setMarked(bool marked) {
         return;
     marked_ = marked;
     setProperty(kMarkProperty, marked);
+    if (marked)
+        ownToolTip_ = toolTip();
     setToolTip(marked ? kNoDateToolTip : ownToolTip_);
     update();
 }

@@ -79,7 +79,7 @@ private:
     bool noDate_ = false;
     bool marked_ = false;
     bool selectOnRelease_ = false;
-    QString ownToolTip_;
+    QString ownToolTip_; // the tool-tip the mark replaced
 };
 
 } // namespace app
