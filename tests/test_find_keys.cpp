@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -104,8 +103,8 @@ private slots:
             add<QLineEdit>(QString::fromUtf16(name));
         add<QPushButton>(QStringLiteral("btnBuscarOK"))->hide();
         add<QPushButton>(QStringLiteral("btnBuscarFin"))->hide();
-        add<QDateEdit>(QStringLiteral("DTPicker1"));
-        add<QDateEdit>(QStringLiteral("DTPicker2"));
+        add<QLineEdit>(QStringLiteral("DTPicker1"));
+        add<QLineEdit>(QStringLiteral("DTPicker2"));
         for (const char16_t* name :
              {u"cmbEspecie", u"cmbRaza", u"cmbEstadoReproductivo", u"cmbTamano"})
             add<QComboBox>(QString::fromUtf16(name))->setEditable(true);

@@ -1,7 +1,6 @@
 #include "Controls.h"
 
 #include <QApplication>
-#include <QCalendarWidget>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMenu>
@@ -66,105 +65,6 @@ void LimitedLineEdit::contextMenuEvent(QContextMenuEvent* event) {
         setText(before);
         setCursorPosition(cursor);
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-namespace {
-const QDate kNoDate(1753, 1, 1); // the minimum date stands for "no date"
-}
-
-DatePicker::DatePicker(QWidget* parent) : QDateEdit(parent) {
-    setCalendarPopup(true);
-    setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
-    setMinimumDate(kNoDate);
-    setSpecialValueText(QStringLiteral(" "));
-    connect(this, &QDateEdit::dateChanged, this, [this] {
-        if (!settingDate_)
-            userChanged();
-    });
-}
-
-QDate DatePicker::parseDate(const QString& text) {
-    const QString t = text.trimmed();
-    static const QString fourDigit[] = {
-        QStringLiteral("dd/MM/yyyy"), QStringLiteral("d/M/yyyy"),   QStringLiteral("dd-MM-yyyy"),
-        QStringLiteral("d-M-yyyy"),   QStringLiteral("yyyy-MM-dd"),
-    };
-    for (const QString& format : fourDigit) {
-        const QDate d = QDate::fromString(t, format);
-        if (d.isValid())
-            return d;
-    }
-    static const QString twoDigit[] = {QStringLiteral("d/M/yy"), QStringLiteral("d-M-yy")};
-    for (const QString& format : twoDigit) {
-        QDate d = QDate::fromString(t, format);
-        if (!d.isValid())
-            continue;
-        // Qt reads yy as 19yy; years not later than this one's two digits are this century.
-        const int thisCentury = QDate::currentDate().year() / 100 * 100;
-        const int yy = d.year() % 100;
-        const int year =
-            yy <= QDate::currentDate().year() % 100 ? thisCentury + yy : thisCentury - 100 + yy;
-        d = QDate(year, d.month(), d.day());
-        if (d.isValid())
-            return d;
-    }
-    return {};
-}
-
-void DatePicker::setStoredText(const QString& text) {
-    const QDate d = parseDate(text);
-    if (d.isValid() && d > kNoDate)
-        setPickedDate(d);
-    else
-        showNoDate(text);
-}
-
-void DatePicker::setPickedDate(const QDate& date) {
-    settingDate_ = true;
-    noDate_ = false;
-    storedText_.clear();
-    setDate(date);
-    settingDate_ = false;
-}
-
-void DatePicker::showNoDate(const QString& storedText) {
-    settingDate_ = true;
-    noDate_ = true;
-    storedText_ = storedText;
-    setDate(kNoDate);
-    settingDate_ = false;
-}
-
-QString DatePicker::fieldText() const {
-    if (noDate_)
-        return storedText_;
-    return date().toString(QStringLiteral("dd/MM/yyyy"));
-}
-
-void DatePicker::userChanged() {
-    if (date() == kNoDate)
-        return; // stepped back onto "no date": keep what was stored
-    noDate_ = false;
-    storedText_.clear();
-}
-
-void DatePicker::mousePressEvent(QMouseEvent* event) {
-    // The calendar opens on today's month rather than on the date standing for "no date".
-    if (noDate_)
-        calendarWidget()->setCurrentPage(QDate::currentDate().year(), QDate::currentDate().month());
-    QDateEdit::mousePressEvent(event);
-}
-
-void DatePicker::keyPressEvent(QKeyEvent* event) {
-    // Up or Down on "no date" starts from today instead of from the year 1753.
-    if (noDate_ && (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) && isEnabled()) {
-        setDate(QDate::currentDate());
-        event->accept();
-        return;
-    }
-    QDateEdit::keyPressEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -26,35 +25,6 @@ private:
     int room() const;
     void insertLimited(const QString& text);
     int limit_;
-};
-
-// A date picker with a calendar pop-up that can also show "no date": a stored text that is no
-// date is kept and given back unchanged until the user picks a date.
-class DatePicker : public QDateEdit {
-    Q_OBJECT
-public:
-    explicit DatePicker(QWidget* parent = nullptr);
-
-    // A date from its stored text: dd/MM/yyyy, d/M/yyyy, dd-MM-yyyy, yyyy-MM-dd or a two-digit
-    // year (up to the current year's two digits meaning this century). Invalid when no date.
-    static QDate parseDate(const QString& text);
-
-    void setStoredText(const QString& text);
-    void setPickedDate(const QDate& date);
-    // The date as dd/MM/yyyy, or the stored text while showing "no date".
-    QString fieldText() const;
-    bool showsNoDate() const { return noDate_; }
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    void showNoDate(const QString& storedText);
-    void userChanged();
-    bool noDate_ = false;
-    bool settingDate_ = false;
-    QString storedText_;
 };
 
 // A command button whose caption turns bold while the pointer is over it; the window keeps the

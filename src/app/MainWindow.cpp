@@ -5,6 +5,7 @@
 #include "Browse.h"
 #include "CardGrid.h"
 #include "Controls.h"
+#include "DatePicker.h"
 #include "TypeAheadList.h"
 
 #include <QComboBox>
@@ -218,7 +219,7 @@ QComboBox* MainWindow::addCombo(store::Field field, int left, int top, int width
 DatePicker* MainWindow::addDatePicker(store::Field field, int left, int top, int width,
                                       int height) {
     const store::CardField& f = store::cardField(field);
-    auto* picker = new DatePicker(this);
+    auto* picker = new DatePicker(clock_, this);
     picker->setObjectName(f.control.toString());
     picker->setAccessibleName(f.label.toString());
     place(picker, left, top, width, height);
@@ -575,6 +576,12 @@ void MainWindow::setFieldText(store::Field field, const QString& value) {
     case store::ControlKind::None:
         break;
     }
+}
+
+bool MainWindow::fieldAccepted(store::Field field) const {
+    if (store::cardField(field).kind == store::ControlKind::Date)
+        return static_cast<const DatePicker*>(fields_[field])->accepted();
+    return true;
 }
 
 void MainWindow::setFieldDate(store::Field field, const QDate& date) {

@@ -74,6 +74,7 @@ public:
     // --- the entry form ---
     QString fieldText(store::Field field) const override;
     void setFieldText(store::Field field, const QString& text) override;
+    bool fieldAccepted(store::Field field) const override;
     void setFieldDate(store::Field field, const QDate& date) override;
     void setFieldEnabled(store::Field field, bool enabled) override;
     bool fieldEnabled(store::Field field) const override;

@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QWidget>
@@ -21,8 +20,8 @@ EntryKeys::EntryKeys(QWidget* window, TypeAheadLists* lists, QObject* parent)
         watch(QString::fromUtf16(name), plain);
     for (const TypeAheadPair& pair : typeAheadPairs())
         watch(pair.box, plain | HidesOwnList);
-    watch(QStringLiteral("DTPicker1"), FocusHidesLists | DateSections);
-    watch(QStringLiteral("DTPicker2"), FocusHidesLists | DateSections);
+    watch(QStringLiteral("DTPicker1"), FocusHidesLists);
+    watch(QStringLiteral("DTPicker2"), FocusHidesLists);
     for (const char16_t* name :
          {u"btnBuscarOK", u"btnBuscarFin", u"cmdListado", u"cmdImprimir", u"Command1", u"cmdExcel",
           u"cmdBuscar", u"cmdAgregar", u"cmdEditar", u"cmdCopiar", u"cmdEliminar", u"cmdSalir"})
@@ -37,8 +36,8 @@ void EntryKeys::watch(const QString& name, unsigned roles) {
     }
     w->installEventFilter(this);
     watched_.insert(w, {name, roles});
-    // Editable combos and date pickers type into an inner line edit, which may hold the focus
-    // and see the keys first.
+    // Editable combos type into an inner line edit, which may hold the focus and see the keys
+    // first.
     for (QLineEdit* inner : w->findChildren<QLineEdit*>()) {
         inner->installEventFilter(this);
         watched_.insert(inner, {name, roles});
@@ -75,14 +74,6 @@ bool EntryKeys::eventFilter(QObject* watched, QEvent* event) {
     if (enter && (w.roles & EnterClicks) && key->modifiers() == Qt::NoModifier) {
         if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->isEnabled())
             button->click();
-        return true;
-    }
-    if ((w.roles & DateSections) && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
-        const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
-        QWidget* next =
-            back ? previousInTabOrder(window_, w.name) : nextInTabOrder(window_, w.name);
-        if (next)
-            next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
         return true;
     }
     return QObject::eventFilter(watched, event);

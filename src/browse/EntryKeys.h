@@ -16,8 +16,7 @@ class TypeAheadLists;
 //   of the tab order); in a type-ahead box it hides the box's list first;
 // - Enter on the search buttons and the command buttons clicks them, as on the original platform;
 // - a field gaining the focus hides every type-ahead list (number and flat excepted);
-// - Tab and Shift+Tab in a date picker leave it for the next or previous control instead of
-//   stepping through its day, month and year; Enter there keeps the picker's own handling.
+// - Enter in a date picker keeps the picker's own handling.
 class EntryKeys : public QObject {
     Q_OBJECT
 public:
@@ -34,7 +33,6 @@ private:
         EnterAsTab = 1u << 0,
         HidesOwnList = 1u << 1,
         FocusHidesLists = 1u << 2,
-        DateSections = 1u << 3,
         EnterClicks = 1u << 4,
     };
     void watch(const QString& name, unsigned roles);

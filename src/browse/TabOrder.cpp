@@ -24,14 +24,14 @@ bool canTakeFocus(QWidget* window, QWidget* w) {
     return r->isEnabled() && (r->focusPolicy() & Qt::TabFocus);
 }
 
-QWidget* step(QWidget* window, const QString& from, int direction, bool includeFrom) {
+QWidget* step(QWidget* window, const QString& from, bool includeFrom) {
     const QStringList& order = tabOrder();
     const qsizetype start = order.indexOf(from);
     if (start < 0)
         return nullptr;
     const qsizetype n = order.size();
     for (qsizetype k = includeFrom ? 0 : 1; k <= n; ++k) {
-        const qsizetype i = ((start + direction * k) % n + n) % n;
+        const qsizetype i = (start + k) % n;
         QWidget* w = control(window, order[i]);
         if (canTakeFocus(window, w))
             return w;
@@ -72,11 +72,7 @@ const QStringList& tabOrder() {
 }
 
 QWidget* nextInTabOrder(QWidget* window, const QString& from, bool includeFrom) {
-    return step(window, from, 1, includeFrom);
-}
-
-QWidget* previousInTabOrder(QWidget* window, const QString& from) {
-    return step(window, from, -1, false);
+    return step(window, from, includeFrom);
 }
 
 void applyTabOrder(QWidget* window) {

@@ -15,8 +15,6 @@ const QStringList& tabOrder();
 // the tab order (or `from` itself when `includeFrom`) that exists, is visible, enabled and takes
 // the focus by keyboard, going round past the last. Null when none can or `from` is not in it.
 QWidget* nextInTabOrder(QWidget* window, const QString& from, bool includeFrom = false);
-// The same, going backwards (Shift+Tab).
-QWidget* previousInTabOrder(QWidget* window, const QString& from);
 
 // Chains the window's controls with QWidget::setTabOrder in the order above, so that a real Tab
 // goes where Enter goes. Controls the window lacks are left out.

@@ -83,6 +83,18 @@ template <typename Write> void forEachWrite(Write write) {
     write(store::Sexo);
 }
 
+// Says which date field holds a text that is no date.
+QString notADate(Field f) {
+    QString which;
+    if (f == store::FechaAtencion)
+        which = QStringLiteral("La fecha de atención");
+    else if (f == store::FechaNacimiento)
+        which = QStringLiteral("La fecha de nacimiento");
+    else
+        which = QStringLiteral("«%1»").arg(store::cardField(f).label);
+    return which + QStringLiteral(" no es una fecha válida (dd/mm/aaaa).");
+}
+
 QString keptTypingNote(const QString& message) {
     return message +
            QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.");
@@ -198,6 +210,15 @@ bool CardEditor::validaTarjeta(bool incluyeCodigo) {
                                     : QStringLiteral("Ingrese Nombre Animal");
         messages_.notice(message);
         form_.focusField(r.field);
+        return false;
+    }
+    // A date typed so that it is no date is never saved as some other date, nor as typed.
+    for (const CardField& f : store::cardFields()) {
+        if (f.kind != ControlKind::Date || form_.fieldAccepted(f.field))
+            continue;
+        messages_.notice(keptTypingNote(notADate(f.field)));
+        form_.focusField(f.field);
+        form_.selectFieldText(f.field);
         return false;
     }
     return true;

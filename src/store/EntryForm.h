@@ -23,13 +23,18 @@ public:
 
     // --- entry fields, addressed by card field (direccion_completa has no control) ---
     // Text boxes and combos: their text. Date pickers: the date as "dd/MM/yyyy", or, when the
-    // picker shows "no date" and the user has not picked one, the text it was loaded with.
+    // picker shows "no date" and the user has not typed or picked one, the text it was loaded
+    // with; a picker the user emptied gives the empty text.
     // Sexo: "M" when Option1 is selected, "H" when Option2 is, empty when neither.
     virtual QString fieldText(Field field) const = 0;
     // Loads a value the way CargaTarjeta does: whole (entry limits apply to typing only); a date
     // picker takes the stored text (a text that is no date shows "no date"); sexo selects Option1
     // for "M", Option2 for anything else, and neither for a null QString.
     virtual void setFieldText(Field field, const QString& text) = 0;
+    // Whether the field's text may be saved as it stands: false only for a date box holding typed
+    // text that is no date (an untouched stored text that is no date is accepted). A form whose
+    // date fields can hold nothing but a date or their stored text keeps this answer.
+    virtual bool fieldAccepted(Field) const { return true; }
     virtual void setFieldDate(Field field, const QDate& date) = 0; // date pickers only
     virtual void setFieldEnabled(Field field, bool enabled) = 0;   // sexo: both options
     virtual bool fieldEnabled(Field field) const = 0;

@@ -4,6 +4,7 @@
 
 #include "CardGrid.h"
 #include "Controls.h"
+#include "DatePicker.h"
 #include "MainWindow.h"
 #include "Startup.h"
 
