@@ -2,6 +2,7 @@
 
 #include "CardStore.h"
 #include "Clock.h"
+#include "Dates.h"
 #include "Folders.h"
 #include "IdentifierChecks.h"
 #include "Ini.h"
@@ -68,18 +69,7 @@ constexpr LineSpec kLines[] = {
     {2, u"Implantador", Shown::Field, store::Implantador},
 };
 
-// Stored dates are dd/MM/yyyy; older files also hold d/M/yyyy, dd-MM-yyyy and yyyy-MM-dd.
-QDate storedDate(const QString& text) {
-    for (const QString& format : {QStringLiteral("dd/MM/yyyy"), QStringLiteral("d/M/yyyy"),
-                                  QStringLiteral("dd-MM-yyyy"), QStringLiteral("yyyy-MM-dd")}) {
-        const QDate d = QDate::fromString(text.trimmed(), format);
-        if (d.isValid())
-            return d;
-    }
-    return {};
-}
-
-QString value(const store::Card& card, const LineSpec& line) {
+QString value(const store::Card& card, const LineSpec& line, const QDate& today) {
     const QString stored = store::trimSpaces(card[line.field]);
     switch (line.shown) {
     case Shown::Field:
@@ -90,7 +80,8 @@ QString value(const store::Card& card, const LineSpec& line) {
                : stored == u"H" ? QStringLiteral("Hembra")
                                 : stored;
     case Shown::BirthAndAge: {
-        const QString age = ageText(storedDate(stored), storedDate(card[store::FechaAtencion]));
+        const QString age = ageText(store::parseDate(stored, today),
+                                    store::parseDate(card[store::FechaAtencion], today));
         return age.isEmpty() ? stored
                              : stored + QStringLiteral(" (edad al implante: ") + age + u')';
     }
@@ -216,7 +207,7 @@ CertificateContent certificateContent(const store::Card& card, const Certificate
     c.sections[0].lines.push_back({c.codeLabel, c.code});
     for (const LineSpec& line : kLines)
         c.sections[size_t(line.section)].lines.push_back(
-            {line.label.toString(), value(card, line)});
+            {line.label.toString(), value(card, line, context.issuedOn)});
     c.signer = store::trimSpaces(card[store::Implantador]);
     c.signerRut = context.veterinarianRut;
     const QString place = store::trimSpaces(card[store::Lugar]);
