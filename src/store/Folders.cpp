@@ -3,16 +3,30 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 
 namespace store {
 
+QString fileInFolder(const QString& folder, const QString& name) {
+    const QDir dir(folder);
+    const QString exact = dir.filePath(name);
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& other : names) {
+        if (other.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(other);
+    }
+    return exact;
+}
+
 QString Folders::appFile(const QString& name) const {
-    return QDir(appDir).filePath(name);
+    return fileInFolder(appDir, name);
 }
 QString Folders::dataFile(const QString& name) const {
-    return QDir(dataDir).filePath(name);
+    return fileInFolder(dataDir, name);
 }
 QString Folders::exportFile(const QString& name) const {
     return QDir(exportDir).filePath(name);
