@@ -46,7 +46,9 @@ QString IniFile::decode(QByteArrayView bytes) {
     for (const auto& [mark, encoding] : {std::pair{"\xff\xfe", QStringConverter::Utf16LE},
                                          std::pair{"\xfe\xff", QStringConverter::Utf16BE}}) {
         if (startsWith(mark)) {
-            QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+            // The mark is taken off here, so a second one is text, as in the other encodings.
+            QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless |
+                                                 QStringDecoder::Flag::ConvertInitialBom);
             return decoder.decode(bytes.sliced(2));
         }
     }
