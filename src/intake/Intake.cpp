@@ -185,7 +185,7 @@ IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folde
                     .arg(file.errorString(), nativePath(path));
     }
     messages.inform(QStringLiteral("No se recibió ninguna ficha del archivo %1 desde la Web:\n")
-                            .arg(store::kWebCardFileName) %
+                            .arg(info.fileName()) %
                         fileProblem(web, info.size()) % QStringLiteral("\n\n") % where,
                     kIntakeTitle, store::MessageLayer::Icon::Warning);
     return result;
