@@ -48,18 +48,34 @@ private slots:
         QCOMPARE(splitItemList(cut), QStringList());
     }
 
-    void keyWithEnyeIsFoundInBothEncodings() {
-        QTemporaryDir dir;
-        const QString text = u"[CLIENTES TOLVANE]\r\nTAMAÑO= Pequeño | Mediano |Grande|\r\n"_s;
-        for (const QByteArray& bytes : {text.toUtf8(), toWindows1252(text)}) {
-            const QString path = dir.filePath(u"c.ini"_s);
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(bytes);
-            f.close();
-            const QString value = LeeIni(path, kIniSectionLists, u"TAMAÑO"_s);
-            QCOMPARE(splitItemList(value), (QStringList{u"Pequeño"_s, u"Mediano"_s, u"Grande"_s}));
+    // Every encoding a practice's editor may save in reads the same values.
+    void encodings_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        const QString text = u"[VERSION]\r\nPIE=Clínica Ñuñoa\r\n"
+                             u"[CLIENTES TOLVANE]\r\nTAMAÑO= Pequeño | Mediano |Grande|\r\n"_s;
+        QByteArray le("\xff\xfe");
+        QByteArray be("\xfe\xff");
+        for (QChar c : text) {
+            le.append(char(c.unicode() & 0xff)).append(char(c.unicode() >> 8));
+            be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xff));
         }
+        QTest::newRow("UTF-8") << text.toUtf8();
+        QTest::newRow("UTF-8 with mark") << QByteArray("\xef\xbb\xbf").append(text.toUtf8());
+        QTest::newRow("Windows-1252") << toWindows1252(text);
+        QTest::newRow("UTF-16 LE") << le;
+        QTest::newRow("UTF-16 BE") << be;
+    }
+    void encodings() {
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"c.ini"_s);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        QCOMPARE(LeeIni(path, kIniSectionVersion, u"PIE"_s), u"Clínica Ñuñoa"_s);
+        QCOMPARE(splitItemList(LeeIni(path, kIniSectionLists, u"TAMAÑO"_s)),
+                 (QStringList{u"Pequeño"_s, u"Mediano"_s, u"Grande"_s}));
     }
 
     void itemLists_data() {
@@ -97,6 +113,32 @@ private slots:
         QVERIFY(splitItemList(LeeIni(ini, kIniSectionLists, u"ESPECIE"_s)).contains(u"Felino"_s));
         QCOMPARE(splitItemList(LeeIni(ini, kIniSectionLists, u"TAMAÑO"_s)).size(), 4);
         QVERIFY(readBreedList(ini, kIniSectionLists).contains(u"Mestizo"_s));
+    }
+
+    // Names found the way a Windows folder finds them.
+    void filesFoundWithoutCase_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("exact") << QStringList{u"CLIENTE.TLV"_s} << u"CLIENTE.TLV"_s;
+        QTest::newRow("other case") << QStringList{u"cliente.tlv"_s} << u"cliente.tlv"_s;
+        QTest::newRow("exact wins")
+            << QStringList{u"cliente.tlv"_s, u"CLIENTE.TLV"_s} << u"CLIENTE.TLV"_s;
+        QTest::newRow("absent") << QStringList{u"CLIENTE.TLV.bak"_s} << u"CLIENTE.TLV"_s;
+        QTest::newRow("a folder is no file") << QStringList{u"cliente.tlv/"_s} << u"CLIENTE.TLV"_s;
+    }
+    void filesFoundWithoutCase() {
+        QFETCH(QStringList, files);
+        QFETCH(QString, found);
+        QTemporaryDir dir;
+        for (const QString& name : files) {
+            if (name.endsWith(u'/'))
+                QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
+            else
+                QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        }
+        const Folders folders{dir.path(), dir.path(), dir.path()};
+        QCOMPARE(folders.dataFile(kWebCardFileName), dir.filePath(found));
+        QCOMPARE(folders.appFile(kWebCardFileName), dir.filePath(found));
     }
 
     void commandLineOverridesFolders() {

@@ -120,13 +120,17 @@ private slots:
             c[Codigo] = QString::fromLatin1(code);
             QVERIFY(cards_->insertCard(c, &id));
         }
-        drop(record("M").append(record("C")));
+        drop(record("M").append(record("C")).append(record("M")));
         const intake::IntakeResult r = run();
         QCOMPARE(r.added, 2);
+        QCOMPARE(r.updated, 1); // the second M overwrites the first, in the same transaction
         QVERIFY(!QFile::exists(webFile()));
-        QCOMPARE(messages_.boxes.size(), size_t(2));
-        QVERIFY(messages_.boxes[0].text.contains(u"MicroChip:\tM\r"));
-        QVERIFY(messages_.boxes[1].text.contains(u"MicroChip:\tC\r"));
+        QCOMPARE(messages_.texts(),
+                 QStringList{QStringLiteral("Se recibieron 3 fichas desde la Web\r\n"
+                                            "    Clientes nuevos agregados:\t2\r\n"
+                                            "    Clientes existentes actualizados:\t1\r\n"
+                                            "    M\tFirulais\r\n    C\tFirulais\r\n"
+                                            "    M\tFirulais")});
         QCOMPARE(r.listingOrder(), Order::ByCode);
         std::vector<RowId> ids;
         QVERIFY(cards_->rowIds(r.listingOrder(), &ids));
@@ -141,20 +145,20 @@ private slots:
 
     void rejectedFileKeptWithReason_data() {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("added");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("short") << record("A").left(100) << 0
-                               << QStringLiteral(
-                                      "El archivo tiene 100 bytes y una ficha completa tiene 641");
-        QTest::newRow("empty") << QByteArray() << 0 << QStringLiteral("El archivo está vacío.");
-        QTest::newRow("no code") << record("   ").append(record("A")) << 1
-                                 << QStringLiteral("La ficha 1 no trae código");
-        QTest::newRow("trailing") << record("A").append("xyz") << 1
-                                  << QStringLiteral("Después de la ficha 1 quedan 3 bytes");
+        QTest::newRow("short") << record("A").left(100)
+                               << QStringLiteral("La ficha 1 (desde el byte 0) está incompleta: "
+                                                 "tiene 100 bytes y una ficha completa tiene 641.");
+        QTest::newRow("empty") << QByteArray() << QStringLiteral("El archivo está vacío.");
+        QTest::newRow("no code") << record("A").append(record("   "))
+                                 << QStringLiteral("La ficha 2 (desde el byte 641) no trae código "
+                                                   "de microchip.");
+        QTest::newRow("trailing") << record("A").append("xyz")
+                                  << QStringLiteral("La ficha 2 (desde el byte 641) está "
+                                                    "incompleta: tiene 3 bytes");
     }
     void rejectedFileKeptWithReason() {
         QFETCH(QByteArray, bytes);
-        QFETCH(int, added);
         QFETCH(QString, reason);
         drop(bytes);
         // A file set aside in the same second is not overwritten.
@@ -162,7 +166,9 @@ private slots:
             folders_.dataFile(QStringLiteral("CLIENTE.TLV 2026-12-06 09.05.07.rechazado"));
         QFile(first).open(QIODevice::WriteOnly);
         const intake::IntakeResult r = run();
-        QCOMPARE(r.added, added);
+        // Nothing of a refused file is stored, not even its good records.
+        QVERIFY(!r.tookIn());
+        QCOMPARE(cards_->recordCount(), 0);
         QVERIFY(!QFile::exists(webFile()));
         const QString kept =
             folders_.dataFile(QStringLiteral("CLIENTE.TLV 2026-12-06 09.05.07 (2).rechazado"));
@@ -170,6 +176,7 @@ private slots:
         QFile file(kept);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), bytes);
+        QCOMPARE(messages_.boxes.size(), size_t(1));
         const ScriptedMessages::Box& box = messages_.boxes.back();
         QCOMPARE(box.icon, Icon::Warning);
         QVERIFY2(box.text.contains(reason), qPrintable(box.text));
@@ -190,9 +197,10 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("other"));
         QVERIFY(!r.tookIn());
         QCOMPARE(messages_.boxes.size(), size_t(1));
-        QVERIFY2(messages_.boxes[0].text.contains(u"La ficha (microchip A) no se pudo guardar"),
+        QVERIFY2(messages_.boxes[0].text.contains(u"se recibirá en el próximo inicio"),
                  qPrintable(messages_.boxes[0].text));
-        QVERIFY(QFile::exists(r.keptAs) && r.keptAs.endsWith(u".rechazado"));
+        QVERIFY(r.keptForNextStart && r.keptAs.isEmpty());
+        QCOMPARE(QDir(folders_.dataDir).entryList(QDir::Files), QStringList{kWebCardFileName});
     }
 };
 

@@ -78,15 +78,8 @@ Status writeReport(const store::Folders& folders, const QString& origin, const Q
 } // namespace
 
 QString legacyDatabasePath(const store::Folders& folders) {
-    const QString exact = folders.appFile(store::kLegacyDatabaseFileName);
-    if (QFileInfo(exact).isFile())
-        return exact;
-    const QStringList names = QDir(folders.appDir).entryList(QDir::Files | QDir::Hidden);
-    for (const QString& name : names) {
-        if (name.compare(store::kLegacyDatabaseFileName, Qt::CaseInsensitive) == 0)
-            return folders.appFile(name);
-    }
-    return QString();
+    const QString path = folders.appFile(store::kLegacyDatabaseFileName);
+    return QFileInfo(path).isFile() ? path : QString();
 }
 
 Status createStore(const QString& path, std::span<const store::Card> cards) {

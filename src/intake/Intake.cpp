@@ -8,57 +8,16 @@
 #include <QStringBuilder>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace intake {
 
 namespace {
 
-using store::Field;
-
-enum class Outcome { Added, Updated, Failed };
-
-// Seeks the code on the index, then edits the card found or adds a new one, writing every field
-// the way a web card is stored.
-Outcome storeRecord(store::TableCursor& cursor, const store::Card& web, QString* failure) {
-    const QString& code = web[store::Codigo];
-    cursor.setIndex(store::kPrimaryKey);
-    store::Status status = cursor.seek(code);
-    if (!status) {
-        *failure = status.message();
-        return Outcome::Failed;
-    }
-    const bool existing = !cursor.noMatch();
-    cursor.setLockEdits(false);
-    if (existing) {
-        status = cursor.edit();
-        if (!status) {
-            *failure = status.message();
-            return Outcome::Failed;
-        }
-    } else {
-        cursor.addNew();
-    }
-    for (const store::CardField& f : store::cardFields()) {
-        if (carriedByRecord(f.field)) {
-            cursor.setField(f.field, web[f.field]);
-        } else if (f.field == store::DireccionCompleta) {
-            cursor.setField(f.field,
-                            store::composeAddress(web[store::Direccion], web[store::NumeroDepto],
-                                                  web[store::BlockDepto]));
-        } else if (!existing) {
-            // What only the practice knows starts empty on a new card and is kept on an update.
-            cursor.setField(f.field, QStringLiteral(""));
-        }
-    }
-    status = cursor.update();
-    if (!status) {
-        cursor.cancelUpdate();
-        *failure = status.message();
-        return Outcome::Failed;
-    }
-    status = cursor.setBookmark(cursor.lastModified());
-    Q_UNUSED(status); // the card is stored; the listing that follows positions itself anyway
-    return existing ? Outcome::Updated : Outcome::Added;
-}
+// What only the practice knows: empty on a new card, kept when a stored card is overwritten.
+constexpr store::Field kPracticeFields[] = {store::FichaClinica, store::Color, store::Tamano,
+                                            store::GrupoFam, store::Cel};
+constexpr int kNamedInAnnouncement = 10;
 
 QString nativePath(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -75,8 +34,42 @@ QString rejectedName(const store::Folders& folders, const store::Clock& clock) {
     return path;
 }
 
-QString recordName(int index, int count) {
-    return count == 1 ? QStringLiteral("La ficha") : QStringLiteral("La ficha %1").arg(index + 1);
+// Why the file is no web card file, naming the record that failed and where it starts.
+QString fileProblem(const WebFile& web, qint64 fileSize) {
+    if (web.tooLarge)
+        return QStringLiteral("El archivo tiene %1 bytes; un archivo de fichas web tiene a lo más "
+                              "%2 MB y este no se leyó.")
+            .arg(fileSize)
+            .arg(kMaxFileBytes / (1024 * 1024));
+    const auto where = [](qint64 index) {
+        return QStringLiteral("La ficha %1 (desde el byte %2)")
+            .arg(index + 1)
+            .arg(index * kRecordSize);
+    };
+    if (const int failed = web.failed(); failed >= 0)
+        return where(failed) % u' ' %
+               refusalReason(web.failedRecord, web.records[static_cast<size_t>(failed)],
+                             failed * kRecordSize) %
+               u'.';
+    if (web.incompleteBytes > 0)
+        return where(static_cast<qint64>(web.records.size())) %
+               QStringLiteral(" está incompleta: tiene %1 bytes y una ficha completa tiene %2.")
+                   .arg(web.incompleteBytes)
+                   .arg(kRecordSize);
+    return fileSize == 0 ? QStringLiteral("El archivo está vacío.")
+                         : QStringLiteral("El archivo no trae ninguna ficha: solo tiene espacios, "
+                                          "saltos de línea o bytes NUL.");
+}
+
+// The card as a web card is stored: the record's fields, the practice's fields empty (they keep
+// their values on a stored card) and the address composed from the record's parts.
+store::Card cardToStore(const store::Card& web) {
+    store::Card card = web;
+    for (store::Field f : kPracticeFields)
+        card[f] = QStringLiteral("");
+    card[store::DireccionCompleta] = store::composeAddress(
+        web[store::Direccion], web[store::NumeroDepto], web[store::BlockDepto]);
+    return card;
 }
 
 } // namespace
@@ -89,68 +82,80 @@ QString announcement(const store::Card& card, bool updated) {
            QStringLiteral("\r\n    Nombre: \t") % store::trimSpaces(card[store::NombreAnimal]);
 }
 
+QString announcement(const std::vector<store::Card>& cards, const std::vector<bool>& updated) {
+    if (cards.size() == 1)
+        return announcement(cards.front(), updated.front());
+    const auto count = static_cast<int>(cards.size());
+    const auto replaced = static_cast<int>(std::count(updated.begin(), updated.end(), true));
+    QString text =
+        QStringLiteral("Se recibieron %1 fichas desde la Web").arg(count) %
+        QStringLiteral("\r\n    Clientes nuevos agregados:\t") % QString::number(count - replaced) %
+        QStringLiteral("\r\n    Clientes existentes actualizados:\t") % QString::number(replaced);
+    for (int i = 0; i < std::min(count, kNamedInAnnouncement); ++i) {
+        const store::Card& card = cards[static_cast<size_t>(i)];
+        text += QStringLiteral("\r\n    ") % store::trimSpaces(card[store::Codigo]) % u'\t' %
+                store::trimSpaces(card[store::NombreAnimal]);
+    }
+    if (count > kNamedInAnnouncement)
+        text += QStringLiteral("\r\n    … y %1 más").arg(count - kNamedInAnnouncement);
+    return text;
+}
+
 IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folders,
                             store::MessageLayer& messages, const store::Clock& clock) {
     IntakeResult result;
     const QString path = folders.dataFile(store::kWebCardFileName);
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (!info.isFile())
         return result;
     result.fileFound = true;
 
-    QStringList problems;
+    // The file is left for the next start when it cannot be read now, or the store cannot take
+    // its cards now: neither says anything about what the file holds.
+    const auto keep = [&](const QString& why) {
+        result.keptForNextStart = true;
+        messages.inform(why % QStringLiteral("\n\nEl archivo %1 quedó en la carpeta sin cambios y "
+                                             "se recibirá en el próximo inicio del programa.")
+                                  .arg(nativePath(path)),
+                        kIntakeTitle, store::MessageLayer::Icon::Warning);
+    };
+
     WebFile web;
-    {
+    if (info.size() > kMaxFileBytes) {
+        web.tooLarge = true; // refused by its size alone: a large file is not read into memory
+    } else {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
-            problems.append(
-                QStringLiteral("No se pudo abrir el archivo: %1.").arg(file.errorString()));
-        } else {
-            web = readWebFile(file);
+            keep(QStringLiteral("No se pudo abrir el archivo recibido desde la Web: %1.")
+                     .arg(file.errorString()));
+            return result;
+        }
+        web = readWebFile(file);
+        if (!web.readError.isEmpty()) {
+            keep(QStringLiteral("No se pudo leer el archivo recibido desde la Web: %1.")
+                     .arg(web.readError));
+            return result;
         }
     } // closed here, before the file is deleted or renamed
 
-    const int count = static_cast<int>(web.records.size());
-    if (problems.isEmpty() && count == 0 && web.readError.isEmpty()) {
-        problems.append(web.trailingBytes == 0
-                            ? QStringLiteral("El archivo está vacío.")
-                            : QStringLiteral("El archivo tiene %1 bytes y una ficha completa tiene "
-                                             "%2: está incompleto.")
-                                  .arg(web.trailingBytes)
-                                  .arg(kRecordSize));
-    }
-
-    auto cursor = cards.openTable();
-    for (int i = 0; i < count; ++i) {
-        const WebRecord& record = web.records[static_cast<size_t>(i)];
-        if (record.error == RecordError::EmptyCode) {
-            problems.append(recordName(i, count) + QStringLiteral(" no trae código de microchip."));
-            continue;
+    if (web.accepted()) {
+        std::vector<store::Card> received;
+        received.reserve(web.records.size());
+        for (const WebRecord& record : web.records)
+            received.push_back(cardToStore(record.card));
+        std::vector<bool> updated;
+        const store::Status status = cards.storeCardsByCode(received, kPracticeFields, &updated);
+        if (!status) {
+            keep(QStringLiteral("No se pudieron guardar las fichas recibidas desde la Web; no se "
+                                "guardó ninguna.\n") %
+                 status.message());
+            return result;
         }
-        QString failure;
-        const Outcome outcome = storeRecord(*cursor, record.card, &failure);
-        if (outcome == Outcome::Failed) {
-            problems.append(QStringLiteral("%1 (microchip %2) no se pudo guardar: %3")
-                                .arg(recordName(i, count), record.card[store::Codigo], failure));
-            continue;
-        }
-        const bool updated = outcome == Outcome::Updated;
-        (updated ? result.updated : result.added) += 1;
-        messages.inform(announcement(record.card, updated), kIntakeTitle,
+        result.updated = static_cast<int>(std::count(updated.begin(), updated.end(), true));
+        result.added = static_cast<int>(updated.size()) - result.updated;
+        messages.inform(announcement(received, updated), kIntakeTitle,
                         store::MessageLayer::Icon::Information);
-    }
 
-    if (!web.readError.isEmpty()) {
-        problems.append(
-            QStringLiteral("No se pudo leer el archivo hasta el final: %1.").arg(web.readError));
-    } else if (count > 0 && web.trailingBytes > 0) {
-        problems.append(QStringLiteral("Después de la ficha %1 quedan %2 bytes que no forman una "
-                                       "ficha completa de %3 bytes.")
-                            .arg(count)
-                            .arg(web.trailingBytes)
-                            .arg(kRecordSize));
-    }
-
-    if (problems.isEmpty()) {
         QFile file(path);
         if (file.remove()) {
             result.fileRemoved = true;
@@ -179,9 +184,9 @@ IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folde
                                "a leer en el próximo inicio.")
                     .arg(file.errorString(), nativePath(path));
     }
-    messages.inform(QStringLiteral("No se pudo recibir completo el archivo %1 desde la Web:\n")
-                            .arg(store::kWebCardFileName) %
-                        problems.join(u'\n') % QStringLiteral("\n\n") % where,
+    messages.inform(QStringLiteral("No se recibió ninguna ficha del archivo %1 desde la Web:\n")
+                            .arg(info.fileName()) %
+                        fileProblem(web, info.size()) % QStringLiteral("\n\n") % where,
                     kIntakeTitle, store::MessageLayer::Icon::Warning);
     return result;
 }

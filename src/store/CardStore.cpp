@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <unordered_map>
 
@@ -517,6 +518,61 @@ Status CardStore::insertCards(std::span<const Card> cards) {
         QStringLiteral("guardar las tarjetas"));
     if (status)
         notify(Change::Reset, kNoRow, nullptr);
+    return status;
+}
+
+Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
+                                   std::vector<bool>* updated) {
+    std::vector<bool> replaced;
+    QStringList sets;
+    std::vector<Field> written;
+    for (const CardField& f : cardFields()) {
+        if (std::find(keepOnUpdate.begin(), keepOnUpdate.end(), f.field) == keepOnUpdate.end()) {
+            sets.append(f.name.toString() + QStringLiteral(" = ?"));
+            written.push_back(f.field);
+        }
+    }
+    Status status = runWrite(
+        [&]() -> Status {
+            const QString doing = QStringLiteral("guardar las tarjetas");
+            QSqlQuery find(database());
+            QSqlQuery insert(database());
+            QSqlQuery update(database());
+            if (!find.prepare(QStringLiteral("SELECT id FROM Clientes WHERE Codigo = ?")))
+                return failure(find.lastError(), doing);
+            if (!insert.prepare(insertStatement()))
+                return failure(insert.lastError(), doing);
+            if (!update.prepare(QStringLiteral("UPDATE Clientes SET ") %
+                                sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
+                return failure(update.lastError(), doing);
+            for (const Card& card : cards) {
+                const QString saving = QStringLiteral("guardar la tarjeta %1").arg(card[Codigo]);
+                find.bindValue(0, card[Codigo]);
+                if (!find.exec())
+                    return failure(find.lastError(), saving);
+                const bool stored = find.next();
+                const RowId id = stored ? find.value(0).toLongLong() : kNoRow;
+                find.finish();
+                QSqlQuery& write = stored ? update : insert;
+                if (stored) {
+                    for (size_t i = 0; i < written.size(); ++i)
+                        update.bindValue(static_cast<int>(i), bindable(card[written[i]]));
+                    update.bindValue(static_cast<int>(written.size()), id);
+                } else {
+                    for (int i = 0; i < kFieldCount; ++i)
+                        insert.bindValue(i, bindable(card[static_cast<Field>(i)]));
+                }
+                if (!write.exec())
+                    return failure(write.lastError(), saving);
+                replaced.push_back(stored);
+            }
+            return Status();
+        },
+        QStringLiteral("guardar las tarjetas"));
+    if (status)
+        notify(Change::Reset, kNoRow, nullptr);
+    if (updated)
+        *updated = status ? std::move(replaced) : std::vector<bool>();
     return status;
 }
 

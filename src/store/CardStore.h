@@ -82,6 +82,12 @@ public:
     Status insertCard(const Card& card, RowId* id);
     // Adds all the cards in this order as one transaction: either every card is stored or none.
     Status insertCards(std::span<const Card> cards);
+    // Stores the cards in this order as one transaction, either all or none, each matched by its
+    // code: a card whose code is stored is written over that card, except for the fields in
+    // `keepOnUpdate`, which keep their stored values; any other card is added. `updated`, when
+    // given, tells for each card whether it was written over a stored one.
+    Status storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
+                            std::vector<bool>* updated);
     Status removeCard(RowId id);
 
     // Listeners told after every committed write made through this store (its cursors included),

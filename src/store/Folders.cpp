@@ -12,18 +12,31 @@
 
 namespace store {
 
+QString fileInFolder(const QString& folder, const QString& name) {
+    const QDir dir(folder);
+    const QString exact = dir.filePath(name);
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& other : names) {
+        if (other.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(other);
+    }
+    return exact;
+}
+
 QString Folders::appFile(const QString& name) const {
-    return QDir(appDir).filePath(name);
+    return fileInFolder(appDir, name);
 }
 QString Folders::dataFile(const QString& name) const {
-    return QDir(dataDir).filePath(name);
+    return fileInFolder(dataDir, name);
 }
 QString Folders::exportFile(const QString& name) const {
     return QDir(exportDir).filePath(name);
 }
 
 QString Folders::masterIniFile() const {
-    return QDir(masterDir.isEmpty() ? appDir : masterDir).filePath(kIniFileName);
+    return fileInFolder(masterDir.isEmpty() ? appDir : masterDir, kIniFileName);
 }
 
 FolderRules nativeFolderRules() {
@@ -48,8 +61,8 @@ Folders defaultFolders(FolderRules rules, const FolderSurroundings& around) {
     // everything where it is, whatever its permissions.
     const QDir exe(around.executableDir);
     const QString shared = QDir::cleanPath(exe.filePath(QStringLiteral("../share/tarjetas")));
-    if (!QFileInfo(exe.filePath(kIniFileName)).isFile() &&
-        QFileInfo(QDir(shared).filePath(kIniFileName)).isFile()) {
+    if (!QFileInfo(fileInFolder(around.executableDir, kIniFileName)).isFile() &&
+        QFileInfo(fileInFolder(shared, kIniFileName)).isFile()) {
         // A relative $XDG_DATA_HOME is to be ignored, as the XDG rules say.
         const QString dataHome = QDir::isAbsolutePath(around.dataHome)
                                      ? around.dataHome

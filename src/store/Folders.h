@@ -13,6 +13,12 @@ inline const QString kWebCardFileName = QStringLiteral("CLIENTE.TLV");
 inline const QString kLogoFileName = QStringLiteral("LogoCliente.bmp");
 inline const QString kOffsetFileName = QStringLiteral("Tolvane.txt");
 
+// The path of the file `name` in `folder`, found the way a Windows folder finds it: the exact
+// spelling when a file has it, otherwise a file whose name differs from it only in case (the
+// first in name order), otherwise the exact spelling, where such a file would be created. The
+// data folder may be a Windows share, or copied from one with its names in another case.
+QString fileInFolder(const QString& folder, const QString& name);
+
 // The three folders the program works with.
 struct Folders {
     QString appDir;    // DAT.db; the executable's folder, or the user's data folder when installed
@@ -22,6 +28,7 @@ struct Folders {
     // program's shared folder (/usr/share/tarjetas). Empty means appDir.
     QString masterDir{};
 
+    // Files of the application and data folders, found by fileInFolder.
     QString appFile(const QString& name) const;
     QString dataFile(const QString& name) const;
     QString exportFile(const QString& name) const;

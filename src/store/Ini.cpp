@@ -4,6 +4,9 @@
 #include "TextCodec.h"
 
 #include <QFile>
+#include <QStringDecoder>
+
+#include <utility>
 
 namespace store {
 
@@ -34,9 +37,27 @@ IniFile IniFile::load(const QString& path) {
     return fromBytes(file.readAll());
 }
 
+QString IniFile::decode(QByteArrayView bytes) {
+    // Notepad's "Unicode" is UTF-16 with a byte-order mark; read as bytes it would be text with
+    // a NUL between letters, in which no section or key is ever found.
+    const auto startsWith = [bytes](const char* mark) {
+        return bytes.size() >= 2 && bytes[0] == mark[0] && bytes[1] == mark[1];
+    };
+    for (const auto& [mark, encoding] : {std::pair{"\xff\xfe", QStringConverter::Utf16LE},
+                                         std::pair{"\xfe\xff", QStringConverter::Utf16BE}}) {
+        if (startsWith(mark)) {
+            // The mark is taken off here, so a second one is text, as in the other encodings.
+            QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless |
+                                                 QStringDecoder::Flag::ConvertInitialBom);
+            return decoder.decode(bytes.sliced(2));
+        }
+    }
+    return decodeUtf8OrWindows1252(bytes);
+}
+
 IniFile IniFile::fromBytes(QByteArrayView bytes) {
     IniFile ini;
-    const QString text = decodeUtf8OrWindows1252(bytes);
+    const QString text = decode(bytes);
     Section* section = nullptr;
     for (QStringView line : QStringView(text).split(u'\n')) {
         if (line.endsWith(u'\r'))

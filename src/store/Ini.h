@@ -10,12 +10,15 @@ namespace store {
 // A profile (INI) file read the way the Windows profile-string service reads it: section and key
 // names matched without regard to case, values stripped of surrounding blanks and of one pair of
 // surrounding quotes, lines starting with ';' ignored, the first occurrence of a section or key
-// winning. Bytes are read as UTF-8 when valid, otherwise as Windows-1252.
+// winning.
 class IniFile {
 public:
     IniFile() = default;
     static IniFile load(const QString& path); // a missing or unreadable file reads as empty
     static IniFile fromBytes(QByteArrayView bytes);
+    // The file's text: UTF-16 (little or big endian) when it starts with that byte-order mark,
+    // otherwise UTF-8 when the bytes are valid UTF-8 (a mark is dropped), else Windows-1252.
+    static QString decode(QByteArrayView bytes);
 
     // The raw stripped value, empty when absent.
     QString value(const QString& section, const QString& key) const;

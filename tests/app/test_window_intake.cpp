@@ -10,12 +10,21 @@
 #include "MainWindow.h"
 #include "MessageBoxes.h"
 #include "Startup.h"
+#include "TextCodec.h"
+#include "WebCard.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
+#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -91,6 +100,25 @@ QString label27(const MainWindow& w) {
 
 QString padded(const QString& text, int width) {
     return text.leftJustified(width, u' ');
+}
+
+// Every card of the store in stored order, with its id: the registry as a whole.
+std::vector<std::pair<store::RowId, store::Card>> registry(const store::Folders& folders) {
+    store::Status status;
+    auto cards = store::CardStore::open(folders.appFile(store::kDatabaseFileName), &status);
+    std::vector<store::RowId> ids;
+    std::vector<std::pair<store::RowId, store::Card>> all;
+    if (!cards || !cards->rowIds(store::Order::Stored, &ids) || !cards->readCards(ids, &all))
+        qWarning("registry not read: %s", qPrintable(status.message()));
+    return all;
+}
+
+QStringList dataFiles(const AppFolders& f) {
+    return QDir(f.folders.dataDir).entryList(QDir::Files, QDir::Name);
+}
+
+QString rejected(const AppFolders& f) {
+    return f.folders.dataFile(QStringLiteral("CLIENTE.TLV 2024-06-15 10.30.05.rechazado"));
 }
 
 } // namespace
@@ -315,6 +343,242 @@ private slots:
         QVERIFY(w->cardStore());
         QCOMPARE(w->gridRows(), 1);
         QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEliminar")));
+    }
+
+    // Garbage in the web card file never becomes cards: the whole file is refused, with one box
+    // naming the record that failed, and set aside; good records before a bad one are not stored
+    // either, and a file too large to be a web card file is refused by its size.
+    void garbageIsRefusedWhole_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
+        QByteArray noise(64 * 1024, '\0');
+        QRandomGenerator random(15);
+        random.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+        QTest::newRow("64 KB of random bytes")
+            << noise
+            << QStringLiteral("La ficha 1 (desde el byte 0) no tiene la forma de una "
+                              "ficha web: el separador del byte 41");
+        QByteArray good;
+        for (const char* code : {"300000000000003", "300000000000004", "300000000000005"})
+            good += webRecord(code, "Clinica Sur", "Firulais");
+        QTest::newRow("three good records and a bad one")
+            << good + webRecord("", "Clinica Sur", "Firulais")
+            << QStringLiteral("La ficha 4 (desde el byte 1923) no trae código de microchip.");
+        QTest::newRow("over 10 MB") << QByteArray()
+                                    << QStringLiteral("El archivo tiene 10485761 bytes; un archivo "
+                                                      "de fichas web tiene a lo más 10 MB");
+    }
+    void garbageIsRefusedWhole() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        AppFolders f;
+        prepare(f, bytes.isEmpty() ? QByteArray("") : bytes);
+        if (bytes.isEmpty()) // a sparse file: nothing of it is written or read
+            QVERIFY(QFile(f.folders.dataFile(store::kWebCardFileName))
+                        .resize(intake::kMaxFileBytes + 1));
+        const auto before = registry(f.folders);
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(messages.boxes[0].icon, Icon::Warning);
+        QVERIFY2(messages.boxes[0].text.contains(reason), qPrintable(messages.boxes[0].text));
+        QCOMPARE(registry(f.folders), before);
+        QCOMPARE(w->gridRows(), 4);
+        QCOMPARE(dataFiles(f), (QStringList{QStringLiteral("CLIENTE.TLV 2024-06-15 10.30.05."
+                                                           "rechazado"),
+                                            QStringLiteral("Clientes Tolvane.INI")}));
+        if (!bytes.isEmpty())
+            QCOMPARE(fileBytes(rejected(f)), bytes);
+    }
+
+    // Another program holding the store's write lock: the file stays as it came and the card
+    // arrives at the next start.
+    void lockedStoreLeavesTheFileForTheNextStart() {
+        AppFolders f;
+        const QByteArray card = webRecord("300000000000003", "Clinica Sur", "Firulais");
+        prepare(f, card);
+        const auto before = registry(f.folders);
+        ScriptedMessages messages;
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                           QStringLiteral("other-program"));
+            other.setDatabaseName(f.folders.appFile(store::kDatabaseFileName));
+            QVERIFY(other.open());
+            QSqlQuery lock(other);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            auto w = app::startUp(f.folders, messages, clock);
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            QVERIFY(w);
+            QCOMPARE(w->gridRows(), 4);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("other-program"));
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY2(messages.boxes[0].text.contains(
+                     QStringLiteral("quedó en la carpeta sin cambios y se recibirá en el próximo "
+                                    "inicio")),
+                 qPrintable(messages.boxes[0].text));
+        QCOMPARE(registry(f.folders), before);
+        QCOMPARE(dataFiles(f), (QStringList{QStringLiteral("CLIENTE.TLV"),
+                                            QStringLiteral("Clientes Tolvane.INI")}));
+        QCOMPARE(fileBytes(f.folders.dataFile(store::kWebCardFileName)), card);
+
+        messages.clear();
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("Cliente Nuevo Agregado")));
+        QCOMPARE(w->gridRows(), 5);
+        QCOMPARE(dataFiles(f), QStringList{QStringLiteral("Clientes Tolvane.INI")});
+    }
+
+    // A line end after the last record is filler, not a broken record.
+    void lineEndAfterTheRecordIsNoAlarm() {
+        AppFolders f;
+        prepare(f, webRecord("300000000000003", "Clinica Sur", "Firulais") + "\r\n");
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(messages.boxes[0].icon, Icon::Information);
+        QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("Cliente Nuevo Agregado")));
+        QCOMPARE(w->gridRows(), 5);
+        QCOMPARE(dataFiles(f), QStringList{QStringLiteral("Clientes Tolvane.INI")});
+    }
+
+    // NULs are filler like spaces: the code is found by search, the sex word read, and the values
+    // stored with spaces.
+    void nulFillerMakesAFindableCard() {
+        AppFolders f;
+        QByteArray card = WebCardBytes('\0')
+                              .set(store::Codigo, "NUL1")
+                              .set(store::NombreAnimal, "Toby")
+                              .set(store::Sexo, "Macho")
+                              .bytes();
+        for (int at : intake::kSeparatorOffsets)
+            card[at] = '|';
+        prepare(f, card);
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QVERIFY(messages.boxes.at(0).text.contains(QStringLiteral("MicroChip:\tNUL1\r\n")));
+        messages.clear();
+        w->runCommand(QStringLiteral("cmdBuscar"));
+        QTest::keyClicks(w->textBox(store::Codigo), QStringLiteral("NUL1"));
+        w->runCommand(QStringLiteral("btnBuscarOK"));
+        QCOMPARE(messages.texts(), QStringList());
+        QCOMPARE(w->gridRows(), 2);
+        QCOMPARE(w->fieldText(store::Codigo), QStringLiteral("NUL1"));
+        QCOMPARE(w->fieldText(store::NombreAnimal), padded(QStringLiteral("Toby"), 50));
+        QCOMPARE(w->grid()->cellText(1, 10), QStringLiteral("M"));
+        QCOMPARE(w->grid()->cellText(1, 3), QString(30, u' '));
+    }
+
+    // A data folder copied from a Windows share keeps its names in any case; where two names
+    // differ only in case, the exact spelling wins.
+    void namesFoundWithoutCase() {
+        AppFolders f; // no master configuration file in the application folder
+        QVERIFY(QDir().mkpath(f.folders.dataDir));
+        const QString dir = f.folders.dataDir + u'/';
+        AppFolders::write(dir + QStringLiteral("clientes tolvane.ini"),
+                          "[VERSION]\r\nPIE=Pie en minusculas\r\n[CLIENTES TOLVANE]\r\n"
+                          "ESPECIE=Canino|Felino|\r\n");
+        AppFolders::write(dir + QStringLiteral("cliente.tlv"),
+                          webRecord("300000000000003", "Clinica Sur", "Firulais"));
+        QImage red(206, 151, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir + QStringLiteral("logocliente.BMP"), "BMP"));
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(w->textoPie(), QStringLiteral("Pie en minusculas"));
+        QCOMPARE(w->comboBox(store::Especie)->count(), 2);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("Cliente Nuevo Agregado")));
+        QCOMPARE(gridCodes(*w), QStringList{QStringLiteral("300000000000003")});
+        const QPixmap logo = w->findChild<QLabel*>(QStringLiteral("Image12"))->pixmap();
+        QCOMPARE(logo.toImage().pixelColor(logo.width() / 2, logo.height() / 2), QColor(Qt::red));
+        QCOMPARE(dataFiles(f), (QStringList{QStringLiteral("clientes tolvane.ini"),
+                                            QStringLiteral("logocliente.BMP")}));
+
+        AppFolders::write(dir + store::kIniFileName, "[VERSION]\r\nPIE=Pie exacto\r\n");
+        w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(w->textoPie(), QStringLiteral("Pie exacto"));
+    }
+
+    // Notepad's "Unicode" and its big-endian twin: the footer and the four lists as from the
+    // same file in Windows-1252.
+    void unicodeConfigurationIsRead() {
+        QFile master(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + store::kIniFileName);
+        QVERIFY(master.open(QIODevice::ReadOnly));
+        const QString text = store::IniFile::decode(master.readAll());
+        const auto lists = [](const MainWindow& w) {
+            QStringList items{w.textoPie()};
+            for (store::Field field :
+                 {store::Especie, store::EReproductivo, store::Tamano, store::Raza}) {
+                for (int i = 0; i < w.comboBox(field)->count(); ++i)
+                    items.append(w.comboBox(field)->itemText(i));
+                items.append(QStringLiteral("--"));
+            }
+            return items;
+        };
+        QStringList expected;
+        for (int order = 0; order < 3; ++order) {
+            AppFolders f;
+            QVERIFY(QDir().mkpath(f.folders.dataDir));
+            QByteArray bytes = order == 0   ? store::toWindows1252(text)
+                               : order == 1 ? QByteArray("\xff\xfe")
+                                            : QByteArray("\xfe\xff");
+            for (QChar c : order == 0 ? QString() : text) {
+                const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xff);
+                bytes.append(order == 1 ? low : high).append(order == 1 ? high : low);
+            }
+            AppFolders::write(f.dataIni(), bytes);
+            ScriptedMessages messages;
+            auto w = app::startUp(f.folders, messages, clock);
+            QVERIFY(w);
+            if (order == 0) {
+                expected = lists(*w);
+                QVERIFY(expected.size() > 20 && !expected[0].isEmpty());
+            } else {
+                QCOMPARE(lists(*w), expected);
+            }
+        }
+    }
+
+    // A thousand records: one box for all, every card listed; the same file taken in again (as
+    // after a crash between storing and deleting it) leaves the same registry.
+    void manyRecordsOneBoxAndTheSameFileTwice() {
+        AppFolders f;
+        QByteArray file;
+        for (int i = 0; i < 1000; ++i)
+            file += webRecord(QByteArray::number(600000000000000 + i * 7 % 1000), "Clinica Sur",
+                              QByteArray("Mascota ").append(QByteArray::number(i)));
+        prepare(f, file);
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        const QStringList lines = messages.boxes[0].text.split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 14);
+        QCOMPARE(lines.mid(0, 4),
+                 (QStringList{QStringLiteral("Se recibieron 1000 fichas desde la Web"),
+                              QStringLiteral("    Clientes nuevos agregados:\t1000"),
+                              QStringLiteral("    Clientes existentes actualizados:\t0"),
+                              QStringLiteral("    600000000000000\tMascota 0")}));
+        QCOMPARE(lines.last(), QStringLiteral("    … y 990 más"));
+        QCOMPARE(w->gridRows(), 1004);
+        const auto once = registry(f.folders);
+
+        AppFolders::write(f.folders.dataFile(store::kWebCardFileName), file);
+        messages.clear();
+        w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QVERIFY(messages.boxes.at(0).text.contains(
+            QStringLiteral("nuevos agregados:\t0\r\n    Clientes existentes actualizados:\t1000")));
+        QCOMPARE(registry(f.folders), once);
+        QCOMPARE(dataFiles(f), QStringList{QStringLiteral("Clientes Tolvane.INI")});
     }
 };
 
