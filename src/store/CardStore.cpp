@@ -1,6 +1,7 @@
 #include "CardStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -10,7 +11,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <thread>
 #include <unordered_map>
 
 namespace store {
@@ -92,6 +95,36 @@ sqlite3* handleOf(const QSqlDatabase& db) {
 }
 
 } // namespace
+
+// How the store waits for another program that holds the file: SQLite's own busy timeout sleeps
+// longer and longer between tries (up to 100 ms), so behind another program that writes without
+// pause it kept missing the moments the file was free, and one command of the window, which runs
+// several statements (the seek, the write, the reads that show the result), waited several
+// seconds more than the timeout. Trying again every few milliseconds takes the file as soon as it
+// is free; each statement still gives up after the timeout.
+class BusyWait {
+public:
+    explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
+
+    static int retry(void* self, int attempt) {
+        return static_cast<BusyWait*>(self)->retry(attempt);
+    }
+
+private:
+    int retry(int attempt) {
+        if (attempt == 0)
+            waited_.start();
+        const qint64 left = timeoutMs_ - waited_.elapsed();
+        if (left <= 0)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(
+            std::min<qint64>(left, std::min(1 << std::min(attempt, 3), 5))));
+        return 1;
+    }
+
+    int timeoutMs_;
+    QElapsedTimer waited_;
+};
 
 QString RawCard::text(Field f) const {
     if (nulls_[f])
@@ -213,6 +246,10 @@ std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
         *status = store->failure(db.lastError(), QStringLiteral("abrir el archivo"));
         return nullptr;
     }
+
+    store->busyWait_ = std::make_unique<BusyWait>(options.busyTimeoutMs);
+    if (sqlite3* handle = handleOf(db))
+        sqlite3_busy_handler(handle, &BusyWait::retry, store->busyWait_.get());
 
     QSqlQuery q(db);
     // Reading the schema is the first access to the file: a file that is not SQLite fails here.
@@ -577,8 +614,16 @@ Status TableCursor::seek(const QString& code) {
         current_ = Card();
         return Status();
     }
-    noMatch_ = false;
-    return setBookmark(id);
+    s = setBookmark(id);
+    // Another program deleted the card between finding its code and reading it: at the moment
+    // of the seek no card has the code, as if it had been looked for a moment later.
+    noMatch_ = s.kind() == ErrorKind::NotFound;
+    if (noMatch_) {
+        currentId_ = kNoRow;
+        current_ = Card();
+        return Status();
+    }
+    return s;
 }
 
 void TableCursor::addNew() {
