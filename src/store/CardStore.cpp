@@ -184,6 +184,16 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
                                 "unos momentos");
         break;
     case SqliteReadOnly:
+        // SQLite refuses to write once the file it opened is no longer at its path: another
+        // program moved, replaced or deleted it, or its folder is gone. Writing on would go to a
+        // file nobody sees.
+        if (sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
+            kind = ErrorKind::Io;
+            reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
+                                    "reemplazó o borró, o su carpeta dejó de estar disponible); "
+                                    "cierre el programa y vuelva a abrirlo");
+            break;
+        }
         kind = ErrorKind::ReadOnly;
         reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
         break;
@@ -201,6 +211,14 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
         reason = QStringLiteral("el archivo no es un registro de tarjetas válido o está dañado");
         break;
     case SqliteCantOpen:
+        // A write needs a journal file beside the store; in a folder that cannot be written the
+        // journal is what cannot be opened, while the store itself is open.
+        if (!QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
+            kind = ErrorKind::ReadOnly;
+            reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
+                                    "archivo de respaldo temporal en ella");
+            break;
+        }
         kind = ErrorKind::CannotOpen;
         reason = QStringLiteral("no se puede abrir el archivo");
         break;
