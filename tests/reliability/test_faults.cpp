@@ -256,7 +256,7 @@ private slots:
                                                << "No se pudieron exportar";
         QTest::newRow("store folder, add") << "app"
                                            << "add"
-                                           << "su carpeta no permite escribir";
+                                           << "no permite";
     }
     void readOnlyFolder() {
         QFETCH(QString, folder);
