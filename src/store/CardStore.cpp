@@ -1,6 +1,7 @@
 #include "CardStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 #include <unordered_map>
 
 namespace store {
@@ -94,6 +96,36 @@ sqlite3* handleOf(const QSqlDatabase& db) {
 
 } // namespace
 
+// How the store waits for another program that holds the file: SQLite's own busy timeout sleeps
+// longer and longer between tries (up to 100 ms), so behind another program that writes without
+// pause it kept missing the moments the file was free, and one command of the window, which runs
+// several statements (the seek, the write, the reads that show the result), waited several
+// seconds more than the timeout. Trying again every few milliseconds takes the file as soon as it
+// is free; each statement still gives up after the timeout.
+class BusyWait {
+public:
+    explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
+
+    static int retry(void* self, int attempt) {
+        return static_cast<BusyWait*>(self)->retry(attempt);
+    }
+
+private:
+    int retry(int attempt) {
+        if (attempt == 0)
+            waited_.start();
+        const qint64 left = timeoutMs_ - waited_.elapsed();
+        if (left <= 0)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(
+            std::min<qint64>(left, std::min(1 << std::min(attempt, 3), 5))));
+        return 1;
+    }
+
+    int timeoutMs_;
+    QElapsedTimer waited_;
+};
+
 QString RawCard::text(Field f) const {
     if (nulls_[f])
         return QString();
@@ -152,6 +184,16 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
                                 "unos momentos");
         break;
     case SqliteReadOnly:
+        // SQLite refuses to write once the file it opened is no longer at its path: another
+        // program moved, replaced or deleted it, or its folder is gone. Writing on would go to a
+        // file nobody sees.
+        if (sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
+            kind = ErrorKind::Io;
+            reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
+                                    "reemplazó o borró, o su carpeta dejó de estar disponible); "
+                                    "cierre el programa y vuelva a abrirlo");
+            break;
+        }
         kind = ErrorKind::ReadOnly;
         reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
         break;
@@ -169,6 +211,14 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
         reason = QStringLiteral("el archivo no es un registro de tarjetas válido o está dañado");
         break;
     case SqliteCantOpen:
+        // A write needs a journal file beside the store; in a folder that cannot be written the
+        // journal is what cannot be opened, while the store itself is open.
+        if (!QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
+            kind = ErrorKind::ReadOnly;
+            reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
+                                    "archivo de respaldo temporal en ella");
+            break;
+        }
         kind = ErrorKind::CannotOpen;
         reason = QStringLiteral("no se puede abrir el archivo");
         break;
@@ -214,6 +264,10 @@ std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
         *status = store->failure(db.lastError(), QStringLiteral("abrir el archivo"));
         return nullptr;
     }
+
+    store->busyWait_ = std::make_unique<BusyWait>(options.busyTimeoutMs);
+    if (sqlite3* handle = handleOf(db))
+        sqlite3_busy_handler(handle, &BusyWait::retry, store->busyWait_.get());
 
     QSqlQuery q(db);
     // Reading the schema is the first access to the file: a file that is not SQLite fails here.
@@ -633,8 +687,16 @@ Status TableCursor::seek(const QString& code) {
         current_ = Card();
         return Status();
     }
-    noMatch_ = false;
-    return setBookmark(id);
+    s = setBookmark(id);
+    // Another program deleted the card between finding its code and reading it: at the moment
+    // of the seek no card has the code, as if it had been looked for a moment later.
+    noMatch_ = s.kind() == ErrorKind::NotFound;
+    if (noMatch_) {
+        currentId_ = kNoRow;
+        current_ = Card();
+        return Status();
+    }
+    return s;
 }
 
 void TableCursor::addNew() {

@@ -27,6 +27,7 @@ struct OpenOptions {
 };
 
 class TableCursor;
+class BusyWait;
 
 // One stored card as UTF-8 bytes straight from the store, valid only while it is being visited.
 class RawCard {
@@ -115,6 +116,7 @@ private:
 
     QString path_;
     QString connection_;
+    std::unique_ptr<BusyWait> busyWait_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
     // The last count, and the file's data version and this connection's change total when it
