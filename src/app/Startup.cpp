@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "Backup.h"
 #include "Browse.h"
 #include "CardGrid.h"
 #include "CardStore.h"
@@ -66,6 +67,11 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     }
     window->setCardStore(std::move(cards));
 
+    // The day's backup copy of the registry, made while the window works; a store that could not
+    // be opened is not copied (the user was just told why).
+    if (window->cardStore())
+        store::DailyBackup::startIfDue(folders, clock, messages, window.get());
+
     // 8. Grid set-up.
     window->llenaGrilla();
 
@@ -112,12 +118,21 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
 }
 
 int runProgram(const store::CommandLine& command) {
+    const store::Clock clock;
+    if (!command.restoreFrom.isEmpty()) {
+        QTextStream out(stdout);
+        return store::runRestoreCommand(command.folders, command.restoreFrom, out, clock.now());
+    }
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);
+        // A copy of the registry as it was before the import, to go back to.
+        if (const store::Status status = store::backupNow(command.folders, clock.today()); !status)
+            out << QStringLiteral("No se pudo hacer la copia de respaldo del registro antes de "
+                                  "importar: %1.\nLa importación sigue.\n")
+                       .arg(status.message());
         return import::runImportCommand(command.folders, command.importMdb, out);
     }
     MessageBoxes messages;
-    const store::Clock clock;
     std::unique_ptr<MainWindow> window = startUp(command.folders, messages, clock);
     if (!window)
         return 0;

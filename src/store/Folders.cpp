@@ -49,9 +49,17 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringList{QStringLiteral("import-mdb")},
         QStringLiteral("Importa la tabla Clientes de un archivo DAT.MDB al registro y termina."),
         QStringLiteral("archivo"));
+    const QCommandLineOption restore(
+        QStringList{QStringLiteral("restaurar")},
+        QStringLiteral("Reemplaza el registro DAT.db por una copia de respaldo (por ejemplo "
+                       "respaldos/DAT AAAA-MM-DD.db de la carpeta de datos) y termina; el registro "
+                       "actual queda como \"DAT antes de restaurar <fecha hora>.db\". Cierre antes "
+                       "el programa en todos los equipos."),
+        QStringLiteral("archivo"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
     parser.addOption(importMdb);
+    parser.addOption(restore);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
@@ -76,6 +84,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
+    if (parser.isSet(restore))
+        result.restoreFrom = parser.value(restore);
     return result;
 }
 

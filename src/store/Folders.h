@@ -30,12 +30,13 @@ struct Folders {
 struct CommandLine {
     Folders folders;
     QString importMdb;    // --import-mdb FILE, empty when not given
+    QString restoreFrom;  // --restaurar FILE, empty when not given
     bool exitNow = false; // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
-// Parses --data-dir, --export-dir, --import-mdb, --help and --version. Help and version are
-// printed here; a bad command line prints its error.
+// Parses --data-dir, --export-dir, --import-mdb, --restaurar, --help and --version. Help and
+// version are printed here; a bad command line prints its error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store
