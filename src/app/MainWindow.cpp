@@ -772,7 +772,8 @@ void MainWindow::onGridCellChanged() {
     if (loadingCard_)
         return;
     loadingCard_ = true;
-    browse::currentCellChanged({grid_, label27_, this, table_.get(), &clock_, &messages_});
+    browse::currentCellChanged(
+        {grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = false;
 }
 
@@ -781,7 +782,7 @@ void MainWindow::onGridCellChanged() {
 void MainWindow::cargaTarjeta() {
     const bool wasLoading = loadingCard_;
     loadingCard_ = true;
-    browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_});
+    browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = wasLoading;
 }
 
