@@ -39,6 +39,22 @@ QStringList storedCodes(const QString& path) {
     return codes;
 }
 
+QStringList manyCodes() {
+    QStringList codes;
+    for (int i = 0; i < 2000; ++i)
+        codes.append(QString::number(100000 + i));
+    return codes;
+}
+
+// Overwrites pages near the end of a registry of manyCodes(), where its index lies: SQLite opens
+// the file and copies it, but the check finds the damage.
+void damageIndex(const QString& path) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.seek(f.size() - 8 * 4096));
+    f.write(QByteArray(4 * 4096, '\x07'));
+}
+
 QByteArray fileHash(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -167,8 +183,10 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("folder cannot be made")
             << QStringLiteral("folder") << QStringLiteral("no se pudo crear la carpeta");
-        QTest::newRow("registry damaged")
-            << QStringLiteral("damaged") << QStringLiteral("no es un registro válido");
+        QTest::newRow("registry unreadable")
+            << QStringLiteral("garbage") << QStringLiteral("no es un registro válido");
+        QTest::newRow("registry damaged, copy refused by the check")
+            << QStringLiteral("damaged") << QStringLiteral("revis");
     }
     void failedCopyTellsOnceAndLeavesNothing() {
         QFETCH(QString, how);
@@ -177,8 +195,11 @@ private slots:
             writeRegistry(dbPath(), {QStringLiteral("100")});
             QVERIFY(QDir().mkpath(folders_.dataDir));
             writeFile(backupFolder(folders_), "a file where the folder goes");
-        } else {
+        } else if (how == u"garbage") {
             writeFile(dbPath(), QByteArray("SQLite format 3").append('\0').append(4000, 'x'));
+        } else {
+            writeRegistry(dbPath(), manyCodes());
+            damageIndex(dbPath());
         }
         FixedClock clock(QDateTime(QDate(2026, 12, 8), QTime(9, 0)));
         ScriptedMessages messages;
@@ -232,10 +253,7 @@ private slots:
     void restoreRefusesAnUnsoundFile() {
         QFETCH(QString, file);
         QFETCH(QString, reason);
-        QStringList codes;
-        for (int i = 0; i < 2000; ++i)
-            codes.append(QString::number(100000 + i));
-        writeRegistry(dbPath(), codes);
+        writeRegistry(dbPath(), manyCodes());
         const QString path = root_->filePath(file);
         if (file == u"texto.db") {
             writeFile(path, "Codigo;Nombre\n100;Firulais\n");
@@ -246,14 +264,8 @@ private slots:
             QSqlQuery q(other->database());
             QVERIFY(q.exec(QStringLiteral("DROP TABLE Clientes")));
         } else if (file == u"dañada.db") {
-            // A sound copy with the pages of its index overwritten: SQLite opens it, but the
-            // index no longer matches the cards.
             QVERIFY(QFile::copy(dbPath(), path));
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            const qint64 size = f.size();
-            QVERIFY(f.seek(size - 8 * 4096));
-            f.write(QByteArray(4 * 4096, '\x07'));
+            damageIndex(path);
         }
         const QByteArray before = fileHash(dbPath());
         const QStringList filesBefore = appFiles();
