@@ -1,5 +1,4 @@
-// The day's backup copy of the registry and its restoring, in the process and through the built
-// program's command line.
+// The day's backup copy of the registry and its restoring.
 #include "Backup.h"
 #include "CardStore.h"
 #include "ScriptedMessages.h"
@@ -7,7 +6,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -276,46 +274,6 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("no cambió")));
         QCOMPARE(fileHash(dbPath()), before);
         QCOMPARE(appFiles(), filesBefore);
-    }
-
-    void commandLineRestoresAndBacksUpBeforeImport() {
-        // The built program, without a display, in its own application folder.
-        const QString program = folders_.appFile(QStringLiteral("tarjetas"));
-        QVERIFY(QFile::copy(QStringLiteral(TARJETAS_EXECUTABLE), program));
-        QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner));
-        const auto run = [&](const QStringList& args, QString* out) {
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-                env.remove(QLatin1StringView(name));
-            p.setProcessEnvironment(env);
-            p.start(program, QStringList{QStringLiteral("--data-dir"), folders_.dataDir} + args);
-            if (!p.waitForFinished(60000))
-                p.kill();
-            *out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        };
-        QString out;
-        QCOMPARE(run({QStringLiteral("--help")}, &out), 0);
-        QVERIFY2(out.contains(QStringLiteral("--restaurar")), qPrintable(out));
-
-        writeRegistry(dbPath(), {QStringLiteral("100"), QStringLiteral("200")});
-        // An import, even one that fails, first copies the registry as it is.
-        QCOMPARE(
-            run({QStringLiteral("--import-mdb"), root_->filePath(QStringLiteral("no.mdb"))}, &out),
-            1);
-        const QString copy = dailyBackupPath(folders_, QDate::currentDate());
-        QVERIFY2(QFileInfo::exists(copy), qPrintable(out));
-
-        writeRegistry(dbPath(), {QStringLiteral("300")});
-        QCOMPARE(run({QStringLiteral("--restaurar"), copy}, &out), 0);
-        QVERIFY2(out.startsWith(QStringLiteral("Se restauró el registro")), qPrintable(out));
-        QCOMPARE(storedCodes(dbPath()),
-                 (QStringList{QStringLiteral("100"), QStringLiteral("200")}));
-        QCOMPARE(QDir(folders_.appDir)
-                     .entryList({QStringLiteral("DAT antes de restaurar *.db")}, QDir::Files)
-                     .size(),
-                 1);
     }
 };
 

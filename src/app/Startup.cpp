@@ -69,7 +69,7 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
 
     // The day's backup copy of the registry, made while the window works; a store that could not
     // be opened is not copied (the user was just told why).
-    if (window->cardStore())
+    if (hooks.dailyBackup && window->cardStore())
         store::DailyBackup::startIfDue(folders, clock, messages, window.get());
 
     // 8. Grid set-up.
