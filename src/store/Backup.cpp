@@ -409,10 +409,11 @@ void DailyBackup::pollCheck() {
     finish(committed);
 }
 
-void DailyBackup::finish(const Status& status) {
+void DailyBackup::finish(Status status) {
     running_ = false;
     timer_->stop();
-    copy_.reset(); // an uncommitted copy is removed
+    // An uncommitted copy is removed, and its status with it: hence `status` is taken by value.
+    copy_.reset();
     if (!status) {
         messages_.inform(QStringLiteral("No se pudo hacer la copia de respaldo del registro de "
                                         "tarjetas en %1: %2.\n\nEl programa sigue funcionando "

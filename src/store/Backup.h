@@ -114,7 +114,7 @@ signals:
 private:
     void runStep();
     void pollCheck();
-    void finish(const Status& status);
+    void finish(Status status);
     void stopCheck();
 
     QString destination_;
