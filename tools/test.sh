@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test, then builds again with AddressSanitizer and
-# UndefinedBehaviorSanitizer in a folder of its own and runs the tests there too.
+# UndefinedBehaviorSanitizer in a folder of its own and runs the tests there too, and the tests of
+# work done on threads once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/deps.sh
@@ -15,4 +16,9 @@ if [ "${TARJETAS_SKIP_SANITIZERS:-0}" != "1" ]; then
         -DTARJETAS_BUILD_BENCH=OFF > /dev/null
   cmake --build build-asan --parallel "$jobs"
   (cd build-asan && ctest --output-on-failure --parallel "$jobs")
+  # ThreadSanitizer for the tests of what runs on a thread: the backup copy's check.
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARJETAS_SANITIZE_THREAD=ON \
+        -DTARJETAS_BUILD_BENCH=OFF > /dev/null
+  cmake --build build-tsan --parallel "$jobs" --target test_backup
+  (cd build-tsan && ctest --output-on-failure -R '^test_backup$')
 fi

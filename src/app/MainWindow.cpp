@@ -779,7 +779,8 @@ void MainWindow::onGridCellChanged() {
     if (loadingCard_)
         return;
     loadingCard_ = true;
-    browse::currentCellChanged({grid_, label27_, this, table_.get(), &clock_, &messages_});
+    browse::currentCellChanged(
+        {grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = false;
 }
 
@@ -788,7 +789,7 @@ void MainWindow::onGridCellChanged() {
 void MainWindow::cargaTarjeta() {
     const bool wasLoading = loadingCard_;
     loadingCard_ = true;
-    browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_});
+    browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = wasLoading;
 }
 

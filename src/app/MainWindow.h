@@ -107,6 +107,7 @@ public:
     void modoConsulta() override;
     void cargaTarjeta() override;
     void ocultaListas() override;
+    store::LoadedCard loadedCard() const override { return loaded_; }
 
 signals:
     void commandClicked(const QString& button);
@@ -152,6 +153,7 @@ private:
     QString textoPie_;
     bool enEdicion_ = false;
     bool loadingCard_ = false;
+    store::LoadedCard loaded_; // what CargaTarjeta last put into the fields
 
     std::array<QWidget*, store::kFieldCount> fields_{};
     QRadioButton* option1_ = nullptr;

@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "Backup.h"
 #include "Browse.h"
 #include "CardGrid.h"
 #include "CardStore.h"
@@ -69,6 +70,11 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     }
     window->setCardStore(std::move(cards));
 
+    // The day's backup copy of the registry, made while the window works; a store that could not
+    // be opened is not copied (the user was just told why).
+    if (hooks.dailyBackup && window->cardStore())
+        store::DailyBackup::startIfDue(folders, clock, messages, window.get());
+
     // 8. Grid set-up.
     window->llenaGrilla();
 
@@ -131,19 +137,27 @@ int runProgram(const store::CommandLine& command) {
     // An installed program keeps DAT.db in the user's data folder, made on the first start.
     if (command.folders.installed())
         QDir().mkpath(command.folders.appDir);
+    const store::Clock clock;
+    if (!command.restoreFrom.isEmpty()) {
+        QTextStream out(stdout);
+        return store::runRestoreCommand(command.folders, command.restoreFrom, out, clock.now());
+    }
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);
+        // A copy of the registry as it was before the import, to go back to.
+        if (const store::Status status = store::backupNow(command.folders, clock.today()); !status)
+            out << QStringLiteral("No se pudo hacer la copia de respaldo del registro antes de "
+                                  "importar: %1.\nLa importación sigue.\n")
+                       .arg(status.message());
         return import::runImportCommand(command.folders, command.importMdb, out);
     }
     if (!command.certificateCode.isEmpty()) {
         QTextStream out(stdout);
         QTextStream err(stderr);
-        const store::Clock clock;
         return output::runCertificateCommand(command.folders, command.certificateCode,
                                              command.certificatePdf, clock, out, err);
     }
     MessageBoxes messages;
-    const store::Clock clock;
     std::unique_ptr<MainWindow> window = startUp(command.folders, messages, clock);
     if (!window)
         return 0;

@@ -19,6 +19,8 @@ struct StartupHooks {
     std::function<bool(MainWindow&)> webIntake;
     // Where the card commands print; the system's default printer when null.
     std::unique_ptr<output::PrintTarget> printer;
+    // The day's backup copy of the registry; off where it would run amid what is being measured.
+    bool dailyBackup = true;
 };
 
 // The two-line message shown when no configuration file is found in either folder.

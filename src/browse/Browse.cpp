@@ -41,6 +41,8 @@ constexpr store::Field kLoadOrder[] = {
 void cargaTarjeta(const BrowseContext& c) {
     CardGrid& grid = *c.grid;
     store::EntryForm& form = *c.form;
+    if (c.loaded)
+        *c.loaded = {};
     if (c.positionLabel)
         c.positionLabel->setText(positionText(grid.currentRow(), grid.rows() - 1));
     grid.setCurrentColumn(1);
@@ -86,6 +88,8 @@ void cargaTarjeta(const BrowseContext& c) {
     }
     form.setFieldText(store::Sexo, c.table->field(store::Sexo) == u"M" ? QStringLiteral("M")
                                                                        : QStringLiteral("H"));
+    if (c.loaded)
+        *c.loaded = {c.table->bookmark(), c.table->current()};
     finish();
 }
 

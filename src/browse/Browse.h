@@ -29,11 +29,13 @@ struct BrowseContext {
     store::TableCursor* table = nullptr;
     const store::Clock* clock = nullptr;
     store::MessageLayer* messages = nullptr;
+    store::LoadedCard* loaded = nullptr; // when given, set to the card put into the fields
 };
 
 // Loads the card of the grid's current row into the entry fields: position label, code column
 // current, both dates today, every field emptied, then the card found by its code through the
-// index PrimaryKey, the sex option, and the type-ahead lists hidden.
+// index PrimaryKey, the sex option, and the type-ahead lists hidden. `loaded` is left holding the
+// card as read, or none.
 void cargaTarjeta(const BrowseContext& context);
 
 // The current cell of the grid changed: the label is blanked, and the card loaded while the grid

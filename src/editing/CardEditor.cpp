@@ -95,6 +95,23 @@ QString notADate(Field f) {
     return which + QStringLiteral(" no es una fecha válida (dd/mm/aaaa).");
 }
 
+// The fields of a card shown in the window whose stored value differs between two versions of
+// it, by their grid header. Null and an empty text both show as an empty field.
+QStringList changedFields(const store::Card& before, const store::Card& after) {
+    QStringList names;
+    for (const CardField& f : store::cardFields()) {
+        if (f.kind == ControlKind::None)
+            continue;
+        const QString& a = before[f.field];
+        const QString& b = after[f.field];
+        if (a.isEmpty() && b.isEmpty())
+            continue;
+        if (a != b)
+            names.append(f.gridHeader.isEmpty() ? f.name.toString() : f.gridHeader.toString());
+    }
+    return names;
+}
+
 QString keptTypingNote(const QString& message) {
     return message +
            QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.");
@@ -169,6 +186,10 @@ void CardEditor::enterEntryMode(Start start, const QString& ownButton) {
     form_.setGridEnabled(false);
 
     if (start == Start::Edit) {
+        // What the user is about to change, as it was stored when it was shown: the save
+        // compares it with the card as stored then, to keep another program's change meanwhile
+        // from being overwritten unseen.
+        editBase_ = form_.loadedCard();
         form_.focusField(store::FechaAtencion);
         return;
     }
@@ -313,6 +334,12 @@ void CardEditor::grabaTarjetaEditada() {
         messages_.notice(kRecordNotFound);
         return;
     }
+    if (!goOnDespiteChanges(editBase_,
+                            QStringLiteral("Otro programa modificó esta tarjeta mientras usted la "
+                                           "editaba. Cambió: %1.\n\n¿Guardar de todos modos lo "
+                                           "que usted ingresó, reemplazando esos cambios?"),
+                            QStringLiteral("Tarjeta modificada por otro programa")))
+        return; // entry mode and what was typed stay; Cancela shows the stored card
 
     const store::Card card = cardFromForm();
     cursor_.setLockEdits(false);
@@ -338,6 +365,18 @@ void CardEditor::grabaTarjetaEditada() {
     finishSave();
     if (!positioned)
         messages_.notice(positioned.message());
+}
+
+bool CardEditor::goOnDespiteChanges(const store::LoadedCard& seen, const QString& question,
+                                    const QString& title) {
+    // Nothing to compare with: the fields were not loaded from this card.
+    if (seen.id == store::kNoRow || seen.card[store::Codigo] != cursor_.current()[store::Codigo])
+        return true;
+    const QStringList changed = changedFields(seen.card, cursor_.current());
+    if (changed.isEmpty())
+        return true;
+    return messages_.askYesNo(question.arg(changed.join(QStringLiteral(", "))), title,
+                              store::MessageLayer::Answer::No) == store::MessageLayer::Answer::Yes;
 }
 
 void CardEditor::finishSave() {
@@ -368,6 +407,14 @@ void CardEditor::clickEliminar() {
         // the header.
         if (cursor_.noMatch() || row < 1) {
             messages_.notice(kItemNotFound);
+            return;
+        }
+        if (!goOnDespiteChanges(form_.loadedCard(),
+                                QStringLiteral("Otro programa modificó esta tarjeta después de "
+                                               "que se mostró. Cambió: %1.\n\n¿Eliminarla de "
+                                               "todos modos?"),
+                                QStringLiteral("Elimina Registro ?"))) {
+            form_.modoConsulta(); // shows the card as it is stored now
             return;
         }
         cursor_.setLockEdits(false);

@@ -49,12 +49,18 @@ private:
     store::Card cardFromForm() const;
     void refuseDuplicate();
     void finishSave();
+    // Before the card found for the code shown is written or deleted: true when it is as `seen`
+    // (or nothing was seen to compare with), or when the user agrees to go on over the changes
+    // another program made meanwhile, which the question names.
+    bool goOnDespiteChanges(const store::LoadedCard& seen, const QString& question,
+                            const QString& title);
 
     store::EntryForm& form_;
     std::unique_ptr<store::TableCursor> ownCursor_;
     store::TableCursor& cursor_;
     store::MessageLayer& messages_;
     const store::Clock& clock_;
+    store::LoadedCard editBase_; // the card as loaded into the fields when the edit began
 };
 
 } // namespace editing

@@ -13,6 +13,12 @@
 
 namespace store {
 
+// A stored card as CargaTarjeta read it into the entry fields.
+struct LoadedCard {
+    RowId id = kNoRow; // kNoRow: the fields show no stored card
+    Card card;
+};
+
 // What the commands of the subsystems (editing, browse, output) need of the main window, with no
 // widget in sight: the entry fields by card field, the command buttons and the grid by their
 // names, and the window's entry flag. The main window implements it; commands never reach the
@@ -97,6 +103,10 @@ public:
     virtual void setEnEdicion(bool on) = 0;
     virtual void modoConsulta() = 0; // back to browse mode
     virtual void cargaTarjeta() = 0; // reload the current grid row's card into the fields
+    // The card the fields were last loaded with, as it was stored then: what the user saw, for
+    // telling whether another program changed or deleted it meanwhile. A form that does not keep
+    // it answers "none", and the commands then skip that comparison.
+    virtual LoadedCard loadedCard() const { return {}; }
     virtual void ocultaListas() = 0; // hide every type-ahead list
 };
 

@@ -115,6 +115,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringList{QStringLiteral("import-mdb")},
         QStringLiteral("Importa la tabla Clientes de un archivo DAT.MDB al registro y termina."),
         QStringLiteral("archivo"));
+    const QCommandLineOption restore(
+        QStringList{QStringLiteral("restaurar")},
+        QStringLiteral("Reemplaza el registro DAT.db por una copia de respaldo (por ejemplo "
+                       "respaldos/DAT AAAA-MM-DD.db de la carpeta de datos) y termina; el registro "
+                       "actual queda como \"DAT antes de restaurar <fecha hora>.db\". Cierre antes "
+                       "el programa en todos los equipos."),
+        QStringLiteral("archivo"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
     const QCommandLineOption certificate(
@@ -129,6 +136,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(importMdb);
     parser.addOption(certificate);
     parser.addOption(certificatePdf);
+    parser.addOption(restore);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
@@ -166,6 +174,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.certificateCode = parser.value(certificate);
         result.certificatePdf = parser.value(certificatePdf);
     }
+    if (parser.isSet(restore))
+        result.restoreFrom = parser.value(restore);
     return result;
 }
 

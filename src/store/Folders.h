@@ -61,15 +61,15 @@ Folders defaultFolders(FolderRules rules, const FolderSurroundings& around);
 struct CommandLine {
     Folders folders;
     QString importMdb;       // --import-mdb FILE, empty when not given
+    QString restoreFrom;     // --restaurar FILE, empty when not given
     QString certificateCode; // --certificado CODIGO, empty when not given
     QString certificatePdf;  // --salida ARCHIVO.pdf, with --certificado
     bool exitNow = false;    // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
-// Parses --data-dir, --export-dir, --import-mdb, --certificado with --salida, --help and
-// --version. Help and version are
-// printed here; a bad command line prints its error.
+// Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida, --help
+// and --version. Help and version are printed here; a bad command line prints its error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store

@@ -119,6 +119,7 @@ public:
             else
                 text_[f.field] = QStringLiteral("");
         }
+        loaded_ = {};
         store::RowId id = store::kNoRow;
         store::Card card;
         if (current < 1 || !cards_.findCode(gridCurrentCode(), &id) || id == store::kNoRow ||
@@ -128,7 +129,9 @@ public:
             if (f.kind != store::ControlKind::None)
                 setFieldText(f.field, card[f.field]);
         }
+        loaded_ = {id, card};
     }
+    store::LoadedCard loadedCard() const override { return loaded_; }
     void ocultaListas() override { ++listsHidden; }
 
     std::map<QString, Button> buttons;
@@ -159,4 +162,5 @@ private:
     const store::Clock& clock_;
     std::array<QString, store::kFieldCount> text_;
     std::array<bool, store::kFieldCount> enabled_{};
+    store::LoadedCard loaded_;
 };

@@ -1,0 +1,157 @@
+// A card that another program changes or deletes while the window shows it: Editar and Eliminar
+// through the whole main window, offscreen, with a second connection writing DAT.db between the
+// clicks.
+#include "AppFixture.h"
+#include "ScriptedMessages.h"
+
+#include "MainWindow.h"
+#include "Startup.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using app::MainWindow;
+using namespace store;
+using Answer = MessageLayer::Answer;
+
+class TestWindowConflicts : public QObject {
+    Q_OBJECT
+
+    FixedClock clock{QDateTime(QDate(2024, 6, 15), QTime(10, 30))};
+    AppFolders folders;
+    ScriptedMessages messages;
+    std::unique_ptr<MainWindow> w;
+    std::unique_ptr<CardStore> other; // the other program
+
+    void click(const char* button) {
+        auto* b = w->findChild<QPushButton*>(QLatin1StringView(button));
+        QVERIFY(b);
+        QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+    }
+    void retype(Field f, const QString& text) {
+        auto* box = w->textBox(f);
+        QVERIFY(box);
+        box->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, text);
+    }
+    Card stored(const QString& code) const {
+        RowId id = kNoRow;
+        Card card;
+        if (!other->findCode(code, &id) || id == kNoRow || !other->readCard(id, &card))
+            return Card();
+        return card;
+    }
+    // The other program rewrites these fields of the card.
+    void changeElsewhere(const QString& code, std::initializer_list<std::pair<Field, QString>> to) {
+        RowId id = kNoRow;
+        QVERIFY(other->findCode(code, &id) && id != kNoRow);
+        auto cursor = other->openTable();
+        QVERIFY(cursor->setBookmark(id));
+        QVERIFY(cursor->edit());
+        for (const auto& [field, value] : to)
+            cursor->setField(field, value);
+        QVERIFY(cursor->update());
+    }
+
+private slots:
+    void initTestCase() {
+        folders.copyRealMasterIni();
+        folders.addCards({makeCard(QStringLiteral("152000000000001")),
+                          makeCard(QStringLiteral("152000000000002"))});
+        Status status;
+        other = CardStore::open(folders.folders.appFile(kDatabaseFileName), &status);
+        QVERIFY(other);
+        app::StartupHooks hooks;
+        hooks.webIntake = [](MainWindow&) {
+            return false;
+        };
+        w = app::startUp(folders.folders, messages, clock, std::move(hooks));
+        QVERIFY(w);
+        w->show();
+    }
+    void cleanup() { QCOMPARE(messages.unanswered, 0); }
+
+    void editAsksBeforeOverwritingAChangeMadeMeanwhile() {
+        const QString code = QStringLiteral("152000000000001");
+        QCOMPARE(w->fieldText(Codigo), code);
+        click("cmdEditar");
+        retype(NombreAnimal, QStringLiteral("Firulais"));
+        changeElsewhere(code, {{Telefono1, QStringLiteral("+56 9 1111 2222")},
+                               {Propietario, QStringLiteral("Otra Persona")}});
+
+        // No, the default: nothing written, still entering, the typed name still there.
+        messages.queue(Answer::No);
+        click("cmdEditar");
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        const ScriptedMessages::Box& box = messages.boxes[0];
+        QCOMPARE(box.kind, ScriptedMessages::Kind::YesNo);
+        QCOMPARE(box.defaultAnswer, Answer::No);
+        QVERIFY2(box.text.contains(QStringLiteral("Cambió: Propietario, Telefono.")),
+                 qPrintable(box.text));
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&OK"));
+        QCOMPARE(w->fieldText(NombreAnimal), QStringLiteral("Firulais"));
+        QCOMPARE(stored(code)[NombreAnimal], QStringLiteral("nombre_animal-") + code);
+        QCOMPARE(stored(code)[Propietario], QStringLiteral("Otra Persona"));
+
+        // Yes: what the user typed is stored over the other program's change.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        click("cmdEditar");
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
+        QCOMPARE(stored(code)[NombreAnimal], QStringLiteral("Firulais"));
+        QCOMPARE(stored(code)[Propietario], QStringLiteral("propietario-") + code);
+
+        // An edit with no change meanwhile asks nothing.
+        messages.clear();
+        click("cmdEditar");
+        retype(NombreAnimal, QStringLiteral("Cachupin"));
+        click("cmdEditar");
+        QCOMPARE(messages.texts(), QStringList());
+        QCOMPARE(stored(code)[NombreAnimal], QStringLiteral("Cachupin"));
+
+        // Deleted meanwhile: told so, still entering, nothing stored.
+        click("cmdEditar");
+        retype(NombreAnimal, QStringLiteral("Rex"));
+        RowId id = kNoRow;
+        QVERIFY(other->findCode(code, &id));
+        QVERIFY(other->removeCard(id));
+        click("cmdEditar");
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral(" ! Registro No Encontrado !")});
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&OK"));
+        QCOMPARE(w->fieldText(NombreAnimal), QStringLiteral("Rex"));
+        QCOMPARE(other->recordCount(), 1);
+        click("cmdSalir");
+    }
+
+    void deleteAsksWhenTheShownCardChangedMeanwhile() {
+        const QString code = QStringLiteral("152000000000002");
+        w->setGridCurrentRow(2);
+        QCOMPARE(w->fieldText(Codigo), code);
+        changeElsewhere(code, {{Raza, QStringLiteral("Quiltro")}});
+
+        // "Seguro Elimina?" Yes, then No to the change: kept, and now shown as stored.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        messages.queue(Answer::No);
+        click("cmdEliminar");
+        QCOMPARE(messages.boxes.size(), size_t(2));
+        QVERIFY2(messages.boxes[1].text.contains(QStringLiteral("Cambió: Raza.")),
+                 qPrintable(messages.boxes[1].text));
+        QCOMPARE(messages.boxes[1].defaultAnswer, Answer::No);
+        QCOMPARE(stored(code)[Raza], QStringLiteral("Quiltro"));
+        QCOMPARE(w->fieldText(Raza), QStringLiteral("Quiltro"));
+
+        // Shown as stored now: deleted after the one question.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        click("cmdEliminar");
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
+        QCOMPARE(stored(code), Card());
+    }
+};
+
+QTEST_MAIN(TestWindowConflicts)
+#include "test_window_conflicts.moc"
