@@ -90,12 +90,13 @@ public:
     int gridCurrentRow() const override;
     void setGridCurrentRow(int row) override;
     QString gridCurrentCode() const override;
-    void gridAppendCard(const store::Card& card) override;
+    void gridAppendCard(const store::Card& card, store::RowId id) override;
     void gridReplaceCard(int row, const store::Card& card) override;
     void gridRemoveRow(int row) override;
     void setGridEnabled(bool enabled) override;
     bool gridEnabled() const override;
     void gridShowRows(const std::vector<store::RowId>& ids) override;
+    std::vector<store::RowId> gridRowIds() const override;
     void setSearchControlsVisible(bool visible) override;
     void llenaGrilla() override;
     store::Status gridAppendStored(const store::CardStore& cards,
@@ -105,6 +106,7 @@ public:
     void setEnEdicion(bool on) override { enEdicion_ = on; }
     void modoConsulta() override;
     void cargaTarjeta() override;
+    store::RowId shownCardId() const override { return shownId_; }
     void ocultaListas() override;
 
 signals:
@@ -151,6 +153,7 @@ private:
     QString textoPie_;
     bool enEdicion_ = false;
     bool loadingCard_ = false;
+    store::RowId shownId_ = store::kNoRow; // the card the entry fields show
 
     std::array<QWidget*, store::kFieldCount> fields_{};
     QRadioButton* option1_ = nullptr;

@@ -269,7 +269,7 @@ void CardEditor::grabaTarjetaNueva() {
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
 
     form_.setGridEnabled(true);
-    form_.gridAppendCard(card);
+    form_.gridAppendCard(card, cursor_.lastModified());
     form_.setGridCurrentRow(form_.gridRows() - 1);
     finishSave();
     if (!positioned)
@@ -279,17 +279,20 @@ void CardEditor::grabaTarjetaNueva() {
 void CardEditor::grabaTarjetaEditada() {
     if (!validaTarjeta(false))
         return;
+    // The card changed is the one the fields show, found by its id: whatever the code box holds,
+    // another card is never written over.
     const int row = form_.gridCurrentRow();
-    cursor_.setIndex(store::kPrimaryKey);
-    Status status = cursor_.seek(form_.fieldText(store::Codigo));
-    if (!status) {
-        messages_.notice(keptTypingNote(status.message()));
+    const store::RowId id = form_.shownCardId();
+    if (id == store::kNoRow || row < 1) {
+        messages_.notice(kRecordNotFound);
         return;
     }
-    // With no grid row current the fields show no card, so there is nothing to rewrite; an empty
-    // code box must not pick some card with an empty code.
-    if (cursor_.noMatch() || row < 1) {
-        messages_.notice(kRecordNotFound);
+    cursor_.setIndex(store::kPrimaryKey);
+    Status status = cursor_.setBookmark(id);
+    if (!status) {
+        messages_.notice(status.kind() == store::ErrorKind::NotFound
+                             ? kRecordNotFound
+                             : keptTypingNote(status.message()));
         return;
     }
 
@@ -313,10 +316,21 @@ void CardEditor::grabaTarjetaEditada() {
     }
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
 
-    form_.gridReplaceCard(row, card);
+    // The row shows the card as stored, its own code included.
+    store::Card shown = card;
+    shown[store::Codigo] = cursor_.field(store::Codigo);
+    form_.gridReplaceCard(row, shown);
     finishSave();
     if (!positioned)
         messages_.notice(positioned.message());
+}
+
+bool CardEditor::confirmDiscard() {
+    if (form_.buttonCaption(kSalir) != kCancelCaption)
+        return true; // not entering a card: nothing typed to lose
+    return messages_.askYesNo(QStringLiteral("¿Descartar los datos ingresados?"),
+                              store::kDefaultTitle,
+                              store::MessageLayer::Answer::No) == store::MessageLayer::Answer::Yes;
 }
 
 void CardEditor::finishSave() {
@@ -336,17 +350,19 @@ void CardEditor::clickEliminar() {
         return;
     }
     if (count > 0 && answer == store::MessageLayer::Answer::Yes) {
+        // The card deleted is the one the fields show, found by its id. With no grid row current
+        // no card is shown, and removing "the current row" would take the header.
         const int row = form_.gridCurrentRow();
-        cursor_.setIndex(store::kPrimaryKey);
-        status = cursor_.seek(form_.fieldText(store::Codigo));
-        if (!status) {
-            messages_.notice(status.message());
+        const store::RowId id = form_.shownCardId();
+        if (id == store::kNoRow || row < 1) {
+            messages_.notice(kItemNotFound);
             return;
         }
-        // With no grid row current no card is shown, and removing "the current row" would take
-        // the header.
-        if (cursor_.noMatch() || row < 1) {
-            messages_.notice(kItemNotFound);
+        cursor_.setIndex(store::kPrimaryKey);
+        status = cursor_.setBookmark(id);
+        if (!status) {
+            messages_.notice(status.kind() == store::ErrorKind::NotFound ? kItemNotFound
+                                                                         : status.message());
             return;
         }
         cursor_.setLockEdits(false);

@@ -28,6 +28,7 @@ QString quoted(const QString& path) {
 
 // SQLite result codes (the primary code is the low byte of an extended one).
 enum SqliteCode {
+    SqlitePerm = 3,
     SqliteBusy = 5,
     SqliteLocked = 6,
     SqliteReadOnly = 8,
@@ -138,50 +139,68 @@ QSqlDatabase CardStore::database() const {
     return QSqlDatabase::database(connection_, false);
 }
 
-Status CardStore::failure(const QSqlError& error, const QString& doing) const {
+SqlReason CardStore::explain(const QSqlError& error) {
     const int code = error.nativeErrorCode().toInt() & 0xff;
-    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    ErrorKind kind = ErrorKind::Other;
-    QString reason;
+    SqlReason r;
+    r.detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     switch (code) {
     case SqliteBusy:
     case SqliteLocked:
-        kind = ErrorKind::Busy;
-        reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
-                                "unos momentos");
+        r.kind = ErrorKind::Busy;
+        r.reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
+                                  "unos momentos");
         break;
     case SqliteReadOnly:
-        kind = ErrorKind::ReadOnly;
-        reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
+    case SqlitePerm:
+        r.kind = ErrorKind::ReadOnly;
+        r.reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
         break;
     case SqliteFull:
-        kind = ErrorKind::DiskFull;
-        reason = QStringLiteral("el disco está lleno");
+        r.kind = ErrorKind::DiskFull;
+        r.reason = QStringLiteral("el disco está lleno");
         break;
     case SqliteConstraint:
-        kind = ErrorKind::Duplicate;
-        reason = QStringLiteral("ya existe una tarjeta con ese código");
+        r.kind = ErrorKind::Duplicate;
+        r.reason = QStringLiteral("ya existe una tarjeta con ese código");
         break;
     case SqliteNotADb:
+        r.kind = ErrorKind::NotADatabase;
+        r.reason = QStringLiteral("el archivo no es un registro de tarjetas (no es una base de "
+                                  "datos)");
+        break;
     case SqliteCorrupt:
-        kind = ErrorKind::NotADatabase;
-        reason = QStringLiteral("el archivo no es un registro de tarjetas válido o está dañado");
+        r.kind = ErrorKind::NotADatabase;
+        r.reason = QStringLiteral("el archivo está dañado");
         break;
     case SqliteCantOpen:
-        kind = ErrorKind::CannotOpen;
-        reason = QStringLiteral("no se puede abrir el archivo");
+        r.kind = ErrorKind::CannotOpen;
+        r.reason = QStringLiteral("no se puede abrir el archivo");
         break;
     case SqliteIoErr:
-        kind = ErrorKind::Io;
-        reason = QStringLiteral("falló la lectura o escritura del disco");
+        r.kind = ErrorKind::Io;
+        r.reason = QStringLiteral("falló la lectura o escritura del disco");
         break;
     default:
-        reason = QStringLiteral("error de la base de datos");
+        r.reason = QStringLiteral("error de la base de datos");
         break;
     }
-    return Status::failure(kind,
-                           QStringLiteral("No se pudo %1 en el registro %2: %3.\n(Detalle: %4)")
-                               .arg(doing, quoted(path_), reason, detail));
+    return r;
+}
+
+QString CardStore::couldNot(const QString& doing) {
+    // "No se pudo guardar la tarjeta", "No se pudieron leer las tarjetas": the verb agrees with
+    // a plural object.
+    const bool plural =
+        doing.contains(QStringLiteral(" las ")) || doing.contains(QStringLiteral(" los "));
+    return (plural ? QStringLiteral("No se pudieron ") : QStringLiteral("No se pudo ")) + doing;
+}
+
+Status CardStore::failure(const QSqlError& error, const QString& doing) const {
+    const SqlReason r = explain(error);
+    return Status::failure(
+        r.kind,
+        QStringLiteral("%1 en el registro %2: %3.").arg(couldNot(doing), quoted(path_), r.reason),
+        r.detail);
 }
 
 std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,

@@ -33,7 +33,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Registro de tarjetas de identificación de mascotas."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Qt's own help option describes itself in English and adds --help-all, whose Qt options
+    // mean nothing here: the program's own, in Spanish.
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Muestra esta ayuda sobre las opciones."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption dataDir(
         QStringList{QStringLiteral("data-dir")},
