@@ -83,9 +83,11 @@ template <typename Write> void forEachWrite(Write write) {
     write(store::Sexo);
 }
 
-QString keptTypingNote(const QString& message) {
-    return message +
-           QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.");
+// The failure, what it means for the typing, and the engine's own words last.
+QString keptTypingNote(const Status& status) {
+    return status.summary() +
+           QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.") +
+           status.detailLine();
 }
 
 } // namespace
@@ -244,7 +246,7 @@ void CardEditor::grabaTarjetaNueva() {
     cursor_.setIndex(store::kPrimaryKey);
     Status status = cursor_.seek(form_.fieldText(store::Codigo));
     if (!status) {
-        messages_.notice(keptTypingNote(status.message()));
+        messages_.notice(keptTypingNote(status));
         return;
     }
     if (!cursor_.noMatch()) {
@@ -263,7 +265,7 @@ void CardEditor::grabaTarjetaNueva() {
         if (status.kind() == store::ErrorKind::Duplicate)
             refuseDuplicate();
         else
-            messages_.notice(keptTypingNote(status.message()));
+            messages_.notice(keptTypingNote(status));
         return;
     }
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
@@ -290,9 +292,8 @@ void CardEditor::grabaTarjetaEditada() {
     cursor_.setIndex(store::kPrimaryKey);
     Status status = cursor_.setBookmark(id);
     if (!status) {
-        messages_.notice(status.kind() == store::ErrorKind::NotFound
-                             ? kRecordNotFound
-                             : keptTypingNote(status.message()));
+        messages_.notice(status.kind() == store::ErrorKind::NotFound ? kRecordNotFound
+                                                                     : keptTypingNote(status));
         return;
     }
 
@@ -311,7 +312,7 @@ void CardEditor::grabaTarjetaEditada() {
         if (status.kind() == store::ErrorKind::NotFound)
             messages_.notice(kRecordNotFound);
         else
-            messages_.notice(keptTypingNote(status.message()));
+            messages_.notice(keptTypingNote(status));
         return;
     }
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
