@@ -294,13 +294,6 @@ private slots:
         QCOMPARE(sexWord(QString()), QStringLiteral("Hembra"));
         QCOMPARE(fieldByName(u"grupoFam"), std::optional<Field>(GrupoFam));
         QCOMPARE(fieldByControl(u"Option2"), std::optional<Field>(Sexo));
-        Card c = makeCard(QStringLiteral("1"), QStringLiteral("Tom"));
-        c[Implantador] = QStringLiteral("Dr. Z");
-        const QStringList cells = gridRowText(c).split(u'\t');
-        QCOMPARE(cells.size(), kGridFieldCount + 1);
-        QCOMPARE(cells.at(0), QString());
-        QCOMPARE(cells.at(1), QStringLiteral("1"));
-        QCOMPARE(cells.at(24), QStringLiteral("Dr. Z"));
     }
 
 private:

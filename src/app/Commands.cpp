@@ -15,6 +15,8 @@
 #include "TypeAheadLists.h"
 
 #include <QAction>
+#include <QDir>
+#include <QEvent>
 #include <QImage>
 
 namespace app {
@@ -38,6 +40,43 @@ Commands::Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> prin
 
     if (window.cardStore())
         wireStoreCommands();
+    else
+        wireNoStoreCommands();
+    // Closing the window (title bar, Alt+F4) while a card is being typed asks first.
+    window.installEventFilter(this);
+}
+
+bool Commands::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &window_ && event->type() == QEvent::Close && editor_ &&
+        !editor_->confirmDiscard()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void Commands::wireNoStoreCommands() {
+    // Without a card store every command that needs one says so, rather than doing nothing.
+    const struct {
+        const char16_t* button;
+        const char16_t* doing;
+    } commands[] = {
+        {u"cmdAgregar", u"agregar tarjetas"},    {u"cmdCopiar", u"copiar tarjetas"},
+        {u"cmdEditar", u"modificar tarjetas"},   {u"cmdEliminar", u"eliminar tarjetas"},
+        {u"cmdBuscar", u"buscar tarjetas"},      {u"cmdExcel", u"exportar tarjetas"},
+        {u"cmdListado", u"imprimir el listado"}, {u"cmdImprimir", u"imprimir tarjetas"},
+        {u"Command1", u"imprimir tarjetas"},
+    };
+    for (const auto& c : commands) {
+        const QString message =
+            QStringLiteral("No hay un registro de tarjetas abierto: no se puede %1.\n\n"
+                           "Cierre el programa, revise el archivo %2 (el mensaje del inicio dice "
+                           "por qué no se pudo abrir) y vuelva a abrir el programa.")
+                .arg(QString::fromUtf16(c.doing),
+                     QDir::toNativeSeparators(window_.folders().appFile(store::kDatabaseFileName)));
+        window_.setCommandHandler(QString::fromUtf16(c.button),
+                                  [this, message] { window_.messages().notice(message); });
+    }
 }
 
 Commands::~Commands() {
@@ -108,22 +147,11 @@ void Commands::wireStoreCommands() {
 
 void Commands::showCertificate() {
     // Browse mode with a card shown: what printing the card asks too.
-    const int row = window_.gridCurrentRow();
-    if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || row < 1)
+    const store::RowId id = window_.shownCardId();
+    if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
         return;
-    store::CardStore& cards = *window_.cardStore();
-    store::RowId id = window_.grid()->cardModel()->rowId(row - 1);
-    store::Status status;
-    if (id == store::kNoRow)
-        status = cards.findCode(window_.gridCurrentCode(), &id);
     store::Card card;
-    if (status && id == store::kNoRow)
-        status = store::Status::failure(store::ErrorKind::NotFound,
-                                        QStringLiteral("La tarjeta %1 ya no está en el registro.")
-                                            .arg(window_.gridCurrentCode()));
-    if (status)
-        status = cards.readCard(id, &card);
-    if (!status) {
+    if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
         window_.messages().notice(status.message());
         return;
     }
@@ -134,8 +162,8 @@ void Commands::showCertificate() {
 }
 
 void Commands::printCard(bool quick) {
-    // The card of the grid's current cell, read afresh from the store.
-    output::printCardCommand(*window_.cardStore(), window_.gridCurrentCode(), window_.folders(),
+    // The card the entry fields show, read afresh from the store.
+    output::printCardCommand(*window_.cardStore(), window_.shownCardId(), window_.folders(),
                              window_.textoPie(), window_.messages(), *printer_,
                              quick ? output::PrintKind::Quick : output::PrintKind::ThreeBlocks);
 }

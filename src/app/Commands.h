@@ -33,8 +33,12 @@ public:
 
     browse::TypeAheadIndex* typeAhead() const { return typeAhead_.get(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void wireStoreCommands();
+    void wireNoStoreCommands();
     void printCard(bool quick);
     void showCertificate();
 

@@ -4,6 +4,9 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
+
+#include <memory>
 
 namespace app {
 
@@ -18,22 +21,41 @@ int LimitedLineEdit::room() const {
     return std::max(0, limit_ - kept);
 }
 
+QString LimitedLineEdit::oneLine(const QString& pasted) {
+    // A value copied from a spreadsheet cell or a list ends in a tab or a line break, and one
+    // copied across cells holds tabs: none of them belongs in a one-line value. Those at the ends
+    // go; inside, each becomes a blank, so that words stay apart.
+    QString clean = pasted;
+    clean.remove(u'\r');
+    const auto isBreak = [](QChar c) {
+        return c == u'\n' || c == u'\t';
+    };
+    qsizetype begin = 0;
+    qsizetype end = clean.size();
+    while (begin < end && isBreak(clean.at(begin)))
+        ++begin;
+    while (end > begin && isBreak(clean.at(end - 1)))
+        --end;
+    clean = clean.mid(begin, end - begin);
+    clean.replace(u'\n', u' ').replace(u'\t', u' ');
+    return clean;
+}
+
 void LimitedLineEdit::insertLimited(const QString& text) {
-    QString clean = text;
-    clean.replace(u'\n', u' ').remove(u'\r');
-    if (clean.size() > room())
+    QString clean = oneLine(text);
+    if (limit_ > 0 && clean.size() > room())
         clean.truncate(room());
     if (!clean.isEmpty() || hasSelectedText())
         insert(clean);
 }
 
 void LimitedLineEdit::keyPressEvent(QKeyEvent* event) {
+    if (!isReadOnly() && event->matches(QKeySequence::Paste)) {
+        insertLimited(QApplication::clipboard()->text());
+        event->accept();
+        return;
+    }
     if (limit_ > 0 && !isReadOnly()) {
-        if (event->matches(QKeySequence::Paste)) {
-            insertLimited(QApplication::clipboard()->text());
-            event->accept();
-            return;
-        }
         const QString typed = event->text();
         const bool printable = !typed.isEmpty() && typed.at(0).isPrint() &&
                                !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
@@ -57,14 +79,28 @@ void LimitedLineEdit::inputMethodEvent(QInputMethodEvent* event) {
 }
 
 void LimitedLineEdit::contextMenuEvent(QContextMenuEvent* event) {
-    // The standard menu pastes without asking the box; undo what goes beyond the limit.
-    const QString before = text();
-    const int cursor = cursorPosition();
-    QLineEdit::contextMenuEvent(event);
-    if (limit_ > 0 && text().size() > limit_ && text().size() > before.size()) {
-        setText(before);
-        setCursorPosition(cursor);
+    // The standard menu, its paste going through the same cleaning and limit as Ctrl+V.
+    std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+        QObject::disconnect(paste, &QAction::triggered, nullptr, nullptr);
+        connect(paste, &QAction::triggered, this,
+                [this] { insertLimited(QApplication::clipboard()->text()); });
     }
+    menu->exec(event->globalPos());
+}
+
+void LimitedLineEdit::mouseReleaseEvent(QMouseEvent* event) {
+    // The middle button pastes the X11 selection: cleaned and limited too.
+    QClipboard* clipboard = QApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection() && !isReadOnly() &&
+        isEnabled()) {
+        deselect();
+        setCursorPosition(cursorPositionAt(event->position().toPoint()));
+        insertLimited(clipboard->text(QClipboard::Selection));
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@ namespace app {
 
 // A text box whose entry limit applies to what the user types or pastes only: a longer value put
 // in by the program (a web card's 25-character code) is shown whole, which maxLength would cut.
+// Whatever is pasted (keys, menu, middle button) loses its tabs and line breaks.
 class LimitedLineEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -14,11 +15,14 @@ public:
     int limit() const { return limit_; }
     // 0 lifts the limit.
     void setLimit(int limit) { limit_ = limit; }
+    // Pasted text made one line: tabs and line breaks at its ends dropped, inside made blanks.
+    static QString oneLine(const QString& pasted);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     // Room left for new characters when `replacing` characters are replaced.

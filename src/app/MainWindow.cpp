@@ -2,6 +2,7 @@
 
 #include "TabOrder.h"
 
+#include "Accessibility.h"
 #include "Browse.h"
 #include "CardGrid.h"
 #include "Controls.h"
@@ -58,19 +59,26 @@ constexpr const char16_t* kHoverOrder[] = {
     u"cmdListado",  u"cmdAgregar", u"cmdEditar", u"cmdEliminar", u"cmdCopiar",
     u"cmdImprimir", u"cmdExcel",   u"cmdBuscar", u"Command1",    u"cmdSalir"};
 
-// Type-ahead lists: name, left, top, width (the height is set when a list is shown).
+// Type-ahead lists: name, left, top, width (the height is set when a list is shown), and the name
+// a screen reader gives it, after its box.
 struct ListSpec {
     const char16_t* name;
     int left;
     int top;
     int width;
+    const char16_t* accessibleName;
 };
 constexpr ListSpec kLists[] = {
-    {u"lstLugar", 3960, 1680, 3585},    {u"lstImplantador", 3960, 2040, 3585},
-    {u"lstColor", 8430, 2800, 2400},    {u"lstPropietario", 1125, 3520, 3015},
-    {u"lstRut", 4845, 3520, 1800},      {u"lstTelefono1", 7605, 3520, 1335},
-    {u"lstCel", 9645, 3520, 1215},      {u"lstDomicilio", 1125, 3880, 3540},
-    {u"lstContacto", 1725, 4240, 4920}, {u"lstTelefono2", 7605, 4240, 1920},
+    {u"lstLugar", 3960, 1680, 3585, u"Lista de lugares"},
+    {u"lstImplantador", 3960, 2040, 3585, u"Lista de implantadores"},
+    {u"lstColor", 8430, 2800, 2400, u"Lista de colores"},
+    {u"lstPropietario", 1125, 3520, 3015, u"Lista de propietarios"},
+    {u"lstRut", 4845, 3520, 1800, u"Lista de R.U.T."},
+    {u"lstTelefono1", 7605, 3520, 1335, u"Lista de teléfonos del propietario"},
+    {u"lstCel", 9645, 3520, 1215, u"Lista de celulares"},
+    {u"lstDomicilio", 1125, 3880, 3540, u"Lista de domicilios"},
+    {u"lstContacto", 1725, 4240, 4920, u"Lista de contactos"},
+    {u"lstTelefono2", 7605, 4240, 1920, u"Lista de teléfonos del contacto"},
 };
 
 // The entry controls that browse mode disables, in that order.
@@ -211,6 +219,11 @@ QComboBox* MainWindow::addCombo(store::Field field, int left, int top, int width
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr); // typed text stays as typed
     combo->setMaxVisibleItems(12);
+    // Emptied by the user, the combo has no current item: the first Down gives the first one.
+    connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [combo](const QString& text) {
+        if (text.isEmpty() && combo->currentIndex() != -1)
+            combo->setCurrentIndex(-1);
+    });
     place(combo, left, top, width, height);
     fields_[field] = combo;
     return combo;
@@ -311,6 +324,8 @@ void MainWindow::buildFields() {
     option2_ = new QRadioButton(QStringLiteral("H"), this);
     option2_->setObjectName(QStringLiteral("Option2"));
     for (QRadioButton* option : {option1_, option2_}) {
+        // Without auto-exclusivity Qt would announce them as check boxes.
+        markKeptExclusive(option);
         option->setAutoExclusive(false);
         connect(option, &QRadioButton::clicked, this, [this, option] {
             setSex(option == option1_ ? QStringLiteral("M") : QStringLiteral("H"));
@@ -354,6 +369,9 @@ void MainWindow::buildFields() {
              addTextBox(Contacto, 1695, 3990, 4920, 285));
     addLabel(QStringLiteral("Label22"), labelOf(Telefono2), 6735, 3990,
              addTextBox(Telefono2, 7575, 3990, 1920, 285));
+    // Both telephone boxes are captioned "Teléfono": a screen reader tells whose they are.
+    textBox(Telefono1)->setAccessibleName(QStringLiteral("Teléfono del propietario"));
+    textBox(Telefono2)->setAccessibleName(QStringLiteral("Teléfono del contacto"));
 }
 
 void MainWindow::buildGridArea() {
@@ -416,11 +434,16 @@ void MainWindow::buildHiddenControls() {
     };
     searchButton(QStringLiteral("btnBuscarOK"), QStringLiteral("Ok"), 10680, 1800, 375, 255);
     searchButton(QStringLiteral("btnBuscarFin"), QStringLiteral("x"), 10800, 1320, 255, 255);
+    // "x" read aloud says nothing: say what the button does.
+    buttons_.value(QStringLiteral("btnBuscarFin"))
+        ->setAccessibleName(QStringLiteral("Cerrar búsqueda"));
+    buttons_.value(QStringLiteral("btnBuscarFin"))->setToolTip(QStringLiteral("Cerrar búsqueda"));
 
     for (const ListSpec& spec : kLists) {
         auto* list = new browse::TypeAheadList(this);
         const QString name = text(spec.name);
         list->setObjectName(name);
+        list->setAccessibleName(text(spec.accessibleName));
         place(list, spec.left, spec.top, spec.width, 900);
         list->hide();
         lists_.insert(name, list);
@@ -564,9 +587,17 @@ void MainWindow::setFieldText(store::Field field, const QString& value) {
         textBox(field)->setText(value); // whole: the entry limit is for typing
         textBox(field)->setCursorPosition(0);
         break;
-    case store::ControlKind::Combo:
-        comboBox(field)->setEditText(value);
+    case store::ControlKind::Combo: {
+        // An item equal to the value becomes current, otherwise none does: Down then goes to the
+        // item after the value, or to the first one.
+        QComboBox* combo = comboBox(field);
+        combo->setCurrentIndex(
+            combo->findText(value, Qt::MatchFixedString | Qt::MatchCaseSensitive));
+        combo->setEditText(value);
+        if (QLineEdit* edit = combo->lineEdit())
+            edit->setCursorPosition(0); // a long breed shows its start, as the text boxes do
         break;
+    }
     case store::ControlKind::Date:
         static_cast<DatePicker*>(fields_[field])->setStoredText(value);
         break;
@@ -693,9 +724,9 @@ QString MainWindow::gridCurrentCode() const {
     return row > 0 ? grid_->cellText(row, 1) : QString();
 }
 
-void MainWindow::gridAppendCard(const store::Card& card) {
+void MainWindow::gridAppendCard(const store::Card& card, store::RowId id) {
     loadingCard_ = true;
-    grid_->appendCard(card);
+    grid_->appendCard(card, id);
     loadingCard_ = false;
 }
 
@@ -741,6 +772,10 @@ void MainWindow::gridShowRows(const std::vector<store::RowId>& ids) {
         messages_.notice(status.message());
 }
 
+std::vector<store::RowId> MainWindow::gridRowIds() const {
+    return grid_->cardModel()->rowIds();
+}
+
 void MainWindow::setSearchControlsVisible(bool visible) {
     // The frames cover the entry area while searching; the code box and the two search buttons
     // stand over them.
@@ -779,8 +814,8 @@ void MainWindow::onGridCellChanged() {
     if (loadingCard_)
         return;
     loadingCard_ = true;
-    browse::currentCellChanged(
-        {grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
+    shownId_ = browse::currentCellChanged(
+        {grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_}, shownId_);
     loadingCard_ = false;
 }
 
@@ -789,7 +824,8 @@ void MainWindow::onGridCellChanged() {
 void MainWindow::cargaTarjeta() {
     const bool wasLoading = loadingCard_;
     loadingCard_ = true;
-    browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
+    shownId_ =
+        browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = wasLoading;
 }
 
@@ -842,6 +878,12 @@ void MainWindow::modoConsulta() {
                                      u"cmdImprimir", u"Command1", u"cmdBuscar"})
             setButtonEnabled(text(name), false);
         setGridEnabled(false);
+    } else if (shownId_ == store::kNoRow) {
+        // Cards are stored but the fields show none (the grid could not be read, or its row's
+        // card is gone): the commands that act on the shown card have nothing to act on.
+        for (const char16_t* name :
+             {u"cmdEditar", u"cmdEliminar", u"cmdCopiar", u"cmdImprimir", u"Command1"})
+            setButtonEnabled(text(name), false);
     }
 
     // Back from typing a card, the keyboard goes on with the grid: the arrows choose a card and

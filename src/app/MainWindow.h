@@ -91,12 +91,13 @@ public:
     int gridCurrentRow() const override;
     void setGridCurrentRow(int row) override;
     QString gridCurrentCode() const override;
-    void gridAppendCard(const store::Card& card) override;
+    void gridAppendCard(const store::Card& card, store::RowId id) override;
     void gridReplaceCard(int row, const store::Card& card) override;
     void gridRemoveRow(int row) override;
     void setGridEnabled(bool enabled) override;
     bool gridEnabled() const override;
     void gridShowRows(const std::vector<store::RowId>& ids) override;
+    std::vector<store::RowId> gridRowIds() const override;
     void setSearchControlsVisible(bool visible) override;
     void llenaGrilla() override;
     store::Status gridAppendStored(const store::CardStore& cards,
@@ -106,6 +107,7 @@ public:
     void setEnEdicion(bool on) override { enEdicion_ = on; }
     void modoConsulta() override;
     void cargaTarjeta() override;
+    store::RowId shownCardId() const override { return shownId_; }
     void ocultaListas() override;
     store::LoadedCard loadedCard() const override { return loaded_; }
 
@@ -153,7 +155,8 @@ private:
     QString textoPie_;
     bool enEdicion_ = false;
     bool loadingCard_ = false;
-    store::LoadedCard loaded_; // what CargaTarjeta last put into the fields
+    store::LoadedCard loaded_;             // what CargaTarjeta last put into the fields
+    store::RowId shownId_ = store::kNoRow; // the card the entry fields show
 
     std::array<QWidget*, store::kFieldCount> fields_{};
     QRadioButton* option1_ = nullptr;

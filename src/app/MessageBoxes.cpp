@@ -120,8 +120,8 @@ void MessageBoxes::inform(const QString& text, const QString& title, Icon icon) 
 MessageBoxes::Answer MessageBoxes::askYesNo(const QString& text, const QString& title,
                                             Answer defaultAnswer) {
     // The program's questions carry no icon, only their title and buttons.
-    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? store::kDefaultTitle : title,
-                    QString(), QMessageBox::Yes | QMessageBox::No, parent_);
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? store::kDefaultTitle : title, QString(),
+                    QMessageBox::Yes | QMessageBox::No, parent_);
     setBoxText(box, text);
     box.setDefaultButton(button(defaultAnswer == Answer::Yes ? Answer::Yes : Answer::No));
     box.setEscapeButton(QMessageBox::No);
@@ -130,8 +130,8 @@ MessageBoxes::Answer MessageBoxes::askYesNo(const QString& text, const QString& 
 
 MessageBoxes::Answer MessageBoxes::askYesNoCancel(const QString& text, const QString& title,
                                                   Answer defaultAnswer) {
-    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? store::kDefaultTitle : title,
-                    QString(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent_);
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? store::kDefaultTitle : title, QString(),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent_);
     setBoxText(box, text);
     box.setDefaultButton(button(defaultAnswer));
     box.setEscapeButton(QMessageBox::Cancel);

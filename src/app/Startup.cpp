@@ -64,9 +64,14 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     const QString dbPath = folders.appFile(store::kDatabaseFileName);
     std::unique_ptr<store::CardStore> cards = store::CardStore::open(dbPath, &status);
     if (!cards) {
-        messages.notice(QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"
-                                       "El programa se abre sin tarjetas.")
-                            .arg(QDir::toNativeSeparators(dbPath), status.message()));
+        // The engine's own words, in English, go last: they are for support, not for the user.
+        messages.notice(
+            QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"
+                           "El programa se abre sin tarjetas.%3")
+                .arg(QDir::toNativeSeparators(dbPath), status.summary(), status.detailLine()));
+        // The title says so for as long as the window is open.
+        window->setWindowTitle(store::kDefaultTitle +
+                               QStringLiteral(" - sin registro de tarjetas abierto"));
     }
     window->setCardStore(std::move(cards));
 

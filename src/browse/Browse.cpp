@@ -38,13 +38,18 @@ constexpr store::Field kLoadOrder[] = {
 
 } // namespace
 
-void cargaTarjeta(const BrowseContext& c) {
+QString noRegistryText() {
+    return QStringLiteral("Sin registro de tarjetas abierto");
+}
+
+store::RowId cargaTarjeta(const BrowseContext& c) {
     CardGrid& grid = *c.grid;
     store::EntryForm& form = *c.form;
     if (c.loaded)
         *c.loaded = {};
     if (c.positionLabel)
-        c.positionLabel->setText(positionText(grid.currentRow(), grid.rows() - 1));
+        c.positionLabel->setText(c.table ? positionText(grid.currentRow(), grid.rows() - 1)
+                                         : noRegistryText());
     grid.setCurrentColumn(1);
 
     const QDate today = c.clock->today();
@@ -61,13 +66,13 @@ void cargaTarjeta(const BrowseContext& c) {
     };
     if (!c.table) {
         finish();
-        return;
+        return store::kNoRow;
     }
     // The header row holds no card; an empty table finds nothing either, without the cost of
     // counting every card on each move of the grid.
     if (grid.currentRow() < 1) {
         finish();
-        return;
+        return store::kNoRow;
     }
     store::Status status;
     c.table->setIndex(store::kPrimaryKey);
@@ -76,11 +81,11 @@ void cargaTarjeta(const BrowseContext& c) {
         if (c.messages)
             c.messages->notice(status.message());
         finish();
-        return;
+        return store::kNoRow;
     }
     if (c.table->noMatch()) {
         finish();
-        return;
+        return store::kNoRow;
     }
     for (store::Field f : kLoadOrder) {
         const QString value = c.table->field(f);
@@ -91,13 +96,15 @@ void cargaTarjeta(const BrowseContext& c) {
     if (c.loaded)
         *c.loaded = {c.table->bookmark(), c.table->current()};
     finish();
+    return c.table->bookmark();
 }
 
-void currentCellChanged(const BrowseContext& c) {
+store::RowId currentCellChanged(const BrowseContext& c, store::RowId shown) {
     if (c.positionLabel)
         c.positionLabel->setText(QString());
     if (c.grid->rows() > 1)
-        cargaTarjeta(c);
+        return cargaTarjeta(c);
+    return shown;
 }
 
 store::Status fillGrid(CardGrid& grid, const store::CardStore& cards, store::Order order) {

@@ -34,13 +34,17 @@ struct BrowseContext {
 
 // Loads the card of the grid's current row into the entry fields: position label, code column
 // current, both dates today, every field emptied, then the card found by its code through the
-// index PrimaryKey, the sex option, and the type-ahead lists hidden. `loaded` is left holding the
-// card as read, or none.
-void cargaTarjeta(const BrowseContext& context);
+// index PrimaryKey, the sex option, and the type-ahead lists hidden. Returns the id of the card
+// loaded, kNoRow when the fields were left empty; `loaded`, when given, is left holding the card
+// as read, or none. Without a store the label says that no registry is open.
+store::RowId cargaTarjeta(const BrowseContext& context);
 
 // The current cell of the grid changed: the label is blanked, and the card loaded while the grid
-// has card rows.
-void currentCellChanged(const BrowseContext& context);
+// has card rows. Returns the id of the card then shown, or `shown` when no load ran.
+store::RowId currentCellChanged(const BrowseContext& context, store::RowId shown);
+
+// What the position label shows while no card store is open.
+QString noRegistryText();
 
 // Appends one row per stored card in the given order and makes row 1 current when any was added.
 store::Status fillGrid(CardGrid& grid, const store::CardStore& cards, store::Order order);

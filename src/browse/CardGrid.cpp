@@ -100,12 +100,8 @@ void CardGrid::setColumnWidthTwips(int column, int twips) {
     setColumnWidth(column, twipsToPixels(twips, this));
 }
 
-void CardGrid::appendRowText(const QString& text) {
-    model_->appendRowText(text);
-}
-
-void CardGrid::appendCard(const store::Card& card) {
-    model_->appendRowText(store::gridRowText(card));
+void CardGrid::appendCard(const store::Card& card, store::RowId id) {
+    model_->appendCard(card, id);
 }
 
 void CardGrid::appendIds(std::span<const store::RowId> ids) {
@@ -113,7 +109,7 @@ void CardGrid::appendIds(std::span<const store::RowId> ids) {
 }
 
 void CardGrid::replaceCard(int row, const store::Card& card) {
-    model_->replaceRowText(row - 1, store::gridRowText(card));
+    model_->replaceCard(row - 1, card);
 }
 
 void CardGrid::removeRow(int row) {

@@ -32,9 +32,10 @@ public:
     void setCellText(int row, int column, const QString& text);
     void setColumnWidthTwips(int column, int twips);
 
-    // Appending a row from its text: each tab moves to the next column.
-    void appendRowText(const QString& text);
-    void appendCard(const store::Card& card);
+    // A row with the card's values; `id` is the stored card's (kNoRow when not stored).
+    void appendCard(const store::Card& card, store::RowId id = store::kNoRow);
+    // The id of the stored card a card row shows; kNoRow for the header or when not known.
+    store::RowId rowId(int row) const { return model_->rowId(row - 1); }
     void appendIds(std::span<const store::RowId> ids);
     void replaceCard(int row, const store::Card& card);
     // Removes a card row; the rows below move up and, while rows are left, one stays current.

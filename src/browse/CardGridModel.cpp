@@ -96,43 +96,41 @@ void CardGridModel::appendIds(std::span<const store::RowId> ids) {
     endInsertRows();
 }
 
-CardGridModel::Values CardGridModel::valuesFromText(const QString& text) {
+CardGridModel::Values CardGridModel::valuesOf(const store::Card& card) {
     Values values;
-    const QStringList parts = text.split(u'\t');
-    const auto n = std::min<qsizetype>(parts.size(), kColumns);
-    for (qsizetype i = 0; i < n; ++i)
-        values[static_cast<size_t>(i)] = parts[i];
+    for (int f = 0; f < store::kGridFieldCount; ++f)
+        values[static_cast<size_t>(f + 1)] = card[static_cast<store::Field>(f)];
     return values;
 }
 
-qint64 CardGridModel::holdValues(Values values) {
+qint64 CardGridModel::hold(Held held) {
     size_t slot;
     if (!freeHeld_.empty()) {
         slot = freeHeld_.back();
         freeHeld_.pop_back();
-        held_[slot] = std::move(values);
+        held_[slot] = std::move(held);
     } else {
         slot = held_.size();
-        held_.push_back(std::move(values));
+        held_.push_back(std::move(held));
     }
     return -static_cast<qint64>(slot) - 1;
 }
 
-void CardGridModel::appendRowText(const QString& text) {
+void CardGridModel::appendCard(const store::Card& card, store::RowId id) {
     const int row = rowCount();
     beginInsertRows({}, row, row);
-    rows_.push_back(holdValues(valuesFromText(text)));
+    rows_.push_back(hold({id, valuesOf(card)}));
     endInsertRows();
 }
 
-void CardGridModel::replaceRowText(int row, const QString& text) {
+void CardGridModel::replaceCard(int row, const store::Card& card) {
     if (row < 0 || row >= rowCount())
         return;
     qint64& entry = rows_[static_cast<size_t>(row)];
     if (entry < 0)
-        held_[static_cast<size_t>(-entry - 1)] = valuesFromText(text);
+        held_[static_cast<size_t>(-entry - 1)].values = valuesOf(card);
     else
-        entry = holdValues(valuesFromText(text));
+        entry = hold({entry, valuesOf(card)});
     emit dataChanged(index(row, 0), index(row, kColumns - 1));
 }
 
@@ -143,7 +141,7 @@ void CardGridModel::removeCardRow(int row) {
     const qint64 entry = rows_[static_cast<size_t>(row)];
     if (entry < 0) {
         const auto slot = static_cast<size_t>(-entry - 1);
-        held_[slot] = Values();
+        held_[slot] = Held();
         freeHeld_.push_back(slot);
     }
     rows_.erase(rows_.begin() + row);
@@ -165,9 +163,9 @@ void CardGridModel::setCellText(int row, int column, const QString& text) {
     qint64& entry = rows_[static_cast<size_t>(row)];
     if (entry >= 0) {
         const Values* current = rowValues(row);
-        entry = holdValues(current ? *current : Values());
+        entry = hold({entry, current ? *current : Values()});
     }
-    held_[static_cast<size_t>(-entry - 1)][static_cast<size_t>(column)] = text;
+    held_[static_cast<size_t>(-entry - 1)].values[static_cast<size_t>(column)] = text;
     emit dataChanged(index(row, column), index(row, column));
 }
 
@@ -175,7 +173,18 @@ store::RowId CardGridModel::rowId(int row) const {
     if (row < 0 || row >= rowCount())
         return store::kNoRow;
     const qint64 entry = rows_[static_cast<size_t>(row)];
-    return entry >= 0 ? entry : store::kNoRow;
+    return entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id;
+}
+
+std::vector<store::RowId> CardGridModel::rowIds() const {
+    std::vector<store::RowId> ids;
+    ids.reserve(rows_.size());
+    for (const qint64 entry : rows_) {
+        const store::RowId id = entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id;
+        if (id != store::kNoRow)
+            ids.push_back(id);
+    }
+    return ids;
 }
 
 void CardGridModel::invalidateCache() {
@@ -188,7 +197,7 @@ const CardGridModel::Values* CardGridModel::rowValues(int row) const {
         return nullptr;
     const qint64 entry = rows_[static_cast<size_t>(row)];
     if (entry < 0)
-        return &held_[static_cast<size_t>(-entry - 1)];
+        return &held_[static_cast<size_t>(-entry - 1)].values;
     const std::vector<Values>& values = page(row / kPageRows);
     const auto offset = static_cast<size_t>(row % kPageRows);
     return offset < values.size() ? &values[offset] : nullptr;

@@ -15,8 +15,10 @@ namespace browse {
 
 // The rows of the card grid. A row holds either the id of a stored card, whose values are read
 // from the store when the row is shown (a page of rows at a time, a few pages kept), or a copy of
-// its values held in the model (rows appended or rewritten by the commands, and rows appended as
-// text). So a registry of a million cards costs one id per row, not one string per cell.
+// its values held in the model, with the id of its card when known (rows appended or rewritten by
+// the commands). So a registry of a million cards costs one id per row, not one string per cell.
+// Rows are always built from a card's values, never from a joined text: a value holding a tab, a
+// line break or any other character stays in its own column.
 //
 // Model row r is grid row r + 1 (grid row 0 is the header); model column c is grid column c.
 class CardGridModel : public QAbstractTableModel {
@@ -39,10 +41,10 @@ public:
     // Back to no rows; the cache is dropped.
     void clear();
     void appendIds(std::span<const store::RowId> ids);
-    // A row given as text: the part before the first tab goes to column 0, each further tab
-    // moves to the next column; parts beyond the last column are dropped.
-    void appendRowText(const QString& text);
-    void replaceRowText(int row, const QString& text);
+    // A row holding a copy of the card's grid fields; `id` is the stored card's, kNoRow if none.
+    void appendCard(const store::Card& card, store::RowId id);
+    // The row's values rewritten from the card; it keeps the id of its card.
+    void replaceCard(int row, const store::Card& card);
     void removeCardRow(int row);
 
     // Header cells (grid row 0): text, bold and colour.
@@ -53,8 +55,10 @@ public:
     // Text of one cell (model coordinates); a Null value reads as empty text.
     QString cellText(int row, int column) const;
     void setCellText(int row, int column, const QString& text);
-    // The stored id of a row, or kNoRow for a held copy.
+    // The id of the stored card a row shows, or kNoRow when it is not known.
     store::RowId rowId(int row) const;
+    // The ids of every row in order, leaving out rows whose card is not known.
+    std::vector<store::RowId> rowIds() const;
 
     // Values read from the store are cached: drop them when the store changed underneath.
     void invalidateCache();
@@ -65,10 +69,14 @@ signals:
 
 private:
     using Values = std::array<QString, kColumns>;
-    static Values valuesFromText(const QString& text);
+    struct Held {
+        store::RowId id = store::kNoRow;
+        Values values;
+    };
+    static Values valuesOf(const store::Card& card);
     const Values* rowValues(int row) const;
     const std::vector<Values>& page(int pageIndex) const;
-    qint64 holdValues(Values values);
+    qint64 hold(Held held);
 
     const store::CardStore* cards_ = nullptr;
     struct Header {
@@ -79,7 +87,7 @@ private:
     std::array<Header, kColumns> headers_;
     // >= 0: stored id; < 0: -(index + 1) into held_.
     std::vector<qint64> rows_;
-    std::deque<Values> held_;
+    std::deque<Held> held_;
     std::vector<size_t> freeHeld_;
     mutable std::unordered_map<int, std::vector<Values>> pages_;
     mutable std::list<int> pageOrder_; // most recently used first

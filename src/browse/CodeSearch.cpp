@@ -2,6 +2,8 @@
 
 #include "CardFields.h"
 
+#include <algorithm>
+
 namespace browse {
 
 SearchResult findByCode(const store::CardStore& store, const QString& typed) {
@@ -39,6 +41,14 @@ const std::vector<QString>& recordButtons() {
     return names;
 }
 
+const std::vector<QString>& shownCardButtons() {
+    static const std::vector<QString> names = {
+        QStringLiteral("cmdEditar"),   QStringLiteral("cmdEliminar"), QStringLiteral("cmdCopiar"),
+        QStringLiteral("cmdImprimir"), QStringLiteral("Command1"),
+    };
+    return names;
+}
+
 CodeSearch::CodeSearch(const store::CardStore& store, store::EntryForm& form,
                        store::MessageLayer& messages)
     : store_(store), form_(form), messages_(messages) {}
@@ -50,6 +60,8 @@ void CodeSearch::open() {
     form_.setFieldText(store::Codigo, QStringLiteral(""));
     form_.setFieldEnabled(store::Codigo, true);
     form_.focusField(store::Codigo);
+    emptied_ = false;
+    before_.clear();
 }
 
 void CodeSearch::run() {
@@ -61,27 +73,64 @@ void CodeSearch::run() {
         form_.focusField(store::Codigo);
         return;
     }
+    if (result.ids.empty() && !emptied_) {
+        // Kept so that closing the search can list these again.
+        before_ = form_.gridRowIds();
+        beforeRow_ = form_.gridCurrentRow();
+        emptied_ = true;
+    }
     form_.gridShowRows(result.ids);
     if (form_.gridRows() < 2) {
         messages_.notice(QStringLiteral("CODIGO NO ENCONTRADO"));
         form_.focusField(store::Codigo);
         return;
     }
-    close();
+    leave();
+    emptied_ = false;
+    before_.clear();
     form_.cargaTarjeta();
     form_.setGridCurrentRow(1);
+    enableCommands();
 }
 
 void CodeSearch::close() {
-    for (const QString& button : commandButtons())
-        form_.setButtonEnabled(button, true);
+    leave();
+    if (form_.gridRows() < 2 && emptied_) {
+        std::vector<store::RowId> ids = std::move(before_);
+        int row = beforeRow_;
+        if (ids.empty()) {
+            // The grid could not tell what it listed: every card, in stored order.
+            store::Status status = store_.rowIds(store::Order::Stored, &ids);
+            if (!status)
+                messages_.notice(status.message());
+            row = 1;
+        }
+        form_.gridShowRows(ids);
+        form_.setGridCurrentRow(std::clamp(row, 1, std::max(1, form_.gridRows() - 1)));
+    }
+    emptied_ = false;
+    before_.clear();
+    form_.cargaTarjeta();
+    enableCommands();
+}
+
+void CodeSearch::leave() {
     form_.setSearchControlsVisible(false);
     form_.setFieldEnabled(store::Codigo, false);
+}
+
+void CodeSearch::enableCommands() {
+    for (const QString& button : commandButtons())
+        form_.setButtonEnabled(button, true);
     // With no card stored, the commands that act on a card stay off, as in browse mode: they
-    // would have no card to work on.
+    // would have no card to work on. With cards stored but none shown (an empty grid), those
+    // that act on the shown card stay off.
     store::Status status;
-    if (store_.recordCount(&status) == 0) {
+    if (store_.recordCount(&status) < 1) {
         for (const QString& button : recordButtons())
+            form_.setButtonEnabled(button, false);
+    } else if (form_.shownCardId() == store::kNoRow) {
+        for (const QString& button : shownCardButtons())
             form_.setButtonEnabled(button, false);
     }
 }

@@ -37,20 +37,32 @@ public:
     // closed and the first card found is loaded. A store that cannot be read is reported and
     // leaves the grid as it was, still searching.
     void run();
-    // Enables the ten command buttons (those that need a card only when one is stored), hides
-    // the search controls and disables the code field; the grid and the fields keep what they
-    // show.
+    // Enables the ten command buttons, hides the search controls and disables the code field.
+    // The code field held the search text: the card of the grid's current row is loaded again,
+    // so that every field, the code included, shows that one card. After a search that found
+    // nothing, the grid first lists again what it listed before the search (every card when the
+    // grid could not tell). The commands that act on a card stay off while no card is stored or
+    // none is shown.
     void close();
 
 private:
+    void leave();
+    void enableCommands();
+
     const store::CardStore& store_;
     store::EntryForm& form_;
     store::MessageLayer& messages_;
+    // What the grid listed before a search that found nothing emptied it.
+    std::vector<store::RowId> before_;
+    int beforeRow_ = 0;
+    bool emptied_ = false;
 };
 
 // The ten command buttons, in the order the search disables and enables them.
 const std::vector<QString>& commandButtons();
 // The command buttons that need a stored card.
 const std::vector<QString>& recordButtons();
+// The command buttons that act on the card the fields show.
+const std::vector<QString>& shownCardButtons();
 
 } // namespace browse

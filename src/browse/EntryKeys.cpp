@@ -71,7 +71,9 @@ bool EntryKeys::eventFilter(QObject* watched, QEvent* event) {
         focusNext(w.name);
         return true;
     }
-    if (enter && (w.roles & EnterClicks) && key->modifiers() == Qt::NoModifier) {
+    // Enter on the numeric keypad carries the keypad modifier: it acts as the main Enter.
+    if (enter && (w.roles & EnterClicks) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->isEnabled())
             button->click();
         return true;

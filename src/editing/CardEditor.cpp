@@ -117,6 +117,13 @@ QString keptTypingNote(const QString& message) {
            QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.");
 }
 
+// The failure, what it means for the typing, and the engine's own words last.
+QString keptTypingNote(const Status& status) {
+    return status.summary() +
+           QStringLiteral("\n\nLa tarjeta no se guardó; los datos ingresados siguen en pantalla.") +
+           status.detailLine();
+}
+
 } // namespace
 
 CardEditor::CardEditor(store::EntryForm& form, store::CardStore& cards,
@@ -286,7 +293,7 @@ void CardEditor::grabaTarjetaNueva() {
     cursor_.setIndex(store::kPrimaryKey);
     Status status = cursor_.seek(form_.fieldText(store::Codigo));
     if (!status) {
-        messages_.notice(keptTypingNote(status.message()));
+        messages_.notice(keptTypingNote(status));
         return;
     }
     if (!cursor_.noMatch()) {
@@ -305,13 +312,13 @@ void CardEditor::grabaTarjetaNueva() {
         if (status.kind() == store::ErrorKind::Duplicate)
             refuseDuplicate();
         else
-            messages_.notice(keptTypingNote(status.message()));
+            messages_.notice(keptTypingNote(status));
         return;
     }
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
 
     form_.setGridEnabled(true);
-    form_.gridAppendCard(card);
+    form_.gridAppendCard(card, cursor_.lastModified());
     form_.setGridCurrentRow(form_.gridRows() - 1);
     finishSave();
     if (!positioned)
@@ -321,17 +328,19 @@ void CardEditor::grabaTarjetaNueva() {
 void CardEditor::grabaTarjetaEditada() {
     if (!validaTarjeta(false))
         return;
+    // The card changed is the one the fields show, found by its id: whatever the code box holds,
+    // another card is never written over.
     const int row = form_.gridCurrentRow();
-    cursor_.setIndex(store::kPrimaryKey);
-    Status status = cursor_.seek(form_.fieldText(store::Codigo));
-    if (!status) {
-        messages_.notice(keptTypingNote(status.message()));
+    const store::RowId id = form_.shownCardId();
+    if (id == store::kNoRow || row < 1) {
+        messages_.notice(kRecordNotFound);
         return;
     }
-    // With no grid row current the fields show no card, so there is nothing to rewrite; an empty
-    // code box must not pick some card with an empty code.
-    if (cursor_.noMatch() || row < 1) {
-        messages_.notice(kRecordNotFound);
+    cursor_.setIndex(store::kPrimaryKey);
+    Status status = cursor_.setBookmark(id);
+    if (!status) {
+        messages_.notice(status.kind() == store::ErrorKind::NotFound ? kRecordNotFound
+                                                                     : keptTypingNote(status));
         return;
     }
     if (!goOnDespiteChanges(editBase_,
@@ -356,12 +365,15 @@ void CardEditor::grabaTarjetaEditada() {
         if (status.kind() == store::ErrorKind::NotFound)
             messages_.notice(kRecordNotFound);
         else
-            messages_.notice(keptTypingNote(status.message()));
+            messages_.notice(keptTypingNote(status));
         return;
     }
     const Status positioned = cursor_.setBookmark(cursor_.lastModified());
 
-    form_.gridReplaceCard(row, card);
+    // The row shows the card as stored, its own code included.
+    store::Card shown = card;
+    shown[store::Codigo] = cursor_.field(store::Codigo);
+    form_.gridReplaceCard(row, shown);
     finishSave();
     if (!positioned)
         messages_.notice(positioned.message());
@@ -376,6 +388,14 @@ bool CardEditor::goOnDespiteChanges(const store::LoadedCard& seen, const QString
     if (changed.isEmpty())
         return true;
     return messages_.askYesNo(question.arg(changed.join(QStringLiteral(", "))), title,
+                              store::MessageLayer::Answer::No) == store::MessageLayer::Answer::Yes;
+}
+
+bool CardEditor::confirmDiscard() {
+    if (form_.buttonCaption(kSalir) != kCancelCaption)
+        return true; // not entering a card: nothing typed to lose
+    return messages_.askYesNo(QStringLiteral("¿Descartar los datos ingresados?"),
+                              store::kDefaultTitle,
                               store::MessageLayer::Answer::No) == store::MessageLayer::Answer::Yes;
 }
 
@@ -396,17 +416,19 @@ void CardEditor::clickEliminar() {
         return;
     }
     if (count > 0 && answer == store::MessageLayer::Answer::Yes) {
+        // The card deleted is the one the fields show, found by its id. With no grid row current
+        // no card is shown, and removing "the current row" would take the header.
         const int row = form_.gridCurrentRow();
-        cursor_.setIndex(store::kPrimaryKey);
-        status = cursor_.seek(form_.fieldText(store::Codigo));
-        if (!status) {
-            messages_.notice(status.message());
+        const store::RowId id = form_.shownCardId();
+        if (id == store::kNoRow || row < 1) {
+            messages_.notice(kItemNotFound);
             return;
         }
-        // With no grid row current no card is shown, and removing "the current row" would take
-        // the header.
-        if (cursor_.noMatch() || row < 1) {
-            messages_.notice(kItemNotFound);
+        cursor_.setIndex(store::kPrimaryKey);
+        status = cursor_.setBookmark(id);
+        if (!status) {
+            messages_.notice(status.kind() == store::ErrorKind::NotFound ? kItemNotFound
+                                                                         : status.message());
             return;
         }
         if (!goOnDespiteChanges(form_.loadedCard(),

@@ -36,6 +36,9 @@ public:
     void clickEliminar();
     // Enter on the grid: the edit command, as a click on cmdEditar would run it.
     void gridEnter();
+    // Before the window closes: while a card is being added, copied or edited, asks whether to
+    // discard what was typed (No by default). True when the window may close.
+    bool confirmDiscard();
 
     // The second click's parts. validaTarjeta shows the message and moves the focus itself;
     // incluyeCodigo is true for add and copy (code checked, "Animnal" spelling), false for edit.

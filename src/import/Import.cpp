@@ -135,9 +135,9 @@ FirstStartImport importOnFirstStart(const store::Folders& folders, RowSource& so
             QStringLiteral("No se pudieron importar las tarjetas del archivo %1.\n\n%2\n\n"
                            "El programa comenzará con un registro vacío. El archivo no se "
                            "modificó; para importarlo más tarde use:\n"
-                           "tarjetas --import-mdb \"%3\"")
-                .arg(quoted(source.origin()), status.message(),
-                     QDir::toNativeSeparators(source.origin())),
+                           "tarjetas --import-mdb \"%3\"%4")
+                .arg(quoted(source.origin()), status.summary(),
+                     QDir::toNativeSeparators(source.origin()), status.detailLine()),
             kImportTitle, store::MessageLayer::Icon::Warning);
         return FirstStartImport::Failed;
     }

@@ -17,6 +17,27 @@ PrintOutcome fail(store::MessageLayer& messages, const store::Status& status) {
 PrintOutcome printCardCommand(store::CardStore& cards, const QString& code,
                               const store::Folders& folders, const QString& footerText,
                               store::MessageLayer& messages, PrintTarget& target, PrintKind kind) {
+    return printCardCommand(
+        cards, [&](store::RowId* id) { return cards.findCode(code, id); }, folders, footerText,
+        messages, target, kind);
+}
+
+PrintOutcome printCardCommand(store::CardStore& cards, store::RowId id,
+                              const store::Folders& folders, const QString& footerText,
+                              store::MessageLayer& messages, PrintTarget& target, PrintKind kind) {
+    return printCardCommand(
+        cards,
+        [id](store::RowId* found) {
+            *found = id;
+            return store::Status();
+        },
+        folders, footerText, messages, target, kind);
+}
+
+PrintOutcome printCardCommand(store::CardStore& cards,
+                              const std::function<store::Status(store::RowId*)>& findCard,
+                              const store::Folders& folders, const QString& footerText,
+                              store::MessageLayer& messages, PrintTarget& target, PrintKind kind) {
     using Answer = store::MessageLayer::Answer;
 
     PrintOffsets offsets;
@@ -41,13 +62,16 @@ PrintOutcome printCardCommand(store::CardStore& cards, const QString& code,
         return PrintOutcome::NothingToPrint;
 
     store::RowId id = store::kNoRow;
-    if (store::Status s = cards.findCode(code, &id); !s)
+    if (store::Status s = findCard(&id); !s)
         return fail(messages, s);
     if (id == store::kNoRow)
         return PrintOutcome::NothingToPrint;
     store::Card card;
-    if (store::Status s = cards.readCard(id, &card); !s)
+    if (store::Status s = cards.readCard(id, &card); !s) {
+        if (s.kind() == store::ErrorKind::NotFound)
+            return PrintOutcome::NothingToPrint; // gone since it was shown, as an unknown code
         return fail(messages, s);
+    }
 
     std::unique_ptr<PrintSurface> surface = target.open(&status);
     if (!surface)

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace output {
 
 enum class PrintKind {
@@ -25,6 +27,15 @@ enum class PrintOutcome {
 // reads or creates the offset file in the data folder, asks for a full or partial print when
 // printing three blocks, prints the layout with `footerText` and reports the job sent.
 PrintOutcome printCardCommand(store::CardStore& cards, const QString& code,
+                              const store::Folders& folders, const QString& footerText,
+                              store::MessageLayer& messages, PrintTarget& target, PrintKind kind);
+// The same for the stored card with this id (the card the window shows); kNoRow prints nothing.
+PrintOutcome printCardCommand(store::CardStore& cards, store::RowId id,
+                              const store::Folders& folders, const QString& footerText,
+                              store::MessageLayer& messages, PrintTarget& target, PrintKind kind);
+// The same, the card found by `findCard` once the questions are answered.
+PrintOutcome printCardCommand(store::CardStore& cards,
+                              const std::function<store::Status(store::RowId*)>& findCard,
                               const store::Folders& folders, const QString& footerText,
                               store::MessageLayer& messages, PrintTarget& target, PrintKind kind);
 

@@ -262,8 +262,10 @@ private:
     QString name_;
 };
 
+// The Spanish reason, then the engine's own words as the last line for support.
 QString sqlDetail(const QSqlError& e) {
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    const store::SqlReason r = store::CardStore::explain(e);
+    return r.reason + u'.' + store::Status::detailLine(r.detail);
 }
 
 } // namespace

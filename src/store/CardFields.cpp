@@ -100,14 +100,4 @@ QString composeAddress(const QString& street, const QString& number, const QStri
     return trimSpaces(street) % u' ' % trimSpaces(number) % u' ' % trimSpaces(block);
 }
 
-QString gridRowText(const Card& card) {
-    QString row;
-    row.reserve(256);
-    for (int i = 0; i < kGridFieldCount; ++i) {
-        row += u'\t';
-        row += card[static_cast<Field>(i)];
-    }
-    return row;
-}
-
 } // namespace store

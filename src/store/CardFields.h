@@ -103,7 +103,4 @@ QString trimSpaces(QStringView text);
 // spaces and joined with one blank; empty parts are kept, so a lone street ends in two blanks.
 QString composeAddress(const QString& street, const QString& number, const QString& block);
 
-// Tab, then the 24 grid fields separated by tabs: how a card becomes one grid row.
-QString gridRowText(const Card& card);
-
 } // namespace store

@@ -31,6 +31,7 @@ QString quoted(const QString& path) {
 
 // SQLite result codes (the primary code is the low byte of an extended one).
 enum SqliteCode {
+    SqlitePerm = 3,
     SqliteBusy = 5,
     SqliteLocked = 6,
     SqliteReadOnly = 8,
@@ -171,68 +172,85 @@ QSqlDatabase CardStore::database() const {
     return QSqlDatabase::database(connection_, false);
 }
 
-Status CardStore::failure(const QSqlError& error, const QString& doing) const {
+SqlReason CardStore::explain(const QSqlError& error) {
     const int code = error.nativeErrorCode().toInt() & 0xff;
-    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    ErrorKind kind = ErrorKind::Other;
-    QString reason;
+    SqlReason r;
+    r.detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     switch (code) {
     case SqliteBusy:
     case SqliteLocked:
-        kind = ErrorKind::Busy;
-        reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
-                                "unos momentos");
+        r.kind = ErrorKind::Busy;
+        r.reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
+                                  "unos momentos");
         break;
     case SqliteReadOnly:
+    case SqlitePerm:
+        r.kind = ErrorKind::ReadOnly;
+        r.reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
+        break;
+    case SqliteFull:
+        r.kind = ErrorKind::DiskFull;
+        r.reason = QStringLiteral("el disco está lleno");
+        break;
+    case SqliteConstraint:
+        r.kind = ErrorKind::Duplicate;
+        r.reason = QStringLiteral("ya existe una tarjeta con ese código");
+        break;
+    case SqliteNotADb:
+        r.kind = ErrorKind::NotADatabase;
+        r.reason = QStringLiteral("el archivo no es un registro de tarjetas (no es una base de "
+                                  "datos)");
+        break;
+    case SqliteCorrupt:
+        r.kind = ErrorKind::NotADatabase;
+        r.reason = QStringLiteral("el archivo está dañado");
+        break;
+    case SqliteCantOpen:
+        r.kind = ErrorKind::CannotOpen;
+        r.reason = QStringLiteral("no se puede abrir el archivo");
+        break;
+    case SqliteIoErr:
+        r.kind = ErrorKind::Io;
+        r.reason = QStringLiteral("falló la lectura o escritura del disco");
+        break;
+    default:
+        r.reason = QStringLiteral("error de la base de datos");
+        break;
+    }
+    return r;
+}
+
+QString CardStore::couldNot(const QString& doing) {
+    // "No se pudo guardar la tarjeta", "No se pudieron leer las tarjetas": the verb agrees with
+    // a plural object.
+    const bool plural =
+        doing.contains(QStringLiteral(" las ")) || doing.contains(QStringLiteral(" los "));
+    return (plural ? QStringLiteral("No se pudieron ") : QStringLiteral("No se pudo ")) + doing;
+}
+
+Status CardStore::failure(const QSqlError& error, const QString& doing) const {
+    SqlReason r = explain(error);
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    if (code == SqliteReadOnly &&
+        sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
         // SQLite refuses to write once the file it opened is no longer at its path: another
         // program moved, replaced or deleted it, or its folder is gone. Writing on would go to a
         // file nobody sees.
-        if (sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
-            kind = ErrorKind::Io;
-            reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
-                                    "reemplazó o borró, o su carpeta dejó de estar disponible); "
-                                    "cierre el programa y vuelva a abrirlo");
-            break;
-        }
-        kind = ErrorKind::ReadOnly;
-        reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
-        break;
-    case SqliteFull:
-        kind = ErrorKind::DiskFull;
-        reason = QStringLiteral("el disco está lleno");
-        break;
-    case SqliteConstraint:
-        kind = ErrorKind::Duplicate;
-        reason = QStringLiteral("ya existe una tarjeta con ese código");
-        break;
-    case SqliteNotADb:
-    case SqliteCorrupt:
-        kind = ErrorKind::NotADatabase;
-        reason = QStringLiteral("el archivo no es un registro de tarjetas válido o está dañado");
-        break;
-    case SqliteCantOpen:
+        r.kind = ErrorKind::Io;
+        r.reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
+                                  "reemplazó o borró, o su carpeta dejó de estar disponible); "
+                                  "cierre el programa y vuelva a abrirlo");
+    } else if (code == SqliteCantOpen && !QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
         // A write needs a journal file beside the store; in a folder that cannot be written the
         // journal is what cannot be opened, while the store itself is open.
-        if (!QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
-            kind = ErrorKind::ReadOnly;
-            reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
-                                    "archivo de respaldo temporal en ella");
-            break;
-        }
-        kind = ErrorKind::CannotOpen;
-        reason = QStringLiteral("no se puede abrir el archivo");
-        break;
-    case SqliteIoErr:
-        kind = ErrorKind::Io;
-        reason = QStringLiteral("falló la lectura o escritura del disco");
-        break;
-    default:
-        reason = QStringLiteral("error de la base de datos");
-        break;
+        r.kind = ErrorKind::ReadOnly;
+        r.reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
+                                  "archivo de respaldo temporal en ella");
     }
-    return Status::failure(kind,
-                           QStringLiteral("No se pudo %1 en el registro %2: %3.\n(Detalle: %4)")
-                               .arg(doing, quoted(path_), reason, detail));
+    return Status::failure(
+        r.kind,
+        QStringLiteral("%1 en el registro %2: %3.").arg(couldNot(doing), quoted(path_), r.reason),
+        r.detail);
 }
 
 std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,

@@ -29,6 +29,14 @@ struct OpenOptions {
 class TableCursor;
 class BusyWait;
 
+// A failure of the database engine in the user's words: its kind, the reason in Spanish, and
+// the engine's own text for support.
+struct SqlReason {
+    ErrorKind kind = ErrorKind::Other;
+    QString reason;
+    QString detail;
+};
+
 // One stored card as UTF-8 bytes straight from the store, valid only while it is being visited.
 class RawCard {
 public:
@@ -101,6 +109,12 @@ public:
 
     // The connection, for subsystems that keep their own indexes or run their own queries.
     QSqlDatabase database() const;
+
+    // The Spanish reason of an engine error (not a database, damaged, locked, read-only, disk
+    // full, …), with the engine's own words kept apart.
+    static SqlReason explain(const class QSqlError& error);
+    // "No se pudo <doing>", or "No se pudieron <doing>" when its object is plural.
+    static QString couldNot(const QString& doing);
 
     // Column list "Codigo, fecha_atencion, …" in record order, for queries that read whole cards.
     static const QString& columnList();

@@ -59,7 +59,9 @@ public:
     virtual int gridCurrentRow() const = 0;      // 0 when no card row is current
     virtual void setGridCurrentRow(int row) = 0; // also loads the card (CargaTarjeta)
     virtual QString gridCurrentCode() const = 0; // text of column 1 of the current row
-    virtual void gridAppendCard(const Card& card) = 0;
+    // A row with the card's values; `id` is the stored card's, so that the row can be found and
+    // listed again.
+    virtual void gridAppendCard(const Card& card, RowId id) = 0;
     virtual void gridReplaceCard(int row, const Card& card) = 0;
     virtual void gridRemoveRow(int row) = 0;
     virtual void setGridEnabled(bool enabled) = 0;
@@ -69,6 +71,9 @@ public:
     // The current row is 0 afterwards and no card is loaded. Ids no longer stored are left out.
     // Over a large registry the grid reads the cards of the rows it shows, not all at once.
     virtual void gridShowRows(const std::vector<RowId>& ids) = 0;
+    // The ids of the stored cards the card rows show, in grid order, so that a listing can be put
+    // back later with gridShowRows. Empty when the grid cannot tell them.
+    virtual std::vector<RowId> gridRowIds() const { return {}; }
 
     // --- search mode ---
     // Shows btnBuscarOK and btnBuscarFin and places and shows Frame1 and Frame2 over the entry
@@ -93,7 +98,7 @@ public:
             if (!status)
                 return status;
             for (const auto& entry : read)
-                gridAppendCard(entry.second);
+                gridAppendCard(entry.second, entry.first);
         }
         return Status();
     }
@@ -107,6 +112,10 @@ public:
     // telling whether another program changed or deleted it meanwhile. A form that does not keep
     // it answers "none", and the commands then skip that comparison.
     virtual LoadedCard loadedCard() const { return {}; }
+    // The stored card whose values the entry fields show, as the last CargaTarjeta loaded it;
+    // kNoRow when they show none. Edit, delete and printing act on this card, never on whatever
+    // text stands in the code box.
+    virtual RowId shownCardId() const = 0;
     virtual void ocultaListas() = 0; // hide every type-ahead list
 };
 

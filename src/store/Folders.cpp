@@ -99,7 +99,11 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("\nLa configuración de trabajo, la tarjeta web, el logo y Tolvane.txt "
                        "están en la carpeta de datos; las exportaciones, en la carpeta de "
                        "exportación (ver las opciones)."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Qt's own help option describes itself in English and adds --help-all, whose Qt options
+    // mean nothing here: the program's own, in Spanish.
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Muestra esta ayuda sobre las opciones."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption dataDir(
         QStringList{QStringLiteral("data-dir")},

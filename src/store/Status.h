@@ -20,22 +20,38 @@ enum class ErrorKind {
 
 // The outcome of an operation: success, or a kind of failure with a plain Spanish message that
 // names the file and the reason. Never thrown; callers show the message to the user.
+//
+// A failure of the database engine also keeps the engine's own (English) words as a detail for
+// support: message() carries it as its last line, summary() leaves it out so that a caller can
+// add its own sentences and still end with it (detailLine()).
 class [[nodiscard]] Status {
 public:
     Status() = default;
-    static Status failure(ErrorKind kind, QString message) {
-        return Status(kind, std::move(message));
+    static Status failure(ErrorKind kind, QString message, QString detail = {}) {
+        return Status(kind, std::move(message), std::move(detail));
     }
 
     bool ok() const { return kind_ == ErrorKind::None; }
     explicit operator bool() const { return ok(); }
     ErrorKind kind() const { return kind_; }
     const QString& message() const { return message_; }
+    const QString& summary() const { return summary_; }
+    const QString& detail() const { return detail_; }
+    // The detail as the last line of a message ("\n\nDetalle técnico: …"), or nothing.
+    QString detailLine() const { return detailLine(detail_); }
+    static QString detailLine(const QString& detail) {
+        return detail.isEmpty() ? QString()
+                                : QStringLiteral("\n\nDetalle técnico (para soporte): ") + detail;
+    }
 
 private:
-    Status(ErrorKind kind, QString message) : kind_(kind), message_(std::move(message)) {}
+    Status(ErrorKind kind, QString summary, QString detail)
+        : kind_(kind), message_(summary + detailLine(detail)), summary_(std::move(summary)),
+          detail_(std::move(detail)) {}
     ErrorKind kind_ = ErrorKind::None;
     QString message_;
+    QString summary_;
+    QString detail_;
 };
 
 } // namespace store

@@ -8,12 +8,15 @@
 #include "MainWindow.h"
 #include "Startup.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTest>
 
 using app::MainWindow;
@@ -277,22 +280,147 @@ private slots:
         QCOMPARE(w->fieldText(store::FechaAtencion), QString());
     }
 
+    // A DAT.db that cannot be opened: the window opens with no cards, says so, and every command
+    // that needs the store either is off or tells why it does nothing.
     void storeThatCannotBeOpened() {
+        const struct {
+            const char* what;
+            bool folder;     // a folder in the file's place, or a file of other bytes
+            const char* why; // in the message of the start
+        } cases[] = {
+            {"folder", true, "no es un archivo"},
+            {"no database", false, "no es un registro de tarjetas"},
+        };
+        for (const auto& c : cases) {
+            AppFolders f;
+            f.copyRealMasterIni();
+            const QString db = f.folders.appFile(store::kDatabaseFileName);
+            if (c.folder)
+                QDir().mkpath(db);
+            else
+                AppFolders::write(db, QByteArray("Nombre;Codigo\nRex;1520000\n").repeated(200));
+            ScriptedMessages messages;
+            auto w = start(f, messages);
+            QVERIFY(w);
+            QCOMPARE(messages.boxes.size(), size_t(1));
+            const QString told = messages.boxes[0].text;
+            QVERIFY2(told.contains(QDir::toNativeSeparators(db)), qPrintable(told));
+            QVERIFY2(told.contains(QLatin1StringView(c.why)), qPrintable(told));
+            // The engine's English words, if any, only on the last line, for support.
+            const QStringList lines = told.split(QRegularExpression(QStringLiteral("\r?\n")));
+            for (const QString& line : lines.mid(0, lines.size() - 1))
+                QVERIFY2(!line.contains(QStringLiteral("file is not a database")),
+                         qPrintable(told));
+            QVERIFY(!w->cardStore());
+            QCOMPARE(w->gridRows(), 1);
+            QCOMPARE(label27(*w), QStringLiteral("Sin registro de tarjetas abierto"));
+            QVERIFY(w->windowTitle().contains(QStringLiteral("sin registro de tarjetas abierto")));
+            QCOMPARE(enabledButtons(*w),
+                     QStringList({QStringLiteral("cmdExcel"), QStringLiteral("cmdAgregar"),
+                                  QStringLiteral("cmdSalir")}));
+            for (const char* button : {"cmdAgregar", "cmdExcel"}) {
+                messages.clear();
+                w->runCommand(QLatin1StringView(button));
+                QCOMPARE(messages.boxes.size(), size_t(1));
+                QVERIFY2(messages.boxes[0].text.startsWith(
+                             QStringLiteral("No hay un registro de tarjetas abierto")),
+                         button);
+                QCOMPARE(w->buttonCaption(QStringLiteral("cmdAgregar")),
+                         QStringLiteral("&Agregar"));
+            }
+        }
+    }
+
+    // A damaged file whose cards cannot be listed: the Spanish reason, with the engine's words
+    // last, and no command left on that would act on a card the window does not show.
+    void damagedStoreWithAnEmptyGrid() {
         AppFolders f;
         f.copyRealMasterIni();
-        QDir().mkpath(f.folders.appFile(store::kDatabaseFileName)); // a folder in its place
+        std::vector<store::Card> cards;
+        for (int i = 0; i < 300; ++i)
+            cards.push_back(
+                makeCard(QStringLiteral("1520000000%1").arg(i, 5, 10, QLatin1Char('0'))));
+        f.addCards(cards);
+        // Spoil the first page of the table itself; counting still works through the code index.
+        const QString db = f.folders.appFile(store::kDatabaseFileName);
+        int page = 0, pageSize = 0;
+        {
+            store::Status status;
+            auto s = store::CardStore::open(db, &status);
+            QSqlQuery q(s->database());
+            QVERIFY(q.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = "
+                                          "'Clientes'")) &&
+                    q.next());
+            page = q.value(0).toInt();
+            QVERIFY(q.exec(QStringLiteral("PRAGMA page_size")) && q.next());
+            pageSize = q.value(0).toInt();
+        }
+        QFile file(db);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(qint64(page - 1) * pageSize));
+        file.write(QByteArray(16, '\xff'));
+        file.close();
+
         ScriptedMessages messages;
         auto w = start(f, messages);
         QVERIFY(w);
-        QCOMPARE(messages.boxes.size(), size_t(1));
-        QVERIFY(messages.boxes[0].text.contains(
-            QDir::toNativeSeparators(f.folders.appFile(store::kDatabaseFileName))));
-        QVERIFY(messages.boxes[0].text.contains(QStringLiteral("no es un archivo")));
-        QVERIFY(!w->cardStore());
+        QVERIFY(w->cardStore());
         QCOMPARE(w->gridRows(), 1);
-        QCOMPARE(label27(*w), QStringLiteral("0 de 0 Mascotas registradas"));
+        QVERIFY(!messages.boxes.empty());
+        const QString told = messages.boxes[0].text;
+        QVERIFY2(told.startsWith(QStringLiteral("No se pudieron leer las tarjetas")),
+                 qPrintable(told));
+        QVERIFY2(told.contains(QStringLiteral("el archivo está dañado")), qPrintable(told));
+        const QStringList lines = told.split(u'\n');
+        QVERIFY2(lines.last().startsWith(QStringLiteral("Detalle técnico")), qPrintable(told));
+        for (const char* button :
+             {"cmdEditar", "cmdEliminar", "cmdCopiar", "cmdImprimir", "Command1"})
+            QVERIFY2(!w->buttonEnabled(QLatin1StringView(button)), button);
         QVERIFY(w->buttonEnabled(QStringLiteral("cmdAgregar")));
-        QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEditar")));
+    }
+
+    // What a screen reader is told about the controls a caption alone does not explain.
+    void accessibleNamesAndRoles() {
+        AppFolders f;
+        f.copyRealMasterIni();
+        ScriptedMessages messages;
+        auto w = start(f, messages);
+        QVERIFY(w);
+        for (const char* name : {"Option1", "Option2"}) {
+            auto* option = w->findChild<QRadioButton*>(QLatin1StringView(name));
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(option);
+            QVERIFY(a);
+            QCOMPARE(a->role(), QAccessible::RadioButton);
+            QVERIFY(a->state().checkable);
+            QCOMPARE(bool(a->state().checked), option->isChecked());
+        }
+        const struct {
+            const char* control;
+            const char16_t* name;
+        } named[] = {
+            {"btnBuscarFin", u"Cerrar búsqueda"},
+            {"Text14", u"Teléfono del propietario"},
+            {"Text19", u"Teléfono del contacto"},
+            {"lstPropietario", u"Lista de propietarios"},
+            {"lstTelefono1", u"Lista de teléfonos del propietario"},
+            {"lstTelefono2", u"Lista de teléfonos del contacto"},
+        };
+        for (const auto& n : named) {
+            QWidget* c = w->findChild<QWidget*>(QLatin1StringView(n.control));
+            QVERIFY2(c, n.control);
+            QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name),
+                     QString::fromUtf16(n.name));
+        }
+        // Every list has a name of its own, after its box.
+        QSet<QString> listNames;
+        for (const char* list :
+             {"lstLugar", "lstImplantador", "lstColor", "lstPropietario", "lstRut", "lstTelefono1",
+              "lstCel", "lstDomicilio", "lstContacto", "lstTelefono2"}) {
+            const QString name = w->findChild<QWidget*>(QLatin1StringView(list))->accessibleName();
+            QVERIFY2(name.startsWith(QStringLiteral("Lista de ")), list);
+            listNames.insert(name);
+        }
+        QCOMPARE(listNames.size(), 10);
     }
 
     void exitCancelAndGridKeys() {

@@ -105,15 +105,23 @@ private slots:
         grid.removeRow(kCards);
         QCOMPARE(grid.currentRow(), kCards - 1);
 
-        // Text rows: before the first tab column 0, then one column per tab, extra parts dropped.
+        // Rows come from the card's values: a tab, a line break or a bar stays in its column.
         grid.llenaGrilla();
-        grid.appendRowText(QStringLiteral("x\ta\t\tc"));
-        QCOMPARE(grid.cellText(1, 0), QStringLiteral("x"));
-        QCOMPARE(grid.cellText(1, 1), QStringLiteral("a"));
+        store::Card odd;
+        odd[store::Codigo] = QStringLiteral("x\ta");
+        odd[store::Lugar] = QStringLiteral("uno\ndos|tres");
+        odd[store::Implantador] = QStringLiteral("\t\t");
+        grid.appendCard(odd, 41);
+        QCOMPARE(grid.cellText(1, 0), QString());
+        QCOMPARE(grid.cellText(1, 1), QStringLiteral("x\ta"));
         QCOMPARE(grid.cellText(1, 2), QString());
-        QCOMPARE(grid.cellText(1, 3), QStringLiteral("c"));
-        grid.appendRowText(QString(30, u'\t') + u'z');
-        QCOMPARE(grid.rows(), 3);
+        QCOMPARE(grid.cellText(1, 3), QStringLiteral("uno\ndos|tres"));
+        QCOMPARE(grid.cellText(1, 24), QStringLiteral("\t\t"));
+        QCOMPARE(grid.rowId(1), 41);
+        grid.replaceCard(1, added);
+        QCOMPARE(grid.cellText(1, 1), QStringLiteral("999000000000001"));
+        QCOMPARE(grid.rowId(1), 41); // a rewritten row still knows its card
+        QCOMPARE(grid.rows(), 2);
         QCOMPARE(grid.cellText(0, 1), QStringLiteral("Codigo"));
     }
 

@@ -82,6 +82,9 @@ private slots:
         for (const char* option :
              {"--data-dir", "--export-dir", "--import-mdb", "--help", "--version"})
             QVERIFY2(help.out.contains(QLatin1StringView(option)), qPrintable(help.out + help.err));
+        // Spanish throughout: Qt's own help lines would be English.
+        for (const char* english : {"Displays", "help on", "--help-all"})
+            QVERIFY2(!help.out.contains(QLatin1StringView(english)), qPrintable(help.out));
 
         const Run version = run({QStringLiteral("--version")});
         QCOMPARE(version.exitCode, 0);

@@ -12,6 +12,7 @@
 #include "Startup.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -189,7 +190,12 @@ class TestWindowEditing : public QObject {
             cells.append(w->grid()->cellText(row, c));
         return cells.join(u'\t');
     }
-    static QString rowText(const Card& c) { return gridRowText(c).mid(1); }
+    static QString rowText(const Card& c) {
+        QStringList cells;
+        for (int i = 0; i < kGridFieldCount; ++i)
+            cells.append(c[Field(i)]);
+        return cells.join(u'\t');
+    }
     QList<QString> formValues() const {
         QList<QString> values;
         for (const CardField& f : cardFields())
@@ -715,6 +721,154 @@ private slots:
         QCOMPARE(w->focusWidget(), control(Codigo));
         click(QStringLiteral("cmdSalir"));
         w.reset(); // before the boxes it shows through
+    }
+
+    // A search, ended by a card found or by "x", then Editar and Eliminar: each acts on the card
+    // the fields show, whatever the code box held during the search, and no other card changes.
+    void editAndDeleteAfterASearchActOnTheShownCard() {
+        const QString a = QStringLiteral("152000000000003"), b = QStringLiteral("152000000000002");
+        const struct {
+            const char* path;
+            QString typed; // into the code box after "Buscar"
+            bool ok;       // "Ok" clicked before "x"
+            QString shown; // the card on screen afterwards
+        } paths[] = {
+            {"found", b, true, b},
+            {"not found, then x", QStringLiteral("999"), true, a},
+            {"x at once", QString(), false, a},
+            {"x after typing another card's code", b, false, a},
+        };
+        for (const auto& p : paths) {
+            const std::vector<Card> cards = {makeCard(QStringLiteral("152000000000001")),
+                                             makeCard(b), makeCard(a)};
+            w.reset();
+            start(cards);
+            w->setGridCurrentRow(3); // card a
+            click(QStringLiteral("cmdBuscar"));
+            type(Codigo, p.typed);
+            if (p.ok)
+                click(QStringLiteral("btnBuscarOK"));
+            if (!p.ok || p.shown != p.typed)
+                click(QStringLiteral("btnBuscarFin"));
+
+            // One card on screen: the code box agrees with the other fields and the grid.
+            QVERIFY2(w->gridRows() > 1, p.path);
+            QCOMPARE(w->gridCurrentCode(), p.shown);
+            QCOMPARE(w->fieldText(Codigo), p.shown);
+            QCOMPARE(w->fieldText(Propietario), QStringLiteral("propietario-") + p.shown);
+            QVERIFY2(w->buttonEnabled(QStringLiteral("cmdEditar")), p.path);
+            const auto at =
+                size_t(std::find_if(cards.begin(), cards.end(),
+                                    [&](const Card& c) { return c[Codigo] == p.shown; }) -
+                       cards.begin());
+
+            click(QStringLiteral("cmdEditar"));
+            erase(Color);
+            type(Color, QStringLiteral("Editado"));
+            click(QStringLiteral("cmdEditar"));
+            std::vector<Card> expected = cards;
+            expected[at][Color] = QStringLiteral("Editado");
+            expected[at][DireccionCompleta] = composeAddress(
+                expected[at][Direccion], expected[at][NumeroDepto], expected[at][BlockDepto]);
+            QVERIFY2(stored() == expected, p.path);
+            QCOMPARE(w->gridCurrentCode(), p.shown);
+            QCOMPARE(gridRow(w->gridCurrentRow()), rowText(expected[at]));
+
+            messages.queue(Answer::Yes);
+            click(QStringLiteral("cmdEliminar"));
+            expected.erase(expected.begin() + std::ptrdiff_t(at));
+            QVERIFY2(stored() == expected, p.path);
+            // The grid lists stored cards only, the deleted one no longer.
+            for (int row = 1; row < w->gridRows(); ++row) {
+                const QString code = w->grid()->cellText(row, 1);
+                QVERIFY2(code != p.shown, p.path);
+                QVERIFY2(std::any_of(expected.begin(), expected.end(),
+                                     [&](const Card& c) { return c[Codigo] == code; }),
+                         p.path);
+            }
+            // An empty grid leaves nothing to edit or delete.
+            if (w->gridRows() < 2) {
+                QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEditar")));
+                QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEliminar")));
+                QVERIFY(!w->buttonEnabled(QStringLiteral("cmdImprimir")));
+            }
+        }
+    }
+
+    // A card holding values no box lets anyone type (a tab, a line break, a bar, a long breed)
+    // edited with pasted text and saved with the keypad's Enter; then a new card typed and the
+    // window closed half-way.
+    void oddValuesPastedTextAndClosingWhileTyping() {
+        Card odd = makeCard(QStringLiteral("152000000000001"));
+        odd[Email] = QStringLiteral("ana\t@correo.cl");
+        odd[Contacto] = QStringLiteral("Luis | Rosa\nPérez");
+        odd[Raza] = QStringLiteral("Retriever de pelo liso cruzado con ovejero alemán de trabajo");
+        start({odd, makeCard(QStringLiteral("152000000000002"))});
+        QLineEdit* breed = w->comboBox(Raza)->lineEdit();
+        QCOMPARE(breed->cursorPosition(), 0); // its start shows, as in the text boxes
+
+        click(QStringLiteral("cmdEditar"));
+        erase(Color);
+        QApplication::clipboard()->setText(QStringLiteral("Gris\tOscuro\r\n"));
+        QTest::keyClick(control(Color), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->fieldText(Color), QStringLiteral("Gris Oscuro"));
+        QApplication::clipboard()->setText(QStringLiteral("\t152000000000007\n"));
+        click(QStringLiteral("cmdSalir"));
+        click(QStringLiteral("cmdAgregar"));
+        control(Codigo)->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(control(Codigo), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w->fieldText(Codigo), QStringLiteral("152000000000007"));
+        click(QStringLiteral("cmdSalir"));
+
+        click(QStringLiteral("cmdEditar"));
+        erase(Color);
+        QApplication::clipboard()->setText(QStringLiteral("Gris\tOscuro"));
+        QTest::keyClick(control(Color), Qt::Key_V, Qt::ControlModifier);
+        auto* ok = child<QPushButton>(QStringLiteral("cmdEditar"));
+        ok->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(ok, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(messages.texts(), QStringList());
+        verifyBrowseMode();
+        Card expected = odd;
+        expected[Color] = QStringLiteral("Gris Oscuro");
+        expected[DireccionCompleta] =
+            composeAddress(odd[Direccion], odd[NumeroDepto], odd[BlockDepto]);
+        QCOMPARE(stored()[0], expected);
+        // The rewritten row: every value in its own column.
+        for (int i = 0; i < kGridFieldCount; ++i)
+            QCOMPARE(w->grid()->cellText(1, i + 1), expected[Field(i)]);
+        QCOMPARE(breed->cursorPosition(), 0);
+
+        // A new card: the emptied combos give their first item on the first Down.
+        click(QStringLiteral("cmdAgregar"));
+        for (Field f : {EReproductivo, Tamano}) {
+            QComboBox* combo = w->comboBox(f);
+            QVERIFY(combo->count() > 1);
+            combo->lineEdit()->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(combo->lineEdit(), Qt::Key_Down);
+            QCOMPARE(combo->currentText(), combo->itemText(0));
+        }
+        // Closing the window now asks first; No keeps the window and every value typed.
+        type(Codigo, QStringLiteral("152000000000009"));
+        const QList<QString> typed = formValues();
+        messages.clear();
+        messages.queue(Answer::No);
+        QVERIFY(!w->close());
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(messages.boxes[0].kind, ScriptedMessages::Kind::YesNo);
+        QCOMPARE(messages.boxes[0].text, QStringLiteral("¿Descartar los datos ingresados?"));
+        QCOMPARE(messages.boxes[0].defaultAnswer, Answer::No);
+        QVERIFY(w->isVisible());
+        verifyEntryMode(QStringLiteral("cmdAgregar"));
+        QCOMPARE(formValues(), typed);
+        messages.queue(Answer::Yes);
+        QVERIFY(w->close());
+        QCOMPARE(stored().size(), size_t(2));
+
+        // In browse mode the window closes without a word.
+        start({odd});
+        QVERIFY(w->close());
+        QCOMPARE(messages.texts(), QStringList());
     }
 
     void saveRefusedByLockedFileKeepsTypedValues() {

@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(w_->gridCurrentRow(), 2);
         QCOMPARE(label27(), QStringLiteral("2 de 6 Mascotas registradas"));
         QCOMPARE(w_->fieldText(store::Propietario), owner);
-        QCOMPARE(text3->text(), QString());
+        QCOMPARE(text3->text(), registry()[1][store::Codigo]); // the shown card's code again
         QVERIFY(!text3->isEnabled());
         QCOMPARE(enabledCommands().size(), 10);
         for (const char* name : {"Frame1", "Frame2", "btnBuscarOK", "btnBuscarFin"})
@@ -520,14 +520,19 @@ private slots:
         key(Qt::Key_Return);
         QCOMPARE(focusedControl(), QStringLiteral("Text17"));
 
-        // With the search open, Enter in the code goes to "Ok" and Enter there runs it.
+        // With the search open, Enter in the code goes to "Ok" and Enter there runs it; the
+        // keypad's Enter, with which a chip code typed on the keypad ends, does the same.
         click(QStringLiteral("cmdSalir"));
-        openSearch();
-        typeHere(QStringLiteral("152000000000003"));
-        key(Qt::Key_Return);
-        QCOMPARE(focusedControl(), QStringLiteral("btnBuscarOK"));
-        key(Qt::Key_Return);
-        QCOMPARE(w_->gridCurrentCode(), QStringLiteral("152000000000003"));
+        for (const Qt::KeyboardModifiers keys : {Qt::NoModifier, Qt::KeypadModifier}) {
+            openSearch();
+            typeHere(QStringLiteral("152000000000003"));
+            const Qt::Key enterKey = keys ? Qt::Key_Enter : Qt::Key_Return;
+            QTest::keyClick(QApplication::focusWidget(), enterKey, keys);
+            QCOMPARE(focusedControl(), QStringLiteral("btnBuscarOK"));
+            QTest::keyClick(QApplication::focusWidget(), enterKey, keys);
+            QCOMPARE(w_->gridCurrentCode(), QStringLiteral("152000000000003"));
+            QVERIFY(!get(QStringLiteral("btnBuscarOK"))->isVisible());
+        }
     }
 };
 

@@ -219,15 +219,15 @@ private slots:
         QCOMPARE(win.messages.texts(), QStringList());
         QVERIFY(win.printed->items.empty());
 
-        // A search that finds nothing leaves an empty grid once closed: nothing to print.
+        // A search that finds nothing, then "x": the grid lists again what it listed before, whose
+        // card is gone, so no card is shown and neither print command is left on.
         win.search(QStringLiteral("999"));
         QCOMPARE(win.messages.texts().last(), QStringLiteral("CODIGO NO ENCONTRADO"));
         win.click("btnBuscarFin");
-        QCOMPARE(win.w->gridRows(), 1);
-        win.messages.clear();
-        win.messages.queue(Answer::Yes);
-        win.click("cmdImprimir");
-        QCOMPARE(win.messages.texts(), QStringList{QStringLiteral("Impresion Completa ?")});
+        QCOMPARE(win.w->gridRows(), 2);
+        QCOMPARE(win.w->fieldText(store::Codigo), QString());
+        QVERIFY(!win.button("cmdImprimir")->isEnabled());
+        QVERIFY(!win.button("Command1")->isEnabled());
         QVERIFY(win.printed->items.empty());
 
         win.search(kFilled);

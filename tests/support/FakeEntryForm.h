@@ -74,7 +74,7 @@ public:
     QString gridCurrentCode() const override {
         return current > 0 ? grid[current - 1][store::Codigo] : QString();
     }
-    void gridAppendCard(const store::Card& card) override { grid.push_back(card); }
+    void gridAppendCard(const store::Card& card, store::RowId) override { grid.push_back(card); }
     void gridReplaceCard(int row, const store::Card& card) override { grid.at(row - 1) = card; }
     void gridRemoveRow(int row) override {
         grid.erase(grid.begin() + (row - 1));
@@ -120,11 +120,13 @@ public:
                 text_[f.field] = QStringLiteral("");
         }
         loaded_ = {};
+        shown = store::kNoRow;
         store::RowId id = store::kNoRow;
         store::Card card;
         if (current < 1 || !cards_.findCode(gridCurrentCode(), &id) || id == store::kNoRow ||
             !cards_.readCard(id, &card))
             return;
+        shown = id;
         for (const store::CardField& f : store::cardFields()) {
             if (f.kind != store::ControlKind::None)
                 setFieldText(f.field, card[f.field]);
@@ -132,11 +134,13 @@ public:
         loaded_ = {id, card};
     }
     store::LoadedCard loadedCard() const override { return loaded_; }
+    store::RowId shownCardId() const override { return shown; }
     void ocultaListas() override { ++listsHidden; }
 
     std::map<QString, Button> buttons;
     std::vector<store::Card> grid; // card row r is grid[r - 1]
     int current = 0;
+    store::RowId shown = store::kNoRow; // the card the last CargaTarjeta loaded
     bool gridOn = true;
     bool searchShown = false;
     bool editing = false;
