@@ -817,6 +817,18 @@ void MainWindow::onGridCellChanged() {
     shownId_ = browse::currentCellChanged(
         {grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_}, shownId_);
     loadingCard_ = false;
+    followShownCard();
+}
+
+void MainWindow::followShownCard() {
+    // In browse mode the commands that act on the shown card follow the card the fields show: a
+    // row whose card is gone turns them off, the next row with a card on again.
+    if (cards_ && buttonEnabled(QStringLiteral("cmdAgregar")) &&
+        buttonCaption(QStringLiteral("cmdSalir")) == u"&Salir") {
+        for (const char16_t* name :
+             {u"cmdEditar", u"cmdEliminar", u"cmdCopiar", u"cmdImprimir", u"Command1"})
+            setButtonEnabled(QString::fromUtf16(name), shownId_ != store::kNoRow);
+    }
 }
 
 // --- routines -------------------------------------------------------------------------------
@@ -827,6 +839,7 @@ void MainWindow::cargaTarjeta() {
     shownId_ =
         browse::cargaTarjeta({grid_, label27_, this, table_.get(), &clock_, &messages_, &loaded_});
     loadingCard_ = wasLoading;
+    followShownCard();
 }
 
 void MainWindow::ocultaListas() {

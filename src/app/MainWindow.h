@@ -142,6 +142,7 @@ private:
     void applyGeometry(const Placed& placed, QSize extra);
     void hoverButton(CommandButton* hovered);
     void onGridCellChanged();
+    void followShownCard();
     void onCommand(const QString& button);
     void setSex(const QString& letter);
     QWidget* fieldWidget(store::Field field) const;

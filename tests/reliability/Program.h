@@ -258,6 +258,10 @@ private:
         begin();
         form->grid = {card};
         form->current = 1;
+        // The window acts on the stored card its fields show, which it found by the code when it
+        // loaded them; the values shown may be older than the store's.
+        store::RowId id = store::kNoRow;
+        form->shown = cards->findCode(card[store::Codigo], &id) ? id : store::kNoRow;
         for (const store::CardField& f : store::cardFields())
             if (f.kind != store::ControlKind::None)
                 form->setFieldText(f.field, card[f.field]);
