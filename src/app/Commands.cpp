@@ -13,6 +13,7 @@
 #include "TypeAheadLists.h"
 
 #include <QImage>
+#include <QTimer>
 
 namespace app {
 
@@ -26,6 +27,13 @@ Commands::Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> prin
         &window, typeAhead_.get(), [&window] { return window.enEdicion(); }, &window.messages(),
         this);
     new browse::EntryKeys(&window, lists_, this);
+    // The type-ahead values are read off the window's thread once the window is up, so that no
+    // keystroke waits for a walk over the whole registry.
+    if (window.cardStore()) {
+        QTimer::singleShot(0, this, [this] {
+            typeAhead_->buildInBackground([lists = lists_] { lists->indexReady(); });
+        });
+    }
     // A card is being entered while the entry flag is set and the entry fields are enabled: a
     // cancel leaves the flag set for the type-ahead lists, but the window is back in browse (or
     // then search) mode, where the fields only show stored cards.

@@ -18,7 +18,7 @@ QVariant TypeAheadModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= entries_.size() ||
         (role != Qt::DisplayRole && role != Qt::EditRole))
         return QVariant();
-    return entries_.at(index.row()).toString();
+    return entries_.at(index.row());
 }
 
 TypeAheadList::TypeAheadList(QWidget* parent)
@@ -41,7 +41,7 @@ int TypeAheadList::count() const {
 }
 
 QString TypeAheadList::text(int row) const {
-    return (row >= 0 && row < count()) ? model_->entries().at(row).toString() : QString();
+    return (row >= 0 && row < count()) ? model_->entries().at(row) : QString();
 }
 
 int TypeAheadList::currentRow() const {

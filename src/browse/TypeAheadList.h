@@ -8,8 +8,8 @@
 namespace browse {
 
 // The entries of a type-ahead list as a model that reads each one from the match list only when
-// the view asks for it: showing hundreds of thousands of stored values costs one vector, not an
-// item object per value.
+// the view asks for it: showing hundreds of thousands of stored values costs the entries shown,
+// not an item object per value.
 class TypeAheadModel : public QAbstractListModel {
     Q_OBJECT
 public:
