@@ -12,6 +12,10 @@
 #include <numeric>
 #include <string_view>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace browse {
 
 using detail::FieldData;
@@ -109,8 +113,19 @@ int foldCompare8(std::string_view a, QStringView b) {
 }
 
 int foldCompare8(std::string_view a, std::string_view b) {
-    Units ua(a);
-    Units ub(b);
+    // Equal bytes are equal units: skip them, back to the start of the character they end in
+    // (a byte that is no continuation byte always starts one), and compare from there.
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i])
+        ++i;
+    const auto continues = [](std::string_view s, size_t at) {
+        return at < s.size() && (std::uint8_t(s[at]) & 0xC0) == 0x80;
+    };
+    while (i > 0 && (continues(a, i) || continues(b, i)))
+        --i;
+    Units ua(a.substr(i));
+    Units ub(b.substr(i));
     for (;;) {
         char16_t x, y;
         const bool hasA = ua.next(&x);
@@ -186,18 +201,54 @@ public:
         table_ = {};
         FieldData& fd = *fd_;
         const std::uint32_t variants = std::uint32_t(fd.offsets.size() - 1);
-        std::vector<std::uint32_t> sorted(variants);
-        std::iota(sorted.begin(), sorted.end(), 0u);
-        std::sort(sorted.begin(), sorted.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return foldCompare8(fd.text(a), fd.text(b)) < 0;
-        });
+        // Sorting compares a key first: eight letters, folded, after the bytes every value of
+        // the field begins with ("+56 9 " of every mobile number). Keys that differ order their
+        // texts as the whole texts would; equal keys, or a key cut short by a letter outside
+        // ASCII, leave it to the whole texts.
+        size_t common = variants > 0 ? fd.text(0).size() : 0;
+        for (std::uint32_t v = 1; v < variants && common > 0; ++v) {
+            const std::string_view a = fd.text(0).substr(0, common);
+            const std::string_view t = fd.text(v);
+            common =
+                size_t(std::mismatch(a.begin(), a.end(), t.begin(), t.end()).first - a.begin());
+        }
+        while (common > 0 && common < fd.text(0).size() &&
+               (std::uint8_t(fd.text(0)[common]) & 0xC0) == 0x80)
+            --common;
+        struct Keyed {
+            std::uint64_t key;
+            std::uint32_t variant;
+            bool exact;
+        };
+        std::vector<Keyed> sorted(variants);
+        for (std::uint32_t v = 0; v < variants; ++v) {
+            const std::string_view t = fd.text(v);
+            Keyed k{0, v, true};
+            for (size_t j = 0; j < 8; ++j) {
+                const size_t at = common + j;
+                std::uint8_t c = at < t.size() ? std::uint8_t(t[at]) : 0;
+                if (c >= 0x80) {
+                    k.exact = false;
+                    break;
+                }
+                if (c >= 'A' && c <= 'Z')
+                    c = std::uint8_t(c + 32);
+                k.key |= std::uint64_t(c) << (56 - 8 * j);
+            }
+            sorted[v] = k;
+        }
+        const auto before = [&](const Keyed& a, const Keyed& b) {
+            if (a.exact && b.exact && a.key != b.key)
+                return a.key < b.key;
+            return foldCompare8(fd.text(a.variant), fd.text(b.variant)) < 0;
+        };
+        std::sort(sorted.begin(), sorted.end(), before);
         fd.groupOf.assign(variants, 0);
         fd.groups.clear();
         for (std::uint32_t k = 0; k < variants; ++k) {
-            const std::uint32_t v = sorted[k];
-            if (k == 0 || foldCompare8(fd.text(sorted[k - 1]), fd.text(v)) != 0)
-                fd.groups.push_back({kNone, 0});
-            fd.groupOf[v] = std::uint32_t(fd.groups.size() - 1);
+            if (k == 0 || before(sorted[k - 1], sorted[k]))
+                fd.groups.push_back({kNone});
+            fd.groupOf[sorted[k].variant] = std::uint32_t(fd.groups.size() - 1);
         }
         sorted = {};
         for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
@@ -207,7 +258,6 @@ public:
             FieldData::Group& g = fd.groups[fd.groupOf[v]];
             if (g.first == kNone)
                 g.first = p;
-            ++g.count;
         }
         // The groups were made in folded order.
         fd.order.resize(fd.groups.size());
@@ -433,6 +483,11 @@ void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* recei
     }
     if (stop_)
         return;
+#if defined(__GLIBC__)
+    // The hash tables and the growing vectors of the read leave free memory behind in this
+    // thread's heap; hand it back rather than keep it resident for the program's life.
+    malloc_trim(0);
+#endif
     built->status = status;
     {
         std::lock_guard lock(doneMutex_);
@@ -626,9 +681,9 @@ std::uint32_t TypeAheadIndex::slotFor(store::RowId id) {
     for (FieldPtr& fd : index_) {
         if (!fd)
             continue;
-        fd->valueAt.insert(fd->valueAt.begin() + pos, kNone);
+        fd->valueAt.insert(pos, kNone);
         for (FieldData::Group& g : fd->groups) {
-            if (g.count > 0 && g.first >= pos)
+            if (g.first != kNone && g.first >= pos)
                 ++g.first;
         }
         ++fd->generation;
@@ -649,11 +704,11 @@ void TypeAheadIndex::put(FieldData& fd, std::uint32_t pos, QStringView value) {
         g = *it;
     } else {
         g = std::uint32_t(fd.groups.size());
-        fd.groups.push_back({kNone, 0});
+        fd.groups.push_back({kNone});
         fd.order.insert(it, g);
     }
     std::uint32_t v;
-    if (fd.groups[g].count > 0 && fd.text(fd.shown(g)) == bytes) {
+    if (fd.groups[g].first != kNone && fd.text(fd.shown(g)) == bytes) {
         v = fd.shown(g);
     } else {
         v = std::uint32_t(fd.offsets.size() - 1);
@@ -663,11 +718,10 @@ void TypeAheadIndex::put(FieldData& fd, std::uint32_t pos, QStringView value) {
         if (fd.longest == kNone || bytes.size() > fd.text(fd.longest).size())
             fd.longest = v;
     }
-    fd.valueAt[pos] = v;
+    fd.valueAt.set(pos, v);
     FieldData::Group& group = fd.groups[g];
-    if (group.count == 0 || pos < group.first)
+    if (group.first == kNone || pos < group.first)
         group.first = pos;
-    ++group.count;
     ++fd.generation;
 }
 
@@ -675,10 +729,24 @@ void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
     const std::uint32_t v = fd.valueAt[pos];
     if (v == kNone)
         return;
+    ++fd.generation;
     const std::uint32_t g = fd.groupOf[v];
     FieldData::Group& group = fd.groups[g];
-    ++fd.generation;
-    if (group.count == 1) {
+    if (group.first != pos) {
+        fd.valueAt.set(pos, kNone); // the group's first card still carries it
+        return;
+    }
+    // The next card of the group becomes the first met: a scan of small integers, no reading of
+    // the store.
+    std::uint32_t next = kNone;
+    for (std::uint32_t p = pos + 1; p < fd.valueAt.size(); ++p) {
+        const std::uint32_t w = fd.valueAt[p];
+        if (w != kNone && (w == v || fd.groupOf[w] == g)) {
+            next = p;
+            break;
+        }
+    }
+    if (next == kNone) {
         // The group's last card: the group leaves the order, found by its text while the card
         // still carries it.
         const std::string_view t = fd.text(v);
@@ -688,23 +756,9 @@ void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
                                    });
         if (it != fd.order.end() && *it == g)
             fd.order.erase(it);
-        group = {kNone, 0};
-        fd.valueAt[pos] = kNone;
-        return;
     }
-    --group.count;
-    fd.valueAt[pos] = kNone;
-    if (group.first == pos) {
-        // The next card of the group becomes the first met: a scan of small integers, no reading
-        // of the store.
-        for (std::uint32_t p = pos + 1; p < fd.valueAt.size(); ++p) {
-            const std::uint32_t w = fd.valueAt[p];
-            if (w != kNone && fd.groupOf[w] == g) {
-                group.first = p;
-                break;
-            }
-        }
-    }
+    group.first = next;
+    fd.valueAt.set(pos, kNone);
 }
 
 void TypeAheadIndex::cardAdded(store::RowId id, const store::Card& card) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,22 +36,94 @@ namespace detail {
 
 inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
+// A number per card, one, two or four bytes wide as the largest number needs: a field with six
+// distinct places costs a byte a card. kNone is kept as the widest value of the width.
+class VariantColumn {
+public:
+    size_t size() const { return size_; }
+    std::uint32_t operator[](size_t i) const {
+        switch (width_) {
+        case 1: {
+            const std::uint8_t x = bytes_[i];
+            return x == 0xFF ? kNone : x;
+        }
+        case 2: {
+            std::uint16_t x;
+            std::memcpy(&x, &bytes_[i * 2], 2);
+            return x == 0xFFFF ? kNone : x;
+        }
+        default: {
+            std::uint32_t x;
+            std::memcpy(&x, &bytes_[i * 4], 4);
+            return x;
+        }
+        }
+    }
+    void set(size_t i, std::uint32_t v) {
+        fit(v);
+        put(i, v);
+    }
+    void push_back(std::uint32_t v) {
+        fit(v);
+        bytes_.resize((size_ + 1) * size_t(width_));
+        put(size_++, v);
+    }
+    void insert(size_t i, std::uint32_t v) {
+        fit(v);
+        bytes_.insert(bytes_.begin() + std::ptrdiff_t(i * size_t(width_)), size_t(width_), 0);
+        ++size_;
+        put(i, v);
+    }
+    void reserve(size_t n) { bytes_.reserve(n * size_t(width_)); }
+
+private:
+    void fit(std::uint32_t v) {
+        if (v == kNone || (width_ == 1 && v < 0xFF) || (width_ == 2 && v < 0xFFFF) || width_ == 4)
+            return;
+        VariantColumn wider;
+        wider.width_ = v < 0xFFFF ? 2 : 4;
+        wider.bytes_.reserve(std::max(bytes_.capacity() / size_t(width_), size_) *
+                             size_t(wider.width_));
+        for (size_t i = 0; i < size_; ++i)
+            wider.push_back((*this)[i]);
+        *this = std::move(wider);
+    }
+    void put(size_t i, std::uint32_t v) {
+        switch (width_) {
+        case 1:
+            bytes_[i] = std::uint8_t(v == kNone ? 0xFF : v);
+            break;
+        case 2: {
+            const std::uint16_t x = std::uint16_t(v == kNone ? 0xFFFF : v);
+            std::memcpy(&bytes_[i * 2], &x, 2);
+            break;
+        }
+        default:
+            std::memcpy(&bytes_[i * 4], &v, 4);
+            break;
+        }
+    }
+
+    std::vector<std::uint8_t> bytes_;
+    size_t size_ = 0;
+    int width_ = 1;
+};
+
 // The values one field offers. Each distinct stored text (a variant) is kept once, as UTF-8;
 // variants that differ only in letter case form one entry (a group), shown in the text of the
 // first card in stored order that carries any of them.
 struct FieldData {
     struct Group {
-        std::uint32_t first; // position of the group's first card
-        std::uint32_t count; // cards carrying one of its variants
+        std::uint32_t first; // position of the group's first card; kNone once it has none
     };
     std::string texts;                  // every variant's UTF-8, one after another
     std::vector<std::uint32_t> offsets; // variant v is texts[offsets[v], offsets[v + 1])
     std::vector<std::uint32_t> groupOf; // per variant
     std::vector<Group> groups;
-    std::vector<std::uint32_t> order;   // live groups, by folded text
-    std::vector<std::uint32_t> valueAt; // per card position: its variant, or kNone
-    std::uint32_t longest = kNone;      // the variant with the most bytes
-    std::uint64_t generation = 0;       // counts the changes, so that a stale view knows it
+    std::vector<std::uint32_t> order; // live groups, by folded text
+    VariantColumn valueAt;            // per card position: its variant, or kNone
+    std::uint32_t longest = kNone;    // the variant with the most bytes
+    std::uint64_t generation = 0;     // counts the changes, so that a stale view knows it
 
     std::string_view text(std::uint32_t v) const {
         return std::string_view(texts).substr(offsets[v], offsets[v + 1] - offsets[v]);
