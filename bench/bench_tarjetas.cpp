@@ -12,9 +12,11 @@
 
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "Commands.h"
 #include "CsvExport.h"
 #include "MainWindow.h"
 #include "Startup.h"
+#include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
 #include <QAbstractScrollArea>
@@ -181,7 +183,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     const int reps = o.quick ? 3 : 7;
     const int prefixes = o.quick ? 40 : 200;
     const int searches = o.quick ? 10 : 50;
-    const int writes = o.quick ? 5 : 20;
+    const int writes = o.quick ? 50 : 100;
     store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
     ScriptedMessages messages;
     QJsonObject out;
@@ -208,6 +210,27 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         startTimes.push_back(t);
     }
     const QString firstCode = w->fieldText(store::Codigo);
+    // The type-ahead values are read in the background from the first turn of the event loop: a
+    // keystroke meanwhile, and how long after the window was painted the read is done.
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    browse::TypeAheadIndex* typeAhead = w->findChild<app::Commands*>()->typeAhead();
+    {
+        button(*w, "cmdAgregar")->click();
+        auto* box = w->findChild<QLineEdit*>(QStringLiteral("Text12"));
+        QElapsedTimer t;
+        t.start();
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_M, QStringLiteral("M"), Qt::NoModifier);
+        QCoreApplication::processEvents();
+        out[QStringLiteral("typeahead_keystroke_while_reading_ms")] =
+            std::round(ms(t) * 1000) / 1000;
+        out[QStringLiteral("typeahead_read_pending_at_keystroke")] = typeAhead->pending();
+        box->setText(QString());
+        button(*w, "cmdSalir")->click();
+    }
+    while (typeAhead->pending() && ms(sinceShown) < 300'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    out[QStringLiteral("typeahead_ready_after_startup_ms")] = std::round(ms(sinceShown));
     out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
     out[QStringLiteral("startup_ms")] = stats(startTimes);
     out[QStringLiteral("startup_vs_empty")] =
@@ -465,6 +488,71 @@ QString machine() {
         .arg(double(memKb) / 1048576.0, 0, 'f', 1);
 }
 
+// Start-up as a user meets it: the program itself started as a process on an X server of its
+// own (Xvfb), timed from the start of the process until it says that the window with the first
+// card is painted.
+QJsonObject startupFromOutside(const Options& o) {
+    QJsonObject out;
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    if (!xvfb.waitForReadyRead(20'000)) {
+        out[QStringLiteral("error")] = QStringLiteral("Xvfb no arrancó");
+        return out;
+    }
+    const QString display = u':' + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
+    const int reps = o.quick ? 3 : 7;
+    double smallest = 0;
+    for (qint64 n : o.sizes) {
+        QTemporaryDir root;
+        const QString appDir = root.filePath(QStringLiteral("app"));
+        QDir().mkpath(appDir);
+        // A portable program: the executable with the master INI and DAT.db beside it.
+        const QString program = QDir(appDir).filePath(QStringLiteral("tarjetas"));
+        QFile::copy(QStringLiteral(TARJETAS_PROGRAM), program);
+        QFile::setPermissions(program, QFile::permissions(QStringLiteral(TARJETAS_PROGRAM)));
+        QFile::copy(QStringLiteral(TARJETAS_MASTER_INI),
+                    QDir(appDir).filePath(store::kIniFileName));
+        QFile::copy(registryPath(o, n), QDir(appDir).filePath(store::kDatabaseFileName));
+        std::vector<double> times;
+        for (int i = 0; i < reps; ++i) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("DISPLAY"), display);
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.insert(QStringLiteral("TARJETAS_START_PROBE"), QStringLiteral("1"));
+            env.insert(QStringLiteral("HOME"), root.path());
+            p.setProcessEnvironment(env);
+            QElapsedTimer t;
+            t.start();
+            p.start(program,
+                    {QStringLiteral("--data-dir"), root.filePath(QStringLiteral("datos"))});
+            QByteArray said;
+            while (!said.contains("pintada") && p.state() != QProcess::NotRunning &&
+                   ms(t) < 120'000) {
+                p.waitForReadyRead(100);
+                said += p.readAllStandardOutput();
+            }
+            const double e = ms(t);
+            p.waitForFinished(30'000);
+            if (said.contains("pintada"))
+                times.push_back(e);
+        }
+        const QJsonObject st = stats(times);
+        out[QString::number(n)] = st;
+        if (!times.empty() && smallest == 0)
+            smallest = median(st);
+        else if (!times.empty())
+            out[QStringLiteral("ratio_%1_vs_%2").arg(n).arg(o.sizes.first())] =
+                std::round(median(st) / smallest * 100) / 100;
+    }
+    xvfb.kill();
+    xvfb.waitForFinished();
+    return out;
+}
+
 int runChildren(const Options& o, const QString& self) {
     std::printf("{\"machine\": %s}\n", QJsonDocument(QJsonArray{machine()})
                                            .toJson(QJsonDocument::Compact)
@@ -491,6 +579,8 @@ int runChildren(const Options& o, const QString& self) {
     if (!ensureRegistry(o, kListingCards))
         return 1;
     ok = child({QStringLiteral("--listing")}) && ok;
+    const QJsonObject outside{{QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
+    std::printf("%s\n", QJsonDocument(outside).toJson(QJsonDocument::Compact).constData());
     return ok ? 0 : 1;
 }
 
