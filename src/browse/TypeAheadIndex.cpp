@@ -622,7 +622,7 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
     values->clear();
     // A keystroke before the background read is done waits for it a moment at most; then the
     // list shows nothing until the read is taken over.
-    if (worker_ && !waitForBackground(50))
+    if (worker_ && !waitForBackground(40))
         return store::Status();
     if (store::Status s = build(field); !s)
         return s;
