@@ -14,6 +14,7 @@
 #include "CardStore.h"
 #include "Commands.h"
 #include "CsvExport.h"
+#include "Listing.h"
 #include "MainWindow.h"
 #include "Startup.h"
 #include "TypeAheadIndex.h"
@@ -30,6 +31,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -480,6 +482,42 @@ QJsonObject runListing(const Options& o) {
     }
     out[QStringLiteral("listing_first_page_ms")] = stats(firstPage);
     out[QStringLiteral("listing_longest_stall_ms")] = stats(stalls);
+
+    // Printing every page from the preview (into a PDF file instead of a printer), with the
+    // longest pause of the event loop meanwhile; and a second click on the listing button.
+    button(*w, "cmdListado")->click();
+    QCoreApplication::processEvents();
+    button(*w, "cmdListado")->click();
+    QCoreApplication::processEvents();
+    const QList<output::ListingPreview*> previews = w->findChildren<output::ListingPreview*>();
+    out[QStringLiteral("listing_previews_after_two_clicks")] = qint64(previews.size());
+    if (!previews.isEmpty()) {
+        output::ListingPreview* preview = previews.first();
+        preview->printer()->setOutputFormat(QPrinter::PdfFormat);
+        preview->printer()->setOutputFileName(f.root.filePath(QStringLiteral("listado.pdf")));
+        double longestStall = 0;
+        QElapsedTimer t, tick;
+        QTimer pulse;
+        pulse.setInterval(5);
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            longestStall = std::max(longestStall, ms(tick));
+            tick.start();
+        });
+        pulse.start();
+        t.start();
+        tick.start();
+        const bool printed = preview->printAll();
+        const double e = ms(t);
+        longestStall = std::max(longestStall, ms(tick));
+        pulse.stop();
+        out[QStringLiteral("listing_print_ms")] = std::round(e);
+        out[QStringLiteral("listing_print_pages")] = preview->pageCount();
+        out[QStringLiteral("listing_print_longest_stall_ms")] = std::round(longestStall * 10) / 10;
+        if (!printed)
+            out[QStringLiteral("error")] = messages.texts().join(u'|');
+        preview->close();
+        QCoreApplication::processEvents();
+    }
     return out;
 }
 

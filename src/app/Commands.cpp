@@ -94,10 +94,18 @@ void Commands::wireStoreCommands() {
                               window_.messages());
     });
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
+        // One preview: a second click brings it to the front with the cards as stored now.
+        if (listing_) {
+            listing_->refresh();
+            listing_->show();
+            listing_->raise();
+            listing_->activateWindow();
+            return;
+        }
         output::ListingPictures pictures{QImage(QStringLiteral(":/images/banner.png")),
                                          QImage(QStringLiteral(":/images/logo.png"))};
-        output::showListingPreview(*window_.cardStore(), std::move(pictures), window_.clock(),
-                                   window_.messages(), &window_);
+        listing_ = output::showListingPreview(*window_.cardStore(), std::move(pictures),
+                                              window_.clock(), window_.messages(), &window_);
     });
 }
 
