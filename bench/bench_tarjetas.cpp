@@ -233,6 +233,9 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     while (typeAhead->pending() && ms(sinceShown) < 300'000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     out[QStringLiteral("typeahead_ready_after_startup_ms")] = std::round(ms(sinceShown));
+    // The peak so far at each stage, to tell which stage sets the peak.
+    QJsonObject peaks;
+    peaks[QStringLiteral("index_read")] = peakRssMb();
     out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
     out[QStringLiteral("startup_ms")] = stats(startTimes);
     out[QStringLiteral("startup_vs_empty")] =
@@ -282,6 +285,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("typeahead_first_keystroke_ms")] = stats(firstTimes);
     out[QStringLiteral("typeahead_p95_by_field_ms")] = byField;
     out[QStringLiteral("typeahead_longest_list")] = longest;
+    peaks[QStringLiteral("typeahead")] = peakRssMb();
 
     // Search by one code, found and not found, then the empty search that lists every card.
     auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
@@ -317,6 +321,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("search_hit_before_repaint_ms")] = stats(hitCommand);
     out[QStringLiteral("search_miss_ms")] = stats(miss);
     out[QStringLiteral("search_empty_ms")] = stats(all);
+    peaks[QStringLiteral("search")] = peakRssMb();
 
     // Add, edit and delete through the window's buttons, each durably committed.
     std::vector<double> adds, edits, deletes;
@@ -381,6 +386,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("edit_stored_ms")] = stats(editsStored);
     out[QStringLiteral("delete_stored_ms")] = stats(deletesStored);
     store.removeChangeListener(listener);
+    peaks[QStringLiteral("saves")] = peakRssMb();
 
     // The complete export, and sqlite3 writing the same columns as the floor.
     QStringList columns;
@@ -418,6 +424,8 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("export_vs_sqlite3")] =
         std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
 
+    peaks[QStringLiteral("export")] = peakRssMb();
+    out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
     out[QStringLiteral("peak_rss_mb")] = peakRssMb();
     if (messages.unanswered)

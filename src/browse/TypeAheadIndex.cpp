@@ -197,8 +197,22 @@ public:
     }
 
     // Groups the variants that differ only in case and orders the groups by folded text.
+    // The table is needed only while reading.
+    void dropTable() { table_ = {}; }
+
+    // Room for the values of all `expected` cards, judged from those read so far, so that the
+    // texts are not copied each time they outgrow their room. Room never written costs no memory.
+    void plan(qint64 read, qint64 expected) {
+        FieldData& fd = *fd_;
+        if (read <= 0 || expected <= read)
+            return;
+        const double scale = 1.25 * double(expected) / double(read);
+        fd.texts.reserve(size_t(double(fd.texts.size()) * scale) + 64);
+        fd.offsets.reserve(size_t(double(fd.offsets.size()) * scale) + 16);
+    }
+
     void finish() {
-        table_ = {};
+        dropTable();
         FieldData& fd = *fd_;
         const std::uint32_t variants = std::uint32_t(fd.offsets.size() - 1);
         // Sorting compares a key first: eight letters, folded, after the bytes every value of
@@ -243,25 +257,26 @@ public:
             return foldCompare8(fd.text(a.variant), fd.text(b.variant)) < 0;
         };
         std::sort(sorted.begin(), sorted.end(), before);
-        fd.groupOf.assign(variants, 0);
-        fd.groups.clear();
-        for (std::uint32_t k = 0; k < variants; ++k) {
-            if (k == 0 || before(sorted[k - 1], sorted[k]))
-                fd.groups.push_back({kNone});
-            fd.groupOf[sorted[k].variant] = std::uint32_t(fd.groups.size() - 1);
+        // Each run of variants that differ only in case is one group, known by its first
+        // variant in the sorted run; the groups come out in folded order.
+        fd.groups.assign(variants, {kNone});
+        fd.groupOf.clear();
+        fd.order.clear();
+        for (std::uint32_t k = 0; k < variants;) {
+            const std::uint32_t known = sorted[k].variant;
+            fd.order.push_back(known);
+            for (++k; k < variants && !before(sorted[k - 1], sorted[k]); ++k)
+                fd.setGroup(sorted[k].variant, known);
         }
         sorted = {};
         for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
             const std::uint32_t v = fd.valueAt[p];
             if (v == kNone)
                 continue;
-            FieldData::Group& g = fd.groups[fd.groupOf[v]];
+            FieldData::Group& g = fd.groups[fd.group(v)];
             if (g.first == kNone)
                 g.first = p;
         }
-        // The groups were made in folded order.
-        fd.order.resize(fd.groups.size());
-        std::iota(fd.order.begin(), fd.order.end(), 0u);
         std::uint32_t longest = kNone;
         for (std::uint32_t v = 0; v < variants; ++v) {
             if (longest == kNone || fd.text(v).size() > fd.text(longest).size())
@@ -332,7 +347,7 @@ bool TypeAheadMatches::fill(qsizetype upTo) const {
     // A card starts an entry when it is the first card of its group and its text matches.
     for (; walked_ < cards && qsizetype(entries_.size()) <= upTo; ++walked_) {
         const std::uint32_t v = fd.valueAt[walked_];
-        if (v == kNone || fd.groups[fd.groupOf[v]].first != walked_)
+        if (v == kNone || fd.groups[fd.group(v)].first != walked_)
             continue;
         if (foldStartsWith8(fd.text(v), typed_))
             entries_.push_back(v);
@@ -471,10 +486,17 @@ void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* recei
                         builders[i].add(values[i]);
                 },
                 &last, &visited);
+            if (built->ids.size() == size_t(visited)) {
+                for (FieldBuilder& b : builders)
+                    b.plan(visited, expected);
+            }
             if (how_.afterChunk)
                 how_.afterChunk();
         } while (status.ok() && visited == how_.chunk && !stop_);
         reader.reset();
+        // Every table goes before the first field is sorted: the peak is the index itself.
+        for (FieldBuilder& b : builders)
+            b.dropTable();
         for (FieldBuilder& b : builders) {
             if (stop_ || !status.ok())
                 break;
@@ -482,12 +504,14 @@ void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* recei
         }
     }
     if (stop_)
-        return;
+        built.reset();
 #if defined(__GLIBC__)
     // The hash tables and the growing vectors of the read leave free memory behind in this
     // thread's heap; hand it back rather than keep it resident for the program's life.
     malloc_trim(0);
 #endif
+    if (stop_)
+        return;
     built->status = status;
     {
         std::lock_guard lock(doneMutex_);
@@ -699,22 +723,21 @@ void TypeAheadIndex::put(FieldData& fd, std::uint32_t pos, QStringView value) {
     auto it = std::lower_bound(
         fd.order.begin(), fd.order.end(), value,
         [&](std::uint32_t g, QStringView t) { return foldCompare8(fd.text(fd.shown(g)), t) < 0; });
-    std::uint32_t g;
-    if (it != fd.order.end() && foldCompare8(fd.text(fd.shown(*it)), value) == 0) {
-        g = *it;
-    } else {
-        g = std::uint32_t(fd.groups.size());
-        fd.groups.push_back({kNone});
-        fd.order.insert(it, g);
-    }
+    const bool found = it != fd.order.end() && foldCompare8(fd.text(fd.shown(*it)), value) == 0;
+    std::uint32_t g = found ? *it : kNone;
     std::uint32_t v;
-    if (fd.groups[g].first != kNone && fd.text(fd.shown(g)) == bytes) {
+    if (found && fd.text(fd.shown(g)) == bytes) {
         v = fd.shown(g);
     } else {
         v = std::uint32_t(fd.offsets.size() - 1);
         fd.texts.append(bytes);
         fd.offsets.push_back(std::uint32_t(fd.texts.size()));
-        fd.groupOf.push_back(g);
+        fd.groups.push_back({kNone});
+        if (!found) {
+            g = v; // a new group, known by this variant
+            fd.order.insert(it, g);
+        }
+        fd.setGroup(v, g);
         if (fd.longest == kNone || bytes.size() > fd.text(fd.longest).size())
             fd.longest = v;
     }
@@ -730,7 +753,7 @@ void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
     if (v == kNone)
         return;
     ++fd.generation;
-    const std::uint32_t g = fd.groupOf[v];
+    const std::uint32_t g = fd.group(v);
     FieldData::Group& group = fd.groups[g];
     if (group.first != pos) {
         fd.valueAt.set(pos, kNone); // the group's first card still carries it
@@ -741,7 +764,7 @@ void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
     std::uint32_t next = kNone;
     for (std::uint32_t p = pos + 1; p < fd.valueAt.size(); ++p) {
         const std::uint32_t w = fd.valueAt[p];
-        if (w != kNone && (w == v || fd.groupOf[w] == g)) {
+        if (w != kNone && (w == v || fd.group(w) == g)) {
             next = p;
             break;
         }

@@ -36,28 +36,18 @@ namespace detail {
 
 inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-// A number per card, one, two or four bytes wide as the largest number needs: a field with six
-// distinct places costs a byte a card. kNone is kept as the widest value of the width.
+// A number per card, one to four bytes wide as the largest number needs: a field with six
+// distinct places costs a byte a card, one with a million telephones three. kNone is kept as the
+// widest value of the width.
 class VariantColumn {
+    static_assert(std::endian::native == std::endian::little, "numbers are kept little-endian");
+
 public:
     size_t size() const { return size_; }
     std::uint32_t operator[](size_t i) const {
-        switch (width_) {
-        case 1: {
-            const std::uint8_t x = bytes_[i];
-            return x == 0xFF ? kNone : x;
-        }
-        case 2: {
-            std::uint16_t x;
-            std::memcpy(&x, &bytes_[i * 2], 2);
-            return x == 0xFFFF ? kNone : x;
-        }
-        default: {
-            std::uint32_t x;
-            std::memcpy(&x, &bytes_[i * 4], 4);
-            return x;
-        }
-        }
+        std::uint32_t x = 0;
+        std::memcpy(&x, &bytes_[i * size_t(width_)], size_t(width_)); // little-endian
+        return x == limit(width_) ? kNone : x;
     }
     void set(size_t i, std::uint32_t v) {
         fit(v);
@@ -77,11 +67,16 @@ public:
     void reserve(size_t n) { bytes_.reserve(n * size_t(width_)); }
 
 private:
+    static std::uint32_t limit(int width) {
+        return width == 4 ? kNone : (std::uint32_t(1) << (8 * width)) - 1;
+    }
     void fit(std::uint32_t v) {
-        if (v == kNone || (width_ == 1 && v < 0xFF) || (width_ == 2 && v < 0xFFFF) || width_ == 4)
+        if (v == kNone || v < limit(width_))
             return;
         VariantColumn wider;
-        wider.width_ = v < 0xFFFF ? 2 : 4;
+        wider.width_ = width_ + 1;
+        while (v >= limit(wider.width_))
+            ++wider.width_;
         wider.bytes_.reserve(std::max(bytes_.capacity() / size_t(width_), size_) *
                              size_t(wider.width_));
         for (size_t i = 0; i < size_; ++i)
@@ -89,19 +84,8 @@ private:
         *this = std::move(wider);
     }
     void put(size_t i, std::uint32_t v) {
-        switch (width_) {
-        case 1:
-            bytes_[i] = std::uint8_t(v == kNone ? 0xFF : v);
-            break;
-        case 2: {
-            const std::uint16_t x = std::uint16_t(v == kNone ? 0xFFFF : v);
-            std::memcpy(&bytes_[i * 2], &x, 2);
-            break;
-        }
-        default:
-            std::memcpy(&bytes_[i * 4], &v, 4);
-            break;
-        }
+        const std::uint32_t x = v == kNone ? limit(width_) : v;
+        std::memcpy(&bytes_[i * size_t(width_)], &x, size_t(width_));
     }
 
     std::vector<std::uint8_t> bytes_;
@@ -118,17 +102,28 @@ struct FieldData {
     };
     std::string texts;                  // every variant's UTF-8, one after another
     std::vector<std::uint32_t> offsets; // variant v is texts[offsets[v], offsets[v + 1])
-    std::vector<std::uint32_t> groupOf; // per variant
-    std::vector<Group> groups;
-    std::vector<std::uint32_t> order; // live groups, by folded text
-    VariantColumn valueAt;            // per card position: its variant, or kNone
-    std::uint32_t longest = kNone;    // the variant with the most bytes
-    std::uint64_t generation = 0;     // counts the changes, so that a stale view knows it
+    // A group is known by one of its variants, and has its slot in `groups` under that number.
+    // Most fields have no two variants that differ only in case: then `groupOf` stays empty and
+    // each variant is its own group.
+    std::vector<std::uint32_t> groupOf; // per variant, when not empty
+    std::vector<Group> groups;          // per variant; used for the variant a group is known by
+    std::vector<std::uint32_t> order;   // live groups, by folded text
+    VariantColumn valueAt;              // per card position: its variant, or kNone
+    std::uint32_t longest = kNone;      // the variant with the most bytes
+    std::uint64_t generation = 0;       // counts the changes, so that a stale view knows it
 
     std::string_view text(std::uint32_t v) const {
         return std::string_view(texts).substr(offsets[v], offsets[v + 1] - offsets[v]);
     }
     std::uint32_t shown(std::uint32_t g) const { return valueAt[groups[g].first]; }
+    std::uint32_t group(std::uint32_t v) const { return groupOf.empty() ? v : groupOf[v]; }
+    void setGroup(std::uint32_t v, std::uint32_t g) {
+        if (groupOf.empty() && g == v)
+            return;
+        while (groupOf.size() < offsets.size() - 1)
+            groupOf.push_back(std::uint32_t(groupOf.size()));
+        groupOf[v] = g;
+    }
 };
 
 } // namespace detail
