@@ -158,13 +158,21 @@ std::string_view viewOf(const QByteArray& bytes) {
     return std::string_view(bytes.constData(), size_t(bytes.size()));
 }
 
+// Room for `n` cards and the cards added after: a vector of a million ids that had to grow on
+// the first save would copy itself and double, a pause and megabytes at once. Room never written
+// costs no memory.
+size_t withRoom(qint64 n) {
+    const size_t cards = size_t(std::max<qint64>(n, 0));
+    return cards + cards / 8 + 1024;
+}
+
 // Reads one field card after card into a FieldData: each distinct text stored once, found again
 // through a hash table that lives only while reading.
 class FieldBuilder {
 public:
     FieldBuilder(FieldData& fd, qint64 expected) : fd_(&fd) {
         fd.offsets.assign(1, 0);
-        fd.valueAt.reserve(size_t(std::max<qint64>(expected, 0)));
+        fd.valueAt.reserve(withRoom(expected));
         table_.assign(1024, 0);
     }
 
@@ -176,27 +184,33 @@ public:
             return;
         }
         const std::string_view s(bytes.data(), size_t(bytes.size()));
+        const size_t h = std::hash<std::string_view>{}(s);
         const size_t mask = table_.size() - 1;
-        for (size_t i = std::hash<std::string_view>{}(s)&mask;; i = (i + 1) & mask) {
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
             const std::uint32_t e = table_[i];
             if (e == 0) {
                 const std::uint32_t v = std::uint32_t(fd.offsets.size() - 1);
                 fd.texts.append(s);
                 fd.offsets.push_back(std::uint32_t(fd.texts.size()));
                 fd.valueAt.push_back(v);
-                table_[i] = v + 1;
+                if (tagged_ && v + 1 > kIdMask) {
+                    rehash(table_.size(), false); // too many values for a tag beside the number
+                    place(v, h);
+                } else {
+                    table_[i] = entry(v, h, tagged_);
+                }
                 if (++used_ * 10 > table_.size() * 7)
-                    grow();
+                    rehash(table_.size() * 2, tagged_);
                 return;
             }
-            if (fd.text(e - 1) == s) {
-                fd.valueAt.push_back(e - 1);
+            // The tag spares reading the text of almost every other value met on the way.
+            if ((!tagged_ || (e >> kIdBits) == tagOf(h)) && fd.text(idOf(e)) == s) {
+                fd.valueAt.push_back(idOf(e));
                 return;
             }
         }
     }
 
-    // Groups the variants that differ only in case and orders the groups by folded text.
     // The table is needed only while reading.
     void dropTable() { table_ = {}; }
 
@@ -259,9 +273,11 @@ public:
         std::sort(sorted.begin(), sorted.end(), before);
         // Each run of variants that differ only in case is one group, known by its first
         // variant in the sorted run; the groups come out in folded order.
+        fd.groups.reserve(withRoom(variants));
         fd.groups.assign(variants, {kNone});
         fd.groupOf.clear();
         fd.order.clear();
+        fd.order.reserve(withRoom(variants));
         for (std::uint32_t k = 0; k < variants;) {
             const std::uint32_t known = sorted[k].variant;
             fd.order.push_back(known);
@@ -286,23 +302,42 @@ public:
     }
 
 private:
-    void grow() {
-        std::vector<std::uint32_t> bigger(table_.size() * 2, 0);
-        const size_t mask = bigger.size() - 1;
-        for (std::uint32_t e : table_) {
+    static constexpr int kIdBits = 24;
+    static constexpr std::uint32_t kIdMask = (std::uint32_t(1) << kIdBits) - 1;
+    static std::uint32_t tagOf(size_t h) { return std::uint32_t(h >> (8 * sizeof(size_t) - 8)); }
+    static std::uint32_t entry(std::uint32_t v, size_t h, bool tagged) {
+        return tagged ? (tagOf(h) << kIdBits) | (v + 1) : v + 1;
+    }
+    std::uint32_t idOf(std::uint32_t e) const { return (tagged_ ? (e & kIdMask) : e) - 1; }
+
+    void place(std::uint32_t v, size_t h) {
+        const size_t mask = table_.size() - 1;
+        size_t i = h & mask;
+        while (table_[i] != 0)
+            i = (i + 1) & mask;
+        table_[i] = entry(v, h, tagged_);
+    }
+
+    void rehash(size_t size, bool tagged) {
+        std::vector<std::uint32_t> old(size, 0);
+        old.swap(table_);
+        const bool wasTagged = tagged_;
+        for (std::uint32_t e : old) {
             if (e == 0)
                 continue;
-            size_t i = std::hash<std::string_view>{}(fd_->text(e - 1)) & mask;
-            while (bigger[i] != 0)
-                i = (i + 1) & mask;
-            bigger[i] = e;
+            tagged_ = wasTagged;
+            const std::uint32_t v = idOf(e);
+            tagged_ = tagged;
+            place(v, std::hash<std::string_view>{}(fd_->text(v)));
         }
-        table_ = std::move(bigger);
+        tagged_ = tagged;
     }
 
     FieldData* fd_;
-    std::vector<std::uint32_t> table_; // variant + 1, or 0 for a free slot
+    // Variant + 1 in the low bits and a tag from the hash in the high byte, or 0 for a free slot.
+    std::vector<std::uint32_t> table_;
     size_t used_ = 0;
+    bool tagged_ = true;
 };
 
 } // namespace
@@ -474,7 +509,7 @@ void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* recei
             built->fields[i] = std::make_shared<FieldData>();
             builders.emplace_back(*built->fields[i], expected);
         }
-        built->ids.reserve(size_t(std::max<qint64>(expected, 0)));
+        built->ids.reserve(withRoom(expected));
         store::RowId last = std::numeric_limits<store::RowId>::min();
         int visited = 0;
         do {
