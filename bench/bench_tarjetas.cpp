@@ -12,9 +12,12 @@
 
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "Commands.h"
 #include "CsvExport.h"
+#include "Listing.h"
 #include "MainWindow.h"
 #include "Startup.h"
+#include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
 #include <QAbstractScrollArea>
@@ -28,6 +31,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -184,7 +188,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     const int reps = o.quick ? 3 : 7;
     const int prefixes = o.quick ? 40 : 200;
     const int searches = o.quick ? 10 : 50;
-    const int writes = o.quick ? 5 : 20;
+    const int writes = o.quick ? 50 : 100;
     store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
     ScriptedMessages messages;
     QJsonObject out;
@@ -211,6 +215,30 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         startTimes.push_back(t);
     }
     const QString firstCode = w->fieldText(store::Codigo);
+    // The type-ahead values are read in the background from the first turn of the event loop: a
+    // keystroke meanwhile, and how long after the window was painted the read is done.
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    browse::TypeAheadIndex* typeAhead = w->findChild<app::Commands*>()->typeAhead();
+    {
+        button(*w, "cmdAgregar")->click();
+        auto* box = w->findChild<QLineEdit*>(QStringLiteral("Text12"));
+        QElapsedTimer t;
+        t.start();
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_M, QStringLiteral("M"), Qt::NoModifier);
+        QCoreApplication::processEvents();
+        out[QStringLiteral("typeahead_keystroke_while_reading_ms")] =
+            std::round(ms(t) * 1000) / 1000;
+        out[QStringLiteral("typeahead_read_pending_at_keystroke")] = typeAhead->pending();
+        box->setText(QString());
+        button(*w, "cmdSalir")->click();
+    }
+    while (typeAhead->pending() && ms(sinceShown) < 300'000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    out[QStringLiteral("typeahead_ready_after_startup_ms")] = std::round(ms(sinceShown));
+    // The peak so far at each stage, to tell which stage sets the peak.
+    QJsonObject peaks;
+    peaks[QStringLiteral("index_read")] = peakRssMb();
     out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
     out[QStringLiteral("startup_ms")] = stats(startTimes);
     out[QStringLiteral("startup_vs_empty")] =
@@ -260,6 +288,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("typeahead_first_keystroke_ms")] = stats(firstTimes);
     out[QStringLiteral("typeahead_p95_by_field_ms")] = byField;
     out[QStringLiteral("typeahead_longest_list")] = longest;
+    peaks[QStringLiteral("typeahead")] = peakRssMb();
 
     // Search by one code, found and not found, then the empty search that lists every card.
     auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
@@ -295,15 +324,25 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("search_hit_before_repaint_ms")] = stats(hitCommand);
     out[QStringLiteral("search_miss_ms")] = stats(miss);
     out[QStringLiteral("search_empty_ms")] = stats(all);
+    peaks[QStringLiteral("search")] = peakRssMb();
 
     // Add, edit and delete through the window's buttons, each durably committed.
     std::vector<double> adds, edits, deletes;
+    // Until the store has committed the write and the type-ahead index has followed it (the
+    // listeners run in that order); what a save takes beyond that is the window's.
+    std::vector<double> addsStored, editsStored, deletesStored;
+    QElapsedTimer clickClock;
+    double storedAt = 0;
+    const int listener =
+        store.addChangeListener([&](store::CardStore::Change, store::RowId, const store::Card*) {
+            storedAt = ms(clickClock);
+        });
     const auto timedClick = [&](const char* name) {
-        QElapsedTimer t;
-        t.start();
+        clickClock.start();
+        storedAt = 0;
         button(*w, name)->click();
         QCoreApplication::processEvents();
-        return ms(t);
+        return ms(clickClock);
     };
     for (int i = 0; i < writes; ++i) {
         button(*w, "cmdAgregar")->click();
@@ -316,6 +355,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         w->setFieldText(store::Raza, QStringLiteral("Mestizo"));
         w->setFieldText(store::Propietario, QStringLiteral("Begoña Núñez Peña"));
         adds.push_back(timedClick("cmdAgregar"));
+        addsStored.push_back(storedAt);
     }
     std::uniform_int_distribution<int> row(1, int(cards));
     for (int i = 0; i < writes; ++i) {
@@ -328,11 +368,13 @@ QJsonObject runSize(const Options& o, qint64 cards) {
                 w->setFieldText(required, QStringLiteral("1"));
         }
         edits.push_back(timedClick("cmdEditar"));
+        editsStored.push_back(storedAt);
     }
     for (int i = 0; i < writes; ++i) {
         w->setGridCurrentRow(w->gridRows() - 1); // the cards added above
         messages.queue(store::MessageLayer::Answer::Yes);
         deletes.push_back(timedClick("cmdEliminar"));
+        deletesStored.push_back(storedAt);
     }
     if (store.recordCount() != cards || w->gridRows() != cards + 1)
         out[QStringLiteral("error")] =
@@ -343,6 +385,11 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("add_ms")] = stats(adds);
     out[QStringLiteral("edit_ms")] = stats(edits);
     out[QStringLiteral("delete_ms")] = stats(deletes);
+    out[QStringLiteral("add_stored_ms")] = stats(addsStored);
+    out[QStringLiteral("edit_stored_ms")] = stats(editsStored);
+    out[QStringLiteral("delete_stored_ms")] = stats(deletesStored);
+    store.removeChangeListener(listener);
+    peaks[QStringLiteral("saves")] = peakRssMb();
 
     // The complete export, and sqlite3 writing the same columns as the floor.
     QStringList columns;
@@ -380,6 +427,8 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("export_vs_sqlite3")] =
         std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
 
+    peaks[QStringLiteral("export")] = peakRssMb();
+    out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
     out[QStringLiteral("peak_rss_mb")] = peakRssMb();
     if (messages.unanswered)
@@ -444,6 +493,42 @@ QJsonObject runListing(const Options& o) {
     }
     out[QStringLiteral("listing_first_page_ms")] = stats(firstPage);
     out[QStringLiteral("listing_longest_stall_ms")] = stats(stalls);
+
+    // Printing every page from the preview (into a PDF file instead of a printer), with the
+    // longest pause of the event loop meanwhile; and a second click on the listing button.
+    button(*w, "cmdListado")->click();
+    QCoreApplication::processEvents();
+    button(*w, "cmdListado")->click();
+    QCoreApplication::processEvents();
+    const QList<output::ListingPreview*> previews = w->findChildren<output::ListingPreview*>();
+    out[QStringLiteral("listing_previews_after_two_clicks")] = qint64(previews.size());
+    if (!previews.isEmpty()) {
+        output::ListingPreview* preview = previews.first();
+        preview->printer()->setOutputFormat(QPrinter::PdfFormat);
+        preview->printer()->setOutputFileName(f.root.filePath(QStringLiteral("listado.pdf")));
+        double longestStall = 0;
+        QElapsedTimer t, tick;
+        QTimer pulse;
+        pulse.setInterval(5);
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            longestStall = std::max(longestStall, ms(tick));
+            tick.start();
+        });
+        pulse.start();
+        t.start();
+        tick.start();
+        const bool printed = preview->printAll();
+        const double e = ms(t);
+        longestStall = std::max(longestStall, ms(tick));
+        pulse.stop();
+        out[QStringLiteral("listing_print_ms")] = std::round(e);
+        out[QStringLiteral("listing_print_pages")] = preview->pageCount();
+        out[QStringLiteral("listing_print_longest_stall_ms")] = std::round(longestStall * 10) / 10;
+        if (!printed)
+            out[QStringLiteral("error")] = messages.texts().join(u'|');
+        preview->close();
+        QCoreApplication::processEvents();
+    }
     return out;
 }
 
@@ -466,6 +551,71 @@ QString machine() {
         .arg(QThread::idealThreadCount())
         .arg(cpu)
         .arg(double(memKb) / 1048576.0, 0, 'f', 1);
+}
+
+// Start-up as a user meets it: the program itself started as a process on an X server of its
+// own (Xvfb), timed from the start of the process until it says that the window with the first
+// card is painted.
+QJsonObject startupFromOutside(const Options& o) {
+    QJsonObject out;
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    if (!xvfb.waitForReadyRead(20'000)) {
+        out[QStringLiteral("error")] = QStringLiteral("Xvfb no arrancó");
+        return out;
+    }
+    const QString display = u':' + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
+    const int reps = o.quick ? 3 : 7;
+    double smallest = 0;
+    for (qint64 n : o.sizes) {
+        QTemporaryDir root;
+        const QString appDir = root.filePath(QStringLiteral("app"));
+        QDir().mkpath(appDir);
+        // A portable program: the executable with the master INI and DAT.db beside it.
+        const QString program = QDir(appDir).filePath(QStringLiteral("tarjetas"));
+        QFile::copy(QStringLiteral(TARJETAS_PROGRAM), program);
+        QFile::setPermissions(program, QFile::permissions(QStringLiteral(TARJETAS_PROGRAM)));
+        QFile::copy(QStringLiteral(TARJETAS_MASTER_INI),
+                    QDir(appDir).filePath(store::kIniFileName));
+        QFile::copy(registryPath(o, n), QDir(appDir).filePath(store::kDatabaseFileName));
+        std::vector<double> times;
+        for (int i = 0; i < reps; ++i) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("DISPLAY"), display);
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.insert(QStringLiteral("TARJETAS_START_PROBE"), QStringLiteral("1"));
+            env.insert(QStringLiteral("HOME"), root.path());
+            p.setProcessEnvironment(env);
+            QElapsedTimer t;
+            t.start();
+            p.start(program,
+                    {QStringLiteral("--data-dir"), root.filePath(QStringLiteral("datos"))});
+            QByteArray said;
+            while (!said.contains("pintada") && p.state() != QProcess::NotRunning &&
+                   ms(t) < 120'000) {
+                p.waitForReadyRead(100);
+                said += p.readAllStandardOutput();
+            }
+            const double e = ms(t);
+            p.waitForFinished(30'000);
+            if (said.contains("pintada"))
+                times.push_back(e);
+        }
+        const QJsonObject st = stats(times);
+        out[QString::number(n)] = st;
+        if (!times.empty() && smallest == 0)
+            smallest = median(st);
+        else if (!times.empty())
+            out[QStringLiteral("ratio_%1_vs_%2").arg(n).arg(o.sizes.first())] =
+                std::round(median(st) / smallest * 100) / 100;
+    }
+    xvfb.kill();
+    xvfb.waitForFinished();
+    return out;
 }
 
 int runChildren(const Options& o, const QString& self) {
@@ -494,6 +644,8 @@ int runChildren(const Options& o, const QString& self) {
     if (!ensureRegistry(o, kListingCards))
         return 1;
     ok = child({QStringLiteral("--listing")}) && ok;
+    const QJsonObject outside{{QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
+    std::printf("%s\n", QJsonDocument(outside).toJson(QJsonDocument::Compact).constData());
     return ok ? 0 : 1;
 }
 

@@ -2,10 +2,14 @@
 #include "Ini.h"
 #include "TypeAheadIndex.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <condition_variable>
+#include <mutex>
 
 using namespace store;
 
@@ -182,6 +186,79 @@ private slots:
         QVERIFY(store_->insertCard(last, &again).ok());
         index.cardAdded(again, last);
         compareAll(index);
+    }
+
+    void backgroundReadKeepsTheWritesMadeMeanwhile() {
+        // The store tells the index of its writes as the window wires it.
+        browse::TypeAheadIndex index(store_.get());
+        const int listener = store_->addChangeListener(
+            [&index](CardStore::Change change, RowId id, const Card* card) {
+                if (change == CardStore::Change::Added)
+                    index.cardAdded(id, *card);
+                else if (change == CardStore::Change::Changed)
+                    index.cardChanged(id, *card);
+                else if (change == CardStore::Change::Removed)
+                    index.cardRemoved(id);
+            });
+        std::vector<RowId> ids;
+        QVERIFY(store_->rowIds(Order::Stored, &ids).ok());
+
+        // The read stops after its first chunk until the cards below are written: some of them
+        // read already, some not yet.
+        std::mutex m;
+        std::condition_variable cv;
+        bool halfway = false;
+        bool written = false;
+        browse::TypeAheadBackground how;
+        how.chunk = 500;
+        how.afterChunk = [&] {
+            std::unique_lock lock(m);
+            if (!halfway) {
+                halfway = true;
+                cv.notify_all();
+                cv.wait(lock, [&] { return written; });
+            }
+        };
+        index.buildInBackground({}, how);
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return halfway; });
+        }
+        QVERIFY(index.pending());
+        QElapsedTimer waited;
+        waited.start();
+        QStringList got;
+        QVERIFY(index.matches(Propietario, u"M", &got).ok());
+        QVERIFY(got.isEmpty()); // not read yet: no list rather than a wait
+        QVERIFY(waited.elapsed() < 1000);
+
+        for (int k = 0; k < 40; ++k) {
+            const RowId id = ids[size_t(k < 20 ? 3 + k * 20 : 1200 + k * 30)];
+            TableCursor cursor(store_.get());
+            QVERIFY(cursor.setBookmark(id).ok());
+            QVERIFY(cursor.edit().ok());
+            for (Field f : browse::TypeAheadIndex::fields())
+                cursor.setField(f, value(int(f)));
+            QVERIFY(cursor.update().ok());
+        }
+        for (int k = 0; k < 10; ++k)
+            QVERIFY(store_->removeCard(ids[size_t(k < 5 ? 1 + k * 40 : 1500 + k * 40)]).ok());
+        for (int k = 0; k < 10; ++k) {
+            RowId id;
+            QVERIFY(store_->insertCard(card(20000 + k), &id).ok());
+        }
+        {
+            std::lock_guard lock(m);
+            written = true;
+        }
+        cv.notify_all();
+        QVERIFY(index.waitForBackground(-1));
+        QVERIFY(!index.pending());
+        compareAll(index);
+        // And the index goes on following the writes once it is read.
+        QVERIFY(store_->removeCard(ids[2]).ok());
+        compareAll(index);
+        store_->removeChangeListener(listener);
     }
 
     void resetReadsCardsWrittenElsewhere() {

@@ -207,6 +207,36 @@ private slots:
         }
     }
 
+    void printingTellsEachPageAndStopsWhenAsked() {
+        openStore(14); // four pages
+        for (const int stopAt : {0, 3}) {
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(tmp_.filePath(QStringLiteral("progreso-%1.pdf").arg(stopAt)));
+            output::setUpListingPrinter(&printer);
+            output::ListingReport report(store_->path(), pictures_, kPrintedAt);
+            std::vector<std::pair<int, int>> told;
+            QString error;
+            const bool printed = report.print(&printer, &error, [&](int page, int pages) {
+                told.emplace_back(page, pages);
+                return page != stopAt;
+            });
+            if (stopAt == 0) {
+                QVERIFY2(printed, qPrintable(error));
+                QCOMPARE(told, (std::vector<std::pair<int, int>>{{1, 4}, {2, 4}, {3, 4}, {4, 4}}));
+                QCOMPARE(report.pagesPrinted(), 4);
+            } else {
+                // Stopped before the third page: no failure to report, nothing counted printed.
+                QVERIFY(!printed);
+                QVERIFY(report.canceled());
+                QVERIFY(!report.printerFailed());
+                QVERIFY2(error.isEmpty(), qPrintable(error));
+                QCOMPARE(told.size(), size_t(3));
+                QCOMPARE(report.pagesPrinted(), 0);
+            }
+        }
+    }
+
     void previewIsModelessLandscapeAndReportsFailures() {
         openStore(7);
         store::FixedClock clock(kPrintedAt);

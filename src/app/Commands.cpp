@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QImage>
+#include <QTimer>
 
 namespace app {
 
@@ -31,6 +32,13 @@ Commands::Commands(MainWindow& window, std::unique_ptr<output::PrintTarget> prin
         &window, typeAhead_.get(), [&window] { return window.enEdicion(); }, &window.messages(),
         this);
     new browse::EntryKeys(&window, lists_, this);
+    // The type-ahead values are read off the window's thread once the window is up, so that no
+    // keystroke waits for a walk over the whole registry.
+    if (window.cardStore()) {
+        QTimer::singleShot(0, this, [this] {
+            typeAhead_->buildInBackground([lists = lists_] { lists->indexReady(); });
+        });
+    }
     // A card is being entered while the entry flag is set and the entry fields are enabled: a
     // cancel leaves the flag set for the type-ahead lists, but the window is back in browse (or
     // then search) mode, where the fields only show stored cards.
@@ -138,10 +146,18 @@ void Commands::wireStoreCommands() {
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
+        // One preview: a second click brings it to the front with the cards as stored now.
+        if (listing_) {
+            listing_->refresh();
+            listing_->show();
+            listing_->raise();
+            listing_->activateWindow();
+            return;
+        }
         output::ListingPictures pictures{QImage(QStringLiteral(":/images/banner.png")),
                                          QImage(QStringLiteral(":/images/logo.png"))};
-        output::showListingPreview(*window_.cardStore(), std::move(pictures), window_.clock(),
-                                   window_.messages(), &window_);
+        listing_ = output::showListingPreview(*window_.cardStore(), std::move(pictures),
+                                              window_.clock(), window_.messages(), &window_);
     });
 }
 

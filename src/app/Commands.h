@@ -3,6 +3,7 @@
 #include "PrintSurface.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -12,6 +13,9 @@ class EntryKeys;
 class TypeAheadIndex;
 class TypeAheadLists;
 } // namespace browse
+namespace output {
+class ListingPreview;
+} // namespace output
 namespace editing {
 class CardEditor;
 class IdentifierHints;
@@ -48,6 +52,7 @@ private:
     std::unique_ptr<browse::CodeSearch> search_;
     std::unique_ptr<browse::TypeAheadIndex> typeAhead_;
     browse::TypeAheadLists* lists_ = nullptr;
+    QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     int storeListener_ = 0;
 };
 

@@ -19,6 +19,9 @@
 #include <QFont>
 #include <QFontInfo>
 #include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
 
 namespace app {
 
@@ -136,6 +139,28 @@ QString fontSubstituteNotice(const QString& arialResolvesTo) {
         .arg(arialResolvesTo);
 }
 
+// For timing start-up from outside the process: once the window with its first card has been
+// painted, says so on standard output and ends the program.
+void reportFirstPaint(QWidget* window) {
+    struct Watch : QObject {
+        using QObject::QObject;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !seen) {
+                seen = true;
+                // After the paint that is under way now.
+                QTimer::singleShot(0, [] {
+                    std::fputs("pintada\n", stdout);
+                    std::fflush(stdout);
+                    QCoreApplication::quit();
+                });
+            }
+            return false;
+        }
+        bool seen = false;
+    };
+    window->installEventFilter(new Watch(window));
+}
+
 } // namespace
 
 int runProgram(const store::CommandLine& command) {
@@ -168,6 +193,8 @@ int runProgram(const store::CommandLine& command) {
         return 0;
     messages.setParent(window.get());
     window->show();
+    if (qEnvironmentVariableIsSet("TARJETAS_START_PROBE"))
+        reportFirstPaint(window.get());
     // The card and listing layouts are measured in Arial's metrics: with another font, text runs
     // into the stationery's labels.
     const QString fontNotice =

@@ -1,13 +1,25 @@
 #include "TypeAheadIndex.h"
 
+#include "ChunkReader.h"
+
 #include <QChar>
-#include <QHash>
-#include <QStringBuilder>
+#include <QObject>
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <limits>
+#include <numeric>
+#include <string_view>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace browse {
+
+using detail::FieldData;
+using detail::kNone;
 
 namespace {
 
@@ -17,6 +29,316 @@ char16_t foldUnit(char16_t c) {
     const char32_t f = QChar::toCaseFolded(char32_t(c));
     return f <= 0xFFFF ? char16_t(f) : c;
 }
+
+// The UTF-16 units of a UTF-8 text, one at a time, so that stored bytes compare with typed text
+// without being converted first. A byte that starts no valid sequence reads as U+FFFD.
+class Units {
+public:
+    explicit Units(std::string_view s)
+        : p_(reinterpret_cast<const unsigned char*>(s.data())), end_(p_ + s.size()) {}
+
+    bool next(char16_t* unit) {
+        if (low_) {
+            *unit = low_;
+            low_ = 0;
+            return true;
+        }
+        if (p_ == end_)
+            return false;
+        const unsigned char c = *p_;
+        if (c < 0x80) {
+            ++p_;
+            *unit = c;
+            return true;
+        }
+        int more;
+        char32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3;
+            cp = c & 0x07;
+        } else {
+            return invalid(unit);
+        }
+        if (end_ - p_ <= more)
+            return invalid(unit);
+        for (int i = 1; i <= more; ++i) {
+            if ((p_[i] & 0xC0) != 0x80)
+                return invalid(unit);
+            cp = (cp << 6) | (p_[i] & 0x3F);
+        }
+        p_ += more + 1;
+        if (cp >= 0x10000) {
+            *unit = QChar::highSurrogate(cp);
+            low_ = QChar::lowSurrogate(cp);
+        } else {
+            *unit = char16_t(cp);
+        }
+        return true;
+    }
+
+private:
+    bool invalid(char16_t* unit) {
+        ++p_;
+        *unit = 0xFFFD;
+        return true;
+    }
+    const unsigned char* p_;
+    const unsigned char* end_;
+    char16_t low_ = 0;
+};
+
+// foldCompare over a stored UTF-8 text and a typed one.
+int foldCompare8(std::string_view a, QStringView b) {
+    Units ua(a);
+    const char16_t* pb = b.utf16();
+    for (qsizetype i = 0;; ++i) {
+        char16_t x;
+        const bool hasA = ua.next(&x);
+        const bool hasB = i < b.size();
+        if (!hasA || !hasB)
+            return hasA == hasB ? 0 : (hasA ? 1 : -1);
+        if (x != pb[i]) {
+            const char16_t fa = foldUnit(x);
+            const char16_t fb = foldUnit(pb[i]);
+            if (fa != fb)
+                return fa < fb ? -1 : 1;
+        }
+    }
+}
+
+int foldCompare8(std::string_view a, std::string_view b) {
+    // Equal bytes are equal units: skip them, back to the start of the character they end in
+    // (a byte that is no continuation byte always starts one), and compare from there.
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i])
+        ++i;
+    const auto continues = [](std::string_view s, size_t at) {
+        return at < s.size() && (std::uint8_t(s[at]) & 0xC0) == 0x80;
+    };
+    while (i > 0 && (continues(a, i) || continues(b, i)))
+        --i;
+    Units ua(a.substr(i));
+    Units ub(b.substr(i));
+    for (;;) {
+        char16_t x, y;
+        const bool hasA = ua.next(&x);
+        const bool hasB = ub.next(&y);
+        if (!hasA || !hasB)
+            return hasA == hasB ? 0 : (hasA ? 1 : -1);
+        if (x != y) {
+            const char16_t fa = foldUnit(x);
+            const char16_t fb = foldUnit(y);
+            if (fa != fb)
+                return fa < fb ? -1 : 1;
+        }
+    }
+}
+
+bool foldStartsWith8(std::string_view text, QStringView prefix) {
+    Units ut(text);
+    const char16_t* pp = prefix.utf16();
+    for (qsizetype i = 0; i < prefix.size(); ++i) {
+        char16_t x;
+        if (!ut.next(&x))
+            return false;
+        if (x != pp[i] && foldUnit(x) != foldUnit(pp[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string_view viewOf(const QByteArray& bytes) {
+    return std::string_view(bytes.constData(), size_t(bytes.size()));
+}
+
+// Room for `n` cards and the cards added after: a vector of a million ids that had to grow on
+// the first save would copy itself and double, a pause and megabytes at once. Room never written
+// costs no memory.
+size_t withRoom(qint64 n) {
+    const size_t cards = size_t(std::max<qint64>(n, 0));
+    return cards + cards / 8 + 1024;
+}
+
+// Reads one field card after card into a FieldData: each distinct text stored once, found again
+// through a hash table that lives only while reading.
+class FieldBuilder {
+public:
+    FieldBuilder(FieldData& fd, qint64 expected) : fd_(&fd) {
+        fd.offsets.assign(1, 0);
+        fd.valueAt.reserve(withRoom(expected));
+        table_.assign(1024, 0);
+    }
+
+    // The next card's value; no bytes for an empty or Null one.
+    void add(QByteArrayView bytes) {
+        FieldData& fd = *fd_;
+        if (bytes.isEmpty()) {
+            fd.valueAt.push_back(kNone);
+            return;
+        }
+        const std::string_view s(bytes.data(), size_t(bytes.size()));
+        const size_t h = std::hash<std::string_view>{}(s);
+        const size_t mask = table_.size() - 1;
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const std::uint32_t e = table_[i];
+            if (e == 0) {
+                const std::uint32_t v = std::uint32_t(fd.offsets.size() - 1);
+                fd.texts.append(s);
+                fd.offsets.push_back(std::uint32_t(fd.texts.size()));
+                fd.valueAt.push_back(v);
+                if (tagged_ && v + 1 > kIdMask) {
+                    rehash(table_.size(), false); // too many values for a tag beside the number
+                    place(v, h);
+                } else {
+                    table_[i] = entry(v, h, tagged_);
+                }
+                if (++used_ * 10 > table_.size() * 7)
+                    rehash(table_.size() * 2, tagged_);
+                return;
+            }
+            // The tag spares reading the text of almost every other value met on the way.
+            if ((!tagged_ || (e >> kIdBits) == tagOf(h)) && fd.text(idOf(e)) == s) {
+                fd.valueAt.push_back(idOf(e));
+                return;
+            }
+        }
+    }
+
+    // The table is needed only while reading.
+    void dropTable() { table_ = {}; }
+
+    // Room for the values of all `expected` cards, judged from those read so far, so that the
+    // texts are not copied each time they outgrow their room. Room never written costs no memory.
+    void plan(qint64 read, qint64 expected) {
+        FieldData& fd = *fd_;
+        if (read <= 0 || expected <= read)
+            return;
+        const double scale = 1.25 * double(expected) / double(read);
+        fd.texts.reserve(size_t(double(fd.texts.size()) * scale) + 64);
+        fd.offsets.reserve(size_t(double(fd.offsets.size()) * scale) + 16);
+    }
+
+    void finish() {
+        dropTable();
+        FieldData& fd = *fd_;
+        const std::uint32_t variants = std::uint32_t(fd.offsets.size() - 1);
+        // Sorting compares a key first: eight letters, folded, after the bytes every value of
+        // the field begins with ("+56 9 " of every mobile number). Keys that differ order their
+        // texts as the whole texts would; equal keys, or a key cut short by a letter outside
+        // ASCII, leave it to the whole texts.
+        size_t common = variants > 0 ? fd.text(0).size() : 0;
+        for (std::uint32_t v = 1; v < variants && common > 0; ++v) {
+            const std::string_view a = fd.text(0).substr(0, common);
+            const std::string_view t = fd.text(v);
+            common =
+                size_t(std::mismatch(a.begin(), a.end(), t.begin(), t.end()).first - a.begin());
+        }
+        while (common > 0 && common < fd.text(0).size() &&
+               (std::uint8_t(fd.text(0)[common]) & 0xC0) == 0x80)
+            --common;
+        struct Keyed {
+            std::uint64_t key;
+            std::uint32_t variant;
+            bool exact;
+        };
+        std::vector<Keyed> sorted(variants);
+        for (std::uint32_t v = 0; v < variants; ++v) {
+            const std::string_view t = fd.text(v);
+            Keyed k{0, v, true};
+            for (size_t j = 0; j < 8; ++j) {
+                const size_t at = common + j;
+                std::uint8_t c = at < t.size() ? std::uint8_t(t[at]) : 0;
+                if (c >= 0x80) {
+                    k.exact = false;
+                    break;
+                }
+                if (c >= 'A' && c <= 'Z')
+                    c = std::uint8_t(c + 32);
+                k.key |= std::uint64_t(c) << (56 - 8 * j);
+            }
+            sorted[v] = k;
+        }
+        const auto before = [&](const Keyed& a, const Keyed& b) {
+            if (a.exact && b.exact && a.key != b.key)
+                return a.key < b.key;
+            return foldCompare8(fd.text(a.variant), fd.text(b.variant)) < 0;
+        };
+        std::sort(sorted.begin(), sorted.end(), before);
+        // Each run of variants that differ only in case is one group, known by its first
+        // variant in the sorted run; the groups come out in folded order.
+        fd.groups.reserve(withRoom(variants));
+        fd.groups.assign(variants, {kNone});
+        fd.groupOf.clear();
+        fd.order.clear();
+        fd.order.reserve(withRoom(variants));
+        for (std::uint32_t k = 0; k < variants;) {
+            const std::uint32_t known = sorted[k].variant;
+            fd.order.push_back(known);
+            for (++k; k < variants && !before(sorted[k - 1], sorted[k]); ++k)
+                fd.setGroup(sorted[k].variant, known);
+        }
+        sorted = {};
+        for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
+            const std::uint32_t v = fd.valueAt[p];
+            if (v == kNone)
+                continue;
+            FieldData::Group& g = fd.groups[fd.group(v)];
+            if (g.first == kNone)
+                g.first = p;
+        }
+        std::uint32_t longest = kNone;
+        for (std::uint32_t v = 0; v < variants; ++v) {
+            if (longest == kNone || fd.text(v).size() > fd.text(longest).size())
+                longest = v;
+        }
+        fd.longest = longest;
+    }
+
+private:
+    static constexpr int kIdBits = 24;
+    static constexpr std::uint32_t kIdMask = (std::uint32_t(1) << kIdBits) - 1;
+    static std::uint32_t tagOf(size_t h) { return std::uint32_t(h >> (8 * sizeof(size_t) - 8)); }
+    static std::uint32_t entry(std::uint32_t v, size_t h, bool tagged) {
+        return tagged ? (tagOf(h) << kIdBits) | (v + 1) : v + 1;
+    }
+    std::uint32_t idOf(std::uint32_t e) const { return (tagged_ ? (e & kIdMask) : e) - 1; }
+
+    void place(std::uint32_t v, size_t h) {
+        const size_t mask = table_.size() - 1;
+        size_t i = h & mask;
+        while (table_[i] != 0)
+            i = (i + 1) & mask;
+        table_[i] = entry(v, h, tagged_);
+    }
+
+    void rehash(size_t size, bool tagged) {
+        std::vector<std::uint32_t> old(size, 0);
+        old.swap(table_);
+        const bool wasTagged = tagged_;
+        for (std::uint32_t e : old) {
+            if (e == 0)
+                continue;
+            tagged_ = wasTagged;
+            const std::uint32_t v = idOf(e);
+            tagged_ = tagged;
+            place(v, std::hash<std::string_view>{}(fd_->text(v)));
+        }
+        tagged_ = tagged;
+    }
+
+    FieldData* fd_;
+    // Variant + 1 in the low bits and a tag from the hash in the high byte, or 0 for a free slot.
+    std::vector<std::uint32_t> table_;
+    size_t used_ = 0;
+    bool tagged_ = true;
+};
 
 } // namespace
 
@@ -48,7 +370,70 @@ bool foldStartsWith(QStringView text, QStringView prefix) {
     return text.size() >= prefix.size() && foldCompare(text.first(prefix.size()), prefix) == 0;
 }
 
-TypeAheadIndex::TypeAheadIndex(const store::CardStore* store) : store_(store) {}
+// --- TypeAheadMatches ---
+
+bool TypeAheadMatches::fill(qsizetype upTo) const {
+    if (qsizetype(entries_.size()) > upTo)
+        return true;
+    if (!data_ || data_->generation != generation_)
+        return false; // the field changed since: only what was read before still holds
+    const FieldData& fd = *data_;
+    const std::uint32_t cards = std::uint32_t(fd.valueAt.size());
+    // A card starts an entry when it is the first card of its group and its text matches.
+    for (; walked_ < cards && qsizetype(entries_.size()) <= upTo; ++walked_) {
+        const std::uint32_t v = fd.valueAt[walked_];
+        if (v == kNone || fd.groups[fd.group(v)].first != walked_)
+            continue;
+        if (foldStartsWith8(fd.text(v), typed_))
+            entries_.push_back(v);
+    }
+    return qsizetype(entries_.size()) > upTo;
+}
+
+QString TypeAheadMatches::at(qsizetype i) const {
+    if (i < 0 || i >= count_ || !fill(i))
+        return QString();
+    const std::string_view t = data_->text(entries_[size_t(i)]);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+}
+
+QStringList TypeAheadMatches::toList() const {
+    QStringList list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(at(i));
+    return list;
+}
+
+QString TypeAheadMatches::longestOfField() const {
+    if (!data_ || data_->longest == kNone)
+        return QString();
+    const std::string_view t = data_->text(data_->longest);
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+}
+
+void TypeAheadMatches::clear() {
+    data_.reset();
+    typed_.clear();
+    count_ = 0;
+    entries_ = {};
+    walked_ = 0;
+}
+
+// --- TypeAheadIndex ---
+
+struct TypeAheadIndex::Built {
+    store::Status status;
+    std::vector<store::RowId> ids;
+    std::array<FieldPtr, 10> fields;
+};
+
+TypeAheadIndex::TypeAheadIndex(const store::CardStore* store)
+    : store_(store), receiver_(std::make_unique<QObject>()) {}
+
+TypeAheadIndex::~TypeAheadIndex() {
+    cancel();
+}
 
 const std::array<store::Field, 10>& TypeAheadIndex::fields() {
     static const std::array<store::Field, 10> list = {
@@ -63,39 +448,189 @@ bool TypeAheadIndex::offers(store::Field field) {
     return std::find(list.begin(), list.end(), field) != list.end();
 }
 
-QStringView TypeAheadIndex::text(const FieldIndex& fi, std::uint32_t variant) const {
-    const Variant& v = fi.variants[variant];
-    return QStringView(fi.texts).sliced(v.offset, v.length);
-}
-
 bool TypeAheadIndex::isBuilt(store::Field field) const {
-    return index_[field].built;
+    return index_[field] != nullptr;
 }
 
 bool TypeAheadIndex::anyBuilt() const {
-    return std::any_of(index_.begin(), index_.end(), [](const FieldIndex& fi) { return fi.built; });
+    return std::any_of(index_.begin(), index_.end(),
+                       [](const FieldPtr& f) { return f != nullptr; });
+}
+
+void TypeAheadIndex::cancel() {
+    if (worker_) {
+        stop_ = true;
+        worker_->join();
+        worker_.reset();
+    }
+    {
+        std::lock_guard lock(doneMutex_);
+        done_.reset();
+    }
+    stop_ = false;
+    kept_.clear();
 }
 
 void TypeAheadIndex::reset() {
+    cancel();
     ids_.clear();
     ids_.shrink_to_fit();
-    for (FieldIndex& fi : index_)
-        fi = FieldIndex();
+    index_.fill(nullptr);
+    if (background_)
+        buildInBackground();
+}
+
+void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background how) {
+    if (!store_)
+        return;
+    cancel();
+    if (ready)
+        ready_ = std::move(ready);
+    if (how.afterChunk || how.chunk != Background().chunk)
+        how_ = std::move(how);
+    background_ = true;
+    ids_.clear();
+    ids_.shrink_to_fit();
+    index_.fill(nullptr);
+    // Changes from here on are kept; the read sees some of them, and applying them again to its
+    // result changes nothing (each sets a card to its latest values).
+    worker_ = std::make_unique<std::thread>(&TypeAheadIndex::runBackground, this, store_->path(),
+                                            store_->recordCount(), receiver_.get());
+}
+
+void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* receiver) {
+    auto built = std::make_unique<Built>();
+    store::Status status;
+    std::unique_ptr<store::ChunkReader> reader = store::ChunkReader::open(path, &status);
+    if (reader) {
+        std::vector<FieldBuilder> builders;
+        builders.reserve(fields().size());
+        for (size_t i = 0; i < fields().size(); ++i) {
+            built->fields[i] = std::make_shared<FieldData>();
+            builders.emplace_back(*built->fields[i], expected);
+        }
+        built->ids.reserve(withRoom(expected));
+        store::RowId last = std::numeric_limits<store::RowId>::min();
+        int visited = 0;
+        do {
+            status = reader->read(
+                last, how_.chunk, fields(),
+                [&](store::RowId id, std::span<const QByteArrayView> values) {
+                    built->ids.push_back(id);
+                    for (size_t i = 0; i < builders.size(); ++i)
+                        builders[i].add(values[i]);
+                },
+                &last, &visited);
+            if (built->ids.size() == size_t(visited)) {
+                for (FieldBuilder& b : builders)
+                    b.plan(visited, expected);
+            }
+            if (how_.afterChunk)
+                how_.afterChunk();
+        } while (status.ok() && visited == how_.chunk && !stop_);
+        reader.reset();
+        // Every table goes before the first field is sorted: the peak is the index itself.
+        for (FieldBuilder& b : builders)
+            b.dropTable();
+        for (FieldBuilder& b : builders) {
+            if (stop_ || !status.ok())
+                break;
+            b.finish();
+        }
+    }
+    if (stop_)
+        built.reset();
+#if defined(__GLIBC__)
+    // The hash tables and the growing vectors of the read leave free memory behind in this
+    // thread's heap; hand it back rather than keep it resident for the program's life.
+    malloc_trim(0);
+#endif
+    if (stop_)
+        return;
+    built->status = status;
+    {
+        std::lock_guard lock(doneMutex_);
+        done_ = std::move(built);
+    }
+    doneSignal_.notify_all();
+    QMetaObject::invokeMethod(
+        receiver, [this] { adopt(true); }, Qt::QueuedConnection);
+}
+
+bool TypeAheadIndex::waitForBackground(int ms) {
+    if (!worker_)
+        return true;
+    {
+        std::unique_lock lock(doneMutex_);
+        const auto finished = [this] {
+            return done_ != nullptr;
+        };
+        if (ms < 0)
+            doneSignal_.wait(lock, finished);
+        else if (!doneSignal_.wait_for(lock, std::chrono::milliseconds(ms), finished))
+            return false;
+    }
+    adopt(false);
+    return !worker_;
+}
+
+bool TypeAheadIndex::adopt(bool notify) {
+    if (!worker_)
+        return false;
+    std::unique_ptr<Built> built;
+    {
+        std::lock_guard lock(doneMutex_);
+        built = std::move(done_);
+    }
+    if (!built)
+        return false; // the read of a later start is still running
+    worker_->join();
+    worker_.reset();
+    std::vector<Change> kept = std::move(kept_);
+    kept_.clear();
+    if (!built->status) {
+        // Each field is then read at its first use, which reports what fails.
+        background_ = false;
+    } else {
+        ids_ = std::move(built->ids);
+        for (size_t i = 0; i < fields().size(); ++i)
+            index_[fields()[i]] = std::move(built->fields[i]);
+        built.reset();
+        for (const Change& c : kept) {
+            switch (c.kind) {
+            case store::CardStore::Change::Added:
+                cardAdded(c.id, c.card);
+                break;
+            case store::CardStore::Change::Changed:
+                cardChanged(c.id, c.card);
+                break;
+            case store::CardStore::Change::Removed:
+                cardRemoved(c.id);
+                break;
+            case store::CardStore::Change::Reset:
+                reset(); // many cards changed meanwhile: read them all again
+                return true;
+            }
+        }
+    }
+    if (notify && ready_)
+        ready_();
+    return true;
 }
 
 store::Status TypeAheadIndex::build(store::Field field) {
-    FieldIndex& fi = index_[field];
-    if (fi.built)
+    if (worker_)
+        waitForBackground(-1);
+    if (index_[field])
+        return store::Status();
+    if (!store_)
         return store::Status();
     const bool first = !anyBuilt();
     if (first)
         ids_.clear();
 
-    fi = FieldIndex();
-    fi.valueAt.reserve(first ? 1024 : ids_.size());
-    // Exact stored bytes -> variant, while reading: a value met before is found without
-    // decoding it again, and only the asked field is decoded at all.
-    QHash<QByteArray, std::uint32_t> seen;
+    auto fd = std::make_shared<FieldData>();
+    FieldBuilder builder(*fd, first ? 1024 : qint64(ids_.size()));
     std::uint32_t pos = 0;
     bool unknownCard = false;
     store::Status status = store_->forEachRawCard(
@@ -106,7 +641,7 @@ store::Status TypeAheadIndex::build(store::Field field) {
                 // Cards removed through this index keep their slot; they have no value here
                 // either.
                 while (pos < ids_.size() && ids_[pos] < id) {
-                    fi.valueAt.push_back(kNone);
+                    builder.add({});
                     ++pos;
                 }
                 if (pos == ids_.size() || ids_[pos] != id) {
@@ -114,23 +649,7 @@ store::Status TypeAheadIndex::build(store::Field field) {
                     return false;
                 }
             }
-            const QByteArrayView bytes = raw.utf8(field);
-            std::uint32_t v = kNone;
-            if (!bytes.isEmpty()) {
-                auto it = seen.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
-                if (it == seen.constEnd()) {
-                    const QString value = QString::fromUtf8(bytes);
-                    v = std::uint32_t(fi.variants.size());
-                    fi.variants.push_back(
-                        {std::uint32_t(fi.texts.size()), std::uint32_t(value.size()), 0, pos});
-                    fi.texts.append(value);
-                    seen.insert(bytes.toByteArray(), v);
-                } else {
-                    v = *it;
-                }
-                ++fi.variants[v].count;
-            }
-            fi.valueAt.push_back(v);
+            builder.add(raw.utf8(field));
             ++pos;
             return true;
         });
@@ -139,40 +658,15 @@ store::Status TypeAheadIndex::build(store::Field field) {
         return build(field);
     }
     if (!status) {
-        fi = FieldIndex();
         if (first)
             ids_.clear();
         return status; // the store says in plain words what could not be read
     }
-    while (fi.valueAt.size() < ids_.size())
-        fi.valueAt.push_back(kNone);
-    seen = {};
-
-    fi.order.resize(fi.variants.size());
-    for (std::uint32_t i = 0; i < fi.order.size(); ++i)
-        fi.order[i] = i;
-    std::sort(fi.order.begin(), fi.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const QStringView ta = text(fi, a);
-        const QStringView tb = text(fi, b);
-        const int c = foldCompare(ta, tb);
-        return c != 0 ? c < 0 : ta < tb;
-    });
-    fi.texts.squeeze();
-    fi.built = true;
+    while (fd->valueAt.size() < ids_.size())
+        builder.add({});
+    builder.finish();
+    index_[field] = std::move(fd);
     return store::Status();
-}
-
-QStringList TypeAheadMatches::toList() const {
-    QStringList list;
-    list.reserve(size());
-    for (qsizetype i = 0; i < size(); ++i)
-        list.append(at(i).toString());
-    return list;
-}
-
-void TypeAheadMatches::clear() {
-    texts_ = QString();
-    spans_ = {};
 }
 
 store::Status TypeAheadIndex::matches(store::Field field, QStringView typed, QStringList* values) {
@@ -185,50 +679,41 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed, QSt
 store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
                                       TypeAheadMatches* values) {
     values->clear();
+    // A keystroke before the background read is done waits for it a moment at most; then the
+    // list shows nothing until the read is taken over.
+    if (worker_ && !waitForBackground(40))
+        return store::Status();
     if (store::Status s = build(field); !s)
         return s;
-    const FieldIndex& fi = index_[field];
+    const FieldPtr& data = index_[field];
+    const FieldData& fd = *data;
 
-    auto it = std::lower_bound(
-        fi.order.begin(), fi.order.end(), typed,
-        [&](std::uint32_t v, QStringView t) { return foldCompare(text(fi, v), t) < 0; });
-    // Variants that fold alike lie side by side: each such run is one entry, shown in the text
-    // of its earliest card. Each entry is known by that card's position, which no other entry
-    // shares.
+    const auto lo = std::lower_bound(
+        fd.order.begin(), fd.order.end(), typed,
+        [&](std::uint32_t g, QStringView t) { return foldCompare8(fd.text(fd.shown(g)), t) < 0; });
+    const auto hi = std::partition_point(lo, fd.order.end(), [&](std::uint32_t g) {
+        return foldStartsWith8(fd.text(fd.shown(g)), typed);
+    });
+    values->data_ = data;
+    values->generation_ = fd.generation;
+    values->typed_ = typed.toString();
+    values->count_ = hi - lo;
+
+    // Few entries: put them in stored order at once, by their first cards. Many: each is found
+    // when it is read, walking the cards in stored order, where entries lie thick.
+    const size_t cards = fd.valueAt.size();
+    const size_t few = std::max<size_t>(64, cards / 32);
+    if (size_t(values->count_) > few)
+        return store::Status();
     std::vector<std::uint32_t> firsts;
-    std::uint32_t runVariant = kNone;
-    for (; it != fi.order.end() && foldStartsWith(text(fi, *it), typed); ++it) {
-        const Variant& v = fi.variants[*it];
-        if (runVariant != kNone && foldCompare(text(fi, runVariant), text(fi, *it)) == 0) {
-            if (v.first < firsts.back())
-                firsts.back() = v.first;
-        } else {
-            firsts.push_back(v.first);
-            runVariant = *it;
-        }
-    }
-    // Into stored order. Many entries: mark their positions and read them back in order, which
-    // costs a pass over one bit per card instead of a sort.
-    const size_t cards = fi.valueAt.size();
-    if (firsts.size() > cards / 64) {
-        std::vector<std::uint64_t> marked((cards + 63) / 64);
-        for (std::uint32_t p : firsts)
-            marked[p / 64] |= std::uint64_t(1) << (p % 64);
-        size_t n = 0;
-        for (size_t word = 0; word < marked.size(); ++word) {
-            for (std::uint64_t bits = marked[word]; bits != 0; bits &= bits - 1)
-                firsts[n++] = std::uint32_t(word * 64 + size_t(std::countr_zero(bits)));
-        }
-    } else {
-        std::sort(firsts.begin(), firsts.end());
-    }
-    values->texts_ = fi.texts;
-    values->spans_.reserve(firsts.size());
-    for (std::uint32_t p : firsts) {
-        // The card at an entry's position carries the variant the entry is shown in.
-        const Variant& v = fi.variants[fi.valueAt[p]];
-        values->spans_.emplace_back(v.offset, v.length);
-    }
+    firsts.reserve(size_t(values->count_));
+    for (auto it = lo; it != hi; ++it)
+        firsts.push_back(fd.groups[*it].first);
+    std::sort(firsts.begin(), firsts.end());
+    values->entries_.reserve(firsts.size());
+    for (std::uint32_t p : firsts)
+        values->entries_.push_back(fd.valueAt[p]);
+    values->walked_ = std::uint32_t(cards);
     return store::Status();
 }
 
@@ -240,9 +725,9 @@ std::uint32_t TypeAheadIndex::slotOf(store::RowId id) const {
 std::uint32_t TypeAheadIndex::slotFor(store::RowId id) {
     if (ids_.empty() || id > ids_.back()) {
         ids_.push_back(id);
-        for (FieldIndex& fi : index_) {
-            if (fi.built)
-                fi.valueAt.push_back(kNone);
+        for (FieldPtr& fd : index_) {
+            if (fd)
+                fd->valueAt.push_back(kNone);
         }
         return std::uint32_t(ids_.size() - 1);
     }
@@ -252,110 +737,140 @@ std::uint32_t TypeAheadIndex::slotFor(store::RowId id) {
         return pos; // a slot left by a removed card, taken again
     // An id below the last one: every later position moves up by one.
     ids_.insert(it, id);
-    for (FieldIndex& fi : index_) {
-        if (!fi.built)
+    for (FieldPtr& fd : index_) {
+        if (!fd)
             continue;
-        fi.valueAt.insert(fi.valueAt.begin() + pos, kNone);
-        for (Variant& v : fi.variants) {
-            if (v.count > 0 && v.first >= pos)
-                ++v.first;
+        fd->valueAt.insert(pos, kNone);
+        for (FieldData::Group& g : fd->groups) {
+            if (g.first != kNone && g.first >= pos)
+                ++g.first;
         }
+        ++fd->generation;
     }
     return pos;
 }
 
-void TypeAheadIndex::put(FieldIndex& fi, std::uint32_t pos, const QString& value) {
+void TypeAheadIndex::put(FieldData& fd, std::uint32_t pos, QStringView value) {
     if (value.isEmpty())
         return;
-    auto it = std::lower_bound(fi.order.begin(), fi.order.end(), QStringView(value),
-                               [&](std::uint32_t v, QStringView t) {
-                                   const QStringView tv = text(fi, v);
-                                   const int c = foldCompare(tv, t);
-                                   return c != 0 ? c < 0 : tv < t;
-                               });
+    const QByteArray utf8 = value.toUtf8();
+    const std::string_view bytes = viewOf(utf8);
+    auto it = std::lower_bound(
+        fd.order.begin(), fd.order.end(), value,
+        [&](std::uint32_t g, QStringView t) { return foldCompare8(fd.text(fd.shown(g)), t) < 0; });
+    const bool found = it != fd.order.end() && foldCompare8(fd.text(fd.shown(*it)), value) == 0;
+    std::uint32_t g = found ? *it : kNone;
     std::uint32_t v;
-    if (it != fi.order.end() && text(fi, *it) == value) {
-        v = *it;
-        Variant& var = fi.variants[v];
-        ++var.count;
-        var.first = std::min(var.first, pos);
+    if (found && fd.text(fd.shown(g)) == bytes) {
+        v = fd.shown(g);
     } else {
-        v = std::uint32_t(fi.variants.size());
-        fi.variants.push_back(
-            {std::uint32_t(fi.texts.size()), std::uint32_t(value.size()), 1, pos});
-        fi.texts.append(value);
-        fi.order.insert(it, v);
+        v = std::uint32_t(fd.offsets.size() - 1);
+        fd.texts.append(bytes);
+        fd.offsets.push_back(std::uint32_t(fd.texts.size()));
+        fd.groups.push_back({kNone});
+        if (!found) {
+            g = v; // a new group, known by this variant
+            fd.order.insert(it, g);
+        }
+        fd.setGroup(v, g);
+        if (fd.longest == kNone || bytes.size() > fd.text(fd.longest).size())
+            fd.longest = v;
     }
-    fi.valueAt[pos] = v;
+    fd.valueAt.set(pos, v);
+    FieldData::Group& group = fd.groups[g];
+    if (group.first == kNone || pos < group.first)
+        group.first = pos;
+    ++fd.generation;
 }
 
-void TypeAheadIndex::take(FieldIndex& fi, std::uint32_t pos) {
-    const std::uint32_t v = fi.valueAt[pos];
+void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
+    const std::uint32_t v = fd.valueAt[pos];
     if (v == kNone)
         return;
-    fi.valueAt[pos] = kNone;
-    Variant& var = fi.variants[v];
-    if (--var.count == 0) {
-        const QStringView t = text(fi, v);
-        auto it = std::lower_bound(fi.order.begin(), fi.order.end(), t,
-                                   [&](std::uint32_t o, QStringView s) {
-                                       const QStringView to = text(fi, o);
-                                       const int c = foldCompare(to, s);
-                                       return c != 0 ? c < 0 : to < s;
-                                   });
-        if (it != fi.order.end() && *it == v)
-            fi.order.erase(it);
+    ++fd.generation;
+    const std::uint32_t g = fd.group(v);
+    FieldData::Group& group = fd.groups[g];
+    if (group.first != pos) {
+        fd.valueAt.set(pos, kNone); // the group's first card still carries it
         return;
     }
-    if (var.first == pos) {
-        // The next card carrying the text becomes the first met: a scan of small integers,
-        // no reading of the store.
-        auto next = std::find(fi.valueAt.begin() + pos + 1, fi.valueAt.end(), v);
-        var.first = std::uint32_t(next - fi.valueAt.begin());
+    // The next card of the group becomes the first met: a scan of small integers, no reading of
+    // the store.
+    std::uint32_t next = kNone;
+    for (std::uint32_t p = pos + 1; p < fd.valueAt.size(); ++p) {
+        const std::uint32_t w = fd.valueAt[p];
+        if (w != kNone && (w == v || fd.group(w) == g)) {
+            next = p;
+            break;
+        }
     }
+    if (next == kNone) {
+        // The group's last card: the group leaves the order, found by its text while the card
+        // still carries it.
+        const std::string_view t = fd.text(v);
+        auto it = std::lower_bound(fd.order.begin(), fd.order.end(), t,
+                                   [&](std::uint32_t o, std::string_view s) {
+                                       return foldCompare8(fd.text(fd.shown(o)), s) < 0;
+                                   });
+        if (it != fd.order.end() && *it == g)
+            fd.order.erase(it);
+    }
+    group.first = next;
+    fd.valueAt.set(pos, kNone);
 }
 
 void TypeAheadIndex::cardAdded(store::RowId id, const store::Card& card) {
+    if (worker_) {
+        kept_.push_back({store::CardStore::Change::Added, id, card});
+        return;
+    }
     if (!anyBuilt())
         return; // nothing read yet; the first use reads the store as it is then
     const std::uint32_t pos = slotFor(id);
     for (int f = 0; f < store::kFieldCount; ++f) {
-        FieldIndex& fi = index_[f];
-        if (!fi.built)
-            continue;
-        take(fi, pos);
-        put(fi, pos, card[store::Field(f)]);
+        if (FieldData* fd = index_[f].get()) {
+            take(*fd, pos);
+            put(*fd, pos, card[store::Field(f)]);
+        }
     }
 }
 
 void TypeAheadIndex::cardChanged(store::RowId id, const store::Card& card) {
+    if (worker_) {
+        kept_.push_back({store::CardStore::Change::Changed, id, card});
+        return;
+    }
     if (!anyBuilt())
         return;
-    if (slotOf(id) == kNone) {
+    const std::uint32_t pos = slotOf(id);
+    if (pos == kNone) {
         cardAdded(id, card);
         return;
     }
-    const std::uint32_t pos = slotOf(id);
     for (int f = 0; f < store::kFieldCount; ++f) {
-        FieldIndex& fi = index_[f];
-        if (!fi.built)
+        FieldData* fd = index_[f].get();
+        if (!fd)
             continue;
         const QString& value = card[store::Field(f)];
-        const std::uint32_t old = fi.valueAt[pos];
-        if (old != kNone && text(fi, old) == value)
+        const std::uint32_t old = fd->valueAt[pos];
+        if (old != kNone && fd->text(old) == viewOf(value.toUtf8()))
             continue;
-        take(fi, pos);
-        put(fi, pos, value);
+        take(*fd, pos);
+        put(*fd, pos, value);
     }
 }
 
 void TypeAheadIndex::cardRemoved(store::RowId id) {
+    if (worker_) {
+        kept_.push_back({store::CardStore::Change::Removed, id, {}});
+        return;
+    }
     const std::uint32_t pos = slotOf(id);
     if (pos == kNone)
         return;
-    for (FieldIndex& fi : index_) {
-        if (fi.built)
-            take(fi, pos);
+    for (FieldPtr& fd : index_) {
+        if (fd)
+            take(*fd, pos);
     }
 }
 

@@ -9,8 +9,18 @@
 #include <QStringView>
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
+
+class QObject;
 
 namespace browse {
 
@@ -22,41 +32,168 @@ int foldCompare(QStringView a, QStringView b);
 // True when `text` begins with `prefix`, letters compared without regard to case.
 bool foldStartsWith(QStringView text, QStringView prefix);
 
-// The entries of one type-ahead list: each a view into a shared copy of the field's stored texts,
-// so that listing many values costs a small record each instead of a string each.
+namespace detail {
+
+inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+// A number per card, one to four bytes wide as the largest number needs: a field with six
+// distinct places costs a byte a card, one with a million telephones three. kNone is kept as the
+// widest value of the width.
+class VariantColumn {
+    static_assert(std::endian::native == std::endian::little, "numbers are kept little-endian");
+
+public:
+    size_t size() const { return size_; }
+    std::uint32_t operator[](size_t i) const {
+        std::uint32_t x = 0;
+        std::memcpy(&x, &bytes_[i * size_t(width_)], size_t(width_)); // little-endian
+        return x == limit(width_) ? kNone : x;
+    }
+    void set(size_t i, std::uint32_t v) {
+        fit(v);
+        put(i, v);
+    }
+    void push_back(std::uint32_t v) {
+        fit(v);
+        bytes_.resize((size_ + 1) * size_t(width_));
+        put(size_++, v);
+    }
+    void insert(size_t i, std::uint32_t v) {
+        fit(v);
+        bytes_.insert(bytes_.begin() + std::ptrdiff_t(i * size_t(width_)), size_t(width_), 0);
+        ++size_;
+        put(i, v);
+    }
+    void reserve(size_t n) { bytes_.reserve(n * size_t(width_)); }
+
+private:
+    static std::uint32_t limit(int width) {
+        return width == 4 ? kNone : (std::uint32_t(1) << (8 * width)) - 1;
+    }
+    void fit(std::uint32_t v) {
+        if (v == kNone || v < limit(width_))
+            return;
+        VariantColumn wider;
+        wider.width_ = width_ + 1;
+        while (v >= limit(wider.width_))
+            ++wider.width_;
+        wider.bytes_.reserve(std::max(bytes_.capacity() / size_t(width_), size_) *
+                             size_t(wider.width_));
+        for (size_t i = 0; i < size_; ++i)
+            wider.push_back((*this)[i]);
+        *this = std::move(wider);
+    }
+    void put(size_t i, std::uint32_t v) {
+        const std::uint32_t x = v == kNone ? limit(width_) : v;
+        std::memcpy(&bytes_[i * size_t(width_)], &x, size_t(width_));
+    }
+
+    std::vector<std::uint8_t> bytes_;
+    size_t size_ = 0;
+    int width_ = 1;
+};
+
+// The values one field offers. Each distinct stored text (a variant) is kept once, as UTF-8;
+// variants that differ only in letter case form one entry (a group), shown in the text of the
+// first card in stored order that carries any of them.
+struct FieldData {
+    struct Group {
+        std::uint32_t first; // position of the group's first card; kNone once it has none
+    };
+    std::string texts;                  // every variant's UTF-8, one after another
+    std::vector<std::uint32_t> offsets; // variant v is texts[offsets[v], offsets[v + 1])
+    // A group is known by one of its variants, and has its slot in `groups` under that number.
+    // Most fields have no two variants that differ only in case: then `groupOf` stays empty and
+    // each variant is its own group.
+    std::vector<std::uint32_t> groupOf; // per variant, when not empty
+    std::vector<Group> groups;          // per variant; used for the variant a group is known by
+    std::vector<std::uint32_t> order;   // live groups, by folded text
+    VariantColumn valueAt;              // per card position: its variant, or kNone
+    std::uint32_t longest = kNone;      // the variant with the most bytes
+    std::uint64_t generation = 0;       // counts the changes, so that a stale view knows it
+
+    std::string_view text(std::uint32_t v) const {
+        return std::string_view(texts).substr(offsets[v], offsets[v + 1] - offsets[v]);
+    }
+    std::uint32_t shown(std::uint32_t g) const { return valueAt[groups[g].first]; }
+    std::uint32_t group(std::uint32_t v) const { return groupOf.empty() ? v : groupOf[v]; }
+    void setGroup(std::uint32_t v, std::uint32_t g) {
+        if (groupOf.empty() && g == v)
+            return;
+        while (groupOf.size() < offsets.size() - 1)
+            groupOf.push_back(std::uint32_t(groupOf.size()));
+        groupOf[v] = g;
+    }
+};
+
+} // namespace detail
+
+// The entries of one type-ahead list, in stored order, with their number known exactly at once.
+// A list of many entries is computed as it is read: entry i costs a walk over the cards up to
+// the first card of that entry, so showing the first screenful of 665,000 telephones reads a few
+// dozen cards. A view taken before the field changed keeps the entries it has read; the rest
+// read as empty.
 class TypeAheadMatches {
 public:
-    qsizetype size() const { return qsizetype(spans_.size()); }
-    bool isEmpty() const { return spans_.empty(); }
-    QStringView at(qsizetype i) const {
-        const auto& [offset, length] = spans_[size_t(i)];
-        return QStringView(texts_).sliced(offset, length);
-    }
+    qsizetype size() const { return count_; }
+    bool isEmpty() const { return count_ == 0; }
+    QString at(qsizetype i) const;
     QStringList toList() const;
+    // The field's longest stored value, for sizing a list too long to measure entry by entry.
+    QString longestOfField() const;
     void clear();
 
 private:
     friend class TypeAheadIndex;
-    QString texts_; // shared with the index until either changes
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> spans_; // offset, length
+    bool fill(qsizetype upTo) const;
+
+    std::shared_ptr<const detail::FieldData> data_;
+    std::uint64_t generation_ = 0;
+    QString typed_;
+    qsizetype count_ = 0;
+    mutable std::vector<std::uint32_t> entries_; // variants shown, found so far
+    mutable std::uint32_t walked_ = 0;           // card positions looked at so far
+};
+
+// How the background read of the type-ahead index goes: `chunk` cards are read at a time, and
+// `afterChunk`, when set, runs on the reading thread after each chunk (tests use it to write
+// while the read is half-way).
+struct TypeAheadBackground {
+    int chunk = 8192;
+    std::function<void()> afterChunk;
 };
 
 // The stored values offered while typing into the ten type-ahead fields. For each field it
 // answers "every distinct stored value that begins with the typed text, letters compared without
 // regard to case, listed once in the letter case of the first card met, in stored order" at a
-// cost that grows with the values listed, not with the cards stored.
+// cost that grows with the entries shown, not with the cards stored.
 //
-// A field's index is built from one forward-only scan of its column the first time it is asked
-// for; afterwards the editing commands keep it in step through cardAdded, cardChanged and
-// cardRemoved, called after each successful write to the store. Writes by other programs are not
-// seen until reset().
+// buildInBackground() reads the ten fields on a thread of its own over a read-only connection,
+// while the window stays usable; otherwise a field is read on the calling thread the first time
+// it is asked for. The editing commands keep the index in step through cardAdded, cardChanged and
+// cardRemoved, called after each successful write to the store; changes that arrive while the
+// background read runs are kept and applied to its result. Writes by other programs are not seen
+// until reset().
 class TypeAheadIndex {
 public:
     explicit TypeAheadIndex(const store::CardStore* store);
+    ~TypeAheadIndex();
+    TypeAheadIndex(const TypeAheadIndex&) = delete;
+    TypeAheadIndex& operator=(const TypeAheadIndex&) = delete;
 
     // The ten fields that offer their stored values, in the order of the window's fields.
     static const std::array<store::Field, 10>& fields();
     static bool offers(store::Field field);
+
+    // Starts reading the ten fields off the calling thread, which must run a Qt event loop: when
+    // the read is done the index takes it over there and calls `ready`. Until then matches()
+    // waits for it at most a moment and answers with no entries (see pending()).
+    using Background = TypeAheadBackground;
+    void buildInBackground(std::function<void()> ready = {}, Background how = {});
+    // True while the background read runs and the index has not taken it over.
+    bool pending() const { return worker_ != nullptr; }
+    // Waits up to `ms` for the background read and takes it over; true when nothing is pending.
+    bool waitForBackground(int ms);
 
     // The values of `field` that begin with `typed` (untrimmed; spaces count). A value that is
     // empty, Null or shorter than `typed` never matches.
@@ -70,39 +207,46 @@ public:
     void cardAdded(store::RowId id, const store::Card& card);
     void cardChanged(store::RowId id, const store::Card& card);
     void cardRemoved(store::RowId id);
-    // Forgets everything; each field is read from the store again at its next use.
+    // Forgets everything; each field is read from the store again at its next use, or in the
+    // background again when it was read there.
     void reset();
 
 private:
-    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    struct Built; // what the background read hands over
+    using FieldPtr = std::shared_ptr<detail::FieldData>;
 
-    // One exact stored text; texts that differ only in case are separate variants, kept side by
-    // side in `order`, so that removing the card of one case can hand the entry to another.
-    struct Variant {
-        std::uint32_t offset; // into the field's text store
-        std::uint32_t length;
-        std::uint32_t count; // cards carrying this exact text
-        std::uint32_t first; // position of the first of them in ids_ (meaningful when count > 0)
-    };
-    struct FieldIndex {
-        bool built = false;
-        QString texts; // every variant's text, one after another
-        std::vector<Variant> variants;
-        std::vector<std::uint32_t> order;   // live variants, by folded text, then exact text
-        std::vector<std::uint32_t> valueAt; // per position in ids_: variant, or kNone
-    };
-
-    QStringView text(const FieldIndex& fi, std::uint32_t variant) const;
+    void runBackground(QString path, qint64 expected, QObject* receiver);
+    // Takes the finished background read over and applies the changes kept meanwhile; calls the
+    // ready callback when `notify`. False when there was nothing to take over.
+    bool adopt(bool notify);
+    void cancel();                               // stops and forgets a background read
     std::uint32_t slotOf(store::RowId id) const; // position of id in ids_, or kNone
     std::uint32_t slotFor(store::RowId id);      // position of id, making one when new
-    void put(FieldIndex& fi, std::uint32_t pos, const QString& value);
-    void take(FieldIndex& fi, std::uint32_t pos);
+    void put(detail::FieldData& fd, std::uint32_t pos, QStringView value);
+    void take(detail::FieldData& fd, std::uint32_t pos);
     bool anyBuilt() const;
 
     const store::CardStore* store_;
     // Ids of the cards in stored order; a removed card keeps its slot with no value in any field.
     std::vector<store::RowId> ids_;
-    std::array<FieldIndex, store::kFieldCount> index_;
+    std::array<FieldPtr, store::kFieldCount> index_;
+
+    // The background read: the worker thread, its result and the changes made meanwhile.
+    struct Change {
+        store::CardStore::Change kind;
+        store::RowId id;
+        store::Card card;
+    };
+    std::unique_ptr<std::thread> worker_;
+    std::unique_ptr<QObject> receiver_; // where the worker says it is done, on this thread
+    std::function<void()> ready_;
+    bool background_ = false; // reset() starts the background read again
+    Background how_;
+    std::atomic<bool> stop_{false};
+    std::mutex doneMutex_;
+    std::condition_variable doneSignal_;
+    std::unique_ptr<Built> done_; // guarded by doneMutex_
+    std::vector<Change> kept_;
 };
 
 } // namespace browse

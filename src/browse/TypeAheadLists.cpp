@@ -37,26 +37,16 @@ private:
     QSize size_; // 0: the style's own
 };
 
-// The width of the widest entry. Laying out hundreds of thousands of texts takes seconds, so a
-// long list measures its longest texts only: in a proportional font a text of fewer characters
-// is seldom wider than one of the most, and a list a little too narrow still scrolls.
+// The width of the widest entry. A long list is computed only as far as it is read, so it
+// measures its first entries and the longest value the field holds: a list a little too wide for
+// the entries it matches is better than one that cuts a later entry short.
 int widestEntry(const QFontMetrics& metrics, const TypeAheadMatches& entries) {
     constexpr qsizetype kMeasured = 256;
-    qsizetype longest = 0;
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        longest = std::max(longest, entries.at(i).size());
     int widest = 0;
-    qsizetype measured = 0;
-    // Every entry of a short list; of a long one, the entries within two characters of the
-    // longest, up to a fixed number.
-    const qsizetype threshold = entries.size() <= kMeasured ? 0 : longest - 2;
-    for (qsizetype i = 0; i < entries.size() && measured < kMeasured; ++i) {
-        const QStringView text = entries.at(i);
-        if (text.size() < threshold)
-            continue;
-        widest = std::max(widest, metrics.horizontalAdvance(text.toString()));
-        ++measured;
-    }
+    for (qsizetype i = 0; i < entries.size() && i < kMeasured; ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(entries.at(i)));
+    if (entries.size() > kMeasured)
+        widest = std::max(widest, metrics.horizontalAdvance(entries.longestOfField()));
     return widest;
 }
 
@@ -127,6 +117,13 @@ TypeAheadList* TypeAheadLists::list(const QString& box) const {
     return nullptr;
 }
 
+void TypeAheadLists::indexReady() {
+    for (Wired& w : wired_) {
+        if (w.box && w.box->hasFocus())
+            rebuild(w);
+    }
+}
+
 void TypeAheadLists::ocultaListas() {
     for (Wired& w : wired_) {
         if (w.list)
@@ -175,6 +172,8 @@ void TypeAheadLists::rebuild(Wired& w) {
     }
     failureShown_ = false;
     if (values.isEmpty()) {
+        // Before the index is read (a keystroke in the first seconds after start-up) the list
+        // shows nothing; indexReady() fills it in.
         w.list->hide();
         return;
     }

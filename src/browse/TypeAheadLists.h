@@ -44,6 +44,8 @@ public:
     TypeAheadLists(QWidget* window, TypeAheadIndex* index, std::function<bool()> enEdicion,
                    store::MessageLayer* messages, QObject* parent = nullptr);
 
+    // The index finished reading the store: the box being typed in gets its list.
+    void indexReady();
     // Hides every list without removing its entries.
     void ocultaListas();
     // Hides the list of the box with this objectName.

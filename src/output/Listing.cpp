@@ -6,6 +6,8 @@
 #include "Messages.h"
 
 #include <QAtomicInteger>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetricsF>
@@ -15,6 +17,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -152,6 +155,11 @@ public:
     void text(const Box& b, int dy, const QString& text, const ReportFont& font) {
         use(font);
         p_.drawText(QPointF(px(b.left), px(b.top + dy) + font.ascent), text);
+    }
+
+    // The width of a text in twips.
+    int width(const QString& text, const ReportFont& font) const {
+        return int(std::ceil(font.metrics.horizontalAdvance(text) * kTwipsPerInch / dpi_));
     }
 
     void centred(const Box& b, int dy, const QString& text, const ReportFont& font) {
@@ -296,14 +304,28 @@ ListingReport::ListingReport(QString storePath, ListingPictures pictures, QDateT
     : storePath_(std::move(storePath)), pictures_(std::move(pictures)),
       printedAt_(std::move(printedAt)) {}
 
-bool ListingReport::print(QPrinter* printer, QString* error) {
+bool ListingReport::print(QPrinter* printer, QString* error, const Progress& progress) {
     pagesPrinted_ = 0;
     printerFailed_ = false;
+    canceled_ = false;
+    int total = 0;
+    int current = 0;
+    // Asked before each page; a "stop" aborts the job, so that no half listing is printed.
+    const auto goOn = [&] {
+        ++current;
+        if (!progress || progress(current, total))
+            return true;
+        canceled_ = true;
+        printer->abort();
+        return false;
+    };
     const int dpi = printer->resolution();
     const QRect paintRect = printer->pageLayout().paintRectPixels(dpi);
     const int usable = int(qint64(paintRect.height()) * kTwipsPerInch / dpi);
     QPainter painter;
     const auto begin = [&] {
+        if (!goOn())
+            return false;
         if (painter.begin(printer))
             return true;
         printerFailed_ = true;
@@ -312,11 +334,16 @@ bool ListingReport::print(QPrinter* printer, QString* error) {
         return false;
     };
     const auto newPage = [&] {
-        return printer->newPage();
+        return goOn() && printer->newPage();
     };
-    const int pages = paint(painter, dpi, usable, 1, 0, begin, newPage, error);
-    if (pages < 0)
+    const int pages = paint(painter, dpi, usable, 1, 0, begin, newPage, error, &total);
+    if (pages < 0) {
+        if (canceled_) {
+            printerFailed_ = false;
+            error->clear();
+        }
         return false;
+    }
     if (!painter.end()) {
         printerFailed_ = true;
         *error = QStringLiteral("No se pudo terminar la impresión del listado.");
@@ -403,9 +430,14 @@ int ListingReport::paint(QPainter& painter, int dpi, int usable, int firstPage, 
     const int footerTop = usable - geometry.pageFooter;
     const auto footer = [&](int number) {
         paint.text({9300, 75, 540, 240}, footerTop, QStringLiteral("Pagina"), paint.regular());
-        paint.text({9870, 60, 465, 240}, footerTop, QString::number(number), paint.regular());
-        paint.text({10155, 75, 330, 225}, footerTop, QStringLiteral("de"), paint.regular());
-        paint.text({10485, 75, 495, 240}, footerTop, QString::number(pages), paint.regular());
+        const QString shown = QString::number(number);
+        paint.text({9870, 60, 465, 240}, footerTop, shown, paint.regular());
+        // A page number of four or five digits pushes "de" and the page count to the right
+        // rather than running into them.
+        const int space = paint.width(QStringLiteral(" "), paint.regular());
+        const int of = std::max(10155, 9870 + paint.width(shown, paint.regular()) + space);
+        paint.text({of, 75, 330, 225}, footerTop, QStringLiteral("de"), paint.regular());
+        paint.text({of + 330, 75, 495, 240}, footerTop, QString::number(pages), paint.regular());
     };
     const auto detail = [&](const store::Card& card, int dy) {
         paint.bar(dy);
@@ -608,9 +640,44 @@ void ListingPreview::print() {
     QPrintDialog dialog(printer_.get(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    printAll();
+}
+
+bool ListingPreview::printAll() {
+    // Page by page, with the event loop running between pages: the main window stays usable
+    // and the progress dialog's Cancel is heard. The preview itself waits behind the dialog.
+    QProgressDialog progress(QStringLiteral("Imprimiendo el listado…"), QStringLiteral("Cancelar"),
+                             0, std::max(1, pages_), this);
+    progress.setObjectName(QStringLiteral("progresoListado"));
+    progress.setWindowTitle(kTitle);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    printing_ = true;
     QString error;
-    if (!report_.print(printer_.get(), &error))
+    const bool printed = report_.print(printer_.get(), &error, [&](int page, int pages) {
+        progress.setMaximum(std::max(1, pages));
+        progress.setLabelText(
+            QStringLiteral("Imprimiendo la página %1 de %2").arg(page).arg(pages));
+        progress.setValue(page - 1);
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    printing_ = false;
+    progress.close();
+    if (!printed && !report_.canceled())
         messages_.notice(error);
+    return printed;
+}
+
+void ListingPreview::closeEvent(QCloseEvent* event) {
+    // Closing while the pages are being printed would pull the report from under the printing.
+    if (printing_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 ListingPreview* showListingPreview(const store::CardStore& store, ListingPictures pictures,
@@ -621,16 +688,25 @@ ListingPreview* showListingPreview(const store::CardStore& store, ListingPicture
     preview->setAttribute(Qt::WA_DeleteOnClose);
     preview->resize(1000, 720);
     // A dialog opens centred over its parent and would hide the main window, which stays in use
-    // while the preview is open.
+    // while the preview is open. Beside it only where the preview's buttons fit; otherwise over
+    // it, but always inside the screen, so that "Cerrar" and the page are never cut off.
     if (parent && parent->isVisible() && parent->screen()) {
         const QRect frame = parent->frameGeometry();
         const QSize decoration = frame.size() - parent->geometry().size();
-        const QRect place = previewBeside(frame, parent->screen()->availableGeometry(),
-                                          preview->size() + decoration);
-        if (!place.isNull()) {
-            preview->move(place.topLeft());
-            preview->resize(place.size() - decoration);
+        const QRect available = parent->screen()->availableGeometry();
+        const int narrowest = preview->minimumSizeHint().width() + decoration.width();
+        QRect place =
+            previewBeside(frame, available, preview->size() + decoration, std::max(480, narrowest));
+        if (place.isNull()) {
+            place = QRect(QPoint(), (preview->size() + decoration).boundedTo(available.size()));
+            place.moveCenter(frame.center());
+            place.moveLeft(std::clamp(place.left(), available.left(),
+                                      available.left() + available.width() - place.width()));
+            place.moveTop(std::clamp(place.top(), available.top(),
+                                     available.top() + available.height() - place.height()));
         }
+        preview->move(place.topLeft());
+        preview->resize(place.size() - decoration);
     }
     preview->showPage(1);
     preview->show();

@@ -60,9 +60,12 @@ class ListingReport {
 public:
     ListingReport(QString storePath, ListingPictures pictures, QDateTime printedAt);
 
+    // Told before each page is printed (1-based) with the number of pages; false stops the print.
+    using Progress = std::function<bool(int page, int pages)>;
     // Paints every page onto the printer, which is already set up (see setUpListingPrinter).
-    // On failure returns false with a Spanish reason in `error`.
-    bool print(QPrinter* printer, QString* error);
+    // On failure returns false with a Spanish reason in `error`; when `progress` stopped it, the
+    // job is aborted and `error` is empty (see canceled()).
+    bool print(QPrinter* printer, QString* error, const Progress& progress = {});
     // Paints one page (1-based; clamped to the pages there are) onto a painter already begun,
     // at `resolution` pixels per inch, for a printable area `usableHeightTwips` high: only the
     // cards of that page are read. Sets `pageCount` to the pages of the whole listing.
@@ -72,6 +75,8 @@ public:
     int pagesPrinted() const { return pagesPrinted_; }
     // Whether the last print failed because painting on the printer could not start.
     bool printerFailed() const { return printerFailed_; }
+    // Whether the last print was stopped through its progress.
+    bool canceled() const { return canceled_; }
 
 private:
     // Paints from `firstPage` on, `onlyPages` pages (0: to the end); returns the pages painted,
@@ -85,6 +90,7 @@ private:
     QDateTime printedAt_;
     int pagesPrinted_ = 0;
     bool printerFailed_ = false;
+    bool canceled_ = false;
 };
 
 // Renders the listing of the store to a PDF file.
@@ -118,11 +124,15 @@ public:
     void showPage(int page);
     // Reads the shown page and the page count again.
     void refresh() { showPage(page_); }
+    // Prints every page on printer() as it is set up, with a progress dialog (page N of M) whose
+    // Cancel stops the print; the main window stays usable meanwhile. A failure is reported.
+    bool printAll();
 
 signals:
     void pageShown(int page);
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -139,6 +149,7 @@ private:
     QImage image_;
     int page_ = 1;
     int pages_ = 0;
+    bool printing_ = false;
 };
 
 // The listing command of the window: opens the listing in a modeless, landscape preview beside
