@@ -262,6 +262,7 @@ private:
         // loaded them; the values shown may be older than the store's.
         store::RowId id = store::kNoRow;
         form->shown = cards->findCode(card[store::Codigo], &id) ? id : store::kNoRow;
+        form->loaded_ = {form->shown, card};
         for (const store::CardField& f : store::cardFields())
             if (f.kind != store::ControlKind::None)
                 form->setFieldText(f.field, card[f.field]);

@@ -636,6 +636,9 @@ int concurrent(int seconds, quint64 seed) {
                      op.refusal == u" ! Registro No Encontrado !" ||
                      op.refusal == u" ! Item No Encontrado !")
                 ++refusals[op.refusal.simplified()];
+            else if (op.refusal.startsWith(u"Otro programa modificó esta tarjeta"))
+                // The window showed an older version and its user answered No to overwriting.
+                ++refusals[QStringLiteral("modificada por otro programa")];
             else
                 failures.append(QStringLiteral("%1 refused with an unexpected message: %2")
                                     .arg(op.kind, op.refusal));

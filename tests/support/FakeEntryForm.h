@@ -141,6 +141,7 @@ public:
     std::vector<store::Card> grid; // card row r is grid[r - 1]
     int current = 0;
     store::RowId shown = store::kNoRow; // the card the last CargaTarjeta loaded
+    store::LoadedCard loaded_;          // and its values as read then
     bool gridOn = true;
     bool searchShown = false;
     bool editing = false;
@@ -166,5 +167,4 @@ private:
     const store::Clock& clock_;
     std::array<QString, store::kFieldCount> text_;
     std::array<bool, store::kFieldCount> enabled_{};
-    store::LoadedCard loaded_;
 };
