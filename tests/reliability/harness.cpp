@@ -384,6 +384,11 @@ public:
     explicit Driver(quint64 seed)
         : gen_(seed), dir_(QDir::tempPath() + QStringLiteral("/tarjetas-crash-XXXXXX")) {
         dir_.setAutoRemove(!qEnvironmentVariableIsSet("TARJETAS_KEEP"));
+        // The program's folders are there before it starts, as the executable's folder always
+        // is: a kill before the first child made them must not read as a lost store.
+        const store::Folders folders = foldersIn(dir_.path());
+        for (const QString& folder : {folders.appDir, folders.dataDir, folders.exportDir})
+            QDir().mkpath(folder);
     }
 
     QStringList childArgs() {
