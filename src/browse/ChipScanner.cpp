@@ -55,9 +55,11 @@ QChar codeCharacter(const QKeyEvent* key) {
     return ascii ? text.front() : QChar();
 }
 
+// Readers end a code with Enter, some with a line feed.
 bool isEnter(const QKeyEvent* key) {
-    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-           (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                       key->text() == u"\r" || key->text() == u"\n";
+    return enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 } // namespace
@@ -103,10 +105,9 @@ bool ChipScanner::eventFilter(QObject* watched, QEvent* event) {
         return false;
     switch (event->type()) {
     case QEvent::KeyPress:
-        if (!watches(watched)) {
-            release();
+        // The window system's window sees each key before the widget with the focus does.
+        if (!watches(watched))
             return false;
-        }
         return onKeyPress(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:

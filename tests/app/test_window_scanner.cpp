@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 using app::MainWindow;
 using Answer = store::MessageLayer::Answer;
@@ -79,14 +80,15 @@ class TestWindowScanner : public QObject {
             QTest::keyClick(focused(), Qt::Key_Return);
         }
     }
-    // The same with the window system's timestamps on the events, as a real keyboard sends them.
+    // The same as a real keyboard sends them: with the window system's timestamps, and to the
+    // window, which hands them to the widget with the focus.
     void typeStamped(const QString& keys, quint64 gapMs) {
         quint64 at = 5000000;
         const auto send = [&](int key, const QString& text) {
             for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
                 QKeyEvent event(type, key, Qt::NoModifier, text);
                 event.setTimestamp(at);
-                QApplication::sendEvent(focused(), &event);
+                QApplication::sendEvent(w_->windowHandle(), &event);
             }
             at += gapMs;
         };
