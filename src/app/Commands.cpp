@@ -4,6 +4,7 @@
 #include "CardGrid.h"
 #include "CardPrintCommand.h"
 #include "Certificate.h"
+#include "ChipScanner.h"
 #include "CodeSearch.h"
 #include "CsvExport.h"
 #include "EntryKeys.h"
@@ -128,6 +129,14 @@ void Commands::wireStoreCommands() {
     window_.setCommandHandler(QStringLiteral("btnBuscarOK"), [search] { search->run(); });
     window_.setCommandHandler(QStringLiteral("btnBuscarFin"), [search] { search->close(); });
 
+    // A code read by a USB chip reader in browse mode: the card found as the search finds it,
+    // or, for a code not stored, the offer to add a card with it.
+    auto* scanner = new browse::ChipScanner(&window_, window_, this);
+    connect(scanner, &browse::ChipScanner::codeScanned, this, [this, search](const QString& code) {
+        browse::goToScannedCode(code, *window_.cardStore(), *search, window_, window_.messages(),
+                                [this](const QString& scanned) { addWithCode(scanned); });
+    });
+
     window_.setCommandHandler(QStringLiteral("cmdImprimir"), [this] { printCard(false); });
     window_.setCommandHandler(QStringLiteral("Command1"), [this] { printCard(true); });
 
@@ -175,6 +184,15 @@ void Commands::showCertificate() {
         output::certificateFor(window_.folders(), card, window_.clock().now().date()),
         window_.messages(), &window_);
     preview->show();
+}
+
+void Commands::addWithCode(const QString& code) {
+    window_.runCommand(QStringLiteral("cmdAgregar"));
+    // Only when the click opened the fields for a new card: the code goes where the user would
+    // have typed it, whole (the entry limit applies to typing only).
+    if (window_.buttonCaption(QStringLiteral("cmdAgregar")) == QStringLiteral("&OK") &&
+        window_.fieldEnabled(store::Codigo))
+        window_.setFieldText(store::Codigo, code);
 }
 
 void Commands::printCard(bool quick) {

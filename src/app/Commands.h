@@ -44,6 +44,7 @@ private:
     void wireStoreCommands();
     void wireNoStoreCommands();
     void printCard(bool quick);
+    void addWithCode(const QString& code);
     void showCertificate();
 
     MainWindow& window_;
