@@ -53,8 +53,8 @@ private:
 };
 
 // The rows a grid shows after the store changed underneath: `shown` (grid order) without the ids
-// not in `stored` (ascending, as stored order gives them), and, when `listsAll`, followed by the
-// ids of `stored` that `shown` lacks, in stored order.
+// not in `stored` (any order), and, when `listsAll`, followed by the ids of `stored` that `shown`
+// lacks, in stored order.
 std::vector<store::RowId> followedRows(std::span<const store::RowId> shown,
                                        std::span<const store::RowId> stored, bool listsAll);
 

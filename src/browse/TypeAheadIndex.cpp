@@ -482,10 +482,15 @@ void TypeAheadIndex::reset() {
 }
 
 void TypeAheadIndex::refresh() {
+    // Answering from the values read before costs a second index while the new one is read
+    // (about 200 MB more at a million cards). Above this many cards that memory is worth more
+    // than the lists' continuity: the lists then go without values during the read, as they do
+    // while the read after start-up runs.
+    constexpr size_t kAnswerWhileReadingUpTo = 250'000;
     if (!store_)
         return;
-    if (!background_ || !anyBuilt()) {
-        reset(); // nothing read that could answer meanwhile: read as a start-up would
+    if (!background_ || !anyBuilt() || ids_.size() > kAnswerWhileReadingUpTo) {
+        reset(); // read as a start-up would
         return;
     }
     // A refresh already running may have read past a change made since: start over. What it

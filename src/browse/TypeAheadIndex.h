@@ -211,8 +211,9 @@ public:
     // background again when it was read there.
     void reset();
     // Another program wrote to the store. The fields are read again in the background while the
-    // values read before keep answering, so that the lists of a user typing never go blank; the
-    // new read takes over when it is done. An index read on the calling thread is reset().
+    // values read before keep answering, so that the lists of a user typing do not go blank; the
+    // new read takes over when it is done. An index read on the calling thread, or one of a
+    // registry too large to hold twice, is reset().
     void refresh();
 
 private:
