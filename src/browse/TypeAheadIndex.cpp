@@ -490,7 +490,19 @@ void TypeAheadIndex::refresh() {
     if (!store_)
         return;
     if (!background_ || !anyBuilt() || ids_.size() > kAnswerWhileReadingUpTo) {
-        reset(); // read as a start-up would
+        const bool large = ids_.size() > kAnswerWhileReadingUpTo;
+        cancel();
+        ids_.clear();
+        ids_.shrink_to_fit();
+        index_.fill(nullptr);
+#if defined(__GLIBC__)
+        // The values just dropped stay in this thread's heap, where the read's thread cannot use
+        // them: hand them back first, or the read would hold a second index's worth.
+        if (large)
+            malloc_trim(0);
+#endif
+        if (background_)
+            buildInBackground(); // read as a start-up would
         return;
     }
     // A refresh already running may have read past a change made since: start over. What it
