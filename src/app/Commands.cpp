@@ -120,9 +120,13 @@ void Commands::wireStoreCommands() {
     follower_ =
         new browse::StoreFollower(cards, window_, typeAhead_.get(), window_.messages(), this);
     watch_ = store::ChangeWatch::start(cards);
-    if (watch_)
+    if (watch_) {
+        // The lists let their old values go before the index reads the new ones.
+        connect(watch_.get(), &store::ChangeWatch::changedElsewhere, lists_,
+                &browse::TypeAheadLists::dropHiddenEntries);
         connect(watch_.get(), &store::ChangeWatch::changedElsewhere, follower_,
                 &browse::StoreFollower::changedElsewhere);
+    }
 
     editor_ = std::make_unique<editing::CardEditor>(window_, *window_.table(), window_.messages(),
                                                     window_.clock());
