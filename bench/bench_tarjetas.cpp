@@ -12,6 +12,7 @@
 
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "ChangeWatch.h"
 #include "Commands.h"
 #include "CsvExport.h"
 #include "Listing.h"
@@ -390,6 +391,71 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("delete_stored_ms")] = stats(deletesStored);
     store.removeChangeListener(listener);
     peaks[QStringLiteral("saves")] = peakRssMb();
+
+    // Another program writes the same file: what the window's thread spends on finding it (a look
+    // at the file's data version, with and without a change) and on following it (grid, count
+    // and card shown read again, the type-ahead read started), and when the type-ahead values
+    // read again in the background have taken over.
+    {
+        store::ChangeWatch* watch = w->findChild<app::Commands*>()->changeWatch();
+        store::Status opened;
+        auto other = store::CardStore::open(store.path(), &opened);
+        std::vector<double> looks, follows, listsReady;
+        if (!watch || !other) {
+            out[QStringLiteral("error")] = QStringLiteral("sin vigilancia del registro");
+        } else {
+            QElapsedTimer t;
+            for (int i = 0; i < 1000; ++i) {
+                t.start();
+                watch->check();
+                looks.push_back(ms(t) * 1000); // microseconds
+            }
+            w->setGridCurrentRow(int(cards / 2));
+            const int changes = o.quick ? 6 : 15;
+            store::RowId addedId = store::kNoRow;
+            for (int i = 0; i < changes; ++i) {
+                store::Status written;
+                switch (i % 3) {
+                case 0: { // an edit of the card shown
+                    auto cursor = other->openTable();
+                    written = cursor->setBookmark(w->shownCardId());
+                    if (written)
+                        written = cursor->edit();
+                    cursor->setField(store::Color, QStringLiteral("Overo %1").arg(i));
+                    if (written)
+                        written = cursor->update();
+                    break;
+                }
+                case 1: {
+                    store::Card card;
+                    card[store::Codigo] = QStringLiteral("152999999%1").arg(100000 + i);
+                    card[store::Propietario] = QStringLiteral("Begoña Otra %1").arg(i);
+                    written = other->insertCard(card, &addedId);
+                    break;
+                }
+                default:
+                    written = other->removeCard(addedId);
+                    break;
+                }
+                if (!written)
+                    out[QStringLiteral("error")] = written.message();
+                t.start();
+                if (!watch->check())
+                    out[QStringLiteral("error")] = QStringLiteral("cambio no visto");
+                follows.push_back(ms(t));
+                while (typeAhead->pending() && ms(t) < 300'000)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                listsReady.push_back(ms(t));
+            }
+            if (w->gridRows() != cards + 1 || store.recordCount() != cards)
+                out[QStringLiteral("error")] =
+                    QStringLiteral("la ventana no siguió los cambios de otro programa");
+        }
+        out[QStringLiteral("external_look_us")] = stats(looks);
+        out[QStringLiteral("external_change_window_ms")] = stats(follows);
+        out[QStringLiteral("external_change_lists_ready_ms")] = stats(listsReady);
+        peaks[QStringLiteral("external_changes")] = peakRssMb();
+    }
 
     // The complete export, and sqlite3 writing the same columns as the floor.
     QStringList columns;

@@ -4,6 +4,7 @@
 #include "CardGrid.h"
 #include "CardPrintCommand.h"
 #include "Certificate.h"
+#include "ChangeWatch.h"
 #include "ChipScanner.h"
 #include "CodeSearch.h"
 #include "CsvExport.h"
@@ -12,6 +13,7 @@
 #include "Listing.h"
 #include "MainWindow.h"
 #include "PrintSurfacePainter.h"
+#include "StoreFollower.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
@@ -114,6 +116,18 @@ void Commands::wireStoreCommands() {
                 break;
             }
         });
+
+    // Another program's writes to the same registry reach the lists and the grid within a poll.
+    follower_ =
+        new browse::StoreFollower(cards, window_, typeAhead_.get(), window_.messages(), this);
+    watch_ = store::ChangeWatch::start(cards);
+    if (watch_) {
+        // The lists let their old values go before the index reads the new ones.
+        connect(watch_.get(), &store::ChangeWatch::changedElsewhere, lists_,
+                &browse::TypeAheadLists::dropHiddenEntries);
+        connect(watch_.get(), &store::ChangeWatch::changedElsewhere, follower_,
+                &browse::StoreFollower::changedElsewhere);
+    }
 
     editor_ = std::make_unique<editing::CardEditor>(window_, *window_.table(), window_.messages(),
                                                     window_.clock());

@@ -10,9 +10,13 @@
 namespace browse {
 class CodeSearch;
 class EntryKeys;
+class StoreFollower;
 class TypeAheadIndex;
 class TypeAheadLists;
 } // namespace browse
+namespace store {
+class ChangeWatch;
+} // namespace store
 namespace output {
 class ListingPreview;
 } // namespace output
@@ -36,6 +40,9 @@ public:
     ~Commands() override;
 
     browse::TypeAheadIndex* typeAhead() const { return typeAhead_.get(); }
+    // What tells and follows another program's writes; null without a store.
+    store::ChangeWatch* changeWatch() const { return watch_.get(); }
+    browse::StoreFollower* storeFollower() const { return follower_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +60,8 @@ private:
     std::unique_ptr<browse::CodeSearch> search_;
     std::unique_ptr<browse::TypeAheadIndex> typeAhead_;
     browse::TypeAheadLists* lists_ = nullptr;
+    std::unique_ptr<store::ChangeWatch> watch_;
+    browse::StoreFollower* follower_ = nullptr;
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     int storeListener_ = 0;
 };
