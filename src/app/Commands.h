@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CardStore.h"
 #include "PrintSurface.h"
 
 #include <QObject>
@@ -45,6 +46,8 @@ private:
     void wireNoStoreCommands();
     void printCard(bool quick);
     void showCertificate();
+    void wireHistory();
+    void showRestored(store::RowId restored);
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
