@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace browse {
 
 namespace {
@@ -48,6 +50,13 @@ void setRow(QTableWidget* table, int row, const QStringList& texts) {
 
 // What a change did, in a few words for its line in the list.
 QString summary(const store::HistoryEntry& e) {
+    // An add, a delete or a restore holds the card on one side only: naming every field would
+    // say nothing.
+    const auto holds = [](const auto& values) {
+        return std::any_of(values.begin(), values.end(), [](const auto& v) { return bool(v); });
+    };
+    if (!holds(e.before) || !holds(e.after))
+        return QStringLiteral("tarjeta completa");
     QStringList changed;
     for (int i = 0; i < store::kFieldCount; ++i) {
         const auto f = store::Field(i);
@@ -154,6 +163,8 @@ DeletedCardsDialog::DeletedCardsDialog(store::CardStore& cards, store::MessageLa
     restore_ = new QPushButton(QStringLiteral("&Restaurar"), this);
     restore_->setObjectName(QStringLiteral("btnRestaurar"));
     restore_->setEnabled(false);
+    // Enter in the search box must not restore whatever card happens to be selected.
+    restore_->setAutoDefault(false);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->addButton(restore_, QDialogButtonBox::ActionRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -174,6 +185,7 @@ DeletedCardsDialog::DeletedCardsDialog(store::CardStore& cards, store::MessageLa
     layout->addWidget(list_);
     layout->addWidget(note_);
     layout->addWidget(buttons);
+    filter_->setFocus();
 }
 
 store::Status DeletedCardsDialog::reload() {
