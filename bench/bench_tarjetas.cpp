@@ -619,6 +619,10 @@ QJsonObject runHistory(const Options& o) {
     ScriptedMessages messages;
     QJsonObject out;
     out[QStringLiteral("history_cards")] = cards;
+    if (!ensureHistoryRegistry(o, cards)) {
+        out[QStringLiteral("error")] = QStringLiteral("no se pudo generar el historial");
+        return out;
+    }
     Folders f{historyRegistryPath(o, cards)};
     double started = 0;
     auto w = start(f.folders, messages, clock, &started);
@@ -646,7 +650,7 @@ QJsonObject runHistory(const Options& o) {
                 return e;
             }
         }
-        out[QStringLiteral("error")] = QStringLiteral("no se abrió ") + name;
+        out[QStringLiteral("error")] = QString(QStringLiteral("no se abrió ") + name);
         return e;
     };
     std::mt19937 rng(kSeed);

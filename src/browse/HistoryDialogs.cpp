@@ -16,9 +16,10 @@ namespace browse {
 
 namespace {
 
-// The newest changes are what is looked at; older ones are found by narrowing the search.
-constexpr int kCardHistoryLimit = 2000;
-constexpr int kDeletedLimit = 1000;
+// The newest changes are what is looked at, and each row shown costs a quarter of a
+// millisecond; older deleted cards are found by narrowing the search.
+constexpr int kCardHistoryLimit = 500;
+constexpr int kDeletedLimit = 200;
 
 QString fieldTitle(store::Field f) {
     // The derived address has no grid column; its stored name would mean nothing to a user.
@@ -40,6 +41,9 @@ QTableWidget* makeTable(const QStringList& headers, QWidget* parent) {
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
+    // Column widths from the first rows only: measuring a thousand rows took longer than
+    // reading them.
+    table->horizontalHeader()->setResizeContentsPrecision(50);
     return table;
 }
 
