@@ -9,6 +9,7 @@
 #include "CodeSearch.h"
 #include "CsvExport.h"
 #include "EntryKeys.h"
+#include "HistoryDialogs.h"
 #include "IdentifierHints.h"
 #include "Listing.h"
 #include "MainWindow.h"
@@ -18,10 +19,12 @@
 #include "TypeAheadLists.h"
 
 #include <QAction>
+
 #include <QDir>
 #include <QEvent>
 #include <QImage>
 #include <QTimer>
+#include <algorithm>
 
 namespace app {
 
@@ -167,6 +170,7 @@ void Commands::wireStoreCommands() {
     window_.grid()->addAction(certificate);
     window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
+    wireHistory();
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.
@@ -182,6 +186,54 @@ void Commands::wireStoreCommands() {
         listing_ = output::showListingPreview(*window_.cardStore(), std::move(pictures),
                                               window_.clock(), window_.messages(), &window_);
     });
+}
+
+void Commands::wireHistory() {
+    auto* history = new QAction(QStringLiteral("Historial de la tarjeta…"), &window_);
+    history->setObjectName(QStringLiteral("actHistorial"));
+    window_.grid()->addAction(history);
+    connect(history, &QAction::triggered, this, [this] {
+        // The card the fields show, by its code as stored now.
+        const store::RowId id = window_.shownCardId();
+        if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
+            return;
+        store::Card card;
+        if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
+            window_.messages().notice(status.message());
+            return;
+        }
+        browse::showCardHistory(*window_.cardStore(), card[store::Codigo], window_.messages(),
+                                &window_);
+    });
+
+    auto* deleted = new QAction(QStringLiteral("Tarjetas eliminadas…"), &window_);
+    deleted->setObjectName(QStringLiteral("actEliminadas"));
+    window_.grid()->addAction(deleted);
+    connect(deleted, &QAction::triggered, this, [this] {
+        // Browse mode only: a restore lists every card again, which a search or a card being
+        // typed must not lose.
+        if (!window_.buttonEnabled(QStringLiteral("cmdAgregar")) || window_.enEdicion())
+            return;
+        browse::showDeletedCards(
+            *window_.cardStore(), window_.messages(),
+            [this](store::RowId restored) { showRestored(restored); }, &window_);
+    });
+}
+
+void Commands::showRestored(store::RowId restored) {
+    // Every card in stored order, as at start-up, with the restored one current: it may stand
+    // at its former place, anywhere in the grid.
+    std::vector<store::RowId> ids;
+    if (const store::Status status = window_.cardStore()->rowIds(store::Order::Stored, &ids);
+        !status) {
+        window_.messages().notice(status.message());
+        return;
+    }
+    window_.gridShowRows(ids);
+    const auto at = std::lower_bound(ids.begin(), ids.end(), restored);
+    window_.modoConsulta();
+    if (at != ids.end() && *at == restored)
+        window_.setGridCurrentRow(int(at - ids.begin()) + 1);
 }
 
 void Commands::showCertificate() {

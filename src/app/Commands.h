@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CardStore.h"
 #include "PrintSurface.h"
 
 #include <QObject>
@@ -53,6 +54,8 @@ private:
     void printCard(bool quick);
     void addWithCode(const QString& code);
     void showCertificate();
+    void wireHistory();
+    void showRestored(store::RowId restored);
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
