@@ -7,6 +7,7 @@
 #include "CodeSearch.h"
 #include "CsvExport.h"
 #include "EntryKeys.h"
+#include "FreeSearch.h"
 #include "IdentifierHints.h"
 #include "Listing.h"
 #include "MainWindow.h"
@@ -127,6 +128,7 @@ void Commands::wireStoreCommands() {
     window_.setCommandHandler(QStringLiteral("cmdBuscar"), [search] { search->open(); });
     window_.setCommandHandler(QStringLiteral("btnBuscarOK"), [search] { search->run(); });
     window_.setCommandHandler(QStringLiteral("btnBuscarFin"), [search] { search->close(); });
+    wireFreeSearch();
 
     window_.setCommandHandler(QStringLiteral("cmdImprimir"), [this] { printCard(false); });
     window_.setCommandHandler(QStringLiteral("Command1"), [this] { printCard(true); });
@@ -159,6 +161,30 @@ void Commands::wireStoreCommands() {
         listing_ = output::showListingPreview(*window_.cardStore(), std::move(pictures),
                                               window_.clock(), window_.messages(), &window_);
     });
+}
+
+void Commands::wireFreeSearch() {
+    store::CardStore& cards = *window_.cardStore();
+    // A registry of an earlier version gains its search index here, before the window is shown.
+    store::Status index = browse::prepareSearchIndex(cards, &window_, window_.messages());
+    freeSearch_ = new browse::FreeSearch(&window_, window_.grid(), cards, window_,
+                                         window_.messages(), std::move(index), this);
+    // A command started from the buttons leaves what the bar found listed, and the bar goes.
+    connect(&window_, &MainWindow::commandClicked, freeSearch_, &browse::FreeSearch::hideBar);
+
+    auto* find = new QAction(QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota…"),
+                             &window_);
+    find->setObjectName(QStringLiteral("actBuscarPor"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WindowShortcut);
+    window_.addAction(find);
+    window_.grid()->addAction(find);
+    connect(find, &QAction::triggered, freeSearch_, &browse::FreeSearch::open);
+
+    auto* owner = new QAction(QStringLiteral("Todas las mascotas de este propietario"), &window_);
+    owner->setObjectName(QStringLiteral("actMismoPropietario"));
+    window_.grid()->addAction(owner);
+    connect(owner, &QAction::triggered, freeSearch_, &browse::FreeSearch::showOwnerCards);
 }
 
 void Commands::showCertificate() {

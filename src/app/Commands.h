@@ -9,6 +9,7 @@
 
 namespace browse {
 class CodeSearch;
+class FreeSearch;
 class EntryKeys;
 class TypeAheadIndex;
 class TypeAheadLists;
@@ -36,6 +37,7 @@ public:
     ~Commands() override;
 
     browse::TypeAheadIndex* typeAhead() const { return typeAhead_.get(); }
+    browse::FreeSearch* freeSearch() const { return freeSearch_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -45,6 +47,7 @@ private:
     void wireNoStoreCommands();
     void printCard(bool quick);
     void showCertificate();
+    void wireFreeSearch();
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
@@ -52,6 +55,7 @@ private:
     std::unique_ptr<browse::CodeSearch> search_;
     std::unique_ptr<browse::TypeAheadIndex> typeAhead_;
     browse::TypeAheadLists* lists_ = nullptr;
+    browse::FreeSearch* freeSearch_ = nullptr;
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     int storeListener_ = 0;
 };

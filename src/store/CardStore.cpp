@@ -1,5 +1,7 @@
 #include "CardStore.h"
 
+#include "SearchIndex.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -20,7 +22,7 @@ namespace store {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr size_t kBatchSize = 256;
 
 std::atomic<int> connectionCounter{0};
@@ -312,6 +314,8 @@ std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
                 if (!w.exec(QStringLiteral(
                         "CREATE UNIQUE INDEX PrimaryKey ON Clientes (Codigo COLLATE BINARY)")))
                     return store->failure(w.lastError(), QStringLiteral("crear el índice"));
+                if (Status index = SearchIndex::createIn(db, file); !index)
+                    return index;
                 if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
                     return store->failure(w.lastError(), QStringLiteral("crear el registro"));
                 return Status();
