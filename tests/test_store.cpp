@@ -48,7 +48,7 @@ private slots:
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(0).toInt(), 2);
     }
 
     void addSeekEditDeleteThroughCursor() {

@@ -43,6 +43,7 @@ store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
         dialog.setWindowModality(Qt::ApplicationModal);
         dialog.setCancelButton(nullptr);
         dialog.setMinimumDuration(300);
+        dialog.setMinimumWidth(520);
         status = store::SearchIndex::build(cards, [&dialog](qint64 done, qint64 total) {
             dialog.setValue(total > 0 ? int(done * 1000 / total) : 1000);
             QApplication::processEvents();
@@ -199,7 +200,7 @@ void FreeSearch::place() {
     // Over the right half of the grid's header row: the header's captions are the only thing
     // it hides, never a field of the card.
     const QRect g = grid_->geometry();
-    const int header = std::max(grid_->horizontalHeader()->height(), bar_->sizeHint().height());
+    const int header = grid_->horizontalHeader()->height();
     const int width = std::min(g.width() - 8, std::max(280, g.width() / 2));
     bar_->setGeometry(g.right() - width - 3, g.top() + 1, width, header);
 }
