@@ -377,7 +377,8 @@ QJsonObject runSize(const Options& o, qint64 cards) {
                 times.push_back(ms(t));
                 most = std::max<qint64>(most, w->gridRows() - 1);
                 if (w->gridRows() < 2)
-                    out[QStringLiteral("error")] = QStringLiteral("Buscar por no encontró ") + text;
+                    out[QStringLiteral("error")] =
+                        QString(QStringLiteral("Buscar por no encontró ") + text);
                 t.restart();
                 QTest::keyClick(w->grid(), Qt::Key_Escape);
                 QCoreApplication::processEvents();
