@@ -112,6 +112,9 @@ private slots:
         QTest::newRow("short 56 kept") << "5612345"
                                        << "5612345"
                                        << "5612345";
+        QTest::newRow("56 and eight digits") << "56 2234 5678"
+                                             << "5622345678"
+                                             << "22345678";
         QTest::newRow("parentheses") << "(9) 9123-4567"
                                      << "(9)91234567"
                                      << "991234567";
