@@ -16,10 +16,12 @@
 #include "ChangeWatch.h"
 #include "Commands.h"
 #include "CsvExport.h"
+#include "FreeSearch.h"
 #include "History.h"
 #include "HistoryDialogs.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "SearchIndex.h"
 #include "Startup.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
@@ -32,6 +34,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -112,7 +115,9 @@ double currentRssMb() {
 }
 
 QString registryPath(const Options& o, qint64 cards) {
-    return QDir(o.cache).filePath(QStringLiteral("registro-%1-%2.db").arg(cards).arg(kSeed));
+    // The schema version in the name: a registry of an earlier version lacks the search index,
+    // and every start-up over a copy of it would first build that index.
+    return QDir(o.cache).filePath(QStringLiteral("registro-%1-%2-v2.db").arg(cards).arg(kSeed));
 }
 
 bool ensureRegistry(const Options& o, qint64 cards) {
@@ -334,6 +339,71 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("search_empty_ms")] = stats(all);
     peaks[QStringLiteral("search")] = peakRssMb();
 
+    // The "Buscar por" bar: the text put in the box, then Enter, timed until the grid lists the
+    // cards found, the first is loaded and the window has painted; Esc lists every card again.
+    {
+        browse::FreeSearch* free = w->findChild<app::Commands*>()->freeSearch();
+        QLineEdit* bar = free->bar();
+        // The most common word of the owners' names, the slowest word to look up.
+        QHash<QString, qint64> counts;
+        (void)store.forEachRawCard(
+            store::Order::Stored, [&](store::RowId, const store::RawCard& c) {
+                for (const QString& word : store::searchWords(c.text(store::Propietario)))
+                    ++counts[store::foldedName(word)];
+                return true;
+            });
+        QString common;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+            if (common.isEmpty() || it.value() > counts.value(common))
+                common = it.key();
+        }
+        QStringList surnames;
+        for (const QString& owner : sampleValues(store, store::Propietario, searches, cards, rng))
+            surnames.append(owner.section(u' ', -1));
+        const struct {
+            const char* name;
+            QStringList texts;
+        } kinds[] = {
+            {"surname", surnames},
+            {"rut", sampleValues(store, store::Rut, searches, cards, rng)},
+            {"phone", sampleValues(store, store::Cel, searches, cards, rng)},
+            {"most_common_word", QStringList(searches, common)},
+        };
+        QJsonObject found;
+        std::vector<double> escTimes;
+        for (const auto& kind : kinds) {
+            std::vector<double> times;
+            qint64 most = 0;
+            for (const QString& text : kind.texts) {
+                free->open();
+                bar->setText(text);
+                QCoreApplication::processEvents();
+                QElapsedTimer t;
+                t.start();
+                QTest::keyClick(bar, Qt::Key_Return);
+                QCoreApplication::processEvents();
+                times.push_back(ms(t));
+                most = std::max<qint64>(most, w->gridRows() - 1);
+                if (w->gridRows() < 2)
+                    out[QStringLiteral("error")] =
+                        QString(QStringLiteral("Buscar por no encontró ") + text);
+                t.restart();
+                QTest::keyClick(w->grid(), Qt::Key_Escape);
+                QCoreApplication::processEvents();
+                escTimes.push_back(ms(t));
+            }
+            out[QStringLiteral("free_search_%1_ms").arg(QLatin1StringView(kind.name))] =
+                stats(times);
+            found[QLatin1StringView(kind.name)] = most;
+        }
+        out[QStringLiteral("free_search_most_common_word")] = common;
+        out[QStringLiteral("free_search_most_cards_found")] = found;
+        out[QStringLiteral("free_search_esc_all_cards_ms")] = stats(escTimes);
+        if (w->gridRows() != cards + 1)
+            out[QStringLiteral("error")] = QStringLiteral("Esc no listó todas las tarjetas");
+    }
+    peaks[QStringLiteral("free_search")] = peakRssMb();
+
     // Add, edit and delete through the window's buttons, each durably committed.
     std::vector<double> adds, edits, deletes;
     // Until the store has committed the write and the type-ahead index has followed it (the
@@ -504,6 +574,32 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
     out[QStringLiteral("peak_rss_mb")] = peakRssMb();
+
+    // The first start over a registry of the earlier version: its search index is built in one
+    // transaction. Timed on a copy without the index.
+    {
+        w.reset();
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("DAT.db"));
+        QFile::copy(registryPath(o, cards), copy);
+        const qint64 withIndex = QFileInfo(copy).size();
+        store::Status status;
+        auto old = store::CardStore::open(copy, &status);
+        QSqlQuery q(old->database());
+        for (const char* sql :
+             {"DROP TRIGGER BusquedaTarjetasAlta", "DROP TRIGGER BusquedaTarjetasCambio",
+              "DROP TRIGGER BusquedaTarjetasBaja", "DROP TABLE BusquedaTarjetas", "VACUUM"})
+            q.exec(QLatin1StringView(sql));
+        const qint64 without = QFileInfo(copy).size();
+        QElapsedTimer t;
+        t.start();
+        status = store::SearchIndex::build(*old, {});
+        out[QStringLiteral("search_index_build_ms")] = std::round(ms(t));
+        if (!status)
+            out[QStringLiteral("error")] = status.message();
+        out[QStringLiteral("search_index_mb")] =
+            std::round(double(withIndex - without) / 1048576.0 * 10) / 10;
+    }
     if (messages.unanswered)
         out[QStringLiteral("unanswered_questions")] = messages.unanswered;
     return out;

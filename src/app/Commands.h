@@ -10,6 +10,7 @@
 
 namespace browse {
 class CodeSearch;
+class FreeSearch;
 class EntryKeys;
 class StoreFollower;
 class TypeAheadIndex;
@@ -44,6 +45,7 @@ public:
     // What tells and follows another program's writes; null without a store.
     store::ChangeWatch* changeWatch() const { return watch_.get(); }
     browse::StoreFollower* storeFollower() const { return follower_; }
+    browse::FreeSearch* freeSearch() const { return freeSearch_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,6 +58,7 @@ private:
     void showCertificate();
     void wireHistory();
     void showRestored(store::RowId restored);
+    void wireFreeSearch();
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
@@ -65,6 +68,7 @@ private:
     browse::TypeAheadLists* lists_ = nullptr;
     std::unique_ptr<store::ChangeWatch> watch_;
     browse::StoreFollower* follower_ = nullptr;
+    browse::FreeSearch* freeSearch_ = nullptr;
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     int storeListener_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "CardStore.h"
 
 #include "History.h"
+#include "SearchIndex.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +23,7 @@ namespace store {
 
 namespace {
 
-// 2: table Historial.
+// 2: table Historial, and the search index BusquedaTarjetas kept by triggers.
 constexpr int kSchemaVersion = 2;
 constexpr size_t kBatchSize = 256;
 
@@ -315,6 +316,8 @@ std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
                 if (!w.exec(QStringLiteral(
                         "CREATE UNIQUE INDEX PrimaryKey ON Clientes (Codigo COLLATE BINARY)")))
                     return store->failure(w.lastError(), QStringLiteral("crear el índice"));
+                if (Status index = SearchIndex::createIn(db, file); !index)
+                    return index;
                 if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
                     return store->failure(w.lastError(), QStringLiteral("crear el registro"));
                 return Status();
