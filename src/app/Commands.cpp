@@ -236,61 +236,62 @@ void Commands::showRestored(store::RowId restored) {
     window_.modoConsulta();
     if (at != ids.end() && *at == restored)
         window_.setGridCurrentRow(int(at - ids.begin()) + 1);
-    void Commands::wireFreeSearch() {
-        store::CardStore& cards = *window_.cardStore();
-        // A registry of an earlier version gains its search index here, before the window is shown.
-        store::Status index = browse::prepareSearchIndex(cards, &window_, window_.messages());
-        freeSearch_ = new browse::FreeSearch(&window_, window_.grid(), cards, window_,
-                                             window_.messages(), std::move(index), this);
-        // A command started from the buttons leaves what the bar found listed, and the bar goes.
-        connect(&window_, &MainWindow::commandClicked, freeSearch_, &browse::FreeSearch::hideBar);
+}
 
-        auto* find = new QAction(
-            QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota…"), &window_);
-        find->setObjectName(QStringLiteral("actBuscarPor"));
-        find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-        find->setShortcutContext(Qt::WindowShortcut);
-        window_.addAction(find);
-        window_.grid()->addAction(find);
-        connect(find, &QAction::triggered, freeSearch_, &browse::FreeSearch::open);
+void Commands::wireFreeSearch() {
+    store::CardStore& cards = *window_.cardStore();
+    // A registry of an earlier version gains its search index here, before the window is shown.
+    store::Status index = browse::prepareSearchIndex(cards, &window_, window_.messages());
+    freeSearch_ = new browse::FreeSearch(&window_, window_.grid(), cards, window_,
+                                         window_.messages(), std::move(index), this);
+    // A command started from the buttons leaves what the bar found listed, and the bar goes.
+    connect(&window_, &MainWindow::commandClicked, freeSearch_, &browse::FreeSearch::hideBar);
 
-        auto* owner =
-            new QAction(QStringLiteral("Todas las mascotas de este propietario"), &window_);
-        owner->setObjectName(QStringLiteral("actMismoPropietario"));
-        window_.grid()->addAction(owner);
-        connect(owner, &QAction::triggered, freeSearch_, &browse::FreeSearch::showOwnerCards);
+    auto* find = new QAction(QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota…"),
+                             &window_);
+    find->setObjectName(QStringLiteral("actBuscarPor"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WindowShortcut);
+    window_.addAction(find);
+    window_.grid()->addAction(find);
+    connect(find, &QAction::triggered, freeSearch_, &browse::FreeSearch::open);
+
+    auto* owner = new QAction(QStringLiteral("Todas las mascotas de este propietario"), &window_);
+    owner->setObjectName(QStringLiteral("actMismoPropietario"));
+    window_.grid()->addAction(owner);
+    connect(owner, &QAction::triggered, freeSearch_, &browse::FreeSearch::showOwnerCards);
+}
+
+void Commands::showCertificate() {
+    // Browse mode with a card shown: what printing the card asks too.
+    const store::RowId id = window_.shownCardId();
+    if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
+        return;
+    store::Card card;
+    if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
+        window_.messages().notice(status.message());
+        return;
     }
+    auto* preview = new output::CertificatePreview(
+        output::certificateFor(window_.folders(), card, window_.clock().now().date()),
+        window_.messages(), &window_);
+    preview->show();
+}
 
-    void Commands::showCertificate() {
-        // Browse mode with a card shown: what printing the card asks too.
-        const store::RowId id = window_.shownCardId();
-        if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
-            return;
-        store::Card card;
-        if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
-            window_.messages().notice(status.message());
-            return;
-        }
-        auto* preview = new output::CertificatePreview(
-            output::certificateFor(window_.folders(), card, window_.clock().now().date()),
-            window_.messages(), &window_);
-        preview->show();
-    }
+void Commands::addWithCode(const QString& code) {
+    window_.runCommand(QStringLiteral("cmdAgregar"));
+    // Only when the click opened the fields for a new card: the code goes where the user would
+    // have typed it, whole (the entry limit applies to typing only).
+    if (window_.buttonCaption(QStringLiteral("cmdAgregar")) == QStringLiteral("&OK") &&
+        window_.fieldEnabled(store::Codigo))
+        window_.setFieldText(store::Codigo, code);
+}
 
-    void Commands::addWithCode(const QString& code) {
-        window_.runCommand(QStringLiteral("cmdAgregar"));
-        // Only when the click opened the fields for a new card: the code goes where the user would
-        // have typed it, whole (the entry limit applies to typing only).
-        if (window_.buttonCaption(QStringLiteral("cmdAgregar")) == QStringLiteral("&OK") &&
-            window_.fieldEnabled(store::Codigo))
-            window_.setFieldText(store::Codigo, code);
-    }
-
-    void Commands::printCard(bool quick) {
-        // The card the entry fields show, read afresh from the store.
-        output::printCardCommand(*window_.cardStore(), window_.shownCardId(), window_.folders(),
-                                 window_.textoPie(), window_.messages(), *printer_,
-                                 quick ? output::PrintKind::Quick : output::PrintKind::ThreeBlocks);
-    }
+void Commands::printCard(bool quick) {
+    // The card the entry fields show, read afresh from the store.
+    output::printCardCommand(*window_.cardStore(), window_.shownCardId(), window_.folders(),
+                             window_.textoPie(), window_.messages(), *printer_,
+                             quick ? output::PrintKind::Quick : output::PrintKind::ThreeBlocks);
+}
 
 } // namespace app
