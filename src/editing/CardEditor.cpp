@@ -343,7 +343,7 @@ void CardEditor::grabaTarjetaEditada() {
                                                                      : keptTypingNote(status));
         return;
     }
-    if (!goOnDespiteChanges(editBase_,
+    if (!goOnDespiteChanges(editBase_, kRecordNotFound,
                             QStringLiteral("Otro programa modificó esta tarjeta mientras usted la "
                                            "editaba. Cambió: %1.\n\n¿Guardar de todos modos lo "
                                            "que usted ingresó, reemplazando esos cambios?"),
@@ -379,11 +379,17 @@ void CardEditor::grabaTarjetaEditada() {
         messages_.notice(positioned.message());
 }
 
-bool CardEditor::goOnDespiteChanges(const store::LoadedCard& seen, const QString& question,
-                                    const QString& title) {
+bool CardEditor::goOnDespiteChanges(const store::LoadedCard& seen, const QString& gone,
+                                    const QString& question, const QString& title) {
     // Nothing to compare with: the fields were not loaded from this card.
-    if (seen.id == store::kNoRow || seen.card[store::Codigo] != cursor_.current()[store::Codigo])
+    if (seen.id == store::kNoRow || seen.id != cursor_.bookmark())
         return true;
+    // The card shown was deleted and its id now holds another card (an id freed by deleting the
+    // last card is given to the next one added): that other card is never touched.
+    if (seen.card[store::Codigo] != cursor_.current()[store::Codigo]) {
+        messages_.notice(gone);
+        return false;
+    }
     const QStringList changed = changedFields(seen.card, cursor_.current());
     if (changed.isEmpty())
         return true;
@@ -431,7 +437,7 @@ void CardEditor::clickEliminar() {
                                                                          : status.message());
             return;
         }
-        if (!goOnDespiteChanges(form_.loadedCard(),
+        if (!goOnDespiteChanges(form_.loadedCard(), kItemNotFound,
                                 QStringLiteral("Otro programa modificó esta tarjeta después de "
                                                "que se mostró. Cambió: %1.\n\n¿Eliminarla de "
                                                "todos modos?"),

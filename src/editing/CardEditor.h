@@ -55,8 +55,8 @@ private:
     // Before the card found for the code shown is written or deleted: true when it is as `seen`
     // (or nothing was seen to compare with), or when the user agrees to go on over the changes
     // another program made meanwhile, which the question names.
-    bool goOnDespiteChanges(const store::LoadedCard& seen, const QString& question,
-                            const QString& title);
+    bool goOnDespiteChanges(const store::LoadedCard& seen, const QString& gone,
+                            const QString& question, const QString& title);
 
     store::EntryForm& form_;
     std::unique_ptr<store::TableCursor> ownCursor_;

@@ -624,9 +624,9 @@ public:
     // it is gone. An edit keeps only the fields whose value changed in its history row, any
     // other write the whole card before and after.
     Status change(RowId id, const Card& card, std::span<const Field> fields, WriteReason reason,
-                  Card* stored) {
+                  Card* stored, const QString* expectedCode = nullptr) {
         Card before;
-        if (Status s = read(id, &before); !s)
+        if (Status s = read(id, &before, expectedCode); !s)
             return s;
         Card after = before;
         std::vector<Field> changed;
@@ -662,9 +662,9 @@ public:
         return Status();
     }
 
-    Status remove(RowId id, WriteReason reason) {
+    Status remove(RowId id, WriteReason reason, const QString* expectedCode = nullptr) {
         Card before;
-        if (Status s = read(id, &before); !s)
+        if (Status s = read(id, &before, expectedCode); !s)
             return s;
         if (remove_.lastQuery().isEmpty() &&
             !remove_.prepare(QStringLiteral("DELETE FROM Clientes WHERE id = ?")))
@@ -677,8 +677,9 @@ public:
         return Status();
     }
 
-    // The stored card with this id; NotFound when it is gone.
-    Status read(RowId id, Card* card) {
+    // The stored card with this id; NotFound when it is gone, or when it holds another code than
+    // the one expected.
+    Status read(RowId id, Card* card, const QString* expectedCode = nullptr) {
         if (read_.lastQuery().isEmpty() &&
             !read_.prepare(QStringLiteral("SELECT ") % columnList() %
                            QStringLiteral(" FROM Clientes WHERE id = ?")))
@@ -686,13 +687,15 @@ public:
         read_.bindValue(0, id);
         if (!read_.exec())
             return store_.failure(read_.lastError(), doing_);
-        if (!read_.next())
+        const bool found = read_.next();
+        if (found)
+            *card = cardFromQuery(read_, 0);
+        read_.finish();
+        if (!found || (expectedCode && (*card)[Codigo] != *expectedCode))
             return Status::failure(ErrorKind::NotFound,
                                    QStringLiteral("La tarjeta ya no está en el registro %1: otro "
                                                   "programa la eliminó.")
                                        .arg(quoted(store_.path())));
-        *card = cardFromQuery(read_, 0);
-        read_.finish();
         return Status();
     }
 
@@ -792,11 +795,11 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
     return status;
 }
 
-Status CardStore::removeCard(RowId id) {
+Status CardStore::removeCard(RowId id, const QString* expectedCode) {
     const QString doing = QStringLiteral("eliminar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
-            Status s = Writes(*this, doing).remove(id, WriteReason::Baja);
+            Status s = Writes(*this, doing).remove(id, WriteReason::Baja, expectedCode);
             if (s.kind() == ErrorKind::NotFound)
                 return Status::failure(
                     ErrorKind::NotFound,
@@ -932,8 +935,10 @@ Status TableCursor::update() {
                     if (dirty_[i])
                         fields.push_back(static_cast<Field>(i));
                 }
+                // The code read with the row: a card given this id meanwhile is not written.
                 return CardStore::Writes(*store_, doing)
-                    .change(id, buffer_, fields, WriteReason::Modificacion, nullptr);
+                    .change(id, buffer_, fields, WriteReason::Modificacion, nullptr,
+                            &current_[Codigo]);
             },
             QStringLiteral("guardar la tarjeta"));
         saved = id;
@@ -954,7 +959,7 @@ Status TableCursor::remove() {
     if (currentId_ == kNoRow)
         return Status::failure(ErrorKind::NoCurrentRow,
                                QStringLiteral("No hay una tarjeta seleccionada para eliminar."));
-    Status s = store_->removeCard(currentId_);
+    Status s = store_->removeCard(currentId_, &current_[Codigo]);
     if (!s)
         return s;
     currentId_ = kNoRow;

@@ -101,7 +101,9 @@ public:
     // given, tells for each card whether it was written over a stored one.
     Status storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
                             std::vector<bool>* updated, WriteReason reason);
-    Status removeCard(RowId id);
+    // With `expectedCode`, a card at that id with another code counts as gone (NotFound): the
+    // card meant was deleted and its id given to another one meanwhile.
+    Status removeCard(RowId id, const QString* expectedCode = nullptr);
 
     // Listeners told after every committed write made through this store (its cursors included),
     // so that indexes kept beside the store stay in step. `card` is the card as stored (null for

@@ -151,6 +151,50 @@ private slots:
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
         QCOMPARE(stored(code), Card());
     }
+
+    // The shown card, the last one added, is deleted elsewhere and the next card added takes its
+    // id: Editar and Eliminar on the stale card must leave that other card alone.
+    void aCardGivenTheShownCardsIdIsNeverTouched() {
+        const QString shownCode = QStringLiteral("152000000000003");
+        const QString newCode = QStringLiteral("152000000000004");
+        RowId first = kNoRow, shownId = kNoRow, newId = kNoRow;
+        QVERIFY(other->insertCard(makeCard(QStringLiteral("152000000000009")), &first));
+        QVERIFY(other->insertCard(makeCard(shownCode), &shownId));
+        w->gridShowRows({first, shownId});
+        w->setGridCurrentRow(2);
+        QCOMPARE(w->fieldText(Codigo), shownCode);
+        QVERIFY(other->removeCard(shownId));
+        QVERIFY(other->insertCard(makeCard(newCode), &newId));
+        QCOMPARE(newId, shownId);
+        const Card untouched = stored(newCode);
+
+        messages.clear();
+        click("cmdEditar");
+        retype(NombreAnimal, QStringLiteral("Rex"));
+        click("cmdEditar");
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral(" ! Registro No Encontrado !")});
+        QCOMPARE(stored(newCode), untouched);
+        QCOMPARE(stored(shownCode), Card());
+        click("cmdSalir");
+
+        // The same for Eliminar, with the next card added.
+        const QString laterCode = QStringLiteral("152000000000005");
+        RowId laterId = kNoRow, takenId = kNoRow;
+        QVERIFY(other->insertCard(makeCard(laterCode), &laterId));
+        w->gridShowRows({first, newId, laterId});
+        w->setGridCurrentRow(3);
+        QCOMPARE(w->fieldText(Codigo), laterCode);
+        QVERIFY(other->removeCard(laterId));
+        QVERIFY(other->insertCard(makeCard(QStringLiteral("152000000000006")), &takenId));
+        QCOMPARE(takenId, laterId);
+        const Card kept = stored(QStringLiteral("152000000000006"));
+        messages.clear();
+        messages.queue(Answer::Yes);
+        click("cmdEliminar");
+        QCOMPARE(messages.texts(), (QStringList{QStringLiteral("Seguro Elimina?"),
+                                                QStringLiteral(" ! Item No Encontrado !")}));
+        QCOMPARE(stored(QStringLiteral("152000000000006")), kept);
+    }
 };
 
 QTEST_MAIN(TestWindowConflicts)

@@ -13,6 +13,7 @@
 #include "Program.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -624,8 +625,12 @@ int concurrent(int seconds, quint64 seed) {
     int acked = 0;
     double longest = 0;
     std::map<QString, std::vector<const Op*>> byCode;
+    std::map<QString, std::vector<std::pair<int, const Op*>>> everyOp; // for a failure's account
     for (auto& r : runs) {
         r->finish();
+        for (const Op& op : r->ops)
+            if (!op.fx.empty())
+                everyOp[op.fx.front().first].emplace_back(int(&r - runs.data()), &op);
         failures += r->failures;
         if (r->p.exitCode() != 0)
             failures.append(QStringLiteral("a child ended with status %1").arg(r->p.exitCode()));
@@ -672,9 +677,36 @@ int concurrent(int seconds, quint64 seed) {
             if (last && (left ? f != found.end() && sameCard(*left, f->second) : f == found.end()))
                 matched = true;
         }
-        if (!matched)
+        if (!matched) {
             failures.append(
                 QStringLiteral("card %1 is not what the last acknowledged write left").arg(code));
+            // The operations on the code, in the order they began, and what is stored.
+            const auto digest = [](const Card* c) {
+                if (!c)
+                    return QStringLiteral("(none)");
+                QCryptographicHash h(QCryptographicHash::Sha1);
+                for (const QString& v : *c)
+                    h.addData((v.isNull() ? QStringLiteral("<null>") : v + u'|').toUtf8());
+                return QString::fromLatin1(h.result().toHex().left(8));
+            };
+            auto ops = everyOp[code];
+            std::sort(ops.begin(), ops.end(), [](const auto& a, const auto& b) {
+                return a.second->begun < b.second->begun;
+            });
+            const qint64 t0 = ops.empty() ? 0 : ops.front().second->begun;
+            for (const auto& [child, op] : ops)
+                failures.append(
+                    QStringLiteral("  child %1 %2 %3..%4 ms %5 %6")
+                        .arg(child)
+                        .arg(op->kind)
+                        .arg((op->begun - t0) / 1000000)
+                        .arg((op->ended - t0) / 1000000)
+                        .arg(op->acked ? QStringLiteral("acknowledged")
+                                       : QStringLiteral("refused: ") + op->refusal)
+                        .arg(digest(op->fx.front().second ? &*op->fx.front().second : nullptr)));
+            failures.append(
+                QStringLiteral("  stored %1").arg(digest(f == found.end() ? nullptr : &f->second)));
+        }
     }
     if (found.size() > 10)
         failures.append(QStringLiteral("cards outside the pool were stored"));
@@ -682,7 +714,7 @@ int concurrent(int seconds, quint64 seed) {
     for (const auto& [why, n] : refusals)
         printf(" %s %d,", qPrintable(why), n);
     printf(" longest operation %.0f ms, %zu cards at the end\n", longest, found.size());
-    for (const QString& f : failures.mid(0, 20))
+    for (const QString& f : failures.mid(0, 200))
         printf("FAIL %s\n", qPrintable(f));
     return failures.isEmpty() ? 0 : 1;
 }
