@@ -53,7 +53,7 @@ unset XDG_DATA_HOME
 "$work/root/usr/bin/tarjetas" --help | grep -q "Programa instalado" || fail "--help no dice dónde está el registro"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do  # up to a minute: the suite runs beside it
     if [ -f "$HOME/.local/share/tarjetas/DAT.db" ] &&
        xdotool search --onlyvisible --name "Tarjeta de Identificacion" >/dev/null 2>&1; then
       kill $pid; wait $pid 2>/dev/null; exit 0
