@@ -195,7 +195,7 @@ private slots:
             const int dpi = printer.resolution();
             const int usable =
                 int(qint64(printer.pageLayout().paintRectPixels(dpi).height()) * 1440 / dpi);
-            output::ListingReport report(store_->path(), pictures_, kPrintedAt);
+            output::ListingReport report(store_->registry(), pictures_, kPrintedAt);
             QPainter painter(&printer);
             int pages = 0;
             QString error;
@@ -214,7 +214,7 @@ private slots:
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(tmp_.filePath(QStringLiteral("progreso-%1.pdf").arg(stopAt)));
             output::setUpListingPrinter(&printer);
-            output::ListingReport report(store_->path(), pictures_, kPrintedAt);
+            output::ListingReport report(store_->registry(), pictures_, kPrintedAt);
             std::vector<std::pair<int, int>> told;
             QString error;
             const bool printed = report.print(&printer, &error, [&](int page, int pages) {

@@ -1,6 +1,8 @@
 #include "CardStore.h"
+#include "TestRegistry.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,18 +34,39 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         path_ = dir_->filePath(QStringLiteral("DAT.db"));
+        registry_ = test_registry::registryAt(path_);
     }
 
     void createsSchemaOnFirstOpen() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY2(s.ok(), qPrintable(s.message()));
-        QVERIFY(QFile::exists(path_));
         QCOMPARE(db->recordCount(), 0);
         QSqlQuery q(db->database());
+        if (test_registry::onServer()) {
+            // Codes compare as bytes, as on SQLite: the unique index uses collation "C".
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT indexdef FROM pg_indexes WHERE indexname = 'PrimaryKey' AND "
+                               "schemaname = current_schema()")));
+            QVERIFY(q.next());
+            QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
+            QVERIFY(q.exec(QStringLiteral(
+                "SELECT collation_name FROM information_schema.columns WHERE table_name = "
+                "'Clientes' AND column_name = 'Codigo' AND table_schema = current_schema()")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("C"));
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 1"));
+            return;
+        }
+        QVERIFY(QFile::exists(path_));
         QVERIFY(q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'PrimaryKey'")));
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
@@ -53,7 +76,7 @@ private slots:
 
     void addSeekEditDeleteThroughCursor() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(s.ok());
         auto t = db->openTable();
         for (const char* code : {"300", "100", "200"}) {
@@ -107,7 +130,7 @@ private slots:
 
     void nullReadsAsEmptyAndStaysNull() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         auto t = db->openTable();
         t->addNew();
         t->setField(Codigo, QStringLiteral("A1"));
@@ -118,7 +141,8 @@ private slots:
         QVERIFY(t->isNull(GrupoFam));
         QVERIFY(!t->isNull(Lugar));
         QSqlQuery q(db->database());
-        QVERIFY(q.exec(QStringLiteral("SELECT GrupoFam IS NULL, lugar IS NULL FROM Clientes")));
+        QVERIFY(q.exec(
+            QStringLiteral("SELECT \"GrupoFam\" IS NULL, \"lugar\" IS NULL FROM \"Clientes\"")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QCOMPARE(q.value(1).toInt(), 0);
@@ -147,7 +171,7 @@ private slots:
 
     void duplicateCodeIsRefusedAndTableUnchanged() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db->insertCard(makeCard(QStringLiteral("X"), QStringLiteral("uno")), nullptr).ok());
         auto t = db->openTable();
         t->addNew();
@@ -155,7 +179,7 @@ private slots:
         t->setField(NombreAnimal, QStringLiteral("dos"));
         const Status dup = t->update();
         QCOMPARE(dup.kind(), ErrorKind::Duplicate);
-        QVERIFY(dup.message().contains(path_));
+        QVERIFY(dup.message().contains(registry_.describe()));
         // The copy buffer survives the refusal, so nothing typed is lost.
         QVERIFY(t->editing());
         QCOMPARE(t->field(NombreAnimal), QStringLiteral("dos"));
@@ -171,12 +195,13 @@ private slots:
     }
 
     void brokenFilesAreReportedNotFatal() {
+        SKIP_ON_SERVER("about the SQLite file");
         QFile junk(path_);
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'z'));
         junk.close();
         Status s;
-        QVERIFY(!CardStore::open(path_, &s));
+        QVERIFY(!CardStore::open(registry_, &s));
         QCOMPARE(s.kind(), ErrorKind::NotADatabase);
         QVERIFY(s.message().contains(path_));
 
@@ -186,16 +211,17 @@ private slots:
     }
 
     void readOnlyFileIsReportedOnWrite() {
+        SKIP_ON_SERVER("about the SQLite file");
         {
             Status s;
-            auto db = CardStore::open(path_, &s);
+            auto db = CardStore::open(registry_, &s);
             QVERIFY(s.ok());
         }
         QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         if (QFileInfo(path_).isWritable())
             QSKIP("running as root: file permissions do not stop writes");
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db);
         const Status w =
             db->insertCard(makeCard(QStringLiteral("1"), QStringLiteral("a")), nullptr);
@@ -205,10 +231,10 @@ private slots:
 
     void secondConnectionSeesChangesAndLockIsReported() {
         Status s;
-        auto first = CardStore::open(path_, &s);
+        auto first = CardStore::open(registry_, &s);
         OpenOptions quick;
         quick.busyTimeoutMs = 100;
-        auto second = CardStore::open(path_, &s, quick);
+        auto second = CardStore::open(registry_, &s, quick);
         QVERIFY(s.ok());
         QVERIFY(
             first->insertCard(makeCard(QStringLiteral("7"), QStringLiteral("a")), nullptr).ok());
@@ -220,19 +246,53 @@ private slots:
 
         // A second program holding the write lock makes a write fail with a message, not hang.
         QSqlQuery hold(first->database());
-        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")) ||
+                (hold.exec(QStringLiteral("BEGIN")) &&
+                 hold.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN EXCLUSIVE MODE"))));
         const Status locked =
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr);
-        QCOMPARE(locked.kind(), ErrorKind::Busy);
+        QVERIFY2(locked.kind() == ErrorKind::Busy, qPrintable(locked.message()));
         QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
         QVERIFY(
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr).ok());
         QCOMPARE(first->recordCount(), 2);
     }
 
+    // A server that cannot be reached, a database or user it does not know: each is told in its
+    // own words, naming the registry, and nothing is opened.
+    void serverRefusalsNameTheRegistry_data() {
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no server") << u"postgresql://nadie@%2Fno%2Fsuch%2Fdir/base"_s
+                                   << int(ErrorKind::Unreachable) << u"no se pudo conectar"_s;
+        if (test_registry::onServer()) {
+            const QString base = test_registry::serverUri();
+            QString noBase = base;
+            noBase.replace(QRegularExpression(u"/[^/?]*(\\?|$)"_s), u"/no_existe\\1"_s);
+            QTest::newRow("no database")
+                << noBase << int(ErrorKind::CannotOpen) << u"la base de datos no existe"_s;
+            QString noUser = base;
+            noUser.replace(QRegularExpression(u"//[^@]*@"_s), u"//intruso@"_s);
+            QTest::newRow("unknown user")
+                << noUser << int(ErrorKind::Denied) << u"rechazó el usuario"_s;
+        }
+    }
+    void serverRefusalsNameTheRegistry() {
+        QFETCH(QString, uri);
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        const Registry registry = Registry::server(uri);
+        Status s;
+        QVERIFY(!CardStore::open(registry, &s));
+        QCOMPARE(int(s.kind()), kind);
+        QVERIFY2(s.summary().contains(registry.quoted()), qPrintable(s.message()));
+        QVERIFY2(s.summary().contains(reason), qPrintable(s.message()));
+    }
+
     void walkSkipsCardsDeletedMeanwhile() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         for (int i = 0; i < 300; ++i)
             QVERIFY(db->insertCard(makeCard(QString::number(i), QString()), nullptr).ok());
         auto walker = db->openTable();
@@ -251,7 +311,7 @@ private slots:
 
     void walkInCodeOrderPastTheFirstBatch() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db->insertCards([] {
                       std::vector<Card> cards;
                       for (int i = 600; i > 0; --i)
@@ -298,6 +358,7 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
+    Registry registry_;
     QString path_;
 };
 

@@ -1,5 +1,7 @@
 #include "CardStore.h"
 
+#include "PgLink.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -49,9 +51,17 @@ QVariant bindable(const QString& value) {
 }
 
 QString orderClause(Order order) {
-    return order == Order::ByCode ? QStringLiteral(" ORDER BY Codigo, id")
+    return order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
                                   : QStringLiteral(" ORDER BY id");
 }
+
+QString quotedName(Field f) {
+    return u'"' % cardField(f).name.toString() % u'"';
+}
+
+// The sequence every statement that writes table Clientes on a server advances (a trigger does
+// it), so that a count can tell whether another workstation wrote since it was taken.
+const QString kChangeSequence = QStringLiteral("\"Clientes_cambios\"");
 
 // A statement on the store's own connection. Scans over many cards use SQLite directly: going
 // through QSqlQuery costs a QVariant per value, which made a walk over a million cards take
@@ -137,7 +147,7 @@ const QString& CardStore::columnList() {
     static const QString list = [] {
         QStringList names;
         for (const CardField& f : cardFields())
-            names.append(f.name.toString());
+            names.append(quotedName(f.field));
         return names.join(QStringLiteral(", "));
     }();
     return list;
@@ -156,8 +166,8 @@ Card CardStore::cardFromQuery(const QSqlQuery& query, int first) {
     return card;
 }
 
-CardStore::CardStore(QString path, QString connection)
-    : path_(std::move(path)), connection_(std::move(connection)) {}
+CardStore::CardStore(Registry registry, QString connection)
+    : registry_(std::move(registry)), connection_(std::move(connection)) {}
 
 CardStore::~CardStore() {
     {
@@ -172,7 +182,11 @@ QSqlDatabase CardStore::database() const {
     return QSqlDatabase::database(connection_, false);
 }
 
-SqlReason CardStore::explain(const QSqlError& error) {
+SqlReason CardStore::explain(const QSqlError& error, Registry::Engine engine) {
+    if (engine == Registry::Engine::PostgreSQL)
+        return explainServerError(error.nativeErrorCode(), error.databaseText().isEmpty()
+                                                               ? error.text()
+                                                               : error.databaseText());
     const int code = error.nativeErrorCode().toInt() & 0xff;
     SqlReason r;
     r.detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
@@ -229,7 +243,9 @@ QString CardStore::couldNot(const QString& doing) {
 }
 
 Status CardStore::failure(const QSqlError& error, const QString& doing) const {
-    SqlReason r = explain(error);
+    SqlReason r = explain(error, registry_.engine());
+    if (server())
+        return failure(r, doing);
     const int code = error.nativeErrorCode().toInt() & 0xff;
     if (code == SqliteReadOnly &&
         sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
@@ -240,25 +256,37 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
         r.reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
                                   "reemplazó o borró, o su carpeta dejó de estar disponible); "
                                   "cierre el programa y vuelva a abrirlo");
-    } else if (code == SqliteCantOpen && !QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
+    } else if (code == SqliteCantOpen &&
+               !QFileInfo(QFileInfo(path()).absolutePath()).isWritable()) {
         // A write needs a journal file beside the store; in a folder that cannot be written the
         // journal is what cannot be opened, while the store itself is open.
         r.kind = ErrorKind::ReadOnly;
         r.reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
                                   "archivo de respaldo temporal en ella");
     }
-    return Status::failure(
-        r.kind,
-        QStringLiteral("%1 en el registro %2: %3.").arg(couldNot(doing), quoted(path_), r.reason),
-        r.detail);
+    return failure(r, doing);
+}
+
+Status CardStore::failure(const SqlReason& r, const QString& doing) const {
+    return Status::failure(r.kind,
+                           QStringLiteral("%1 en el registro %2: %3.")
+                               .arg(couldNot(doing), registry_.quoted(), r.reason),
+                           r.detail);
 }
 
 std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
                                            const OpenOptions& options) {
+    return open(Registry::file(path), status, options);
+}
+
+std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* status,
+                                           const OpenOptions& options) {
     const QString connection =
         QStringLiteral("tarjetas-store-%1").arg(connectionCounter.fetch_add(1));
-    std::unique_ptr<CardStore> store(new CardStore(QFileInfo(path).absoluteFilePath(), connection));
-    const QString& file = store->path_;
+    std::unique_ptr<CardStore> store(new CardStore(registry, connection));
+    if (registry.isServer())
+        return openServer(std::move(store), status, options);
+    const QString& file = store->path();
 
     const QFileInfo info(file);
     if (!info.exists() && !QFileInfo(info.absolutePath()).isDir()) {
@@ -352,7 +380,9 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
     QSqlQuery q(db);
     // IMMEDIATE takes the write lock at once (waiting up to the busy timeout), so a write never
     // fails half-way because another program wrote after this transaction read.
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+    // On a server every statement waits for another workstation's row locks up to the busy
+    // timeout (lock_timeout), and a plain transaction is enough: rows are locked as written.
+    if (!q.exec(server() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
         return failure(q.lastError(), doing);
     Status result = body();
     if (result.ok()) {
@@ -366,6 +396,8 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
+    if (server())
+        return serverRecordCount(status);
     // The data version changes when another connection commits; the writes of this one are
     // followed in notify().
     sqlite3* db = handleOf(database());
@@ -380,7 +412,7 @@ qint64 CardStore::recordCount(Status* status) const {
     // keep the count) makes the count be taken again too.
     const qint64 changes = sqlite3_total_changes64(db);
     if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
-        Statement count(db, QStringLiteral("SELECT count(*) FROM Clientes"));
+        Statement count(db, QStringLiteral("SELECT count(*) FROM \"Clientes\""));
         if (!count.prepared() || !count.step()) {
             if (status)
                 *status = failure(count.error(), QStringLiteral("contar las tarjetas"));
@@ -401,7 +433,9 @@ Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
 
 Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     ids->clear();
-    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM Clientes") %
+    if (server())
+        return serverRowIds(order, limit, ids);
+    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM \"Clientes\"") %
                                            orderClause(order) % QStringLiteral(" LIMIT ") %
                                            QString::number(limit));
     if (!st.prepared())
@@ -425,7 +459,7 @@ Status CardStore::readCards(std::span<const RowId> ids,
     for (size_t start = 0; start < ids.size(); start += kBatchSize) {
         const size_t n = std::min(kBatchSize, ids.size() - start);
         QString sql = QStringLiteral("SELECT id, ") % columnList() %
-                      QStringLiteral(" FROM Clientes WHERE id IN (");
+                      QStringLiteral(" FROM \"Clientes\" WHERE id IN (");
         for (size_t i = 0; i < n; ++i)
             sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
         sql += u')';
@@ -449,15 +483,15 @@ Status CardStore::readCards(std::span<const RowId> ids,
 
 Status CardStore::readCard(RowId id, Card* card) const {
     QSqlQuery q(database());
-    q.prepare(QStringLiteral("SELECT ") % columnList() %
-              QStringLiteral(" FROM Clientes WHERE id = ?"));
+    const bool prepared = q.prepare(QStringLiteral("SELECT ") % columnList() %
+                                    QStringLiteral(" FROM \"Clientes\" WHERE id = ?"));
     q.addBindValue(id);
-    if (!q.exec())
+    if (!prepared || !q.exec())
         return failure(q.lastError(), QStringLiteral("leer la tarjeta"));
     if (!q.next())
         return Status::failure(
             ErrorKind::NotFound,
-            QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+            QStringLiteral("La tarjeta ya no está en el registro %1.").arg(registry_.quoted()));
     *card = cardFromQuery(q, 0);
     return Status();
 }
@@ -465,9 +499,10 @@ Status CardStore::readCard(RowId id, Card* card) const {
 Status CardStore::findCode(const QString& code, RowId* id) const {
     *id = kNoRow;
     QSqlQuery q(database());
-    q.prepare(QStringLiteral("SELECT id FROM Clientes WHERE Codigo = ?"));
+    const bool prepared =
+        q.prepare(QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?"));
     q.addBindValue(bindable(code.isNull() ? QStringLiteral("") : code));
-    if (!q.exec())
+    if (!prepared || !q.exec())
         return failure(q.lastError(), QStringLiteral("buscar la tarjeta"));
     if (q.next())
         *id = q.value(0).toLongLong();
@@ -476,8 +511,11 @@ Status CardStore::findCode(const QString& code, RowId* id) const {
 
 Status CardStore::forEachRawCard(Order order,
                                  const std::function<bool(RowId, const RawCard&)>& visit) const {
+    if (server())
+        return serverForEachRawCard(order, visit);
     Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % columnList() %
-                                           QStringLiteral(" FROM Clientes") % orderClause(order));
+                                           QStringLiteral(" FROM \"Clientes\"") %
+                                           orderClause(order));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     RawCard raw;
@@ -519,7 +557,7 @@ QString insertStatement() {
     QString marks = QStringLiteral("?");
     for (int i = 1; i < kFieldCount; ++i)
         marks += QStringLiteral(",?");
-    return QStringLiteral("INSERT INTO Clientes (") % CardStore::columnList() %
+    return QStringLiteral("INSERT INTO \"Clientes\" (") % CardStore::columnList() %
            QStringLiteral(") VALUES (") % marks % u')';
 }
 } // namespace
@@ -535,7 +573,9 @@ void CardStore::removeChangeListener(int handle) {
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
     // The count follows the store's own committed writes.
-    if (count_ >= 0) {
+    if (server()) {
+        serverNoteOwnWrite(change);
+    } else if (count_ >= 0) {
         if (change == Change::Added)
             ++count_;
         else if (change == Change::Removed)
@@ -554,12 +594,15 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
     Status status = runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
-            q.prepare(insertStatement());
+            // A server tells the new id only when asked for it.
+            const bool prepared = q.prepare(
+                insertStatement() + (server() ? QStringLiteral(" RETURNING id") : QString()));
             for (const QString& v : card)
                 q.addBindValue(bindable(v));
-            if (!q.exec())
+            if (!prepared || !q.exec())
                 return failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
-            added = q.lastInsertId().toLongLong();
+            added = server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
+                             : q.lastInsertId().toLongLong();
             return Status();
         },
         QStringLiteral("guardar la tarjeta"));
@@ -600,7 +643,7 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
     std::vector<Field> written;
     for (const CardField& f : cardFields()) {
         if (std::find(keepOnUpdate.begin(), keepOnUpdate.end(), f.field) == keepOnUpdate.end()) {
-            sets.append(f.name.toString() + QStringLiteral(" = ?"));
+            sets.append(quotedName(f.field) + QStringLiteral(" = ?"));
             written.push_back(f.field);
         }
     }
@@ -610,11 +653,11 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
             QSqlQuery find(database());
             QSqlQuery insert(database());
             QSqlQuery update(database());
-            if (!find.prepare(QStringLiteral("SELECT id FROM Clientes WHERE Codigo = ?")))
+            if (!find.prepare(QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?")))
                 return failure(find.lastError(), doing);
             if (!insert.prepare(insertStatement()))
                 return failure(insert.lastError(), doing);
-            if (!update.prepare(QStringLiteral("UPDATE Clientes SET ") %
+            if (!update.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
                                 sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
                 return failure(update.lastError(), doing);
             for (const Card& card : cards) {
@@ -652,14 +695,15 @@ Status CardStore::removeCard(RowId id) {
     Status status = runWrite(
         [&]() -> Status {
             QSqlQuery q(database());
-            q.prepare(QStringLiteral("DELETE FROM Clientes WHERE id = ?"));
+            const bool prepared =
+                q.prepare(QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?"));
             q.addBindValue(id);
-            if (!q.exec())
+            if (!prepared || !q.exec())
                 return failure(q.lastError(), QStringLiteral("eliminar la tarjeta"));
             if (q.numRowsAffected() == 0)
-                return Status::failure(
-                    ErrorKind::NotFound,
-                    QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+                return Status::failure(ErrorKind::NotFound,
+                                       QStringLiteral("La tarjeta ya no está en el registro %1.")
+                                           .arg(registry_.quoted()));
             return Status();
         },
         QStringLiteral("eliminar la tarjeta"));
@@ -790,25 +834,26 @@ Status TableCursor::update() {
                 for (int i = 0; i < kFieldCount; ++i) {
                     if (!dirty_[i])
                         continue;
-                    sets.append(cardFields()[i].name.toString() + QStringLiteral(" = ?"));
+                    sets.append(quotedName(static_cast<Field>(i)) + QStringLiteral(" = ?"));
                     values.append(bindable(buffer_[static_cast<Field>(i)]));
                 }
                 if (sets.isEmpty())
                     return Status();
                 QSqlQuery q(store_->database());
-                q.prepare(QStringLiteral("UPDATE Clientes SET ") % sets.join(QStringLiteral(", ")) %
-                          QStringLiteral(" WHERE id = ?"));
+                const bool prepared =
+                    q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
+                              sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?"));
                 for (const QVariant& v : values)
                     q.addBindValue(v);
                 q.addBindValue(id);
-                if (!q.exec())
+                if (!prepared || !q.exec())
                     return store_->failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
                 if (q.numRowsAffected() == 0)
                     return Status::failure(
                         ErrorKind::NotFound,
                         QStringLiteral("La tarjeta ya no está en el registro %1: otro programa la "
                                        "eliminó.")
-                            .arg(quoted(store_->path())));
+                            .arg(store_->registry().quoted()));
                 return Status();
             },
             QStringLiteral("guardar la tarjeta"));

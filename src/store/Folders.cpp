@@ -126,8 +126,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "actual queda como \"DAT antes de restaurar <fecha hora>.db\". Cierre antes "
                        "el programa en todos los equipos."),
         QStringLiteral("archivo"));
+    const QCommandLineOption server(
+        QStringList{QStringLiteral("base-datos")},
+        QStringLiteral("Trabaja en esta ejecución con el registro de una base PostgreSQL, dada "
+                       "como URI de libpq (postgresql://usuario@servidor:puerto/base), en lugar "
+                       "de DAT.db o de la sección [BASE DE DATOS] de la configuración. La "
+                       "contraseña va en ~/.pgpass, nunca en la URI."),
+        QStringLiteral("uri"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
+    parser.addOption(server);
     const QCommandLineOption certificate(
         QStringList{QStringLiteral("certificado")},
         QStringLiteral("Escribe el certificado de implantación de la tarjeta con este código en "
@@ -163,6 +171,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.dataDir = QDir(parser.value(dataDir)).absolutePath();
     if (parser.isSet(exportDir))
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
+    if (parser.isSet(server))
+        result.folders.serverUri = parser.value(server);
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
     if (parser.isSet(certificate) != parser.isSet(certificatePdf)) {

@@ -27,6 +27,9 @@ struct Folders {
     // The folder of the master configuration file when it is not appDir: the installed
     // program's shared folder (/usr/share/tarjetas). Empty means appDir.
     QString masterDir{};
+    // A PostgreSQL registry for this run (--base-datos URI), taking the place of DAT.db and of the
+    // configuration's [BASE DE DATOS]; empty when not given.
+    QString serverUri{};
 
     // Files of the application and data folders, found by fileInFolder.
     QString appFile(const QString& name) const;
