@@ -246,9 +246,7 @@ private slots:
 
         // A second program holding the write lock makes a write fail with a message, not hang.
         QSqlQuery hold(first->database());
-        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")) ||
-                (hold.exec(QStringLiteral("BEGIN")) &&
-                 hold.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN EXCLUSIVE MODE"))));
+        QVERIFY(test_registry::holdWriteLock(hold));
         const Status locked =
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr);
         QVERIFY2(locked.kind() == ErrorKind::Busy, qPrintable(locked.message()));

@@ -47,8 +47,8 @@ SqlReason explainServerError(const QString& sqlstate, const QString& text) {
         // Serialization failure, deadlock, a lock not granted within the wait, or the statement
         // cancelled by its timeout: another workstation holds the cards for the moment.
         r.kind = ErrorKind::Busy;
-        r.reason = QStringLiteral("otro equipo está modificando las mismas tarjetas; intente de "
-                                  "nuevo en unos momentos");
+        r.reason = QStringLiteral("otro equipo tiene el registro ocupado con las mismas "
+                                  "tarjetas; intente de nuevo en unos momentos");
     } else if (sqlstate == u"28P01" || sqlstate == u"28000" ||
                (sqlstate.isEmpty() &&
                 (has(text, "authentication failed") || has(text, "no password supplied") ||

@@ -64,4 +64,13 @@ inline store::Registry registryAt(const QString& path) {
     return store::Registry::server(uri);
 }
 
+// Takes the write lock another program would hold on the store behind `q`'s connection: SQLite's
+// write lock on the file, or an exclusive lock of table Clientes on a server. ROLLBACK lets go.
+inline bool holdWriteLock(QSqlQuery& q) {
+    if (!onServer())
+        return q.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    return q.exec(QStringLiteral("BEGIN")) &&
+           q.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN EXCLUSIVE MODE"));
+}
+
 } // namespace test_registry
