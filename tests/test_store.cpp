@@ -1,4 +1,5 @@
 #include "CardStore.h"
+#include "CopyToServer.h"
 #include "TestRegistry.h"
 
 #include <QFile>
@@ -286,6 +287,54 @@ private slots:
         QCOMPARE(int(s.kind()), kind);
         QVERIFY2(s.summary().contains(registry.quoted()), qPrintable(s.message()));
         QVERIFY2(s.summary().contains(reason), qPrintable(s.message()));
+    }
+
+    // A file's cards go to an empty server registry with their ids, order, Nulls and accents;
+    // a registry that has cards is refused and left as it was.
+    void copiesFileToEmptyServerOnce() {
+        if (!test_registry::onServer())
+            QSKIP("needs the test server");
+        Status s;
+        std::vector<std::pair<RowId, Card>> local;
+        {
+            auto file = CardStore::open(path_, &s);
+            QVERIFY(file);
+            for (const char* code : {"900", "100", "borrada", "500"})
+                QVERIFY(file->insertCard(makeCard(QString::fromUtf8(code), u"Ñandú \"ü\";"_s),
+                                         nullptr));
+            RowId gone = kNoRow;
+            QVERIFY(file->findCode(u"borrada"_s, &gone) && file->removeCard(gone));
+            Card nulls;
+            nulls[Codigo] = u"sin datos"_s;
+            QVERIFY(file->insertCard(nulls, nullptr));
+            QVERIFY(file->forEachCard(Order::Stored, [&](RowId id, const Card& c) {
+                local.emplace_back(id, c);
+                return true;
+            }));
+        }
+        const Registry server = test_registry::registryAt(path_ + u"-servidor"_s);
+        qint64 copied = 0;
+        const Status copy = copyToServer(path_, server.location(), &copied);
+        QVERIFY2(copy, qPrintable(copy.message()));
+        QCOMPARE(copied, qint64(local.size()));
+        std::vector<std::pair<RowId, Card>> remote;
+        auto onServer = CardStore::open(server, &s);
+        QVERIFY(onServer);
+        QVERIFY(onServer->forEachCard(Order::Stored, [&](RowId id, const Card& c) {
+            remote.emplace_back(id, c);
+            return true;
+        }));
+        QVERIFY(remote == local);
+        QVERIFY(remote.back().second[Lugar].isNull());
+        // New cards come after the copied ids.
+        RowId added = kNoRow;
+        QVERIFY(onServer->insertCard(makeCard(u"nueva"_s, QString()), &added));
+        QVERIFY(added > local.back().first);
+
+        const Status again = copyToServer(path_, server.location(), &copied);
+        QCOMPARE(again.kind(), ErrorKind::Duplicate);
+        QVERIFY2(again.message().contains(server.quoted()), qPrintable(again.message()));
+        QCOMPARE(onServer->recordCount(), qint64(local.size() + 1));
     }
 
     void walkSkipsCardsDeletedMeanwhile() {

@@ -6,6 +6,7 @@
 #include "CardStore.h"
 #include "Certificate.h"
 #include "Commands.h"
+#include "CopyToServer.h"
 #include "Import.h"
 #include "Ini.h"
 #include "Intake.h"
@@ -189,6 +190,10 @@ int runProgram(const store::CommandLine& command) {
                            : chosen.message() + u'\n');
             return 1;
         }
+    }
+    if (!command.copyToServer.isEmpty()) {
+        QTextStream out(stdout);
+        return store::runCopyToServerCommand(command.folders, command.copyToServer, out);
     }
     if (!command.restoreFrom.isEmpty()) {
         QTextStream out(stdout);

@@ -133,9 +133,17 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "de DAT.db o de la sección [BASE DE DATOS] de la configuración. La "
                        "contraseña va en ~/.pgpass, nunca en la URI."),
         QStringLiteral("uri"));
+    const QCommandLineOption copy(
+        QStringList{QStringLiteral("copiar-a-servidor")},
+        QStringLiteral("Copia todas las tarjetas de DAT.db, en el mismo orden, a una base "
+                       "PostgreSQL sin tarjetas (URI de libpq), en una sola transacción; verifica "
+                       "el número y cada tarjeta, lo informa y termina. Una base que ya tiene "
+                       "tarjetas no se toca."),
+        QStringLiteral("uri"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
     parser.addOption(server);
+    parser.addOption(copy);
     const QCommandLineOption certificate(
         QStringList{QStringLiteral("certificado")},
         QStringLiteral("Escribe el certificado de implantación de la tarjeta con este código en "
@@ -173,6 +181,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
     if (parser.isSet(server))
         result.folders.serverUri = parser.value(server);
+    if (parser.isSet(copy))
+        result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
     if (parser.isSet(certificate) != parser.isSet(certificatePdf)) {

@@ -67,6 +67,7 @@ struct CommandLine {
     QString restoreFrom;     // --restaurar FILE, empty when not given
     QString certificateCode; // --certificado CODIGO, empty when not given
     QString certificatePdf;  // --salida ARCHIVO.pdf, with --certificado
+    QString copyToServer;    // --copiar-a-servidor URI, empty when not given
     bool exitNow = false;    // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
