@@ -240,6 +240,7 @@ private slots:
         QVERIFY(
             first->insertCard(makeCard(QStringLiteral("7"), QStringLiteral("a")), nullptr).ok());
         QCOMPARE(second->recordCount(), 1);
+        QCOMPARE(first->recordCount(), 1); // kept; the other connection's write below renews it
         auto t = second->openTable();
         t->setIndex(kPrimaryKey);
         QVERIFY(t->seek(QStringLiteral("7")).ok());
