@@ -1,8 +1,9 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
-//   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--cache DIR]
+//   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
 //
-// Prints one JSON object per size (and one for the listing at 10,000 cards). Each size runs in a
+// Prints one JSON object per size (and one for the listing at 10,000 cards, and one for the
+// history dialogs over N cards with ten changes each, 100,000 unless told). Each size runs in a
 // child process of its own (bench_tarjetas --size N), so that its peak resident memory is its own.
 // The registries are generated once into the cache folder and copied for each run, because the
 // add, edit and delete measures write to the copy.
@@ -12,21 +13,28 @@
 
 #include "CardGrid.h"
 #include "CardStore.h"
+#include "ChangeWatch.h"
 #include "Commands.h"
 #include "CsvExport.h"
+#include "FreeSearch.h"
+#include "History.h"
+#include "HistoryDialogs.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "SearchIndex.h"
 #include "Startup.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
 #include <QAbstractScrollArea>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,6 +42,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -58,6 +67,8 @@ struct Options {
     QString cache;
     qint64 childSize = -1; // running one size in this process
     bool childListing = false;
+    qint64 historyCards = 100'000; // the history dialogs over this many cards, ten changes each
+    bool childHistory = false;
 };
 
 double ms(const QElapsedTimer& t) {
@@ -104,7 +115,9 @@ double currentRssMb() {
 }
 
 QString registryPath(const Options& o, qint64 cards) {
-    return QDir(o.cache).filePath(QStringLiteral("registro-%1-%2.db").arg(cards).arg(kSeed));
+    // The schema version in the name: a registry of an earlier version lacks the search index,
+    // and every start-up over a copy of it would first build that index.
+    return QDir(o.cache).filePath(QStringLiteral("registro-%1-%2-v2.db").arg(cards).arg(kSeed));
 }
 
 bool ensureRegistry(const Options& o, qint64 cards) {
@@ -326,6 +339,71 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("search_empty_ms")] = stats(all);
     peaks[QStringLiteral("search")] = peakRssMb();
 
+    // The "Buscar por" bar: the text put in the box, then Enter, timed until the grid lists the
+    // cards found, the first is loaded and the window has painted; Esc lists every card again.
+    {
+        browse::FreeSearch* free = w->findChild<app::Commands*>()->freeSearch();
+        QLineEdit* bar = free->bar();
+        // The most common word of the owners' names, the slowest word to look up.
+        QHash<QString, qint64> counts;
+        (void)store.forEachRawCard(
+            store::Order::Stored, [&](store::RowId, const store::RawCard& c) {
+                for (const QString& word : store::searchWords(c.text(store::Propietario)))
+                    ++counts[store::foldedName(word)];
+                return true;
+            });
+        QString common;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+            if (common.isEmpty() || it.value() > counts.value(common))
+                common = it.key();
+        }
+        QStringList surnames;
+        for (const QString& owner : sampleValues(store, store::Propietario, searches, cards, rng))
+            surnames.append(owner.section(u' ', -1));
+        const struct {
+            const char* name;
+            QStringList texts;
+        } kinds[] = {
+            {"surname", surnames},
+            {"rut", sampleValues(store, store::Rut, searches, cards, rng)},
+            {"phone", sampleValues(store, store::Cel, searches, cards, rng)},
+            {"most_common_word", QStringList(searches, common)},
+        };
+        QJsonObject found;
+        std::vector<double> escTimes;
+        for (const auto& kind : kinds) {
+            std::vector<double> times;
+            qint64 most = 0;
+            for (const QString& text : kind.texts) {
+                free->open();
+                bar->setText(text);
+                QCoreApplication::processEvents();
+                QElapsedTimer t;
+                t.start();
+                QTest::keyClick(bar, Qt::Key_Return);
+                QCoreApplication::processEvents();
+                times.push_back(ms(t));
+                most = std::max<qint64>(most, w->gridRows() - 1);
+                if (w->gridRows() < 2)
+                    out[QStringLiteral("error")] =
+                        QString(QStringLiteral("Buscar por no encontró ") + text);
+                t.restart();
+                QTest::keyClick(w->grid(), Qt::Key_Escape);
+                QCoreApplication::processEvents();
+                escTimes.push_back(ms(t));
+            }
+            out[QStringLiteral("free_search_%1_ms").arg(QLatin1StringView(kind.name))] =
+                stats(times);
+            found[QLatin1StringView(kind.name)] = most;
+        }
+        out[QStringLiteral("free_search_most_common_word")] = common;
+        out[QStringLiteral("free_search_most_cards_found")] = found;
+        out[QStringLiteral("free_search_esc_all_cards_ms")] = stats(escTimes);
+        if (w->gridRows() != cards + 1)
+            out[QStringLiteral("error")] = QStringLiteral("Esc no listó todas las tarjetas");
+    }
+    peaks[QStringLiteral("free_search")] = peakRssMb();
+
     // Add, edit and delete through the window's buttons, each durably committed.
     std::vector<double> adds, edits, deletes;
     // Until the store has committed the write and the type-ahead index has followed it (the
@@ -391,6 +469,71 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     store.removeChangeListener(listener);
     peaks[QStringLiteral("saves")] = peakRssMb();
 
+    // Another program writes the same file: what the window's thread spends on finding it (a look
+    // at the file's data version, with and without a change) and on following it (grid, count
+    // and card shown read again, the type-ahead read started), and when the type-ahead values
+    // read again in the background have taken over.
+    {
+        store::ChangeWatch* watch = w->findChild<app::Commands*>()->changeWatch();
+        store::Status opened;
+        auto other = store::CardStore::open(store.path(), &opened);
+        std::vector<double> looks, follows, listsReady;
+        if (!watch || !other) {
+            out[QStringLiteral("error")] = QStringLiteral("sin vigilancia del registro");
+        } else {
+            QElapsedTimer t;
+            for (int i = 0; i < 1000; ++i) {
+                t.start();
+                watch->check();
+                looks.push_back(ms(t) * 1000); // microseconds
+            }
+            w->setGridCurrentRow(int(cards / 2));
+            const int changes = o.quick ? 6 : 15;
+            store::RowId addedId = store::kNoRow;
+            for (int i = 0; i < changes; ++i) {
+                store::Status written;
+                switch (i % 3) {
+                case 0: { // an edit of the card shown
+                    auto cursor = other->openTable();
+                    written = cursor->setBookmark(w->shownCardId());
+                    if (written)
+                        written = cursor->edit();
+                    cursor->setField(store::Color, QStringLiteral("Overo %1").arg(i));
+                    if (written)
+                        written = cursor->update();
+                    break;
+                }
+                case 1: {
+                    store::Card card;
+                    card[store::Codigo] = QStringLiteral("152999999%1").arg(100000 + i);
+                    card[store::Propietario] = QStringLiteral("Begoña Otra %1").arg(i);
+                    written = other->insertCard(card, &addedId);
+                    break;
+                }
+                default:
+                    written = other->removeCard(addedId);
+                    break;
+                }
+                if (!written)
+                    out[QStringLiteral("error")] = written.message();
+                t.start();
+                if (!watch->check())
+                    out[QStringLiteral("error")] = QStringLiteral("cambio no visto");
+                follows.push_back(ms(t));
+                while (typeAhead->pending() && ms(t) < 300'000)
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                listsReady.push_back(ms(t));
+            }
+            if (w->gridRows() != cards + 1 || store.recordCount() != cards)
+                out[QStringLiteral("error")] =
+                    QStringLiteral("la ventana no siguió los cambios de otro programa");
+        }
+        out[QStringLiteral("external_look_us")] = stats(looks);
+        out[QStringLiteral("external_change_window_ms")] = stats(follows);
+        out[QStringLiteral("external_change_lists_ready_ms")] = stats(listsReady);
+        peaks[QStringLiteral("external_changes")] = peakRssMb();
+    }
+
     // The complete export, and sqlite3 writing the same columns as the floor.
     QStringList columns;
     for (const store::CardField& cf : store::cardFields()) {
@@ -431,6 +574,32 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
     out[QStringLiteral("peak_rss_mb")] = peakRssMb();
+
+    // The first start over a registry of the earlier version: its search index is built in one
+    // transaction. Timed on a copy without the index.
+    {
+        w.reset();
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("DAT.db"));
+        QFile::copy(registryPath(o, cards), copy);
+        const qint64 withIndex = QFileInfo(copy).size();
+        store::Status status;
+        auto old = store::CardStore::open(copy, &status);
+        QSqlQuery q(old->database());
+        for (const char* sql :
+             {"DROP TRIGGER BusquedaTarjetasAlta", "DROP TRIGGER BusquedaTarjetasCambio",
+              "DROP TRIGGER BusquedaTarjetasBaja", "DROP TABLE BusquedaTarjetas", "VACUUM"})
+            q.exec(QLatin1StringView(sql));
+        const qint64 without = QFileInfo(copy).size();
+        QElapsedTimer t;
+        t.start();
+        status = store::SearchIndex::build(*old, {});
+        out[QStringLiteral("search_index_build_ms")] = std::round(ms(t));
+        if (!status)
+            out[QStringLiteral("error")] = status.message();
+        out[QStringLiteral("search_index_mb")] =
+            std::round(double(withIndex - without) / 1048576.0 * 10) / 10;
+    }
     if (messages.unanswered)
         out[QStringLiteral("unanswered_questions")] = messages.unanswered;
     return out;
@@ -529,6 +698,162 @@ QJsonObject runListing(const Options& o) {
         preview->close();
         QCoreApplication::processEvents();
     }
+    return out;
+}
+
+// Fills the history of a registry as ten changes per card would have: an add with the whole
+// card, nine edits of one field, and one card in a hundred deleted (the card removed, its
+// history row holding it whole). Written by SQL in one transaction, far faster than the saves.
+bool fillHistory(const QString& path, QString* error) {
+    store::Status status;
+    auto cards = store::CardStore::open(path, &status); // makes table Historial
+    if (!cards) {
+        *error = status.message();
+        return false;
+    }
+    QStringList pairs;
+    for (const store::CardField& f : store::cardFields())
+        pairs.append(QStringLiteral("'%1', %1").arg(f.name.toString()));
+    const QString whole = QStringLiteral("json_object(") + pairs.join(u", ") + u')';
+    const QString columns = QStringLiteral("INSERT INTO Historial (cuando, usuario, equipo, "
+                                           "accion, codigo, tarjeta, antes, despues) ");
+    const QStringList statements = {
+        QStringLiteral("BEGIN IMMEDIATE"),
+        columns +
+            QStringLiteral("SELECT strftime('%Y-%m-%dT%H:%M:%fZ', '2020-01-01', '+' || id "
+                           "|| ' seconds'), 'recepcion', 'meson', 'alta', Codigo, id, NULL, ") +
+            whole + QStringLiteral(" FROM Clientes ORDER BY id"),
+        columns + QStringLiteral(
+                      "WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM k WHERE n < 9) "
+                      "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', '2021-01-01', '+' || (k.n * 10000000 "
+                      "+ id) || ' seconds'), 'recepcion', 'meson', 'modificación', Codigo, id, "
+                      "json_object('telefono1', telefono1), json_object('telefono1', telefono1 || "
+                      "'-' || k.n) FROM k, Clientes ORDER BY k.n, id"),
+        columns +
+            QStringLiteral("SELECT strftime('%Y-%m-%dT%H:%M:%fZ', '2024-01-01', '+' || id "
+                           "|| ' seconds'), 'recepcion', 'meson', 'baja', Codigo, id, ") +
+            whole + QStringLiteral(", NULL FROM Clientes WHERE id % 100 = 0 ORDER BY id"),
+        QStringLiteral("DELETE FROM Clientes WHERE id % 100 = 0"),
+        QStringLiteral("COMMIT"),
+    };
+    QSqlQuery q(cards->database());
+    for (const QString& sql : statements) {
+        if (!q.exec(sql)) {
+            *error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+QString historyRegistryPath(const Options& o, qint64 cards) {
+    return QDir(o.cache).filePath(QStringLiteral("historial-%1-%2.db").arg(cards).arg(kSeed));
+}
+
+bool ensureHistoryRegistry(const Options& o, qint64 cards) {
+    const QString path = historyRegistryPath(o, cards);
+    if (QFileInfo(path).isFile())
+        return true;
+    if (!ensureRegistry(o, cards))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    const QString partial = path + QStringLiteral(".parcial");
+    QFile::remove(partial);
+    QString error;
+    if (!QFile::copy(registryPath(o, cards), partial) || !fillHistory(partial, &error) ||
+        !QFile::rename(partial, path)) {
+        std::fprintf(stderr, "no se pudo generar %s: %s\n", qUtf8Printable(path),
+                     qUtf8Printable(error));
+        return false;
+    }
+    std::fprintf(stderr, "historial de %lld tarjetas generado en %.1f s: %s\n",
+                 static_cast<long long>(cards), ms(t) / 1000, qUtf8Printable(path));
+    return true;
+}
+
+// Both history dialogs opened from the grid's context menu, until shown and painted, and the
+// search among the deleted cards.
+QJsonObject runHistory(const Options& o) {
+    const qint64 cards = o.historyCards;
+    const int opens = o.quick ? 20 : 60;
+    store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
+    ScriptedMessages messages;
+    QJsonObject out;
+    out[QStringLiteral("history_cards")] = cards;
+    if (!ensureHistoryRegistry(o, cards)) {
+        out[QStringLiteral("error")] = QStringLiteral("no se pudo generar el historial");
+        return out;
+    }
+    Folders f{historyRegistryPath(o, cards)};
+    double started = 0;
+    auto w = start(f.folders, messages, clock, &started);
+    if (!w) {
+        out[QStringLiteral("error")] = messages.texts().join(u'|');
+        return out;
+    }
+    {
+        QSqlQuery q(w->cardStore()->database());
+        q.exec(QStringLiteral("SELECT count(*) FROM Historial"));
+        out[QStringLiteral("history_rows")] = q.next() ? q.value(0).toLongLong() : -1;
+        out[QStringLiteral("file_mb")] = std::round(
+            double(QFileInfo(f.folders.appFile(store::kDatabaseFileName)).size()) / 1048576);
+    }
+    const auto openDialog = [&](const char* action, const QString& name) {
+        QElapsedTimer t;
+        t.start();
+        w->findChild<QAction*>(QLatin1StringView(action))->trigger();
+        QCoreApplication::processEvents();
+        const double e = ms(t);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == name && top->isVisible()) {
+                top->close();
+                QCoreApplication::processEvents();
+                return e;
+            }
+        }
+        out[QStringLiteral("error")] = QString(QStringLiteral("no se abrió ") + name);
+        return e;
+    };
+    std::mt19937 rng(kSeed);
+    std::uniform_int_distribution<int> pickRow(1, std::max(1, w->gridRows() - 1));
+    std::vector<double> history, deleted, search;
+    for (int i = 0; i < opens; ++i) {
+        w->setGridCurrentRow(pickRow(rng));
+        QCoreApplication::processEvents();
+        history.push_back(openDialog("actHistorial", QStringLiteral("CardHistoryDialog")));
+    }
+    for (int i = 0; i < std::max(5, opens / 4); ++i)
+        deleted.push_back(openDialog("actEliminadas", QStringLiteral("DeletedCardsDialog")));
+    // Owners' surnames and code prefixes typed into the open list of deleted cards.
+    const QStringList owners =
+        sampleValues(*w->cardStore(), store::Propietario, opens / 2, cards, rng);
+    const QStringList codes = sampleValues(*w->cardStore(), store::Codigo, opens / 2, cards, rng);
+    w->findChild<QAction*>(QStringLiteral("actEliminadas"))->trigger();
+    QCoreApplication::processEvents();
+    auto* dialog = w->findChild<browse::DeletedCardsDialog*>();
+    auto* box =
+        dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("txtBuscarEliminada")) : nullptr;
+    if (box) {
+        QStringList typed;
+        for (const QString& owner : owners)
+            typed.append(owner.section(u' ', -1));
+        for (const QString& code : codes)
+            typed.append(code.left(8));
+        for (const QString& text : typed) {
+            box->setText(text);
+            QElapsedTimer t;
+            t.start();
+            (void)dialog->reload();
+            QCoreApplication::processEvents();
+            search.push_back(ms(t));
+        }
+        dialog->close();
+    }
+    out[QStringLiteral("card_history_open_ms")] = stats(history);
+    out[QStringLiteral("deleted_cards_open_ms")] = stats(deleted);
+    out[QStringLiteral("deleted_cards_search_ms")] = stats(search);
+    out[QStringLiteral("peak_rss_mb")] = peakRssMb();
     return out;
 }
 
@@ -644,6 +969,11 @@ int runChildren(const Options& o, const QString& self) {
     if (!ensureRegistry(o, kListingCards))
         return 1;
     ok = child({QStringLiteral("--listing")}) && ok;
+    if (o.historyCards > 0) {
+        if (!ensureHistoryRegistry(o, o.historyCards))
+            return 1;
+        ok = child({QStringLiteral("--history"), QString::number(o.historyCards)}) && ok;
+    }
     const QJsonObject outside{{QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
     std::printf("%s\n", QJsonDocument(outside).toJson(QJsonDocument::Compact).constData());
     return ok ? 0 : 1;
@@ -678,17 +1008,26 @@ int main(int argc, char* argv[]) {
             ++i;
         } else if (a == u"--listing") {
             o.childListing = true;
+        } else if (a == u"--history" && !next.isEmpty()) {
+            o.childHistory = true;
+            o.historyCards = next.toLongLong();
+            ++i;
+        } else if (a == u"--history-cards" && !next.isEmpty()) {
+            o.historyCards = next.toLongLong();
+            ++i;
         } else if (a == u"--cache" && !next.isEmpty()) {
             o.cache = next;
             ++i;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
-                                 "[--cache CARPETA]\n");
+                                 "[--history-cards N] [--cache CARPETA]\n");
             return 2;
         }
     }
-    if (o.childListing || o.childSize > 0) {
-        const QJsonObject result = o.childListing ? runListing(o) : runSize(o, o.childSize);
+    if (o.childListing || o.childHistory || o.childSize > 0) {
+        const QJsonObject result = o.childHistory   ? runHistory(o)
+                                   : o.childListing ? runListing(o)
+                                                    : runSize(o, o.childSize);
         std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
         return 0;
     }

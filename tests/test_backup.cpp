@@ -1,6 +1,7 @@
 // The day's backup copy of the registry and its restoring.
 #include "Backup.h"
 #include "CardStore.h"
+#include "History.h"
 #include "ScriptedMessages.h"
 
 #include <QCryptographicHash>
@@ -82,7 +83,7 @@ class TestBackup : public QObject {
         std::vector<Card> list;
         for (const QString& code : codes)
             list.push_back(makeCard(code));
-        const Status added = cards->insertCards(list);
+        const Status added = cards->insertCards(list, store::WriteReason::Importacion);
         QVERIFY2(added, qPrintable(added.message()));
     }
     // Runs the day's backup as start-up does and waits for its end; false when none was due.

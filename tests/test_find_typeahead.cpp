@@ -261,6 +261,78 @@ private slots:
         store_->removeChangeListener(listener);
     }
 
+    void refreshAnswersFromTheOldReadUntilTheNewOneTakesOver() {
+        browse::TypeAheadIndex index(store_.get());
+        const int listener = store_->addChangeListener(
+            [&index](CardStore::Change change, RowId id, const Card* card) {
+                if (change == CardStore::Change::Added)
+                    index.cardAdded(id, *card);
+                else if (change == CardStore::Change::Changed)
+                    index.cardChanged(id, *card);
+            });
+        // The second read stops after its first chunk until the window has written.
+        std::mutex m;
+        std::condition_variable cv;
+        bool armed = false, halfway = false, written = false;
+        browse::TypeAheadBackground how;
+        how.chunk = 500;
+        how.afterChunk = [&] {
+            std::unique_lock lock(m);
+            if (armed && !halfway) {
+                halfway = true;
+                cv.notify_all();
+                cv.wait(lock, [&] { return written; });
+            }
+        };
+        index.buildInBackground({}, how);
+        QVERIFY(index.waitForBackground(-1));
+        std::vector<RowId> ids;
+        QVERIFY(store_->rowIds(Order::Stored, &ids).ok());
+
+        Status s;
+        auto other = CardStore::open(store_->path(), &s); // another program: not told
+        Card elsewhere = card(60000);
+        elsewhere[Propietario] = QStringLiteral("Quiroga");
+        RowId id;
+        QVERIFY(other->insertCard(elsewhere, &id).ok());
+        {
+            std::lock_guard lock(m);
+            armed = true;
+        }
+        index.refresh();
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return halfway; });
+        }
+        QVERIFY(index.pending());
+        QStringList got;
+        QVERIFY(index.matches(Propietario, u"M", &got).ok());
+        QVERIFY(!got.isEmpty()); // the values read before still answer
+        // The window's own writes meanwhile show at once, and survive the take-over: one card
+        // the paused read has passed already, one it has not reached.
+        TableCursor cursor(store_.get());
+        QVERIFY(cursor.setBookmark(ids[3]).ok());
+        QVERIFY(cursor.edit().ok());
+        cursor.setField(Propietario, QStringLiteral("Quevedo"));
+        QVERIFY(cursor.update().ok());
+        Card own = card(60001);
+        own[Propietario] = QStringLiteral("Quintana");
+        QVERIFY(store_->insertCard(own, &id).ok());
+        QVERIFY(index.matches(Propietario, u"qu", &got).ok());
+        QCOMPARE(got, (QStringList{QStringLiteral("Quevedo"), QStringLiteral("Quintana")}));
+        {
+            std::lock_guard lock(m);
+            written = true;
+        }
+        cv.notify_all();
+        QVERIFY(index.waitForBackground(-1));
+        QVERIFY(index.matches(Propietario, u"qu", &got).ok());
+        QCOMPARE(got, (QStringList{QStringLiteral("Quevedo"), QStringLiteral("Quiroga"),
+                                   QStringLiteral("Quintana")}));
+        compareAll(index);
+        store_->removeChangeListener(listener);
+    }
+
     void resetReadsCardsWrittenElsewhere() {
         browse::TypeAheadIndex index(store_.get());
         QStringList got;

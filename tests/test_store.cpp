@@ -1,6 +1,7 @@
 #include "CardStore.h"
 #include "CopyToServer.h"
 #include "TestRegistry.h"
+#include "History.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -72,7 +73,7 @@ private slots:
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(0).toInt(), 2);
     }
 
     void addSeekEditDeleteThroughCursor() {
@@ -360,13 +361,15 @@ private slots:
     void walkInCodeOrderPastTheFirstBatch() {
         Status s;
         auto db = CardStore::open(registry_, &s);
-        QVERIFY(db->insertCards([] {
-                      std::vector<Card> cards;
-                      for (int i = 600; i > 0; --i)
-                          cards.push_back(
-                              makeCard(QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QString()));
-                      return cards;
-                  }())
+        QVERIFY(db->insertCards(
+                      [] {
+                          std::vector<Card> cards;
+                          for (int i = 600; i > 0; --i)
+                              cards.push_back(makeCard(
+                                  QStringLiteral("%1").arg(i, 4, 10, QChar(u'0')), QString()));
+                          return cards;
+                      }(),
+                      store::WriteReason::Importacion)
                     .ok());
         auto walker = db->openTable();
         walker->setIndex(kPrimaryKey);

@@ -4,21 +4,28 @@
 #include "CardGrid.h"
 #include "CardPrintCommand.h"
 #include "Certificate.h"
+#include "ChangeWatch.h"
+#include "ChipScanner.h"
 #include "CodeSearch.h"
 #include "CsvExport.h"
 #include "EntryKeys.h"
+#include "FreeSearch.h"
+#include "HistoryDialogs.h"
 #include "IdentifierHints.h"
 #include "Listing.h"
 #include "MainWindow.h"
 #include "PrintSurfacePainter.h"
+#include "StoreFollower.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
 #include <QAction>
+
 #include <QDir>
 #include <QEvent>
 #include <QImage>
 #include <QTimer>
+#include <algorithm>
 
 namespace app {
 
@@ -121,6 +128,18 @@ void Commands::wireStoreCommands() {
             }
         });
 
+    // Another program's writes to the same registry reach the lists and the grid within a poll.
+    follower_ =
+        new browse::StoreFollower(cards, window_, typeAhead_.get(), window_.messages(), this);
+    watch_ = store::ChangeWatch::start(cards);
+    if (watch_) {
+        // The lists let their old values go before the index reads the new ones.
+        connect(watch_.get(), &store::ChangeWatch::changedElsewhere, lists_,
+                &browse::TypeAheadLists::dropHiddenEntries);
+        connect(watch_.get(), &store::ChangeWatch::changedElsewhere, follower_,
+                &browse::StoreFollower::changedElsewhere);
+    }
+
     editor_ = std::make_unique<editing::CardEditor>(window_, *window_.table(), window_.messages(),
                                                     window_.clock());
     editing::CardEditor* editor = editor_.get();
@@ -134,6 +153,15 @@ void Commands::wireStoreCommands() {
     window_.setCommandHandler(QStringLiteral("cmdBuscar"), [search] { search->open(); });
     window_.setCommandHandler(QStringLiteral("btnBuscarOK"), [search] { search->run(); });
     window_.setCommandHandler(QStringLiteral("btnBuscarFin"), [search] { search->close(); });
+    wireFreeSearch();
+
+    // A code read by a USB chip reader in browse mode: the card found as the search finds it,
+    // or, for a code not stored, the offer to add a card with it.
+    auto* scanner = new browse::ChipScanner(&window_, window_, this);
+    connect(scanner, &browse::ChipScanner::codeScanned, this, [this, search](const QString& code) {
+        browse::goToScannedCode(code, *window_.cardStore(), *search, window_, window_.messages(),
+                                [this](const QString& scanned) { addWithCode(scanned); });
+    });
 
     window_.setCommandHandler(QStringLiteral("cmdImprimir"), [this] { printCard(false); });
     window_.setCommandHandler(QStringLiteral("Command1"), [this] { printCard(true); });
@@ -151,6 +179,7 @@ void Commands::wireStoreCommands() {
     window_.grid()->addAction(certificate);
     window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
+    wireHistory();
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.
@@ -168,6 +197,78 @@ void Commands::wireStoreCommands() {
     });
 }
 
+void Commands::wireHistory() {
+    auto* history = new QAction(QStringLiteral("Historial de la tarjeta…"), &window_);
+    history->setObjectName(QStringLiteral("actHistorial"));
+    window_.grid()->addAction(history);
+    connect(history, &QAction::triggered, this, [this] {
+        // The card the fields show, by its code as stored now.
+        const store::RowId id = window_.shownCardId();
+        if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
+            return;
+        store::Card card;
+        if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
+            window_.messages().notice(status.message());
+            return;
+        }
+        browse::showCardHistory(*window_.cardStore(), card[store::Codigo], window_.messages(),
+                                &window_);
+    });
+
+    auto* deleted = new QAction(QStringLiteral("Tarjetas eliminadas…"), &window_);
+    deleted->setObjectName(QStringLiteral("actEliminadas"));
+    window_.grid()->addAction(deleted);
+    connect(deleted, &QAction::triggered, this, [this] {
+        // Browse mode only: a restore lists every card again, which a search or a card being
+        // typed must not lose.
+        if (!window_.buttonEnabled(QStringLiteral("cmdAgregar")) || window_.enEdicion())
+            return;
+        browse::showDeletedCards(
+            *window_.cardStore(), window_.messages(),
+            [this](store::RowId restored) { showRestored(restored); }, &window_);
+    });
+}
+
+void Commands::showRestored(store::RowId restored) {
+    // Every card in stored order, as at start-up, with the restored one current: it may stand
+    // at its former place, anywhere in the grid.
+    std::vector<store::RowId> ids;
+    if (const store::Status status = window_.cardStore()->rowIds(store::Order::Stored, &ids);
+        !status) {
+        window_.messages().notice(status.message());
+        return;
+    }
+    window_.gridShowRows(ids);
+    const auto at = std::lower_bound(ids.begin(), ids.end(), restored);
+    window_.modoConsulta();
+    if (at != ids.end() && *at == restored)
+        window_.setGridCurrentRow(int(at - ids.begin()) + 1);
+}
+
+void Commands::wireFreeSearch() {
+    store::CardStore& cards = *window_.cardStore();
+    // A registry of an earlier version gains its search index here, before the window is shown.
+    store::Status index = browse::prepareSearchIndex(cards, &window_, window_.messages());
+    freeSearch_ = new browse::FreeSearch(&window_, window_.grid(), cards, window_,
+                                         window_.messages(), std::move(index), this);
+    // A command started from the buttons leaves what the bar found listed, and the bar goes.
+    connect(&window_, &MainWindow::commandClicked, freeSearch_, &browse::FreeSearch::hideBar);
+
+    auto* find = new QAction(QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota…"),
+                             &window_);
+    find->setObjectName(QStringLiteral("actBuscarPor"));
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setShortcutContext(Qt::WindowShortcut);
+    window_.addAction(find);
+    window_.grid()->addAction(find);
+    connect(find, &QAction::triggered, freeSearch_, &browse::FreeSearch::open);
+
+    auto* owner = new QAction(QStringLiteral("Todas las mascotas de este propietario"), &window_);
+    owner->setObjectName(QStringLiteral("actMismoPropietario"));
+    window_.grid()->addAction(owner);
+    connect(owner, &QAction::triggered, freeSearch_, &browse::FreeSearch::showOwnerCards);
+}
+
 void Commands::showCertificate() {
     // Browse mode with a card shown: what printing the card asks too.
     const store::RowId id = window_.shownCardId();
@@ -182,6 +283,15 @@ void Commands::showCertificate() {
         output::certificateFor(window_.folders(), card, window_.clock().now().date()),
         window_.messages(), &window_);
     preview->show();
+}
+
+void Commands::addWithCode(const QString& code) {
+    window_.runCommand(QStringLiteral("cmdAgregar"));
+    // Only when the click opened the fields for a new card: the code goes where the user would
+    // have typed it, whole (the entry limit applies to typing only).
+    if (window_.buttonCaption(QStringLiteral("cmdAgregar")) == QStringLiteral("&OK") &&
+        window_.fieldEnabled(store::Codigo))
+        window_.setFieldText(store::Codigo, code);
 }
 
 void Commands::printCard(bool quick) {

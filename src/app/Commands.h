@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CardStore.h"
 #include "PrintSurface.h"
 
 #include <QObject>
@@ -9,10 +10,15 @@
 
 namespace browse {
 class CodeSearch;
+class FreeSearch;
 class EntryKeys;
+class StoreFollower;
 class TypeAheadIndex;
 class TypeAheadLists;
 } // namespace browse
+namespace store {
+class ChangeWatch;
+} // namespace store
 namespace output {
 class ListingPreview;
 } // namespace output
@@ -36,6 +42,10 @@ public:
     ~Commands() override;
 
     browse::TypeAheadIndex* typeAhead() const { return typeAhead_.get(); }
+    // What tells and follows another program's writes; null without a store.
+    store::ChangeWatch* changeWatch() const { return watch_.get(); }
+    browse::StoreFollower* storeFollower() const { return follower_; }
+    browse::FreeSearch* freeSearch() const { return freeSearch_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,7 +54,11 @@ private:
     void wireStoreCommands();
     void wireNoStoreCommands();
     void printCard(bool quick);
+    void addWithCode(const QString& code);
     void showCertificate();
+    void wireHistory();
+    void showRestored(store::RowId restored);
+    void wireFreeSearch();
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
@@ -52,6 +66,9 @@ private:
     std::unique_ptr<browse::CodeSearch> search_;
     std::unique_ptr<browse::TypeAheadIndex> typeAhead_;
     browse::TypeAheadLists* lists_ = nullptr;
+    std::unique_ptr<store::ChangeWatch> watch_;
+    browse::StoreFollower* follower_ = nullptr;
+    browse::FreeSearch* freeSearch_ = nullptr;
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     int storeListener_ = 0;
 };

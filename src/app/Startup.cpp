@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include "History.h"
+
 #include "Backup.h"
 #include "Browse.h"
 #include "CardGrid.h"
@@ -198,6 +200,11 @@ int runProgram(const store::CommandLine& command) {
     if (!command.restoreFrom.isEmpty()) {
         QTextStream out(stdout);
         return store::runRestoreCommand(command.folders, command.restoreFrom, out, clock.now());
+    }
+    if (command.purgeHistoryDays >= 0) {
+        QTextStream out(stdout);
+        return store::runPurgeCommand(command.folders, command.purgeHistoryDays, out,
+                                      QDateTime::currentDateTimeUtc());
     }
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);

@@ -9,12 +9,13 @@
 
 namespace {
 
-// --help, --version, --import-mdb and --restaurar work without a display.
+// --help, --version, --import-mdb, --restaurar and --purgar-historial work without a display.
 bool needsNoWindow(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const QByteArrayView arg(argv[i]);
         if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
-            arg == "--version" || arg.startsWith("--import-mdb") || arg.startsWith("--restaurar"))
+            arg == "--version" || arg.startsWith("--import-mdb") || arg.startsWith("--restaurar") ||
+            arg.startsWith("--purgar-historial"))
             return true;
     }
     return false;

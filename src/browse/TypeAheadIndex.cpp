@@ -468,6 +468,7 @@ void TypeAheadIndex::cancel() {
         done_.reset();
     }
     stop_ = false;
+    serving_ = false;
     kept_.clear();
 }
 
@@ -478,6 +479,37 @@ void TypeAheadIndex::reset() {
     index_.fill(nullptr);
     if (background_)
         buildInBackground();
+}
+
+void TypeAheadIndex::refresh() {
+    // Answering from the values read before costs a second index while the new one is read
+    // (about 200 MB more at a million cards). Above this many cards that memory is worth more
+    // than the lists' continuity: the lists then go without values during the read, as they do
+    // while the read after start-up runs.
+    constexpr size_t kAnswerWhileReadingUpTo = 250'000;
+    if (!store_)
+        return;
+    if (!background_ || !anyBuilt() || ids_.size() > kAnswerWhileReadingUpTo) {
+        const bool large = ids_.size() > kAnswerWhileReadingUpTo;
+        cancel();
+        ids_.clear();
+        ids_.shrink_to_fit();
+        index_.fill(nullptr);
+#if defined(__GLIBC__)
+        // The values just dropped stay in this thread's heap, where the read's thread cannot use
+        // them: hand them back first, or the read would hold a second index's worth.
+        if (large)
+            malloc_trim(0);
+#endif
+        if (background_)
+            buildInBackground(); // read as a start-up would
+        return;
+    }
+    // A refresh already running may have read past a change made since: start over. What it
+    // kept was applied to the index that answers, and the new read sees it in the store.
+    cancel();
+    serving_ = true;
+    startWorker();
 }
 
 void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background how) {
@@ -492,6 +524,10 @@ void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background h
     ids_.clear();
     ids_.shrink_to_fit();
     index_.fill(nullptr);
+    startWorker();
+}
+
+void TypeAheadIndex::startWorker() {
     // Changes from here on are kept; the read sees some of them, and applying them again to its
     // result changes nothing (each sets a card to its latest values).
     worker_ =
@@ -587,11 +623,18 @@ bool TypeAheadIndex::adopt(bool notify) {
         return false; // the read of a later start is still running
     worker_->join();
     worker_.reset();
+    const bool refreshed = serving_;
+    serving_ = false;
     std::vector<Change> kept = std::move(kept_);
     kept_.clear();
     if (!built->status) {
-        // Each field is then read at its first use, which reports what fails.
+        // Each field is then read at its first use, which reports what fails; values read
+        // before another program wrote are not offered as if they were current.
         background_ = false;
+        if (refreshed) {
+            ids_.clear();
+            index_.fill(nullptr);
+        }
     } else {
         ids_ = std::move(built->ids);
         for (size_t i = 0; i < fields().size(); ++i)
@@ -620,7 +663,7 @@ bool TypeAheadIndex::adopt(bool notify) {
 }
 
 store::Status TypeAheadIndex::build(store::Field field) {
-    if (worker_)
+    if (worker_ && (!serving_ || !index_[field]))
         waitForBackground(-1);
     if (index_[field])
         return store::Status();
@@ -682,7 +725,7 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
     values->clear();
     // A keystroke before the background read is done waits for it a moment at most; then the
     // list shows nothing until the read is taken over.
-    if (worker_ && !waitForBackground(40))
+    if (worker_ && !serving_ && !waitForBackground(40))
         return store::Status();
     if (store::Status s = build(field); !s)
         return s;
@@ -823,7 +866,8 @@ void TypeAheadIndex::take(FieldData& fd, std::uint32_t pos) {
 void TypeAheadIndex::cardAdded(store::RowId id, const store::Card& card) {
     if (worker_) {
         kept_.push_back({store::CardStore::Change::Added, id, card});
-        return;
+        if (!serving_)
+            return;
     }
     if (!anyBuilt())
         return; // nothing read yet; the first use reads the store as it is then
@@ -839,7 +883,8 @@ void TypeAheadIndex::cardAdded(store::RowId id, const store::Card& card) {
 void TypeAheadIndex::cardChanged(store::RowId id, const store::Card& card) {
     if (worker_) {
         kept_.push_back({store::CardStore::Change::Changed, id, card});
-        return;
+        if (!serving_)
+            return;
     }
     if (!anyBuilt())
         return;
@@ -864,7 +909,8 @@ void TypeAheadIndex::cardChanged(store::RowId id, const store::Card& card) {
 void TypeAheadIndex::cardRemoved(store::RowId id) {
     if (worker_) {
         kept_.push_back({store::CardStore::Change::Removed, id, {}});
-        return;
+        if (!serving_)
+            return;
     }
     const std::uint32_t pos = slotOf(id);
     if (pos == kNone)

@@ -173,7 +173,7 @@ struct TypeAheadBackground {
 // it is asked for. The editing commands keep the index in step through cardAdded, cardChanged and
 // cardRemoved, called after each successful write to the store; changes that arrive while the
 // background read runs are kept and applied to its result. Writes by other programs are not seen
-// until reset().
+// until refresh() or reset().
 class TypeAheadIndex {
 public:
     explicit TypeAheadIndex(const store::CardStore* store);
@@ -210,6 +210,11 @@ public:
     // Forgets everything; each field is read from the store again at its next use, or in the
     // background again when it was read there.
     void reset();
+    // Another program wrote to the store. The fields are read again in the background while the
+    // values read before keep answering, so that the lists of a user typing do not go blank; the
+    // new read takes over when it is done. An index read on the calling thread, or one of a
+    // registry too large to hold twice, is reset().
+    void refresh();
 
 private:
     struct Built; // what the background read hands over
@@ -219,7 +224,8 @@ private:
     // Takes the finished background read over and applies the changes kept meanwhile; calls the
     // ready callback when `notify`. False when there was nothing to take over.
     bool adopt(bool notify);
-    void cancel();                               // stops and forgets a background read
+    void cancel(); // stops and forgets a background read
+    void startWorker();
     std::uint32_t slotOf(store::RowId id) const; // position of id in ids_, or kNone
     std::uint32_t slotFor(store::RowId id);      // position of id, making one when new
     void put(detail::FieldData& fd, std::uint32_t pos, QStringView value);
@@ -241,6 +247,7 @@ private:
     std::unique_ptr<QObject> receiver_; // where the worker says it is done, on this thread
     std::function<void()> ready_;
     bool background_ = false; // reset() starts the background read again
+    bool serving_ = false;    // the background read is a refresh: the index read before answers
     Background how_;
     std::atomic<bool> stop_{false};
     std::mutex doneMutex_;

@@ -131,6 +131,13 @@ void TypeAheadLists::ocultaListas() {
     }
 }
 
+void TypeAheadLists::dropHiddenEntries() {
+    for (Wired& w : wired_) {
+        if (w.list && w.list->isHidden())
+            w.list->clear();
+    }
+}
+
 void TypeAheadLists::hideListOf(const QString& box) {
     if (TypeAheadList* l = list(box))
         l->hide();

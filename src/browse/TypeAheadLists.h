@@ -48,6 +48,9 @@ public:
     void indexReady();
     // Hides every list without removing its entries.
     void ocultaListas();
+    // Lets the hidden lists' entries go: each holds on to every value of its field, which after
+    // the index is read again would stay in memory beside the new values.
+    void dropHiddenEntries();
     // Hides the list of the box with this objectName.
     void hideListOf(const QString& box);
 

@@ -1,6 +1,7 @@
 #include "Import.h"
 
 #include "CardStore.h"
+#include "History.h"
 #include "MdbReader.h"
 
 #include <QCoreApplication>
@@ -96,7 +97,7 @@ Status createStore(const QString& path, std::span<const store::Card> cards) {
         std::unique_ptr<store::CardStore> temporaryStore =
             store::CardStore::open(temporaryPath, &status);
         if (temporaryStore)
-            status = temporaryStore->insertCards(cards);
+            status = temporaryStore->insertCards(cards, store::WriteReason::Importacion);
     } // the store is closed here, before the file is renamed
     if (status && !QFile::rename(temporaryPath, path))
         status = Status::failure(
@@ -214,7 +215,8 @@ int runImportCommand(const store::Folders& folders, RowSource& source, QTextStre
     if (Status s = writeReport(folders, source.origin(), now, skipped, table.refused, &reportPath);
         !s)
         return fail(s);
-    const Status stored = newStore ? createStore(dbPath, toAdd) : cards->insertCards(toAdd);
+    const Status stored = newStore ? createStore(dbPath, toAdd)
+                                   : cards->insertCards(toAdd, store::WriteReason::Importacion);
     if (!stored) {
         QFile::remove(reportPath);
         return fail(stored);

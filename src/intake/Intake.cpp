@@ -1,5 +1,7 @@
 #include "Intake.h"
 
+#include "History.h"
+
 #include "WebCard.h"
 
 #include <QDir>
@@ -144,7 +146,8 @@ IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folde
         for (const WebRecord& record : web.records)
             received.push_back(cardToStore(record.card));
         std::vector<bool> updated;
-        const store::Status status = cards.storeCardsByCode(received, kPracticeFields, &updated);
+        const store::Status status =
+            cards.storeCardsByCode(received, kPracticeFields, &updated, store::WriteReason::Web);
         if (!status) {
             keep(QStringLiteral("No se pudieron guardar las fichas recibidas desde la Web; no se "
                                 "guardó ninguna.\n") %

@@ -101,3 +101,23 @@ QString composeAddress(const QString& street, const QString& number, const QStri
 }
 
 } // namespace store
+
+namespace store {
+
+SearchKind searchKind(Field f) {
+    switch (f) {
+    case Propietario:
+    case NombreAnimal:
+        return SearchKind::Words;
+    case Rut:
+        return SearchKind::Rut;
+    case Telefono1:
+    case Cel:
+    case Telefono2:
+        return SearchKind::Phone;
+    default:
+        return SearchKind::None;
+    }
+}
+
+} // namespace store

@@ -104,3 +104,12 @@ QString trimSpaces(QStringView text);
 QString composeAddress(const QString& street, const QString& number, const QString& block);
 
 } // namespace store
+
+namespace store {
+
+// How the free-text search indexes a field: not at all, by its words (names), as a R.U.T., or
+// as a telephone number.
+enum class SearchKind { None, Words, Rut, Phone };
+SearchKind searchKind(Field f);
+
+} // namespace store

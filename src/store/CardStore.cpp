@@ -1,6 +1,8 @@
 #include "CardStore.h"
 
 #include "PgLink.h"
+#include "History.h"
+#include "SearchIndex.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +24,8 @@ namespace store {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: table Historial, and the search index BusquedaTarjetas kept by triggers.
+constexpr int kSchemaVersion = 2;
 constexpr size_t kBatchSize = 256;
 
 std::atomic<int> connectionCounter{0};
@@ -340,6 +343,8 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
                 if (!w.exec(QStringLiteral(
                         "CREATE UNIQUE INDEX PrimaryKey ON Clientes (Codigo COLLATE BINARY)")))
                     return store->failure(w.lastError(), QStringLiteral("crear el índice"));
+                if (Status index = SearchIndex::createIn(db, file); !index)
+                    return index;
                 if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
                     return store->failure(w.lastError(), QStringLiteral("crear el registro"));
                 return Status();
@@ -358,6 +363,29 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
                 QStringLiteral("El registro %1 fue creado por una versión más nueva del programa.")
                     .arg(quoted(file)));
             return nullptr;
+        }
+        q.finish();
+        // A store of the first version gets its history table now (runWrite creates it). When
+        // the file cannot be written, browsing still works; the first write tries again and says
+        // why it cannot.
+        if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                  "name = 'Historial'")) &&
+            q.next() && q.value(0).toInt() > 0) {
+            store->historyReady_ = true;
+        } else {
+            q.finish();
+            (void)store->runWrite(
+                [&]() -> Status {
+                    QSqlQuery v(db);
+                    v.exec(QStringLiteral("PRAGMA user_version"));
+                    const int version = v.next() ? v.value(0).toInt() : 0;
+                    v.finish();
+                    if (version < kSchemaVersion &&
+                        !v.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+                        return store->failure(v.lastError(), QStringLiteral("crear el historial"));
+                    return Status();
+                },
+                QStringLiteral("crear el historial"));
         }
         q.finish();
         QSqlRecord record = db.record(QStringLiteral("Clientes"));
@@ -384,10 +412,17 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
     // timeout (lock_timeout), and a plain transaction is enough: rows are locked as written.
     if (!q.exec(server() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
         return failure(q.lastError(), doing);
-    Status result = body();
+    Status result;
+    QSqlError error;
+    if (!historyReady_ && !History::createTable(db, &error))
+        result = failure(error, doing);
+    else
+        result = body();
     if (result.ok()) {
-        if (q.exec(QStringLiteral("COMMIT")))
+        if (q.exec(QStringLiteral("COMMIT"))) {
+            historyReady_ = true;
             return result;
+        }
         result = failure(q.lastError(), doing);
     }
     QSqlQuery rollback(db);
@@ -589,23 +624,162 @@ void CardStore::notify(Change change, RowId id, const Card* card) const {
         listener.second(change, id, card);
 }
 
+// The one place every card write goes through: the change to table Clientes and its row in
+// table Historial, inside the transaction runWrite opened, so that a failed history row fails the
+// write with it. Statements are prepared once for all the cards of a transaction.
+class CardStore::Writes {
+public:
+    Writes(CardStore& store, QString doing)
+        : store_(store), doing_(std::move(doing)), db_(store.database()), history_(db_),
+          insert_(db_), insertAt_(db_), read_(db_), remove_(db_) {}
+
+    Status add(const Card& card, WriteReason reason, RowId wantedId, RowId* id) {
+        QSqlQuery& q = wantedId == kNoRow ? insert_ : insertAt_;
+        if (q.lastQuery().isEmpty()) {
+            const bool ok = wantedId == kNoRow
+                                ? q.prepare(insertStatement() + returning())
+                                : q.prepare(QStringLiteral("INSERT INTO \"Clientes\" (id, ") %
+                                            columnList() % QStringLiteral(") VALUES (?") %
+                                            QStringLiteral(",?").repeated(kFieldCount) % u')' %
+                                            returning());
+            if (!ok)
+                return failed(q.lastError(), card);
+        }
+        int at = 0;
+        if (wantedId != kNoRow)
+            q.bindValue(at++, wantedId);
+        for (const QString& v : card)
+            q.bindValue(at++, bindable(v));
+        if (!q.exec())
+            return failed(q.lastError(), card);
+        // A server tells the new id only when asked for it.
+        const RowId added = store_.server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
+                                            : q.lastInsertId().toLongLong();
+        q.finish();
+        if (!history_.record(reason, added, nullptr, &card))
+            return failed(history_.error(), card);
+        if (id)
+            *id = added;
+        return Status();
+    }
+
+    // Writes the values of `fields` of `card` over the stored card with this id; NotFound when
+    // it is gone. An edit keeps only the fields whose value changed in its history row, any
+    // other write the whole card before and after.
+    Status change(RowId id, const Card& card, std::span<const Field> fields, WriteReason reason,
+                  Card* stored) {
+        Card before;
+        if (Status s = read(id, &before); !s)
+            return s;
+        Card after = before;
+        std::vector<Field> changed;
+        QStringList sets;
+        QVariantList values;
+        for (Field f : fields) {
+            after[f] = card[f];
+            sets.append(quotedName(f) + QStringLiteral(" = ?"));
+            values.append(bindable(card[f]));
+            if (!sameValue(before[f], card[f]))
+                changed.push_back(f);
+        }
+        if (stored)
+            *stored = after;
+        if (sets.isEmpty())
+            return Status();
+        QSqlQuery q(db_);
+        if (!q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") % sets.join(QStringLiteral(", ")) %
+                       QStringLiteral(" WHERE id = ?")))
+            return failed(q.lastError(), card);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        q.addBindValue(id);
+        if (!q.exec())
+            return failed(q.lastError(), card);
+        if (reason == WriteReason::Modificacion) {
+            // An edit that changed nothing leaves no row.
+            if (!changed.empty() && !history_.record(reason, id, &before, &after, changed))
+                return failed(history_.error(), card);
+        } else if (!history_.record(reason, id, &before, &after)) {
+            return failed(history_.error(), card);
+        }
+        return Status();
+    }
+
+    Status remove(RowId id, WriteReason reason) {
+        Card before;
+        if (Status s = read(id, &before); !s)
+            return s;
+        if (remove_.lastQuery().isEmpty() &&
+            !remove_.prepare(QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?")))
+            return store_.failure(remove_.lastError(), doing_);
+        remove_.bindValue(0, id);
+        if (!remove_.exec())
+            return store_.failure(remove_.lastError(), doing_);
+        if (!history_.record(reason, id, &before, nullptr))
+            return store_.failure(history_.error(), doing_);
+        return Status();
+    }
+
+    // The stored card with this id; NotFound when it is gone.
+    Status read(RowId id, Card* card) {
+        if (read_.lastQuery().isEmpty() &&
+            !read_.prepare(QStringLiteral("SELECT ") % columnList() %
+                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?")))
+            return store_.failure(read_.lastError(), doing_);
+        read_.bindValue(0, id);
+        if (!read_.exec())
+            return store_.failure(read_.lastError(), doing_);
+        if (!read_.next())
+            return Status::failure(ErrorKind::NotFound,
+                                   QStringLiteral("La tarjeta ya no está en el registro %1: otro "
+                                                  "programa la eliminó.")
+                                       .arg(store_.registry().quoted()));
+        *card = cardFromQuery(read_, 0);
+        read_.finish();
+        return Status();
+    }
+
+    // The id of the card with exactly this code, or kNoRow.
+    Status find(const QString& code, RowId* id) { return store_.findCode(code, id); }
+
+private:
+    QString returning() const {
+        return store_.server() ? QStringLiteral(" RETURNING id") : QString();
+    }
+    static bool sameValue(const QString& a, const QString& b) {
+        return a.isNull() == b.isNull() && a == b;
+    }
+    Status failed(const QSqlError& error, const Card& card) const {
+        // In a batch the message names the card that could not be stored.
+        return store_.failure(error, doing_.contains(QStringLiteral(" las "))
+                                         ? QStringLiteral("guardar la tarjeta %1").arg(card[Codigo])
+                                         : doing_);
+    }
+
+    CardStore& store_;
+    QString doing_;
+    QSqlDatabase db_;
+    HistoryWriter history_;
+    QSqlQuery insert_;
+    QSqlQuery insertAt_;
+    QSqlQuery read_;
+    QSqlQuery remove_;
+};
+
+Status CardStore::addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
+                                   const QString& doing) {
+    Writes writes(*this, doing);
+    return writes.add(card, reason, wantedId, id);
+}
+
 Status CardStore::insertCard(const Card& card, RowId* id) {
     RowId added = kNoRow;
+    const QString doing = QStringLiteral("guardar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
-            QSqlQuery q(database());
-            // A server tells the new id only when asked for it.
-            const bool prepared = q.prepare(
-                insertStatement() + (server() ? QStringLiteral(" RETURNING id") : QString()));
-            for (const QString& v : card)
-                q.addBindValue(bindable(v));
-            if (!prepared || !q.exec())
-                return failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
-            added = server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
-                             : q.lastInsertId().toLongLong();
-            return Status();
+            return Writes(*this, doing).add(card, WriteReason::Alta, kNoRow, &added);
         },
-        QStringLiteral("guardar la tarjeta"));
+        doing);
     if (id)
         *id = status ? added : kNoRow;
     if (status)
@@ -613,77 +787,50 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
     return status;
 }
 
-Status CardStore::insertCards(std::span<const Card> cards) {
+Status CardStore::insertCards(std::span<const Card> cards, WriteReason reason) {
     if (cards.empty())
         return Status();
+    const QString doing = QStringLiteral("guardar las tarjetas");
     Status status = runWrite(
         [&]() -> Status {
-            QSqlQuery q(database());
-            if (!q.prepare(insertStatement()))
-                return failure(q.lastError(), QStringLiteral("guardar las tarjetas"));
+            Writes writes(*this, doing);
             for (const Card& card : cards) {
-                for (int i = 0; i < kFieldCount; ++i)
-                    q.bindValue(i, bindable(card[static_cast<Field>(i)]));
-                if (!q.exec())
-                    return failure(q.lastError(),
-                                   QStringLiteral("guardar la tarjeta %1").arg(card[Codigo]));
+                if (Status s = writes.add(card, reason, kNoRow, nullptr); !s)
+                    return s;
             }
             return Status();
         },
-        QStringLiteral("guardar las tarjetas"));
+        doing);
     if (status)
         notify(Change::Reset, kNoRow, nullptr);
     return status;
 }
 
 Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
-                                   std::vector<bool>* updated) {
+                                   std::vector<bool>* updated, WriteReason reason) {
     std::vector<bool> replaced;
-    QStringList sets;
     std::vector<Field> written;
     for (const CardField& f : cardFields()) {
-        if (std::find(keepOnUpdate.begin(), keepOnUpdate.end(), f.field) == keepOnUpdate.end()) {
-            sets.append(quotedName(f.field) + QStringLiteral(" = ?"));
+        if (std::find(keepOnUpdate.begin(), keepOnUpdate.end(), f.field) == keepOnUpdate.end())
             written.push_back(f.field);
-        }
     }
+    const QString doing = QStringLiteral("guardar las tarjetas");
     Status status = runWrite(
         [&]() -> Status {
-            const QString doing = QStringLiteral("guardar las tarjetas");
-            QSqlQuery find(database());
-            QSqlQuery insert(database());
-            QSqlQuery update(database());
-            if (!find.prepare(QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?")))
-                return failure(find.lastError(), doing);
-            if (!insert.prepare(insertStatement()))
-                return failure(insert.lastError(), doing);
-            if (!update.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
-                                sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
-                return failure(update.lastError(), doing);
+            Writes writes(*this, doing);
             for (const Card& card : cards) {
-                const QString saving = QStringLiteral("guardar la tarjeta %1").arg(card[Codigo]);
-                find.bindValue(0, card[Codigo]);
-                if (!find.exec())
-                    return failure(find.lastError(), saving);
-                const bool stored = find.next();
-                const RowId id = stored ? find.value(0).toLongLong() : kNoRow;
-                find.finish();
-                QSqlQuery& write = stored ? update : insert;
-                if (stored) {
-                    for (size_t i = 0; i < written.size(); ++i)
-                        update.bindValue(static_cast<int>(i), bindable(card[written[i]]));
-                    update.bindValue(static_cast<int>(written.size()), id);
-                } else {
-                    for (int i = 0; i < kFieldCount; ++i)
-                        insert.bindValue(i, bindable(card[static_cast<Field>(i)]));
-                }
-                if (!write.exec())
-                    return failure(write.lastError(), saving);
-                replaced.push_back(stored);
+                RowId id = kNoRow;
+                if (Status s = writes.find(card[Codigo], &id); !s)
+                    return s;
+                Status s = id != kNoRow ? writes.change(id, card, written, reason, nullptr)
+                                        : writes.add(card, reason, kNoRow, nullptr);
+                if (!s)
+                    return s;
+                replaced.push_back(id != kNoRow);
             }
             return Status();
         },
-        QStringLiteral("guardar las tarjetas"));
+        doing);
     if (status)
         notify(Change::Reset, kNoRow, nullptr);
     if (updated)
@@ -692,21 +839,17 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
 }
 
 Status CardStore::removeCard(RowId id) {
+    const QString doing = QStringLiteral("eliminar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
-            QSqlQuery q(database());
-            const bool prepared =
-                q.prepare(QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?"));
-            q.addBindValue(id);
-            if (!prepared || !q.exec())
-                return failure(q.lastError(), QStringLiteral("eliminar la tarjeta"));
-            if (q.numRowsAffected() == 0)
-                return Status::failure(ErrorKind::NotFound,
-                                       QStringLiteral("La tarjeta ya no está en el registro %1.")
-                                           .arg(registry_.quoted()));
-            return Status();
+            Status s = Writes(*this, doing).remove(id, WriteReason::Baja);
+            if (s.kind() == ErrorKind::NotFound)
+                return Status::failure(
+                    ErrorKind::NotFound,
+                    QStringLiteral("La tarjeta ya no está en el registro %1.").arg(registry_.quoted()));
+            return s;
         },
-        QStringLiteral("eliminar la tarjeta"));
+        doing);
     if (status)
         notify(Change::Removed, id, nullptr);
     return status;
@@ -827,34 +970,16 @@ Status TableCursor::update() {
         s = store_->insertCard(buffer_, &saved);
     } else {
         const RowId id = currentId_;
+        const QString doing = QStringLiteral("guardar la tarjeta");
         s = store_->runWrite(
             [&]() -> Status {
-                QStringList sets;
-                QVariantList values;
+                std::vector<Field> fields;
                 for (int i = 0; i < kFieldCount; ++i) {
-                    if (!dirty_[i])
-                        continue;
-                    sets.append(quotedName(static_cast<Field>(i)) + QStringLiteral(" = ?"));
-                    values.append(bindable(buffer_[static_cast<Field>(i)]));
+                    if (dirty_[i])
+                        fields.push_back(static_cast<Field>(i));
                 }
-                if (sets.isEmpty())
-                    return Status();
-                QSqlQuery q(store_->database());
-                const bool prepared =
-                    q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
-                              sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?"));
-                for (const QVariant& v : values)
-                    q.addBindValue(v);
-                q.addBindValue(id);
-                if (!prepared || !q.exec())
-                    return store_->failure(q.lastError(), QStringLiteral("guardar la tarjeta"));
-                if (q.numRowsAffected() == 0)
-                    return Status::failure(
-                        ErrorKind::NotFound,
-                        QStringLiteral("La tarjeta ya no está en el registro %1: otro programa la "
-                                       "eliminó.")
-                            .arg(store_->registry().quoted()));
-                return Status();
+                return CardStore::Writes(*store_, doing)
+                    .change(id, buffer_, fields, WriteReason::Modificacion, nullptr);
             },
             QStringLiteral("guardar la tarjeta"));
         saved = id;

@@ -30,6 +30,8 @@ struct OpenOptions {
 class TableCursor;
 class BusyWait;
 class PgLink;
+class History;
+enum class WriteReason;
 
 // A failure of the database engine in the user's words: its kind, the reason in Spanish, and
 // the engine's own text for support.
@@ -94,16 +96,18 @@ public:
     Status forEachRawCard(Order order,
                           const std::function<bool(RowId, const RawCard&)>& visit) const;
 
-    // Writes outside a cursor: each is one committed transaction.
+    // Writes outside a cursor: each is one committed transaction, and each leaves one row per
+    // card in table Historial, written in that same transaction (see History.h). A single card
+    // added is an "alta"; a batch says why it is written.
     Status insertCard(const Card& card, RowId* id);
     // Adds all the cards in this order as one transaction: either every card is stored or none.
-    Status insertCards(std::span<const Card> cards);
+    Status insertCards(std::span<const Card> cards, WriteReason reason);
     // Stores the cards in this order as one transaction, either all or none, each matched by its
     // code: a card whose code is stored is written over that card, except for the fields in
     // `keepOnUpdate`, which keep their stored values; any other card is added. `updated`, when
     // given, tells for each card whether it was written over a stored one.
     Status storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
-                            std::vector<bool>* updated);
+                            std::vector<bool>* updated, WriteReason reason);
     Status removeCard(RowId id);
 
     // Listeners told after every committed write made through this store (its cursors included),
@@ -144,8 +148,13 @@ private:
     void serverNoteOwnWrite(Change change) const;
     PgLink* bulk(Status* status, const QString& doing) const;
     Status failure(const struct SqlReason& reason, const QString& doing) const;
+    friend class History;
+    class Writes;
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);
+    // Adds a card inside a transaction runWrite opened, at `wantedId` when given.
+    Status addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
+                            const QString& doing);
     void notify(Change change, RowId id, const Card* card) const;
 
     Registry registry_;
@@ -155,6 +164,7 @@ private:
     std::unique_ptr<BusyWait> busyWait_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
+    bool historyReady_ = false; // table Historial is known to exist
     // The last count, and the file's data version and this connection's change total when it
     // was taken (-1: not counted). On a server the version is the value of the sequence every
     // write to the table advances.

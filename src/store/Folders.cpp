@@ -157,6 +157,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(certificate);
     parser.addOption(certificatePdf);
     parser.addOption(restore);
+    const QCommandLineOption purgeHistory(
+        QStringList{QStringLiteral("purgar-historial")},
+        QStringLiteral("Elimina del historial de cambios las filas de más de DIAS días, dice "
+                       "cuántas se eliminaron y termina."),
+        QStringLiteral("DIAS"));
+    parser.addOption(purgeHistory);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
@@ -200,6 +206,20 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(restore))
         result.restoreFrom = parser.value(restore);
+    if (parser.isSet(purgeHistory)) {
+        bool number = false;
+        const int days = parser.value(purgeHistory).trimmed().toInt(&number);
+        if (!number || days < 0) {
+            std::fprintf(stderr, "%s\n",
+                         qUtf8Printable(QStringLiteral("--purgar-historial necesita un número de "
+                                                       "días (0 o más), no «%1».")
+                                            .arg(parser.value(purgeHistory))));
+            result.exitNow = true;
+            result.exitCode = 2;
+            return result;
+        }
+        result.purgeHistoryDays = days;
+    }
     return result;
 }
 

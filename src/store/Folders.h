@@ -63,17 +63,19 @@ Folders defaultFolders(FolderRules rules, const FolderSurroundings& around);
 // What the command line asked for.
 struct CommandLine {
     Folders folders;
-    QString importMdb;       // --import-mdb FILE, empty when not given
-    QString restoreFrom;     // --restaurar FILE, empty when not given
-    QString certificateCode; // --certificado CODIGO, empty when not given
-    QString certificatePdf;  // --salida ARCHIVO.pdf, with --certificado
-    QString copyToServer;    // --copiar-a-servidor URI, empty when not given
-    bool exitNow = false;    // --help or --version already printed, or an error reported
+    QString importMdb;         // --import-mdb FILE, empty when not given
+    QString restoreFrom;       // --restaurar FILE, empty when not given
+    QString certificateCode;   // --certificado CODIGO, empty when not given
+    QString certificatePdf;    // --salida ARCHIVO.pdf, with --certificado
+    QString copyToServer;      // --copiar-a-servidor URI, empty when not given
+    int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
+    bool exitNow = false;      // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
-// Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida, --help
-// and --version. Help and version are printed here; a bad command line prints its error.
+// Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida,
+// --purgar-historial, --help and --version. Help and version are printed here; a bad command line
+// prints its error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store

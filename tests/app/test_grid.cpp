@@ -1,6 +1,7 @@
 // The card grid over a store of more rows than one page of its cache.
 #include "Browse.h"
 #include "CardGrid.h"
+#include "StoreFollower.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -123,6 +124,35 @@ private slots:
         QCOMPARE(grid.rowId(1), 41); // a rewritten row still knows its card
         QCOMPARE(grid.rows(), 2);
         QCOMPARE(grid.cellText(0, 1), QStringLiteral("Codigo"));
+    }
+
+    // The rows after another program wrote: what the grid listed stays in its order without the
+    // cards gone; a grid of every card gets the new ones at its end in stored order.
+    void rowsFollowingTheStore_data() {
+        using Ids = std::vector<store::RowId>;
+        QTest::addColumn<Ids>("shown");
+        QTest::addColumn<Ids>("stored"); // in code order, as the index gives them
+        QTest::addColumn<bool>("listsAll");
+        QTest::addColumn<Ids>("rows");
+        QTest::newRow("deleted and added") << Ids{1, 2, 3} << Ids{5, 3, 1} << true << Ids{1, 3, 5};
+        QTest::newRow("code order kept")
+            << Ids{3, 1, 2} << Ids{4, 2, 3, 1} << true << Ids{3, 1, 2, 4};
+        QTest::newRow("search result") << Ids{2} << Ids{1, 2, 9} << false << Ids{2};
+        QTest::newRow("search result gone") << Ids{2} << Ids{1, 9} << false << Ids{};
+        QTest::newRow("new ids below the grid's")
+            << Ids{7, 8} << Ids{8, 2, 7} << true << Ids{7, 8, 2};
+        QTest::newRow("sparse ids")
+            << Ids{5, 4'000'000'000'000, 6} << Ids{6, 4'000'000'000'000, 3'000'000'000'000, 5}
+            << true << Ids{5, 4'000'000'000'000, 6, 3'000'000'000'000};
+        QTest::newRow("store emptied") << Ids{1, 2} << Ids{} << true << Ids{};
+    }
+    void rowsFollowingTheStore() {
+        using Ids = std::vector<store::RowId>;
+        QFETCH(Ids, shown);
+        QFETCH(Ids, stored);
+        QFETCH(bool, listsAll);
+        QFETCH(Ids, rows);
+        QCOMPARE(browse::followedRows(shown, stored, listsAll), rows);
     }
 
     void positionText() {

@@ -2,6 +2,7 @@
 // --restaurar putting it back.
 #include "Backup.h"
 #include "CardStore.h"
+#include "History.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,7 +43,7 @@ class TestProgramRestore : public QObject {
             card[Codigo] = code;
             list.push_back(card);
         }
-        QVERIFY(cards->insertCards(list));
+        QVERIFY(cards->insertCards(list, store::WriteReason::Importacion));
     }
     QStringList storedCodes() const {
         Status status;

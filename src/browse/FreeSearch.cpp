@@ -1,0 +1,227 @@
+#include "FreeSearch.h"
+
+#include "CardGrid.h"
+#include "SearchIndex.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace browse {
+
+namespace {
+
+constexpr int kDebounceMs = 150;
+
+QString unavailableText(const store::Status& status) {
+    return QStringLiteral("La búsqueda por propietario, R.U.T., teléfono o mascota no está "
+                          "disponible: no se pudo preparar su índice.\n\n%1\n\nLa búsqueda por "
+                          "código y el resto del programa funcionan; el índice se intentará "
+                          "preparar de nuevo en el próximo inicio.")
+        .arg(status.message());
+}
+
+} // namespace
+
+store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
+                                 store::MessageLayer& messages) {
+    store::Status status;
+    if (store::SearchIndex::present(cards, &status))
+        return status;
+    if (status) {
+        QProgressDialog dialog(QStringLiteral("Preparando la búsqueda por propietario, R.U.T., "
+                                              "teléfono y mascota…"),
+                               QString(), 0, 1000, parent);
+        dialog.setObjectName(QStringLiteral("dlgIndiceBusqueda"));
+        dialog.setWindowTitle(QStringLiteral("Tarjetas"));
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.setCancelButton(nullptr);
+        dialog.setMinimumDuration(300);
+        dialog.setMinimumWidth(520);
+        status = store::SearchIndex::build(cards, [&dialog](qint64 done, qint64 total) {
+            dialog.setValue(total > 0 ? int(done * 1000 / total) : 1000);
+            QApplication::processEvents();
+        });
+    }
+    if (!status)
+        messages.notice(unavailableText(status));
+    return status;
+}
+
+FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, const store::CardStore& cards,
+                       store::EntryForm& form, store::MessageLayer& messages,
+                       store::Status available, QObject* parent)
+    : QObject(parent), window_(window), grid_(grid), cards_(cards), form_(form),
+      messages_(messages), available_(std::move(available)), bar_(new QLineEdit(window)),
+      debounce_(new QTimer(this)) {
+    bar_->setObjectName(QStringLiteral("txtBuscarPor"));
+    bar_->setPlaceholderText(
+        QStringLiteral("Propietario, R.U.T., teléfono, mascota o código (Esc: todas)"));
+    bar_->setAccessibleName(QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota"));
+    bar_->setClearButtonEnabled(true);
+    bar_->hide();
+    bar_->installEventFilter(this);
+    grid_->installEventFilter(this);
+    debounce_->setSingleShot(true);
+    debounce_->setInterval(kDebounceMs);
+    connect(debounce_, &QTimer::timeout, this, &FreeSearch::run);
+    connect(bar_, &QLineEdit::textEdited, this, [this] { debounce_->start(); });
+    // The clear button empties the box without an edit of the user's.
+    connect(bar_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (text.isEmpty())
+            debounce_->start();
+    });
+}
+
+bool FreeSearch::browsing() const {
+    // Browse mode with cards stored: searching is on, and "Salir" ends the program rather than
+    // cancelling an entry.
+    return form_.buttonEnabled(QStringLiteral("cmdBuscar")) &&
+           form_.buttonCaption(QStringLiteral("cmdSalir")) == u"&Salir";
+}
+
+void FreeSearch::open() {
+    if (!browsing())
+        return;
+    if (!available_) {
+        messages_.notice(unavailableText(available_));
+        return;
+    }
+    place();
+    bar_->show();
+    bar_->raise();
+    bar_->setFocus(Qt::ShortcutFocusReason);
+    bar_->selectAll();
+}
+
+void FreeSearch::hideBar() {
+    debounce_->stop();
+    bar_->hide();
+}
+
+void FreeSearch::close() {
+    debounce_->stop();
+    const bool hadFocus = bar_->hasFocus();
+    bar_->hide();
+    if (listing_ && browsing()) {
+        const store::RowId shown = form_.shownCardId();
+        listAll(shown != store::kNoRow ? shown : before_);
+    }
+    if (hadFocus && grid_->isEnabled())
+        grid_->setFocus(Qt::OtherFocusReason);
+}
+
+void FreeSearch::run() {
+    if (!browsing() || !available_)
+        return;
+    const QString text = bar_->text();
+    if (store::trimSpaces(text).isEmpty()) {
+        if (listing_)
+            listAll(before_);
+        ran_.clear();
+        return;
+    }
+    std::vector<store::RowId> ids;
+    if (const store::Status status = store::SearchIndex::find(cards_, text, &ids); !status) {
+        // The grid keeps what it listed: the user can go on or close the search.
+        messages_.notice(status.message());
+        return;
+    }
+    show(ids, ids.empty() ? store::kNoRow : ids.front());
+    ran_ = text;
+}
+
+void FreeSearch::takeFirst() {
+    if (debounce_->isActive() || ran_ != bar_->text()) {
+        debounce_->stop();
+        run();
+    }
+    if (!listing_)
+        return;
+    if (form_.gridRows() > 1) {
+        form_.setGridCurrentRow(1);
+        grid_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void FreeSearch::showOwnerCards() {
+    const store::RowId shown = form_.shownCardId();
+    if (!browsing() || shown == store::kNoRow)
+        return;
+    if (!available_) {
+        messages_.notice(unavailableText(available_));
+        return;
+    }
+    std::vector<store::RowId> ids;
+    if (const store::Status status = store::SearchIndex::sameOwner(cards_, shown, &ids); !status) {
+        messages_.notice(status.message());
+        return;
+    }
+    hideBar();
+    show(ids, shown);
+}
+
+void FreeSearch::show(const std::vector<store::RowId>& ids, store::RowId current) {
+    if (!listing_) {
+        before_ = form_.shownCardId();
+        listing_ = true;
+    }
+    form_.gridShowRows(ids);
+    const auto at = std::find(ids.begin(), ids.end(), current);
+    if (form_.gridRows() > 1)
+        form_.setGridCurrentRow(at == ids.end() ? 1 : int(at - ids.begin()) + 1);
+    else
+        form_.cargaTarjeta(); // nothing found: the fields show no card, its commands go off
+}
+
+void FreeSearch::listAll(store::RowId keep) {
+    std::vector<store::RowId> ids;
+    if (const store::Status status = cards_.rowIds(store::Order::Stored, &ids); !status) {
+        messages_.notice(status.message());
+        return;
+    }
+    listing_ = false;
+    ran_.clear();
+    form_.gridShowRows(ids);
+    const auto at = std::find(ids.begin(), ids.end(), keep);
+    if (form_.gridRows() > 1)
+        form_.setGridCurrentRow(at == ids.end() ? 1 : int(at - ids.begin()) + 1);
+    else
+        form_.cargaTarjeta();
+}
+
+void FreeSearch::place() {
+    // Over the right half of the grid's header row: the header's captions are the only thing
+    // it hides, never a field of the card.
+    const QRect g = grid_->geometry();
+    const int header = grid_->horizontalHeader()->height();
+    const int width = std::min(g.width() - 8, std::max(280, g.width() / 2));
+    bar_->setGeometry(g.right() - width - 3, g.top() + 1, width, header);
+}
+
+bool FreeSearch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && (watched == bar_ || (watched == grid_ && listing_))) {
+            close();
+            return true;
+        }
+        if (watched == bar_ && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            takeFirst();
+            return true;
+        }
+    } else if (watched == grid_ &&
+               (event->type() == QEvent::Resize || event->type() == QEvent::Move) &&
+               bar_->isVisible()) {
+        place();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace browse

@@ -1,0 +1,164 @@
+#include "StoreFollower.h"
+
+#include "TypeAheadIndex.h"
+
+#include <QApplication>
+
+#include <algorithm>
+
+namespace browse {
+
+namespace {
+
+constexpr int kRetryMs = 250;
+
+// A set of card ids: a bit per id up to the largest when the ids are dense enough (they normally
+// run 1, 2, 3, …), a sorted copy otherwise.
+class IdSet {
+public:
+    explicit IdSet(std::span<const store::RowId> ids) {
+        if (ids.empty())
+            return;
+        const auto [lo, hi] = std::minmax_element(ids.begin(), ids.end());
+        if (*lo >= 0 && static_cast<size_t>(*hi) <= 16 * ids.size() + (size_t(1) << 20)) {
+            bits_.assign(static_cast<size_t>(*hi) + 1, false);
+            for (const store::RowId id : ids)
+                bits_[static_cast<size_t>(id)] = true;
+            dense_ = true;
+            return;
+        }
+        sorted_.assign(ids.begin(), ids.end());
+        std::sort(sorted_.begin(), sorted_.end());
+    }
+    bool contains(store::RowId id) const {
+        if (dense_)
+            return id >= 0 && static_cast<size_t>(id) < bits_.size() &&
+                   bits_[static_cast<size_t>(id)];
+        return std::binary_search(sorted_.begin(), sorted_.end(), id);
+    }
+    // Every id of the set in ascending order, which is stored order.
+    template <typename Visit> void forEachAscending(Visit visit) const {
+        if (!dense_) {
+            for (const store::RowId id : sorted_)
+                visit(id);
+            return;
+        }
+        for (size_t id = 0; id < bits_.size(); ++id) {
+            if (bits_[id])
+                visit(static_cast<store::RowId>(id));
+        }
+    }
+
+private:
+    std::vector<bool> bits_;
+    std::vector<store::RowId> sorted_;
+    bool dense_ = false;
+};
+
+} // namespace
+
+std::vector<store::RowId> followedRows(std::span<const store::RowId> shown,
+                                       std::span<const store::RowId> stored, bool listsAll) {
+    const IdSet inStore(stored);
+    std::vector<store::RowId> rows;
+    rows.reserve(listsAll ? stored.size() : shown.size());
+    for (const store::RowId id : shown) {
+        if (inStore.contains(id))
+            rows.push_back(id);
+    }
+    if (listsAll) {
+        const IdSet inGrid(rows);
+        inStore.forEachAscending([&](store::RowId id) {
+            if (!inGrid.contains(id))
+                rows.push_back(id);
+        });
+    }
+    return rows;
+}
+
+StoreFollower::StoreFollower(store::CardStore& cards, store::EntryForm& form,
+                             TypeAheadIndex* typeAhead, store::MessageLayer& messages,
+                             QObject* parent)
+    : QObject(parent), cards_(cards), form_(form), typeAhead_(typeAhead), messages_(messages) {
+    store::Status status;
+    expected_ = cards_.recordCount(&status);
+    if (!status || form_.gridRowIds().size() != static_cast<size_t>(expected_))
+        expected_ = -1; // the grid does not list every card (it could not be read)
+    listener_ = cards_.addChangeListener(
+        [this](store::CardStore::Change change, store::RowId, const store::Card*) {
+            if (expected_ < 0)
+                return;
+            if (change == store::CardStore::Change::Added)
+                ++expected_;
+            else if (change == store::CardStore::Change::Removed)
+                --expected_;
+            else if (change == store::CardStore::Change::Reset)
+                expected_ = -1;
+        });
+    retry_.setInterval(kRetryMs);
+    connect(&retry_, &QTimer::timeout, this, &StoreFollower::applyWhenBrowsing);
+}
+
+StoreFollower::~StoreFollower() {
+    cards_.removeChangeListener(listener_);
+}
+
+void StoreFollower::changedElsewhere() {
+    if (typeAhead_)
+        typeAhead_->refresh();
+    pending_ = true;
+    applyWhenBrowsing();
+}
+
+bool StoreFollower::browsing() const {
+    // Entry mode disables Agregar (or makes it the save, with Salir turned into Cancela); a
+    // search disables every command; a box or a menu open runs its own event loop, and the
+    // command that opened it goes on with the grid as it was.
+    return form_.buttonEnabled(QStringLiteral("cmdAgregar")) &&
+           form_.buttonCaption(QStringLiteral("cmdSalir")) == u"&Salir" &&
+           !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+}
+
+void StoreFollower::applyWhenBrowsing() {
+    if (!pending_ || !browsing()) {
+        if (pending_ && !retry_.isActive())
+            retry_.start();
+        return;
+    }
+    retry_.stop();
+    pending_ = false;
+    applyToGrid();
+}
+
+void StoreFollower::applyToGrid() {
+    // Code order walks the index on the code alone, a tenth of the table's size: after another
+    // program wrote, the connection reads its pages afresh from the file.
+    std::vector<store::RowId> stored;
+    if (const store::Status status = cards_.rowIds(store::Order::ByCode, &stored); !status) {
+        // The grid stays as it was; the next change found tries again.
+        messages_.notice(status.message());
+        return;
+    }
+    const std::vector<store::RowId> shown = form_.gridRowIds();
+    const bool listsAll = expected_ >= 0 && shown.size() == static_cast<size_t>(expected_);
+    const std::vector<store::RowId> rows = followedRows(shown, stored, listsAll);
+    expected_ = static_cast<qint64>(stored.size());
+    if (!listsAll && shown.size() != static_cast<size_t>(form_.gridRows() - 1))
+        return; // rows whose card the grid cannot tell: leave them rather than guess
+
+    // The current row stays on its card; when that card is gone, on the row that took its place.
+    const store::RowId current = form_.shownCardId();
+    int row = form_.gridCurrentRow();
+    if (const auto at = std::find(rows.begin(), rows.end(), current); at != rows.end())
+        row = static_cast<int>(at - rows.begin()) + 1;
+    row = std::clamp(row, rows.empty() ? 0 : 1, static_cast<int>(rows.size()));
+
+    form_.gridShowRows(rows);
+    if (row > 0)
+        form_.setGridCurrentRow(row);
+    // Browse mode again: the commands that need a card follow the count, the card shown is read
+    // as stored now.
+    form_.modoConsulta();
+}
+
+} // namespace browse

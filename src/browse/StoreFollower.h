@@ -1,0 +1,61 @@
+#pragma once
+
+#include "CardStore.h"
+#include "EntryForm.h"
+#include "Messages.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <span>
+#include <vector>
+
+namespace browse {
+
+class TypeAheadIndex;
+
+// Brings the window up to date after another program wrote to the card store. The type-ahead
+// values are read again at once (the values read before keep answering meanwhile). The grid, its
+// position label and the card shown follow as soon as the window is browsing: while a card is
+// being entered or edited, a code is being searched, or a box is open, the fields and the grid stay
+// as they are, and the save's own check of the stored card guards against overwriting a change.
+//
+// The grid keeps what it lists and in which order: rows whose card is no longer stored are
+// dropped, a grid that listed every card gets the new cards at its end, and a grid that listed a
+// search's result gets none. The current row stays on its card while that card is stored.
+class StoreFollower : public QObject {
+    Q_OBJECT
+public:
+    StoreFollower(store::CardStore& cards, store::EntryForm& form, TypeAheadIndex* typeAhead,
+                  store::MessageLayer& messages, QObject* parent = nullptr);
+    ~StoreFollower() override;
+
+    // Another connection wrote to the store.
+    void changedElsewhere();
+    // True while the grid waits for the window to be browsing again.
+    bool gridPending() const { return pending_; }
+
+private:
+    bool browsing() const;
+    void applyWhenBrowsing();
+    void applyToGrid();
+
+    store::CardStore& cards_;
+    store::EntryForm& form_;
+    TypeAheadIndex* typeAhead_;
+    store::MessageLayer& messages_;
+    int listener_ = 0;
+    // How many cards the store held after the last look, followed through the window's own
+    // writes since; -1 when not known. A grid with that many rows lists every card.
+    qint64 expected_ = -1;
+    bool pending_ = false;
+    QTimer retry_;
+};
+
+// The rows a grid shows after the store changed underneath: `shown` (grid order) without the ids
+// not in `stored` (any order), and, when `listsAll`, followed by the ids of `stored` that `shown`
+// lacks, in stored order.
+std::vector<store::RowId> followedRows(std::span<const store::RowId> shown,
+                                       std::span<const store::RowId> stored, bool listsAll);
+
+} // namespace browse

@@ -1,0 +1,86 @@
+#include "ChangeWatch.h"
+
+#include "CardStore.h"
+
+#include <QSqlDriver>
+#include <QTimer>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+namespace store {
+
+namespace {
+
+// SQLite: `PRAGMA data_version` on the store's own connection changes when any other connection
+// has committed to the file since the last time this connection asked, and never for this
+// connection's own commits. Asking costs a few microseconds, so it is asked on the window's
+// thread.
+class SqliteChangeWatch final : public ChangeWatch {
+public:
+    SqliteChangeWatch(const CardStore& store, int pollMs) : store_(store) {
+        version_ = read();
+        timer_.setInterval(pollMs);
+        connect(&timer_, &QTimer::timeout, this, [this] { check(); });
+        timer_.start();
+    }
+
+    bool check() override {
+        const qint64 now = read();
+        if (now < 0)
+            return false;
+        if (version_ >= 0 && now == version_)
+            return false;
+        const bool first = version_ < 0;
+        version_ = now;
+        if (first)
+            return false; // the first successful look only sets the baseline
+        emit changedElsewhere();
+        return true;
+    }
+
+private:
+    sqlite3* handle() const {
+        const QSqlDatabase db = store_.database();
+        const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+        if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
+            return nullptr;
+        return *static_cast<sqlite3* const*>(v.constData());
+    }
+
+    // The file's data version as this connection sees it; -1 when it cannot be read.
+    qint64 read() {
+        sqlite3* db = handle();
+        if (!db) {
+            lastError_ = QStringLiteral("El registro de tarjetas no está abierto.");
+            return -1;
+        }
+        sqlite3_stmt* stmt = nullptr;
+        qint64 version = -1;
+        if (sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            version = sqlite3_column_int64(stmt, 0);
+        if (version < 0)
+            lastError_ = QString::fromUtf8(sqlite3_errmsg(db));
+        else
+            lastError_.clear();
+        sqlite3_finalize(stmt);
+        return version;
+    }
+
+    const CardStore& store_;
+    QTimer timer_;
+    qint64 version_ = -1;
+};
+
+} // namespace
+
+ChangeWatch::~ChangeWatch() = default;
+
+std::unique_ptr<ChangeWatch> ChangeWatch::start(const CardStore& store, int pollMs) {
+    if (store.database().driverName() == QLatin1StringView("QSQLITE"))
+        return std::make_unique<SqliteChangeWatch>(store, pollMs);
+    return nullptr;
+}
+
+} // namespace store

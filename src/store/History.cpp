@@ -1,0 +1,307 @@
+#include "History.h"
+
+#include "Folders.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QSysInfo>
+#include <QTextStream>
+
+namespace store {
+
+namespace {
+
+constexpr auto kSelect = "SELECT id, cuando, usuario, equipo, accion, codigo, tarjeta, antes, "
+                         "despues FROM Historial ";
+
+// A row always says who and where: a session without these variables (a service, a bare root
+// shell) is written as unknown rather than failing the save.
+QString operatingSystemUser() {
+    for (const char* name : {"USER", "USERNAME", "LOGNAME"}) {
+        const QString user = qEnvironmentVariable(name);
+        if (!user.isEmpty())
+            return user;
+    }
+    return QStringLiteral("(desconocido)");
+}
+
+const QString& currentUser() {
+    static const QString user = operatingSystemUser();
+    return user;
+}
+
+const QString& currentComputer() {
+    static const QString computer = QSysInfo::machineHostName().isEmpty()
+                                        ? QStringLiteral("(desconocido)")
+                                        : QSysInfo::machineHostName();
+    return computer;
+}
+
+// The values as a JSON object keyed by column name; Null stays null, so that a restored card
+// tells a Null from an empty text as the store did.
+QString valuesJson(const Card& card, std::span<const Field> fields) {
+    QJsonObject object;
+    auto put = [&](Field f) {
+        const QString& v = card[f];
+        object.insert(cardField(f).name.toString(), v.isNull() ? QJsonValue() : QJsonValue(v));
+    };
+    if (fields.empty()) {
+        for (const CardField& f : cardFields())
+            put(f.field);
+    } else {
+        for (Field f : fields)
+            put(f);
+    }
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+std::array<std::optional<QString>, kFieldCount> valuesFrom(const QString& json) {
+    std::array<std::optional<QString>, kFieldCount> values{};
+    if (json.isEmpty())
+        return values;
+    const QJsonObject object = QJsonDocument::fromJson(json.toUtf8()).object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const std::optional<Field> f = fieldByName(it.key());
+        if (!f)
+            continue;
+        values[*f] = it.value().isNull()              ? QString()
+                     : it.value().toString().isNull() ? QStringLiteral("")
+                                                      : it.value().toString();
+    }
+    return values;
+}
+
+HistoryEntry entryFrom(const QSqlQuery& q) {
+    HistoryEntry e;
+    e.id = q.value(0).toLongLong();
+    e.when = QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs);
+    e.user = q.value(2).toString();
+    e.computer = q.value(3).toString();
+    e.what = q.value(4).toString();
+    e.code = q.value(5).toString();
+    e.cardId = q.isNull(6) ? kNoRow : q.value(6).toLongLong();
+    e.before = valuesFrom(q.value(7).toString());
+    e.after = valuesFrom(q.value(8).toString());
+    return e;
+}
+
+QString quoted(const QString& path) {
+    return QStringLiteral("«%1»").arg(QDir::toNativeSeparators(path));
+}
+
+QString isoUtc(const QDateTime& at) {
+    return at.toUTC().toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+QString reasonName(WriteReason reason) {
+    switch (reason) {
+    case WriteReason::Alta:
+        return QStringLiteral("alta");
+    case WriteReason::Modificacion:
+        return QStringLiteral("modificación");
+    case WriteReason::Baja:
+        return QStringLiteral("baja");
+    case WriteReason::Web:
+        return QStringLiteral("web");
+    case WriteReason::Importacion:
+        return QStringLiteral("importación");
+    case WriteReason::Restauracion:
+        return QStringLiteral("restauración");
+    }
+    return QString();
+}
+
+Card HistoryEntry::beforeCard() const {
+    Card card;
+    for (int i = 0; i < kFieldCount; ++i) {
+        if (before[i])
+            card[Field(i)] = *before[i];
+    }
+    return card;
+}
+
+bool History::createTable(const QSqlDatabase& db, QSqlError* error) {
+    // Newest first is descending id: the order the rows were committed in, whatever the clocks
+    // of the computers that wrote them say. Deletes get an index of their own, small beside the
+    // edits; the purge walks the time.
+    const char* statements[] = {
+        "CREATE TABLE IF NOT EXISTS Historial (id INTEGER PRIMARY KEY, cuando TEXT NOT NULL, "
+        "usuario TEXT NOT NULL, equipo TEXT NOT NULL, accion TEXT NOT NULL, codigo TEXT, "
+        "tarjeta INTEGER, antes TEXT, despues TEXT)",
+        "CREATE INDEX IF NOT EXISTS HistorialCodigo ON Historial (codigo, id)",
+        "CREATE INDEX IF NOT EXISTS HistorialCuando ON Historial (cuando)",
+        "CREATE INDEX IF NOT EXISTS HistorialBajas ON Historial (id) WHERE accion = 'baja'",
+    };
+    QSqlQuery q(db);
+    for (const char* sql : statements) {
+        if (!q.exec(QString::fromLatin1(sql))) {
+            *error = q.lastError();
+            return false;
+        }
+    }
+    return true;
+}
+
+HistoryWriter::HistoryWriter(const QSqlDatabase& db)
+    : insert_(db), when_(isoUtc(QDateTime::currentDateTimeUtc())) {
+    prepared_ = insert_.prepare(
+        QStringLiteral("INSERT INTO Historial (cuando, usuario, equipo, accion, codigo, tarjeta, "
+                       "antes, despues) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+}
+
+QSqlError HistoryWriter::error() const {
+    return insert_.lastError();
+}
+
+bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before, const Card* after,
+                           std::span<const Field> fields) {
+    if (!prepared_)
+        return false;
+    const Card* any = after ? after : before;
+    insert_.bindValue(0, when_);
+    insert_.bindValue(1, currentUser());
+    insert_.bindValue(2, currentComputer());
+    insert_.bindValue(3, reasonName(reason));
+    insert_.bindValue(4, any ? (*any)[Codigo] : QString());
+    insert_.bindValue(5, cardId);
+    const QVariant none(QMetaType::fromType<QString>());
+    insert_.bindValue(6, before ? QVariant(valuesJson(*before, fields)) : none);
+    insert_.bindValue(7, after ? QVariant(valuesJson(*after, fields)) : none);
+    return insert_.exec();
+}
+
+Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry>* entries) const {
+    entries->clear();
+    QSqlQuery q(store_.database());
+    q.setForwardOnly(true);
+    q.prepare(QString::fromLatin1(kSelect) +
+              QStringLiteral("WHERE codigo = ? ORDER BY id DESC LIMIT ?"));
+    q.addBindValue(code);
+    q.addBindValue(limit);
+    if (!q.exec())
+        return store_.failure(q.lastError(), QStringLiteral("leer el historial de la tarjeta"));
+    while (q.next())
+        entries->push_back(entryFrom(q));
+    return Status();
+}
+
+Status History::deleted(const QString& filter, int limit,
+                        std::vector<HistoryEntry>* entries) const {
+    entries->clear();
+    QSqlQuery q(store_.database());
+    q.setForwardOnly(true);
+    QString sql = QString::fromLatin1(kSelect) + QStringLiteral("WHERE accion = 'baja' ");
+    const QString typed = filter.trimmed();
+    // The code by its start, the owner anywhere in the name; compared as text, so that a typed
+    // % or _ means itself. lower() folds ASCII letters only, which covers how names are typed.
+    if (!typed.isEmpty())
+        sql += QStringLiteral("AND (substr(codigo, 1, length(?)) = ? OR "
+                              "instr(lower(json_extract(antes, '$.propietario')), lower(?)) > 0) ");
+    q.prepare(sql + QStringLiteral("ORDER BY id DESC LIMIT ?"));
+    if (!typed.isEmpty()) {
+        q.addBindValue(typed);
+        q.addBindValue(typed);
+        q.addBindValue(typed);
+    }
+    q.addBindValue(limit);
+    if (!q.exec())
+        return store_.failure(q.lastError(), QStringLiteral("leer las tarjetas eliminadas"));
+    while (q.next())
+        entries->push_back(entryFrom(q));
+    return Status();
+}
+
+Status History::restore(qint64 entryId, RowId* restored) {
+    *restored = kNoRow;
+    Card card;
+    RowId formerId = kNoRow;
+    const QString doing = QStringLiteral("restaurar la tarjeta");
+    Status status = store_.runWrite(
+        [&]() -> Status {
+            QSqlQuery q(store_.database());
+            q.prepare(QString::fromLatin1(kSelect) + QStringLiteral("WHERE id = ?"));
+            q.addBindValue(entryId);
+            if (!q.exec())
+                return store_.failure(q.lastError(), doing);
+            if (!q.next() || q.value(4).toString() != reasonName(WriteReason::Baja))
+                return Status::failure(ErrorKind::NotFound,
+                                       QStringLiteral("La eliminación ya no está en el historial "
+                                                      "del registro %1.")
+                                           .arg(quoted(store_.path())));
+            const HistoryEntry entry = entryFrom(q);
+            q.finish();
+            card = entry.beforeCard();
+            formerId = entry.cardId;
+            RowId existing = kNoRow;
+            if (Status s = store_.findCode(card[Codigo], &existing); !s)
+                return s;
+            if (existing != kNoRow)
+                return Status::failure(
+                    ErrorKind::Duplicate,
+                    QStringLiteral("Ya existe una tarjeta con el código %1: la tarjeta eliminada "
+                                   "no se restauró.")
+                        .arg(card[Codigo]));
+            if (formerId != kNoRow) {
+                Card occupant;
+                if (store_.readCard(formerId, &occupant).kind() != ErrorKind::NotFound)
+                    formerId = kNoRow; // its place is taken: the card goes after the last one
+            }
+            return store_.addInTransaction(card, WriteReason::Restauracion, formerId, restored,
+                                           doing);
+        },
+        doing);
+    if (!status) {
+        *restored = kNoRow;
+        return status;
+    }
+    store_.notify(CardStore::Change::Added, *restored, &card);
+    return status;
+}
+
+Status History::purgeBefore(const QDateTime& cutoff, qint64* removed) {
+    *removed = 0;
+    const QString doing = QStringLiteral("recortar el historial");
+    return store_.runWrite(
+        [&]() -> Status {
+            QSqlQuery q(store_.database());
+            q.prepare(QStringLiteral("DELETE FROM Historial WHERE cuando < ?"));
+            q.addBindValue(isoUtc(cutoff));
+            if (!q.exec())
+                return store_.failure(q.lastError(), doing);
+            *removed = q.numRowsAffected();
+            return Status();
+        },
+        doing);
+}
+
+int runPurgeCommand(const Folders& folders, int days, QTextStream& out, const QDateTime& now) {
+    const QString path = folders.appFile(kDatabaseFileName);
+    if (!QFileInfo(path).isFile()) {
+        // Opening would create an empty registry where the user expected one.
+        out << QStringLiteral("No se pudo recortar el historial: no hay un registro %1.\n")
+                   .arg(quoted(path));
+        return 1;
+    }
+    Status status;
+    std::unique_ptr<CardStore> cards = CardStore::open(path, &status);
+    qint64 removed = 0;
+    const QDateTime cutoff = now.toUTC().addDays(-days);
+    if (cards)
+        status = History(*cards).purgeBefore(cutoff, &removed);
+    if (!status) {
+        out << status.message() << u'\n';
+        return 1;
+    }
+    out << QStringLiteral("Historial del registro %1: se eliminaron %2 filas anteriores al %3.\n")
+               .arg(quoted(path))
+               .arg(removed)
+               .arg(cutoff.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+    return 0;
+}
+
+} // namespace store

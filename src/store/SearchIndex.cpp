@@ -1,0 +1,450 @@
+#include "SearchIndex.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringBuilder>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace store {
+
+namespace {
+
+const QString kTable = QStringLiteral("BusquedaTarjetas");
+
+// The characters a R.U.T. and a telephone are written with besides their digits.
+constexpr char16_t kRutMarks[] = {u'.', u'-', u' '};
+constexpr char16_t kPhoneMarks[] = {u' ', u'-', u'.', u'+', u'(', u')'};
+// A number this long that begins with 56 carries the country code.
+constexpr int kWithCountryCode = 10;
+// The schema version of a file whose cards are indexed for the free-text search.
+constexpr int kIndexedVersion = 2;
+
+bool allDigits(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+QString withoutMarks(QStringView text, std::span<const char16_t> marks) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (std::find(marks.begin(), marks.end(), c.unicode()) == marks.end())
+            out.append(c);
+    }
+    return out;
+}
+
+QString replaceChain(const QString& value, std::span<const char16_t> marks) {
+    QString sql = value;
+    for (char16_t mark : marks)
+        sql = QStringLiteral("replace(%1, '%2', '')").arg(sql, QChar(mark));
+    return sql;
+}
+
+std::vector<Field> fieldsOf(SearchKind kind) {
+    std::vector<Field> fields;
+    for (const CardField& f : cardFields()) {
+        if (searchKind(f.field) == kind)
+            fields.push_back(f.field);
+    }
+    return fields;
+}
+
+QString columnName(Field f) {
+    return cardField(f).name.toString();
+}
+
+// The indexed form of a field's value, as an SQL expression over `row` ("new" or a table name).
+QString indexedSql(Field f, const QString& row) {
+    const QString value = row % u'.' % columnName(f);
+    switch (searchKind(f)) {
+    case SearchKind::Rut:
+        return rutSql(value);
+    case SearchKind::Phone:
+        return phoneSql(value);
+    default:
+        return value;
+    }
+}
+
+std::vector<Field> indexedFields() {
+    std::vector<Field> fields;
+    for (const CardField& f : cardFields()) {
+        if (searchKind(f.field) != SearchKind::None)
+            fields.push_back(f.field);
+    }
+    return fields;
+}
+
+QString columns(const QString& prefix = {}) {
+    QStringList names;
+    for (Field f : indexedFields())
+        names.append(prefix + columnName(f));
+    return names.join(QStringLiteral(", "));
+}
+
+QString values(const QString& row) {
+    QStringList exprs;
+    for (Field f : indexedFields())
+        exprs.append(indexedSql(f, row));
+    return exprs.join(QStringLiteral(", "));
+}
+
+QString insertFrom(const QString& row) {
+    return QStringLiteral("INSERT INTO ") % kTable % QStringLiteral("(rowid, ") % columns() %
+           QStringLiteral(") VALUES (") % row % QStringLiteral(".id, ") % values(row) %
+           QStringLiteral(");");
+}
+
+QStringList schemaStatements() {
+    const QString deleteNew =
+        QStringLiteral("DELETE FROM ") % kTable % QStringLiteral(" WHERE rowid = new.id;");
+    const QString deleteOld =
+        QStringLiteral("DELETE FROM ") % kTable % QStringLiteral(" WHERE rowid = old.id;");
+    return {
+        // Prefix indexes of one and two characters keep the first keystrokes quick.
+        QStringLiteral("CREATE VIRTUAL TABLE ") % kTable % QStringLiteral(" USING fts5(") %
+            columns() %
+            QStringLiteral(", tokenize = 'unicode61 remove_diacritics 2', prefix = '1 2')"),
+        // An insert that replaced a card with the same id leaves no second entry behind.
+        QStringLiteral("CREATE TRIGGER ") % kTable %
+            QStringLiteral("Alta AFTER INSERT ON Clientes BEGIN ") % deleteNew %
+            insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER ") % kTable % QStringLiteral("Cambio AFTER UPDATE OF id, ") %
+            columns() % QStringLiteral(" ON Clientes BEGIN ") % deleteOld % deleteNew %
+            insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
+        QStringLiteral("CREATE TRIGGER ") % kTable %
+            QStringLiteral("Baja AFTER DELETE ON Clientes BEGIN ") % deleteOld %
+            QStringLiteral(" END"),
+    };
+}
+
+QString fillSql() {
+    return QStringLiteral("INSERT INTO ") % kTable % QStringLiteral("(rowid, ") % columns() %
+           QStringLiteral(") SELECT Clientes.id, ") % values(QStringLiteral("Clientes")) %
+           QStringLiteral(" FROM Clientes WHERE Clientes.id BETWEEN ? AND ?");
+}
+
+sqlite3* handleOf(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(v.constData());
+}
+
+Status failure(const QString& path, const QSqlError& error, const QString& doing) {
+    const SqlReason r = CardStore::explain(error);
+    return Status::failure(r.kind,
+                           QStringLiteral("%1 en el registro «%2»: %3.")
+                               .arg(CardStore::couldNot(doing), path, r.reason),
+                           r.detail);
+}
+
+Status failure(const QString& path, sqlite3* db, const QString& doing) {
+    return failure(path,
+                   QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)),
+                             QSqlError::StatementError,
+                             QString::number(sqlite3_extended_errcode(db))),
+                   doing);
+}
+
+// Runs one query and appends the first column of every row, as ids.
+Status collect(const CardStore& cards, const QString& sql, const QStringList& binds,
+               std::vector<RowId>* ids) {
+    sqlite3* db = handleOf(cards.database());
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    if (!db)
+        return Status::failure(ErrorKind::Other, CardStore::couldNot(doing));
+    sqlite3_stmt* st = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        return failure(cards.path(), db, doing);
+    }
+    std::vector<QByteArray> bound;
+    bound.reserve(size_t(binds.size()));
+    for (int i = 0; i < binds.size(); ++i) {
+        bound.push_back(binds[i].toUtf8());
+        sqlite3_bind_text(st, i + 1, bound.back().constData(), int(bound.back().size()),
+                          SQLITE_STATIC);
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        ids->push_back(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE)
+        return failure(cards.path(), db, doing);
+    return Status();
+}
+
+QString quotedTerm(const QString& word) {
+    QString escaped = word;
+    escaped.replace(u'"', QStringLiteral("\"\""));
+    return u'"' % escaped % QStringLiteral("\"*");
+}
+
+QString columnSet(SearchKind kind) {
+    QStringList names;
+    for (Field f : fieldsOf(kind))
+        names.append(columnName(f));
+    return u'{' % names.join(u' ') % u'}';
+}
+
+// The full-text expression for the typed text; empty when nothing in it can be looked up there.
+QString matchExpression(const QString& typed) {
+    QStringList alternatives;
+    const QStringList words = searchWords(typed);
+    if (!words.isEmpty()) {
+        QStringList terms;
+        for (const QString& w : words)
+            terms.append(quotedTerm(w));
+        const QString all = u'(' % terms.join(QStringLiteral(" AND ")) % u')';
+        // Every word in the same name: the owner's or the animal's.
+        for (Field f : fieldsOf(SearchKind::Words))
+            alternatives.append(columnName(f) % QStringLiteral(" : ") % all);
+    }
+    const QString trimmed = typed.trimmed();
+    const QString rut = normaliseRut(trimmed);
+    if (!rut.isEmpty() && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
+        alternatives.append(columnSet(SearchKind::Rut) % QStringLiteral(" : ") % quotedTerm(rut));
+    const QString phone = normalisePhone(trimmed);
+    if (!phone.isEmpty() && allDigits(phone)) {
+        QStringList terms{quotedTerm(phone)};
+        // "+56 9 87": the country code of a number not yet typed whole.
+        if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
+            terms.append(quotedTerm(phone.mid(2)));
+        alternatives.append(columnSet(SearchKind::Phone) % QStringLiteral(" : (") %
+                            terms.join(QStringLiteral(" OR ")) % u')');
+    }
+    return alternatives.join(QStringLiteral(" OR "));
+}
+
+void sortUnique(std::vector<RowId>* ids) {
+    std::sort(ids->begin(), ids->end());
+    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+}
+
+} // namespace
+
+QString normaliseRut(QStringView text) {
+    return withoutMarks(text, kRutMarks).toUpper();
+}
+
+QString normalisePhone(QStringView text) {
+    QString digits = withoutMarks(text, kPhoneMarks);
+    if (digits.size() >= kWithCountryCode && digits.startsWith(QStringLiteral("56")) &&
+        allDigits(digits))
+        digits.remove(0, 2);
+    return digits;
+}
+
+QString rutSql(const QString& value) {
+    return QStringLiteral("upper(%1)").arg(replaceChain(value, kRutMarks));
+}
+
+QString phoneSql(const QString& value) {
+    const QString digits = replaceChain(value, kPhoneMarks);
+    return QStringLiteral("CASE WHEN length(%1) >= %2 AND substr(%1, 1, 2) = '56' AND %1 NOT "
+                          "GLOB '*[^0-9]*' THEN substr(%1, 3) ELSE %1 END")
+        .arg(digits)
+        .arg(kWithCountryCode);
+}
+
+QStringList searchWords(QStringView text) {
+    QStringList words;
+    QString word;
+    for (QChar c : text) {
+        if (c.isLetterOrNumber() || c.isMark()) {
+            word.append(c);
+        } else if (!word.isEmpty()) {
+            words.append(word);
+            word.clear();
+        }
+    }
+    if (!word.isEmpty())
+        words.append(word);
+    return words;
+}
+
+QString foldedName(QStringView text) {
+    QString folded;
+    for (const QString& word : searchWords(text)) {
+        if (!folded.isEmpty())
+            folded.append(u' ');
+        for (QChar c : word.normalized(QString::NormalizationForm_D)) {
+            if (!c.isMark())
+                folded.append(c);
+        }
+    }
+    return folded.toCaseFolded();
+}
+
+bool SearchIndex::present(const CardStore& cards, Status* status) {
+    QSqlQuery q(cards.database());
+    q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                             "name = ?"));
+    q.addBindValue(kTable);
+    if (!q.exec() || !q.next()) {
+        *status = failure(cards.path(), q.lastError(), QStringLiteral("leer el archivo"));
+        return false;
+    }
+    *status = Status();
+    QSqlQuery t(cards.database());
+    t.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                             "tbl_name = 'Clientes' AND name IN (?, ?, ?)"));
+    for (const char* suffix : {"Alta", "Cambio", "Baja"})
+        t.addBindValue(QString(kTable + QLatin1String(suffix)));
+    if (!t.exec() || !t.next()) {
+        *status = failure(cards.path(), t.lastError(), QStringLiteral("leer el archivo"));
+        return false;
+    }
+    return q.value(0).toInt() > 0 && t.value(0).toInt() == 3;
+}
+
+Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
+    QSqlQuery q(db);
+    // Whatever a failed or older attempt left is made again from scratch.
+    for (const char* suffix : {"Alta", "Cambio", "Baja"}) {
+        if (!q.exec(QStringLiteral("DROP TRIGGER IF EXISTS ") % kTable % QLatin1String(suffix)))
+            return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
+    }
+    if (!q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kTable))
+        return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
+    for (const QString& sql : schemaStatements()) {
+        if (!q.exec(sql))
+            return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
+    }
+    return Status();
+}
+
+Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failure(cards.path(), q.lastError(), doing);
+    const auto body = [&]() -> Status {
+        if (Status s = createIn(db, cards.path()); !s)
+            return s;
+        QSqlQuery range(db);
+        if (!range.exec(QStringLiteral("SELECT min(id), max(id) FROM Clientes")) || !range.next())
+            return failure(cards.path(), range.lastError(), doing);
+        const bool empty = range.value(0).isNull();
+        const qint64 first = range.value(0).toLongLong();
+        const qint64 last = range.value(1).toLongLong();
+        range.finish();
+        if (empty)
+            return Status();
+        constexpr qint64 kChunk = 20000;
+        QSqlQuery fill(db);
+        if (!fill.prepare(fillSql()))
+            return failure(cards.path(), fill.lastError(), doing);
+        for (qint64 from = first; from <= last; from += kChunk) {
+            if (progress)
+                progress(from - first, last - first + 1);
+            fill.bindValue(0, from);
+            fill.bindValue(1, std::min(last, from + kChunk - 1));
+            if (!fill.exec())
+                return failure(cards.path(), fill.lastError(), doing);
+        }
+        if (progress)
+            progress(last - first + 1, last - first + 1);
+        return Status();
+    };
+    const auto stamp = [&]() -> Status {
+        // A file indexed here is of the version that creates the index with the file.
+        QSqlQuery v(db);
+        if (!v.exec(QStringLiteral("PRAGMA user_version")) || !v.next())
+            return failure(cards.path(), v.lastError(), doing);
+        const int version = v.value(0).toInt();
+        v.finish();
+        if (version < kIndexedVersion &&
+            !v.exec(QStringLiteral("PRAGMA user_version = %1").arg(kIndexedVersion)))
+            return failure(cards.path(), v.lastError(), doing);
+        return Status();
+    };
+    Status result = body();
+    if (result)
+        result = stamp();
+    if (result && !q.exec(QStringLiteral("COMMIT")))
+        result = failure(cards.path(), q.lastError(), doing);
+    if (!result)
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    return result;
+}
+
+Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
+    ids->clear();
+    const QString code = trimSpaces(typed);
+    if (code.isEmpty())
+        return Status();
+    // Codes compare exactly: a prefix is a range on the code index. U+10FFFF sorts after every
+    // character a code can continue with.
+    if (Status s = collect(cards,
+                           QStringLiteral("SELECT id FROM Clientes WHERE Codigo >= ?1 AND "
+                                          "Codigo < ?1 || char(1114111)"),
+                           {code}, ids);
+        !s)
+        return s;
+    const QString expression = matchExpression(typed);
+    if (!expression.isEmpty()) {
+        if (Status s =
+                collect(cards,
+                        QStringLiteral("SELECT rowid FROM ") % kTable % QStringLiteral(" WHERE ") %
+                            kTable % QStringLiteral(" MATCH ? ORDER BY rowid"),
+                        {expression}, ids);
+            !s)
+            return s;
+    }
+    sortUnique(ids);
+    return Status();
+}
+
+Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids) {
+    ids->clear();
+    Card card;
+    if (Status s = cards.readCard(id, &card); !s)
+        return s;
+    const QString rut = normaliseRut(card[Rut]);
+    const QString owner = foldedName(card[Propietario]);
+    if (rut.isEmpty() && owner.isEmpty()) {
+        ids->push_back(id);
+        return Status();
+    }
+    // The index finds the candidates; the exact comparison is made here, on the indexed values.
+    const Field field = rut.isEmpty() ? Propietario : Rut;
+    QStringList terms;
+    for (const QString& w : searchWords(rut.isEmpty() ? card[Propietario] : rut))
+        terms.append(u'"' % w % u'"');
+    if (terms.isEmpty()) {
+        ids->push_back(id);
+        return Status();
+    }
+    QSqlQuery q(cards.database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT rowid, ") % columnName(field) % QStringLiteral(" FROM ") %
+              kTable % QStringLiteral(" WHERE ") % kTable %
+              QStringLiteral(" MATCH ? ORDER BY rowid"));
+    q.addBindValue(QString(columnName(field) % QStringLiteral(" : (") %
+                           terms.join(QStringLiteral(" AND ")) % u')'));
+    if (!q.exec())
+        return failure(cards.path(), q.lastError(), QStringLiteral("buscar las tarjetas"));
+    while (q.next()) {
+        const QString value = q.value(1).toString();
+        if (rut.isEmpty() ? foldedName(value) == owner : value == rut)
+            ids->push_back(q.value(0).toLongLong());
+    }
+    if (q.lastError().isValid())
+        return failure(cards.path(), q.lastError(), QStringLiteral("buscar las tarjetas"));
+    if (std::find(ids->begin(), ids->end(), id) == ids->end()) {
+        // The card itself always belongs to its owner, even were the index behind.
+        ids->push_back(id);
+        sortUnique(ids);
+    }
+    return Status();
+}
+
+} // namespace store

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "CardStore.h"
+#include "Status.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class QSqlDatabase;
+
+namespace store {
+
+// The free-text search over the card store: a full-text table over the owner's and the animal's
+// names, the R.U.T. and the three telephones, kept in step with table Clientes by triggers in the
+// file's own schema, so that cards written by any program that opens DAT.db are found too.
+//
+// R.U.T.s and telephones are indexed in a normalised form that the text tokenizer alone would not
+// give ("12.345.678-5" would be four words). The same rule exists twice: as a C++ function for
+// the typed text and as an SQL expression for the triggers; both are built from the same lists
+// below, and a test runs both on the same values.
+
+// "12.345.678-k" -> "12345678K": without dots, hyphens and spaces, k in upper case.
+QString normaliseRut(QStringView text);
+// "+56 9 8765-4321" -> "987654321": without spaces, hyphens, dots, plus signs and parentheses;
+// a leading 56 is dropped where it is the country code: the rest is all digits and the whole
+// has at least ten of them (a Chilean number has nine).
+QString normalisePhone(QStringView text);
+// The SQL expressions that compute the same from a column or trigger value such as "new.rut".
+QString rutSql(const QString& value);
+QString phoneSql(const QString& value);
+// The words of a text as the index's tokenizer splits it: runs of letters, digits and marks.
+QStringList searchWords(QStringView text);
+// Names compared without regard to case, accents or the spaces between words.
+QString foldedName(QStringView text);
+
+class SearchIndex {
+public:
+    // Whether the file holds the search table and its triggers.
+    static bool present(const CardStore& cards, Status* status);
+    // Creates the search table and its triggers on this connection and indexes every stored
+    // card, inside the caller's transaction.
+    static Status createIn(QSqlDatabase& db, const QString& path);
+    // Creates the index for a file that lacks it, in one transaction (all or nothing), calling
+    // `progress(done, total)` between chunks of cards.
+    static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
+
+    // The ids, in stored order, of the cards whose code begins with the typed text, whose owner
+    // or animal name has a word beginning with every typed word, whose R.U.T. begins with the
+    // typed R.U.T., or whose telephone, cel or contact telephone begins with the typed digits.
+    static Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids);
+    // The cards, in stored order, of the owner of card `id`: those with the same normalised
+    // R.U.T., or, when the card has none, those with the same owner name.
+    static Status sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids);
+};
+
+} // namespace store

@@ -1,0 +1,236 @@
+// The free-text search index in the card store: the rule that normalises R.U.T.s and telephones
+// in C++ and in the triggers' SQL, what a typed text finds, and that the index follows writes made
+// by another program and is built for a file that lacks it.
+#include "CardStore.h"
+#include "SearchIndex.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+
+using namespace store;
+
+namespace {
+
+Card card(const char* code, const char16_t* owner, const char16_t* animal, const char* rut,
+          const char* phone, const char* cel = "", const char* contactPhone = "") {
+    Card c;
+    c[Codigo] = QString::fromLatin1(code);
+    c[Propietario] = QString::fromUtf16(owner);
+    c[NombreAnimal] = QString::fromUtf16(animal);
+    c[Rut] = QString::fromLatin1(rut);
+    c[Telefono1] = QString::fromLatin1(phone);
+    c[Cel] = QString::fromLatin1(cel);
+    c[Telefono2] = QString::fromLatin1(contactPhone);
+    return c;
+}
+
+// Plain SQL on the file through a connection of its own, as another program would write.
+void otherProgram(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    const QByteArray text = error ? QByteArray(error) : QByteArray();
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(rc == SQLITE_OK, text.constData());
+}
+
+} // namespace
+
+class TestSearchIndex : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<CardStore> store_;
+    std::vector<RowId> ids_; // of the cards of registry(), in stored order
+
+    QString path() const { return dir_.filePath(QStringLiteral("DAT.db")); }
+
+    std::vector<Card> registry() const {
+        return {
+            card("152000000000001", u"José Muñoz Pérez", u"Firulais", "12.345.678-5",
+                 "+56 9 8765 4321"),
+            card("152000000000002", u"Ana Rojas", u"Muñeca", "7.654.321-k", "22 345 6789",
+                 "(9) 9123-4567", "56 2 2987 6543"),
+            card("152100000000003", u"JOSEFA SOTO", u"Luna", "123456785", "+56 2 2111 2222"),
+            card("ABC123", u"Pedro Díaz", u"José", "", "5612345", "", ""),
+        };
+    }
+
+    std::vector<RowId> find(const QString& typed) {
+        std::vector<RowId> ids;
+        const Status s = SearchIndex::find(*store_, typed, &ids);
+        if (!s)
+            qWarning("%s", qPrintable(s.message()));
+        return ids;
+    }
+    std::vector<RowId> cards(std::initializer_list<int> indexes) const {
+        std::vector<RowId> ids;
+        for (int i : indexes)
+            ids.push_back(ids_[size_t(i)]);
+        return ids;
+    }
+
+private slots:
+    void init() {
+        store_.reset();
+        QFile::remove(path());
+        Status s;
+        store_ = CardStore::open(path(), &s);
+        QVERIFY2(store_, qPrintable(s.message()));
+        ids_.clear();
+        for (const Card& c : registry()) {
+            RowId id;
+            QVERIFY(store_->insertCard(c, &id));
+            ids_.push_back(id);
+        }
+    }
+
+    // The C++ rule for typed text and the SQL of the triggers give the same normalised value.
+    void normalisationAgreesWithSql_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("rut");
+        QTest::addColumn<QString>("phone");
+        QTest::newRow("rut with dots") << "12.345.678-5"
+                                       << "123456785"
+                                       << "123456785";
+        QTest::newRow("rut k") << "7.654.321-k"
+                               << "7654321K"
+                               << "7654321k";
+        QTest::newRow("mobile +56") << "+56 9 8765 4321"
+                                    << "+56987654321"
+                                    << "987654321";
+        QTest::newRow("56 without plus") << "56 2 2987 6543"
+                                         << "56229876543"
+                                         << "229876543";
+        QTest::newRow("short 56 kept") << "5612345"
+                                       << "5612345"
+                                       << "5612345";
+        QTest::newRow("56 and eight digits") << "56 2234 5678"
+                                             << "5622345678"
+                                             << "22345678";
+        QTest::newRow("parentheses") << "(9) 9123-4567"
+                                     << "(9)91234567"
+                                     << "991234567";
+        QTest::newRow("56 with letters") << "56 1234 5678 ext"
+                                         << "5612345678EXT"
+                                         << "5612345678ext";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
+    }
+    void normalisationAgreesWithSql() {
+        QFETCH(QString, value);
+        QFETCH(QString, rut);
+        QFETCH(QString, phone);
+        QCOMPARE(normaliseRut(value), rut);
+        QCOMPARE(normalisePhone(value), phone);
+        QSqlQuery q(store_->database());
+        QVERIFY(q.prepare(QStringLiteral("SELECT %1, %2 FROM (SELECT ? AS v)")
+                              .arg(rutSql(QStringLiteral("v")), phoneSql(QStringLiteral("v")))));
+        q.addBindValue(value);
+        QVERIFY2(q.exec() && q.next(), qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(0).toString(), rut);
+        QCOMPARE(q.value(1).toString(), phone);
+    }
+
+    void typedTextFinds_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QList<int>>("found");
+        QTest::newRow("words any order, no accents") << "munoz jose" << QList<int>{0};
+        QTest::newRow("word prefixes, case") << "JOS" << QList<int>{0, 2, 3};
+        QTest::newRow("every word in one name") << "jose firulais" << QList<int>{};
+        QTest::newRow("animal name") << "muñe" << QList<int>{1};
+        QTest::newRow("rut with dots") << "12.345.678-5" << QList<int>{0, 2};
+        QTest::newRow("rut plain") << "123456785" << QList<int>{0, 2};
+        QTest::newRow("rut hyphen") << "12345678-5" << QList<int>{0, 2};
+        QTest::newRow("rut lower k") << "7654321-k" << QList<int>{1};
+        QTest::newRow("phone digits") << "987654321" << QList<int>{0};
+        QTest::newRow("phone +56") << "+56 9 8765 4321" << QList<int>{0};
+        QTest::newRow("phone 56 prefix typed") << "+56 9 87" << QList<int>{0};
+        QTest::newRow("cel") << "9 9123 4567" << QList<int>{1};
+        QTest::newRow("contact phone") << "229876543" << QList<int>{1};
+        QTest::newRow("code prefix") << "1521" << QList<int>{2};
+        QTest::newRow("code exact case") << "abc" << QList<int>{};
+        QTest::newRow("code letters") << "ABC1" << QList<int>{3};
+        QTest::newRow("nothing") << "zzz" << QList<int>{};
+        QTest::newRow("quote and star") << "\"jo* OR" << QList<int>{};
+    }
+    void typedTextFinds() {
+        QFETCH(QString, typed);
+        QFETCH(QList<int>, found);
+        std::vector<RowId> expected;
+        for (int i : found)
+            expected.push_back(ids_[size_t(i)]);
+        QCOMPARE(find(typed), expected);
+    }
+
+    // Another program inserts, changes and deletes cards with plain SQL: the triggers in the
+    // file keep the index in step.
+    void writesOfAnotherProgramAreFound() {
+        otherProgram(path(), "INSERT INTO Clientes (Codigo, propietario, rut, cel) VALUES "
+                             "('999', 'Ñandú Ortúzar', '9.999.999-9', '+56 9 5555 0000')");
+        QCOMPARE(find(QStringLiteral("nandu")).size(), size_t(1));
+        QCOMPARE(find(QStringLiteral("99999999")).size(), size_t(1));
+        QCOMPARE(find(QStringLiteral("955550000")).size(), size_t(1));
+        otherProgram(path(), "UPDATE Clientes SET propietario = 'Rosa Vera' WHERE Codigo = '999'");
+        QCOMPARE(find(QStringLiteral("nandu")).size(), size_t(0));
+        QCOMPARE(find(QStringLiteral("vera rosa")).size(), size_t(1));
+        // A replace that keeps the id leaves one entry, with the new values.
+        otherProgram(path(), "INSERT OR REPLACE INTO Clientes (id, Codigo, propietario) "
+                             "SELECT id, Codigo, 'Luis Vera' FROM Clientes WHERE Codigo = '999'");
+        QCOMPARE(find(QStringLiteral("vera")).size(), size_t(1));
+        QCOMPARE(find(QStringLiteral("rosa")).size(), size_t(0));
+        otherProgram(path(), "DELETE FROM Clientes WHERE Codigo = '999'");
+        QCOMPARE(find(QStringLiteral("vera")).size(), size_t(0));
+        QCOMPARE(find(QStringLiteral("munoz")), cards({0}));
+    }
+
+    // A file of the earlier version has no index: building it indexes every card, in one go.
+    void buildForAFileWithoutIndex() {
+        otherProgram(path(), "DROP TRIGGER BusquedaTarjetasAlta; DROP TABLE BusquedaTarjetas; "
+                             "PRAGMA user_version = 1");
+        Status s;
+        QVERIFY(!SearchIndex::present(*store_, &s));
+        QVERIFY(s);
+        std::vector<std::pair<qint64, qint64>> steps;
+        s = SearchIndex::build(*store_,
+                               [&](qint64 done, qint64 total) { steps.emplace_back(done, total); });
+        QVERIFY2(s, qPrintable(s.message()));
+        QVERIFY(SearchIndex::present(*store_, &s));
+        QVERIFY(!steps.empty());
+        QCOMPARE(steps.back().first, steps.back().second);
+        QCOMPARE(find(QStringLiteral("munoz jose")), cards({0}));
+        QCOMPARE(find(QStringLiteral("9 9123 4567")), cards({1}));
+        otherProgram(path(), "INSERT INTO Clientes (Codigo, propietario) VALUES ('7', 'Eva Paz')");
+        QCOMPARE(find(QStringLiteral("eva")).size(), size_t(1));
+        QSqlQuery v(store_->database());
+        QVERIFY(v.exec(QStringLiteral("PRAGMA user_version")) && v.next());
+        QCOMPARE(v.value(0).toInt(), 2);
+    }
+
+    void sameOwner() {
+        // By R.U.T. in any of its forms; by the name, without regard to case and accents, when
+        // the card has none.
+        Card other = card("5", u"J. Muñoz", u"Toby", "12345678-5", "");
+        Card namesake = card("6", u"pedro  DIAZ", u"Kiara", "", "");
+        Card notQuite = card("7", u"Pedro Díaz Soto", u"Rex", "", "");
+        RowId id;
+        for (const Card* c : {&other, &namesake, &notQuite})
+            QVERIFY(store_->insertCard(*c, &id));
+        std::vector<RowId> ids;
+        QVERIFY(SearchIndex::sameOwner(*store_, ids_[0], &ids));
+        QCOMPARE(ids, (std::vector<RowId>{ids_[0], ids_[2], id - 2}));
+        QVERIFY(SearchIndex::sameOwner(*store_, ids_[3], &ids));
+        QCOMPARE(ids, (std::vector<RowId>{ids_[3], id - 1}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSearchIndex)
+#include "test_search_index.moc"
