@@ -1,7 +1,7 @@
 #include "CardStore.h"
 #include "CopyToServer.h"
-#include "TestRegistry.h"
 #include "History.h"
+#include "TestRegistry.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -316,9 +316,11 @@ private slots:
         }
         const Registry server = test_registry::registryAt(path_ + u"-servidor"_s);
         qint64 copied = 0;
-        const Status copy = copyToServer(path_, server.location(), &copied);
+        qint64 historyRows = 0;
+        const Status copy = copyToServer(path_, server.location(), &copied, &historyRows);
         QVERIFY2(copy, qPrintable(copy.message()));
         QCOMPARE(copied, qint64(local.size()));
+        QCOMPARE(historyRows, qint64(6)); // five adds and a delete
         std::vector<std::pair<RowId, Card>> remote;
         auto onServer = CardStore::open(server, &s);
         QVERIFY(onServer);
@@ -328,6 +330,18 @@ private slots:
         }));
         QVERIFY(remote == local);
         QVERIFY(remote.back().second[Lugar].isNull());
+        // The history came along, its JSON's quotes and backslashes intact: the deleted card
+        // restores as it was, at its former place.
+        std::vector<HistoryEntry> deleted;
+        QVERIFY(History(*onServer).deleted(u"borr"_s, 10, &deleted));
+        QCOMPARE(deleted.size(), size_t(1));
+        RowId back = kNoRow;
+        const Status restored = History(*onServer).restore(deleted[0].id, &back);
+        QVERIFY2(restored, qPrintable(restored.message()));
+        Card card;
+        QVERIFY(onServer->readCard(back, &card));
+        QVERIFY(card == makeCard(u"borrada"_s, u"Ñandú \"ü\";"_s));
+        QVERIFY(onServer->removeCard(back));
         // New cards come after the copied ids.
         RowId added = kNoRow;
         QVERIFY(onServer->insertCard(makeCard(u"nueva"_s, QString()), &added));

@@ -1,7 +1,7 @@
 #include "CardStore.h"
 
-#include "PgLink.h"
 #include "History.h"
+#include "PgLink.h"
 #include "SearchIndex.h"
 
 #include <QDir>
@@ -414,7 +414,7 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
         return failure(q.lastError(), doing);
     Status result;
     QSqlError error;
-    if (!historyReady_ && !History::createTable(db, &error))
+    if (!historyReady_ && !History::createTable(db, server(), &error))
         result = failure(error, doing);
     else
         result = body();
@@ -636,12 +636,12 @@ public:
     Status add(const Card& card, WriteReason reason, RowId wantedId, RowId* id) {
         QSqlQuery& q = wantedId == kNoRow ? insert_ : insertAt_;
         if (q.lastQuery().isEmpty()) {
-            const bool ok = wantedId == kNoRow
-                                ? q.prepare(insertStatement() + returning())
-                                : q.prepare(QStringLiteral("INSERT INTO \"Clientes\" (id, ") %
-                                            columnList() % QStringLiteral(") VALUES (?") %
-                                            QStringLiteral(",?").repeated(kFieldCount) % u')' %
-                                            returning());
+            const bool ok =
+                wantedId == kNoRow
+                    ? q.prepare(insertStatement() + returning())
+                    : q.prepare(QStringLiteral("INSERT INTO \"Clientes\" (id, ") % columnList() %
+                                QStringLiteral(") VALUES (?") %
+                                QStringLiteral(",?").repeated(kFieldCount) % u')' % returning());
             if (!ok)
                 return failed(q.lastError(), card);
         }
@@ -687,8 +687,8 @@ public:
         if (sets.isEmpty())
             return Status();
         QSqlQuery q(db_);
-        if (!q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") % sets.join(QStringLiteral(", ")) %
-                       QStringLiteral(" WHERE id = ?")))
+        if (!q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
+                       sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
             return failed(q.lastError(), card);
         for (const QVariant& v : values)
             q.addBindValue(v);
@@ -844,9 +844,9 @@ Status CardStore::removeCard(RowId id) {
         [&]() -> Status {
             Status s = Writes(*this, doing).remove(id, WriteReason::Baja);
             if (s.kind() == ErrorKind::NotFound)
-                return Status::failure(
-                    ErrorKind::NotFound,
-                    QStringLiteral("La tarjeta ya no está en el registro %1.").arg(registry_.quoted()));
+                return Status::failure(ErrorKind::NotFound,
+                                       QStringLiteral("La tarjeta ya no está en el registro %1.")
+                                           .arg(registry_.quoted()));
             return s;
         },
         doing);

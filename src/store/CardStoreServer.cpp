@@ -117,6 +117,16 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
             return nullptr;
         }
     }
+    q.finish();
+    // A database of an earlier version gets its history table now (runWrite creates it). When the
+    // user may not create tables, browsing still works; the first write tries again and says why.
+    if (q.exec(QStringLiteral("SELECT to_regclass('\"Historial\"') IS NOT NULL")) && q.next() &&
+        q.value(0).toBool()) {
+        store->historyReady_ = true;
+    } else {
+        q.finish();
+        (void)store->runWrite([] { return Status(); }, QStringLiteral("crear el historial"));
+    }
     *status = Status();
     return store;
 }

@@ -6,6 +6,8 @@
 
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStringBuilder>
 #include <QTextStream>
 #include <QtEndian>
@@ -99,6 +101,32 @@ private:
     QByteArray buffer_;
 };
 
+// One value of a text COPY row: \\N for Null, the separators and the backslash escaped.
+void appendCopyText(QByteArray& row, const QVariant& value) {
+    if (value.isNull()) {
+        row.append("\\N");
+        return;
+    }
+    for (char c : value.toString().toUtf8()) {
+        switch (c) {
+        case '\\':
+            row.append("\\\\");
+            break;
+        case '\t':
+            row.append("\\t");
+            break;
+        case '\n':
+            row.append("\\n");
+            break;
+        case '\r':
+            row.append("\\r");
+            break;
+        default:
+            row.append(c);
+        }
+    }
+}
+
 Status serverFailure(const Registry& registry, const SqlReason& r, const QString& doing) {
     return Status::failure(r.kind,
                            QStringLiteral("No se pudo %1 en el registro %2: %3.")
@@ -106,10 +134,89 @@ Status serverFailure(const Registry& registry, const SqlReason& r, const QString
                            r.detail);
 }
 
+// The file's history, when it has one, after any rows the server has, oldest first. The rows keep
+// the ids of their cards, which the copied cards keep too, so that a deleted card restores in its
+// place.
+Status copyHistory(const CardStore& local, PgLink& link, const Registry& server, qint64* rows) {
+    *rows = 0;
+    QSqlQuery q(local.database());
+    q.setForwardOnly(true);
+    const auto unreadable = [&] {
+        return Status::failure(ErrorKind::Other,
+                               QStringLiteral("No se pudo leer el historial del registro %1. No "
+                                              "se copió nada.")
+                                   .arg(local.registry().quoted()),
+                               q.lastError().text());
+    };
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                               "name = 'Historial'")) ||
+        !q.next())
+        return unreadable();
+    if (q.value(0).toInt() == 0)
+        return Status();
+    q.finish();
+    if (!q.exec(QStringLiteral("SELECT cuando, usuario, equipo, accion, codigo, tarjeta, antes, "
+                               "despues FROM Historial ORDER BY id")))
+        return unreadable();
+    PGresult* res = PQexec(link.handle(), "COPY \"Historial\" (cuando, usuario, equipo, accion, "
+                                          "codigo, tarjeta, antes, despues) FROM STDIN");
+    const bool copyIn = PQresultStatus(res) == PGRES_COPY_IN;
+    PQclear(res);
+    if (!copyIn)
+        return Status::failure(ErrorKind::Other,
+                               QStringLiteral("No se pudo copiar el historial al registro %1: el "
+                                              "servidor no aceptó la copia. No se copió nada.")
+                                   .arg(server.quoted()),
+                               QString::fromUtf8(PQerrorMessage(link.handle())));
+    constexpr int kColumns = 8;
+    QByteArray buffer;
+    bool sent = true;
+    while (sent && q.next()) {
+        for (int i = 0; i < kColumns; ++i) {
+            if (i > 0)
+                buffer.append('\t');
+            appendCopyText(buffer, q.value(i));
+        }
+        buffer.append('\n');
+        ++*rows;
+        if (buffer.size() >= (1 << 20)) {
+            sent = PQputCopyData(link.handle(), buffer.constData(), int(buffer.size())) == 1;
+            buffer.clear();
+        }
+    }
+    const bool readAll = q.lastError().type() == QSqlError::NoError;
+    if (sent && !buffer.isEmpty())
+        sent = PQputCopyData(link.handle(), buffer.constData(), int(buffer.size())) == 1;
+    PQputCopyEnd(link.handle(), sent && readAll ? nullptr : "cancelled");
+    bool stored = true;
+    QString detail = QString::fromUtf8(PQerrorMessage(link.handle()));
+    while (PGresult* r = PQgetResult(link.handle())) {
+        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+            stored = false;
+            detail = QString::fromUtf8(PQresultErrorMessage(r));
+        }
+        PQclear(r);
+    }
+    if (!readAll)
+        return unreadable();
+    if (!sent || !stored)
+        return Status::failure(
+            ErrorKind::Other,
+            QStringLiteral("El registro %1 no aceptó el historial. No se copió nada.")
+                .arg(server.quoted()),
+            detail);
+    return Status();
+}
+
 } // namespace
 
-Status copyToServer(const QString& filePath, const QString& uri, qint64* copied) {
+Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
+                    qint64* historyRows) {
     *copied = 0;
+    qint64 ignoredRows = 0;
+    if (!historyRows)
+        historyRows = &ignoredRows;
+    *historyRows = 0;
     const Registry server = Registry::server(uri);
     if (!QFileInfo(filePath).isFile())
         return Status::failure(ErrorKind::CannotOpen,
@@ -232,6 +339,8 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied)
                 .arg(server.quoted())
                 .arg(hashes.size())
                 .arg(checked)));
+    if (Status h = copyHistory(*local, *link, server, historyRows); !h)
+        return rollback(h);
     // New cards continue after the copied ids.
     if (!link->exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('\"Clientes\"', 'id'), "
                                    "greatest(coalesce(max(id), 0), 1), max(id) IS NOT NULL) "
@@ -246,7 +355,8 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied)
 int runCopyToServerCommand(const Folders& folders, const QString& uri, QTextStream& out) {
     const QString file = folders.appFile(kDatabaseFileName);
     qint64 copied = 0;
-    const Status status = copyToServer(file, uri, &copied);
+    qint64 historyRows = 0;
+    const Status status = copyToServer(file, uri, &copied, &historyRows);
     if (!status) {
         out << status.message() << '\n';
         out.flush();
@@ -257,6 +367,9 @@ int runCopyToServerCommand(const Folders& folders, const QString& uri, QTextStre
                           "iguales a las del archivo.\n")
                .arg(copied)
                .arg(Registry::file(file).quoted(), Registry::server(uri).quoted());
+    if (historyRows > 0)
+        out << QStringLiteral("También se copiaron las %1 filas de su historial.\n")
+                   .arg(historyRows);
     out.flush();
     return 0;
 }
