@@ -151,6 +151,22 @@ private slots:
         folders_.reset();
     }
 
+    // A server registry has no "Buscar por" index yet: the window starts without a box (startWith
+    // checks it) and Ctrl+F says so plainly, leaving the grid as it was.
+    void searchBarOnAServerSaysItIsNotAvailable() {
+        if (!test_registry::onServer())
+            QSKIP("the file's search has tests of its own");
+        startWith(registry());
+        const int rows = w_->findChild<browse::CardGrid*>()->rows();
+        QTest::keyClick(w_.get(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(messages_.texts().size(), 1);
+        QVERIFY2(messages_.texts().front().contains(u"todavía no está disponible"),
+                 qPrintable(messages_.texts().front()));
+        auto* bar = w_->findChild<QLineEdit*>(QStringLiteral("txtBuscarPor"));
+        QVERIFY(bar && !bar->isVisible());
+        QCOMPARE(w_->findChild<browse::CardGrid*>()->rows(), rows);
+    }
+
     // --- search by microchip code ---------------------------------------------------------
 
     void searchModeCoversTheEntryAreaAndKeepsTheCodeUsable() {
