@@ -1,10 +1,12 @@
 #include "CardStore.h"
+#include "ChangeWatch.h"
 #include "CopyToServer.h"
 #include "History.h"
 #include "TestRegistry.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -351,6 +353,23 @@ private slots:
         QCOMPARE(again.kind(), ErrorKind::Duplicate);
         QVERIFY2(again.message().contains(server.quoted()), qPrintable(again.message()));
         QCOMPARE(onServer->recordCount(), qint64(local.size() + 1));
+    }
+
+    // Another connection's write is told once; the store's own writes never are.
+    void watchTellsOtherConnectionsWritesOnly() {
+        Status s;
+        auto mine = CardStore::open(registry_, &s);
+        auto other = CardStore::open(registry_, &s);
+        QVERIFY(mine && other);
+        const auto watch = ChangeWatch::start(*mine, 50);
+        QVERIFY(watch);
+        QSignalSpy told(watch.get(), &ChangeWatch::changedElsewhere);
+        QVERIFY(mine->insertCard(makeCard(u"propia"_s, QString()), nullptr));
+        QTest::qWait(300);
+        QCOMPARE(told.count(), 0);
+        QVERIFY(other->insertCard(makeCard(u"ajena"_s, QString()), nullptr));
+        QTRY_COMPARE(told.count(), 1);
+        QVERIFY2(watch->lastError().isEmpty(), qPrintable(watch->lastError()));
     }
 
     void walkSkipsCardsDeletedMeanwhile() {
