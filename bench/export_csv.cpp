@@ -13,11 +13,15 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: export_csv STORE OUT [short]\n");
+        std::fprintf(stderr, "usage: export_csv DAT.db|postgresql://URI OUT [short]\n");
         return 2;
     }
     store::Status status;
-    auto cards = store::CardStore::open(args[1], &status);
+    // A libpq URI names a registry on a server, anything else a file.
+    const store::Registry registry = args[1].startsWith(u"postgres")
+                                         ? store::Registry::server(args[1])
+                                         : store::Registry::file(args[1]);
+    auto cards = store::CardStore::open(registry, &status);
     if (!cards) {
         std::fprintf(stderr, "%s\n", qPrintable(status.message()));
         return 1;

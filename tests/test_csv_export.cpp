@@ -3,6 +3,7 @@
 #include "CsvExport.h"
 #include "Folders.h"
 #include "ScriptedMessages.h"
+#include "TestRegistry.h"
 #include "TextCodec.h"
 
 #include <QBuffer>
@@ -71,7 +72,7 @@ private:
 
     void openStore(const QString& name) {
         store::Status st;
-        store_ = store::CardStore::open(tmp_.filePath(name), &st);
+        store_ = store::CardStore::open(test_registry::registryAt(tmp_.filePath(name)), &st);
         QVERIFY2(store_, qPrintable(st.message()));
     }
     void insert(const Card& c) {
@@ -92,6 +93,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         QVERIFY(tmp_.isValid());
         messages_.clear();

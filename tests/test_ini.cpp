@@ -1,5 +1,6 @@
 #include "Folders.h"
 #include "Ini.h"
+#include "Registry.h"
 #include "TextCodec.h"
 
 #include <QDir>
@@ -16,6 +17,58 @@ class TestIni : public QObject {
     static IniFile iniOf(const QString& text) { return IniFile::fromBytes(text.toUtf8()); }
 
 private slots:
+    // Which registry a run opens: the command line's URI, else the configuration's section, else
+    // DAT.db; a section that cannot be followed is refused, never silently replaced by the file.
+    void registryChoice_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("override");
+        QTest::addColumn<QString>("expected"); // the location, or "!" and words of the refusal
+        const QByteArray server = "[BASE DE DATOS]\r\nmotor = postgresql\r\nSERVIDOR=clinica\r\n"
+                                  "PUERTO=5433\r\nBASE=mis tarjetas\r\nUSUARIO=recepción\r\n";
+        QTest::newRow("nothing") << QByteArray("[VERSION]\r\nPIE=x\r\n") << QString()
+                                 << QStringLiteral("DAT.db");
+        QTest::newRow("sqlite named") << QByteArray("[BASE DE DATOS]\r\nMOTOR=SQLite\r\n")
+                                      << QString() << QStringLiteral("DAT.db");
+        QTest::newRow("server") << server << QString()
+                                << QStringLiteral(
+                                       "postgresql://recepci%C3%B3n@clinica:5433/mis%20tarjetas");
+        QTest::newRow("command line wins") << server << QStringLiteral("postgresql:///otra")
+                                           << QStringLiteral("postgresql:///otra");
+        QTest::newRow("unknown engine") << QByteArray("[BASE DE DATOS]\r\nMOTOR=Oracle\r\n")
+                                        << QString() << QStringLiteral("!\"Oracle\"");
+        QTest::newRow("no base") << QByteArray("[BASE DE DATOS]\r\nMOTOR=PostgreSQL\r\n")
+                                 << QString() << QStringLiteral("!BASE=");
+        QTest::newRow("bad port")
+            << QByteArray("[BASE DE DATOS]\r\nMOTOR=PostgreSQL\r\nBASE=b\r\nPUERTO=99999\r\n")
+            << QString() << QStringLiteral("!PUERTO=");
+    }
+    void registryChoice() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, override);
+        QFETCH(QString, expected);
+        store::Folders folders;
+        folders.appDir = QStringLiteral("/app");
+        folders.dataDir = QStringLiteral("/datos");
+        folders.serverUri = override;
+        store::Status status;
+        const store::Registry r =
+            store::chooseRegistry(folders, store::IniFile::fromBytes(ini), &status);
+        if (expected.startsWith(u'!')) {
+            QVERIFY(!status);
+            QVERIFY(r.isEmpty());
+            QVERIFY2(status.message().contains(expected.mid(1)), qPrintable(status.message()));
+            return;
+        }
+        QVERIFY2(status, qPrintable(status.message()));
+        if (expected == u"DAT.db") {
+            QVERIFY(!r.isServer());
+            QCOMPARE(r.location(), QStringLiteral("/app/DAT.db"));
+        } else {
+            QVERIFY(r.isServer());
+            QCOMPARE(r.location(), expected);
+        }
+    }
+
     void valuesAreStrippedAndMatchedWithoutCase() {
         const IniFile ini = iniOf(u"; comentario\r\n"
                                   u"[Version]\r\n"

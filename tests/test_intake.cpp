@@ -1,5 +1,6 @@
 #include "Intake.h"
 #include "ScriptedMessages.h"
+#include "TestRegistry.h"
 #include "WebCardBytes.h"
 
 #include <QDir>
@@ -50,13 +51,16 @@ class TestIntake : public QObject {
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         tmp_ = std::make_unique<QTemporaryDir>();
         folders_ = {tmp_->filePath(QStringLiteral("app")), tmp_->filePath(QStringLiteral("data")),
                     tmp_->path()};
         QVERIFY(QDir().mkpath(folders_.appDir) && QDir().mkpath(folders_.dataDir));
         Status s;
-        cards_ = CardStore::open(folders_.appFile(kDatabaseFileName), &s, OpenOptions{200});
+        cards_ = CardStore::open(test_registry::registryAt(folders_.appFile(kDatabaseFileName)), &s,
+                                 OpenOptions{200});
         QVERIFY2(s.ok(), qPrintable(s.message()));
         messages_.clear();
     }
@@ -184,17 +188,14 @@ private slots:
     }
 
     void storeFailureKeepsFile() {
-        QSqlDatabase other =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-        other.setDatabaseName(cards_->path());
-        QVERIFY(other.open());
-        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        Status s;
+        auto other = CardStore::open(cards_->registry(), &s);
+        QVERIFY2(other, qPrintable(s.message()));
+        QSqlQuery lock(other->database());
+        QVERIFY(test_registry::holdWriteLock(lock));
         drop(record("A"));
         const intake::IntakeResult r = run();
-        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
-        other.close();
-        other = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("other"));
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
         QVERIFY(!r.tookIn());
         QCOMPARE(messages_.boxes.size(), size_t(1));
         QVERIFY2(messages_.boxes[0].text.contains(u"se recibirá en el próximo inicio"),

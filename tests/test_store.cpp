@@ -1,7 +1,12 @@
 #include "CardStore.h"
+#include "ChangeWatch.h"
+#include "CopyToServer.h"
 #include "History.h"
+#include "TestRegistry.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,18 +38,39 @@ class TestStore : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         path_ = dir_->filePath(QStringLiteral("DAT.db"));
+        registry_ = test_registry::registryAt(path_);
     }
 
     void createsSchemaOnFirstOpen() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY2(s.ok(), qPrintable(s.message()));
-        QVERIFY(QFile::exists(path_));
         QCOMPARE(db->recordCount(), 0);
         QSqlQuery q(db->database());
+        if (test_registry::onServer()) {
+            // Codes compare as bytes, as on SQLite: the unique index uses collation "C".
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT indexdef FROM pg_indexes WHERE indexname = 'PrimaryKey' AND "
+                               "schemaname = current_schema()")));
+            QVERIFY(q.next());
+            QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
+            QVERIFY(q.exec(QStringLiteral(
+                "SELECT collation_name FROM information_schema.columns WHERE table_name = "
+                "'Clientes' AND column_name = 'Codigo' AND table_schema = current_schema()")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("C"));
+            QVERIFY(q.exec(
+                QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 1"));
+            return;
+        }
+        QVERIFY(QFile::exists(path_));
         QVERIFY(q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'PrimaryKey'")));
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
@@ -54,7 +80,7 @@ private slots:
 
     void addSeekEditDeleteThroughCursor() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(s.ok());
         auto t = db->openTable();
         for (const char* code : {"300", "100", "200"}) {
@@ -108,7 +134,7 @@ private slots:
 
     void nullReadsAsEmptyAndStaysNull() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         auto t = db->openTable();
         t->addNew();
         t->setField(Codigo, QStringLiteral("A1"));
@@ -119,7 +145,8 @@ private slots:
         QVERIFY(t->isNull(GrupoFam));
         QVERIFY(!t->isNull(Lugar));
         QSqlQuery q(db->database());
-        QVERIFY(q.exec(QStringLiteral("SELECT GrupoFam IS NULL, lugar IS NULL FROM Clientes")));
+        QVERIFY(q.exec(
+            QStringLiteral("SELECT \"GrupoFam\" IS NULL, \"lugar\" IS NULL FROM \"Clientes\"")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QCOMPARE(q.value(1).toInt(), 0);
@@ -148,7 +175,7 @@ private slots:
 
     void duplicateCodeIsRefusedAndTableUnchanged() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db->insertCard(makeCard(QStringLiteral("X"), QStringLiteral("uno")), nullptr).ok());
         auto t = db->openTable();
         t->addNew();
@@ -156,7 +183,7 @@ private slots:
         t->setField(NombreAnimal, QStringLiteral("dos"));
         const Status dup = t->update();
         QCOMPARE(dup.kind(), ErrorKind::Duplicate);
-        QVERIFY(dup.message().contains(path_));
+        QVERIFY(dup.message().contains(registry_.describe()));
         // The copy buffer survives the refusal, so nothing typed is lost.
         QVERIFY(t->editing());
         QCOMPARE(t->field(NombreAnimal), QStringLiteral("dos"));
@@ -172,12 +199,13 @@ private slots:
     }
 
     void brokenFilesAreReportedNotFatal() {
+        SKIP_ON_SERVER("about the SQLite file");
         QFile junk(path_);
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'z'));
         junk.close();
         Status s;
-        QVERIFY(!CardStore::open(path_, &s));
+        QVERIFY(!CardStore::open(registry_, &s));
         QCOMPARE(s.kind(), ErrorKind::NotADatabase);
         QVERIFY(s.message().contains(path_));
 
@@ -187,16 +215,17 @@ private slots:
     }
 
     void readOnlyFileIsReportedOnWrite() {
+        SKIP_ON_SERVER("about the SQLite file");
         {
             Status s;
-            auto db = CardStore::open(path_, &s);
+            auto db = CardStore::open(registry_, &s);
             QVERIFY(s.ok());
         }
         QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         if (QFileInfo(path_).isWritable())
             QSKIP("running as root: file permissions do not stop writes");
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db);
         const Status w =
             db->insertCard(makeCard(QStringLiteral("1"), QStringLiteral("a")), nullptr);
@@ -206,14 +235,15 @@ private slots:
 
     void secondConnectionSeesChangesAndLockIsReported() {
         Status s;
-        auto first = CardStore::open(path_, &s);
+        auto first = CardStore::open(registry_, &s);
         OpenOptions quick;
         quick.busyTimeoutMs = 100;
-        auto second = CardStore::open(path_, &s, quick);
+        auto second = CardStore::open(registry_, &s, quick);
         QVERIFY(s.ok());
         QVERIFY(
             first->insertCard(makeCard(QStringLiteral("7"), QStringLiteral("a")), nullptr).ok());
         QCOMPARE(second->recordCount(), 1);
+        QCOMPARE(first->recordCount(), 1); // kept; the other connection's write below renews it
         auto t = second->openTable();
         t->setIndex(kPrimaryKey);
         QVERIFY(t->seek(QStringLiteral("7")).ok());
@@ -221,19 +251,130 @@ private slots:
 
         // A second program holding the write lock makes a write fail with a message, not hang.
         QSqlQuery hold(first->database());
-        QVERIFY(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(test_registry::holdWriteLock(hold));
         const Status locked =
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr);
-        QCOMPARE(locked.kind(), ErrorKind::Busy);
+        QVERIFY2(locked.kind() == ErrorKind::Busy, qPrintable(locked.message()));
         QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
         QVERIFY(
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr).ok());
         QCOMPARE(first->recordCount(), 2);
     }
 
+    // A server that cannot be reached, a database or user it does not know: each is told in its
+    // own words, naming the registry, and nothing is opened.
+    void serverRefusalsNameTheRegistry_data() {
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no server") << u"postgresql://nadie@%2Fno%2Fsuch%2Fdir/base"_s
+                                   << int(ErrorKind::Unreachable) << u"no se pudo conectar"_s;
+        if (test_registry::onServer()) {
+            const QString base = test_registry::serverUri();
+            QString noBase = base;
+            noBase.replace(QRegularExpression(u"/[^/?]*(\\?|$)"_s), u"/no_existe\\1"_s);
+            QTest::newRow("no database")
+                << noBase << int(ErrorKind::CannotOpen) << u"la base de datos no existe"_s;
+            QString noUser = base;
+            noUser.replace(QRegularExpression(u"//[^@]*@"_s), u"//intruso@"_s);
+            QTest::newRow("unknown user")
+                << noUser << int(ErrorKind::Denied) << u"rechazó el usuario"_s;
+        }
+    }
+    void serverRefusalsNameTheRegistry() {
+        QFETCH(QString, uri);
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        const Registry registry = Registry::server(uri);
+        Status s;
+        QVERIFY(!CardStore::open(registry, &s));
+        QCOMPARE(int(s.kind()), kind);
+        QVERIFY2(s.summary().contains(registry.quoted()), qPrintable(s.message()));
+        QVERIFY2(s.summary().contains(reason), qPrintable(s.message()));
+    }
+
+    // A file's cards go to an empty server registry with their ids, order, Nulls and accents;
+    // a registry that has cards is refused and left as it was.
+    void copiesFileToEmptyServerOnce() {
+        if (!test_registry::onServer())
+            QSKIP("needs the test server");
+        Status s;
+        std::vector<std::pair<RowId, Card>> local;
+        {
+            auto file = CardStore::open(path_, &s);
+            QVERIFY(file);
+            for (const char* code : {"900", "100", "borrada", "500"})
+                QVERIFY(file->insertCard(makeCard(QString::fromUtf8(code), u"Ñandú \"ü\";"_s),
+                                         nullptr));
+            RowId gone = kNoRow;
+            QVERIFY(file->findCode(u"borrada"_s, &gone) && file->removeCard(gone));
+            Card nulls;
+            nulls[Codigo] = u"sin datos"_s;
+            QVERIFY(file->insertCard(nulls, nullptr));
+            QVERIFY(file->forEachCard(Order::Stored, [&](RowId id, const Card& c) {
+                local.emplace_back(id, c);
+                return true;
+            }));
+        }
+        const Registry server = test_registry::registryAt(path_ + u"-servidor"_s);
+        qint64 copied = 0;
+        qint64 historyRows = 0;
+        const Status copy = copyToServer(path_, server.location(), &copied, &historyRows);
+        QVERIFY2(copy, qPrintable(copy.message()));
+        QCOMPARE(copied, qint64(local.size()));
+        QCOMPARE(historyRows, qint64(6)); // five adds and a delete
+        std::vector<std::pair<RowId, Card>> remote;
+        auto onServer = CardStore::open(server, &s);
+        QVERIFY(onServer);
+        QVERIFY(onServer->forEachCard(Order::Stored, [&](RowId id, const Card& c) {
+            remote.emplace_back(id, c);
+            return true;
+        }));
+        QVERIFY(remote == local);
+        QVERIFY(remote.back().second[Lugar].isNull());
+        // The history came along, its JSON's quotes and backslashes intact: the deleted card
+        // restores as it was, at its former place.
+        std::vector<HistoryEntry> deleted;
+        QVERIFY(History(*onServer).deleted(u"borr"_s, 10, &deleted));
+        QCOMPARE(deleted.size(), size_t(1));
+        RowId back = kNoRow;
+        const Status restored = History(*onServer).restore(deleted[0].id, &back);
+        QVERIFY2(restored, qPrintable(restored.message()));
+        Card card;
+        QVERIFY(onServer->readCard(back, &card));
+        QVERIFY(card == makeCard(u"borrada"_s, u"Ñandú \"ü\";"_s));
+        QVERIFY(onServer->removeCard(back));
+        // New cards come after the copied ids.
+        RowId added = kNoRow;
+        QVERIFY(onServer->insertCard(makeCard(u"nueva"_s, QString()), &added));
+        QVERIFY(added > local.back().first);
+
+        const Status again = copyToServer(path_, server.location(), &copied);
+        QCOMPARE(again.kind(), ErrorKind::Duplicate);
+        QVERIFY2(again.message().contains(server.quoted()), qPrintable(again.message()));
+        QCOMPARE(onServer->recordCount(), qint64(local.size() + 1));
+    }
+
+    // Another connection's write is told once; the store's own writes never are.
+    void watchTellsOtherConnectionsWritesOnly() {
+        Status s;
+        auto mine = CardStore::open(registry_, &s);
+        auto other = CardStore::open(registry_, &s);
+        QVERIFY(mine && other);
+        const auto watch = ChangeWatch::start(*mine, 50);
+        QVERIFY(watch);
+        QSignalSpy told(watch.get(), &ChangeWatch::changedElsewhere);
+        QVERIFY(mine->insertCard(makeCard(u"propia"_s, QString()), nullptr));
+        QTest::qWait(300);
+        QCOMPARE(told.count(), 0);
+        QVERIFY(other->insertCard(makeCard(u"ajena"_s, QString()), nullptr));
+        QTRY_COMPARE(told.count(), 1);
+        QVERIFY2(watch->lastError().isEmpty(), qPrintable(watch->lastError()));
+    }
+
     void walkSkipsCardsDeletedMeanwhile() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         for (int i = 0; i < 300; ++i)
             QVERIFY(db->insertCard(makeCard(QString::number(i), QString()), nullptr).ok());
         auto walker = db->openTable();
@@ -252,7 +393,7 @@ private slots:
 
     void walkInCodeOrderPastTheFirstBatch() {
         Status s;
-        auto db = CardStore::open(path_, &s);
+        auto db = CardStore::open(registry_, &s);
         QVERIFY(db->insertCards(
                       [] {
                           std::vector<Card> cards;
@@ -301,6 +442,7 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
+    Registry registry_;
     QString path_;
 };
 

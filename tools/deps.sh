@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   fonts-liberation
   sqlite3 libsqlite3-dev
+  postgresql libqt6sql6-psql libpq-dev
   mdbtools mdbtools-dev libglib2.0-dev
   libqrencode-dev zbar-tools
   poppler-utils libreoffice-calc-nogui

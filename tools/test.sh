@@ -7,6 +7,13 @@ cd "$(dirname "$0")/.."
 tools/deps.sh
 jobs="$(nproc)"
 
+# A PostgreSQL cluster of the tests' own, so that the store's tests run on both engines; it is
+# stopped and deleted at the end whatever happens.
+pg_dir="$(mktemp -d -u "${TMPDIR:-/tmp}/tarjetas-pg.XXXXXX")"
+trap 'tools/pg_cluster.sh stop "$pg_dir"' EXIT
+TARJETAS_TEST_PG="$(tools/pg_cluster.sh start "$pg_dir")"
+export TARJETAS_TEST_PG
+
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build build-test --parallel "$jobs"
 (cd build-test && ctest --output-on-failure --parallel "$jobs")

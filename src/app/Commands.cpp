@@ -82,13 +82,20 @@ void Commands::wireNoStoreCommands() {
         {u"cmdListado", u"imprimir el listado"}, {u"cmdImprimir", u"imprimir tarjetas"},
         {u"Command1", u"imprimir tarjetas"},
     };
+    store::Status chosen;
+    const store::Registry registry = store::chooseRegistry(window_.folders(), &chosen);
+    const QString check =
+        registry.isServer()
+            ? QStringLiteral("revise la conexión con el registro %1").arg(registry.quoted())
+        : registry.isEmpty()
+            ? QStringLiteral("revise la sección [BASE DE DATOS] de la configuración")
+            : QStringLiteral("revise el archivo %1").arg(registry.describe());
     for (const auto& c : commands) {
         const QString message =
             QStringLiteral("No hay un registro de tarjetas abierto: no se puede %1.\n\n"
-                           "Cierre el programa, revise el archivo %2 (el mensaje del inicio dice "
+                           "Cierre el programa, %2 (el mensaje del inicio dice "
                            "por qué no se pudo abrir) y vuelva a abrir el programa.")
-                .arg(QString::fromUtf16(c.doing),
-                     QDir::toNativeSeparators(window_.folders().appFile(store::kDatabaseFileName)));
+                .arg(QString::fromUtf16(c.doing), check);
         window_.setCommandHandler(QString::fromUtf16(c.button),
                                   [this, message] { window_.messages().notice(message); });
     }

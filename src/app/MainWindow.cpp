@@ -397,6 +397,11 @@ void MainWindow::buildGridArea() {
     label6_->setObjectName(QStringLiteral("Label6"));
     label6_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     place(label6_, 9420, 6780, 1590, 240, Anchor::BottomRight);
+    // Which registry is open: the file's path, or the server and base of a shared registry.
+    registryLabel_ = new QLabel(this);
+    registryLabel_->setObjectName(QStringLiteral("lblRegistro"));
+    registryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    place(registryLabel_, 120, 6840, 9200, 240, Anchor::Bottom);
 }
 
 void MainWindow::buildButtons() {
@@ -509,6 +514,12 @@ void MainWindow::onCommand(const QString& name) {
 }
 
 // --- start-up steps -------------------------------------------------------------------------
+
+void MainWindow::setRegistryText(const QString& description) {
+    registryLabel_->setText(description.isEmpty()
+                                ? QStringLiteral("Sin registro de tarjetas abierto")
+                                : QStringLiteral("Registro: ") + description);
+}
 
 void MainWindow::setVersionText(const QString& text) {
     label6_->setText(text);

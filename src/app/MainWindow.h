@@ -66,6 +66,8 @@ public:
 
     // --- start-up steps ---
     void setVersionText(const QString& text); // Label6
+    // The footer's line naming the open registry (empty: none is open).
+    void setRegistryText(const QString& description);
     void setCardStore(std::unique_ptr<store::CardStore> cards);
     void fillCombos(const store::IniFile& ini);
     bool loadLogo(const QString& path); // false when the file is no loadable picture
@@ -154,6 +156,7 @@ private:
     std::unique_ptr<store::CardStore> cards_;
     std::unique_ptr<store::TableCursor> table_;
     QString textoPie_;
+    QLabel* registryLabel_ = nullptr;
     bool enEdicion_ = false;
     bool loadingCard_ = false;
     store::LoadedCard loaded_;             // what CargaTarjeta last put into the fields

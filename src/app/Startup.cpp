@@ -8,6 +8,7 @@
 #include "CardStore.h"
 #include "Certificate.h"
 #include "Commands.h"
+#include "CopyToServer.h"
 #include "Import.h"
 #include "Ini.h"
 #include "Intake.h"
@@ -60,29 +61,37 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     // 5. Not entering a card.
     window->setEnEdicion(false);
 
-    // A practice moving over from the old program: its DAT.MDB becomes DAT.db on the first start.
-    import::importOnFirstStart(folders, messages);
-
-    // 6-7. The card store and its shared cursor. Without it the window opens empty, and the
-    // user is told why once.
+    // 6-7. The card store and its shared cursor: DAT.db, or the server database the command line
+    // or the configuration names. Without it the window opens empty, and the user is told why
+    // once.
     store::Status status;
-    const QString dbPath = folders.appFile(store::kDatabaseFileName);
-    std::unique_ptr<store::CardStore> cards = store::CardStore::open(dbPath, &status);
+    const store::Registry registry = store::chooseRegistry(folders, ini, &status);
+    // A practice moving over from the old program: its DAT.MDB becomes DAT.db on the first start.
+    if (!registry.isEmpty() && !registry.isServer())
+        import::importOnFirstStart(folders, messages);
+    std::unique_ptr<store::CardStore> cards =
+        registry.isEmpty() ? nullptr : store::CardStore::open(registry, &status);
     if (!cards) {
         // The engine's own words, in English, go last: they are for support, not for the user.
-        messages.notice(
-            QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"
-                           "El programa se abre sin tarjetas.%3")
-                .arg(QDir::toNativeSeparators(dbPath), status.summary(), status.detailLine()));
+        messages.notice(QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"
+                                       "El programa se abre sin tarjetas.%3")
+                            .arg(registry.isEmpty() ? QStringLiteral("de la configuración")
+                                                    : registry.describe(),
+                                 status.summary(), status.detailLine()));
         // The title says so for as long as the window is open.
         window->setWindowTitle(store::kDefaultTitle +
                                QStringLiteral(" - sin registro de tarjetas abierto"));
+    } else if (registry.isServer()) {
+        // Several workstations may work on different servers or bases: each says which it has.
+        window->setWindowTitle(store::kDefaultTitle + QStringLiteral(" - ") + registry.describe());
     }
+    window->setRegistryText(cards ? registry.describe() : QString());
     window->setCardStore(std::move(cards));
 
     // The day's backup copy of the registry, made while the window works; a store that could not
-    // be opened is not copied (the user was just told why).
-    if (hooks.dailyBackup && window->cardStore())
+    // be opened is not copied (the user was just told why), and a server's database is copied by
+    // the server's own tools (pg_dump), not by each workstation.
+    if (hooks.dailyBackup && window->cardStore() && !registry.isServer())
         store::DailyBackup::startIfDue(folders, clock, messages, window.get());
 
     // 8. Grid set-up.
@@ -170,6 +179,24 @@ int runProgram(const store::CommandLine& command) {
     if (command.folders.installed())
         QDir().mkpath(command.folders.appDir);
     const store::Clock clock;
+    if (!command.importMdb.isEmpty() || !command.restoreFrom.isEmpty()) {
+        // Both work on the file DAT.db; with a server registry they would change a file nobody
+        // uses.
+        store::Status chosen;
+        if (store::chooseRegistry(command.folders, &chosen).isServer() || !chosen) {
+            QTextStream err(stderr);
+            err << (chosen ? QStringLiteral("El registro de tarjetas está en un servidor "
+                                            "PostgreSQL: --import-mdb y --restaurar trabajan sólo "
+                                            "con el archivo DAT.db. Para respaldar o restaurar la "
+                                            "base del servidor use pg_dump y pg_restore.\n")
+                           : chosen.message() + u'\n');
+            return 1;
+        }
+    }
+    if (!command.copyToServer.isEmpty()) {
+        QTextStream out(stdout);
+        return store::runCopyToServerCommand(command.folders, command.copyToServer, out);
+    }
     if (!command.restoreFrom.isEmpty()) {
         QTextStream out(stdout);
         return store::runRestoreCommand(command.folders, command.restoreFrom, out, clock.now());

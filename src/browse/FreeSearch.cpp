@@ -49,7 +49,9 @@ store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
             QApplication::processEvents();
         });
     }
-    if (!status)
+    // A server registry has no index to prepare: the bar says so when it is asked for, and the
+    // start goes on without a box.
+    if (!status && !cards.registry().isServer())
         messages.notice(unavailableText(status));
     return status;
 }
@@ -90,7 +92,8 @@ void FreeSearch::open() {
     if (!browsing())
         return;
     if (!available_) {
-        messages_.notice(unavailableText(available_));
+        messages_.notice(cards_.registry().isServer() ? available_.message()
+                                                      : unavailableText(available_));
         return;
     }
     place();
@@ -155,7 +158,8 @@ void FreeSearch::showOwnerCards() {
     if (!browsing() || shown == store::kNoRow)
         return;
     if (!available_) {
-        messages_.notice(unavailableText(available_));
+        messages_.notice(cards_.registry().isServer() ? available_.message()
+                                                      : unavailableText(available_));
         return;
     }
     std::vector<store::RowId> ids;

@@ -530,14 +530,15 @@ void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background h
 void TypeAheadIndex::startWorker() {
     // Changes from here on are kept; the read sees some of them, and applying them again to its
     // result changes nothing (each sets a card to its latest values).
-    worker_ = std::make_unique<std::thread>(&TypeAheadIndex::runBackground, this, store_->path(),
-                                            store_->recordCount(), receiver_.get());
+    worker_ =
+        std::make_unique<std::thread>(&TypeAheadIndex::runBackground, this, store_->registry(),
+                                      store_->recordCount(), receiver_.get());
 }
 
-void TypeAheadIndex::runBackground(QString path, qint64 expected, QObject* receiver) {
+void TypeAheadIndex::runBackground(store::Registry registry, qint64 expected, QObject* receiver) {
     auto built = std::make_unique<Built>();
     store::Status status;
-    std::unique_ptr<store::ChunkReader> reader = store::ChunkReader::open(path, &status);
+    std::unique_ptr<store::ChunkReader> reader = store::ChunkReader::open(registry, &status);
     if (reader) {
         std::vector<FieldBuilder> builders;
         builders.reserve(fields().size());

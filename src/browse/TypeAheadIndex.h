@@ -220,7 +220,7 @@ private:
     struct Built; // what the background read hands over
     using FieldPtr = std::shared_ptr<detail::FieldData>;
 
-    void runBackground(QString path, qint64 expected, QObject* receiver);
+    void runBackground(store::Registry registry, qint64 expected, QObject* receiver);
     // Takes the finished background read over and applies the changes kept meanwhile; calls the
     // ready callback when `notify`. False when there was nothing to take over.
     bool adopt(bool notify);

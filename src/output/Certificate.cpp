@@ -362,21 +362,25 @@ bool printCertificate(const CertificateContent& content, QString* error) {
 
 bool loadCertificate(const store::Folders& folders, const QString& code, const QDate& today,
                      CertificateContent* content, QString* error) {
-    const QString dbPath = folders.appFile(store::kDatabaseFileName);
-    if (!QFileInfo(dbPath).isFile()) {
-        *error = QStringLiteral("No existe el registro de tarjetas %1.")
-                     .arg(QDir::toNativeSeparators(dbPath));
+    store::Status status;
+    const store::Registry registry = store::chooseRegistry(folders, &status);
+    if (!status) {
+        *error = status.message();
         return false;
     }
-    store::Status status;
-    const std::unique_ptr<store::CardStore> cards = store::CardStore::open(dbPath, &status);
+    const QString dbPath = registry.describe();
+    if (!registry.isServer() && !QFileInfo(registry.location()).isFile()) {
+        *error = QStringLiteral("No existe el registro de tarjetas %1.").arg(dbPath);
+        return false;
+    }
+    const std::unique_ptr<store::CardStore> cards = store::CardStore::open(registry, &status);
     store::RowId id = store::kNoRow;
     store::Card card;
     if (cards)
         status = cards->findCode(code, &id);
     if (status && id == store::kNoRow) {
         *error = QStringLiteral("No hay una tarjeta con el código %1 en el registro %2.")
-                     .arg(code, QDir::toNativeSeparators(dbPath));
+                     .arg(code, dbPath);
         return false;
     }
     if (status)

@@ -243,7 +243,7 @@ private:
 
 QString readFailure(const store::CardStore& store, const QString& detail) {
     return QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2")
-        .arg(quoted(store.path()), detail);
+        .arg(store.registry().quoted(), detail);
 }
 
 // What each byte of UTF-8 text asks of the writer.

@@ -1,5 +1,7 @@
 #include "Listing.h"
 
+#include "PgLink.h"
+
 #include "CardFields.h"
 #include "CardStore.h"
 #include "Clock.h"
@@ -244,15 +246,13 @@ private:
 
 QAtomicInteger<int> connectionCounter;
 
-// A read-only connection of the listing's own to the store file, closed when it goes.
+// A read-only connection of the listing's own to the registry, closed when it goes.
 class ListingConnection {
 public:
-    explicit ListingConnection(const QString& path)
+    explicit ListingConnection(const store::Registry& registry)
         : name_(
               QStringLiteral("tarjetas-listing-%1").arg(connectionCounter.fetchAndAddRelaxed(1))) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=3000"));
+        store::addRegistryConnection(registry, name_, true);
     }
     ~ListingConnection() {
         {
@@ -271,8 +271,8 @@ private:
 };
 
 // The Spanish reason, then the engine's own words as the last line for support.
-QString sqlDetail(const QSqlError& e) {
-    const store::SqlReason r = store::CardStore::explain(e);
+QString sqlDetail(const QSqlError& e, const store::Registry& registry) {
+    const store::SqlReason r = store::CardStore::explain(e, registry.engine());
     return r.reason + u'.' + store::Status::detailLine(r.detail);
 }
 
@@ -300,8 +300,9 @@ void setUpListingPrinter(QPrinter* printer) {
     printer->setDocName(kTitle);
 }
 
-ListingReport::ListingReport(QString storePath, ListingPictures pictures, QDateTime printedAt)
-    : storePath_(std::move(storePath)), pictures_(std::move(pictures)),
+ListingReport::ListingReport(store::Registry registry, ListingPictures pictures,
+                             QDateTime printedAt)
+    : registry_(std::move(registry)), pictures_(std::move(pictures)),
       printedAt_(std::move(printedAt)) {}
 
 bool ListingReport::print(QPrinter* printer, QString* error, const Progress& progress) {
@@ -368,23 +369,29 @@ int ListingReport::paint(QPainter& painter, int dpi, int usable, int firstPage, 
     const auto readFailure = [&](const QString& detail) {
         *error = QStringLiteral("No se pudieron leer las tarjetas del registro %1 para el listado: "
                                 "%2")
-                     .arg(quoted(storePath_), detail);
+                     .arg(registry_.quoted(), detail);
         return -1;
     };
-    if (!QFileInfo(storePath_).isFile())
+    if (!registry_.isServer() && !QFileInfo(registry_.location()).isFile())
         return readFailure(QStringLiteral("el archivo no existe"));
 
     // The count and the walk see the same cards: one read transaction on a connection of the
-    // listing's own, which no write of the window can interleave with.
-    ListingConnection connection(storePath_);
+    // listing's own, which no write of the window can interleave with (on a server, a
+    // repeatable-read snapshot).
+    ListingConnection connection(registry_);
     QSqlDatabase db = connection.database();
     if (!db.open())
-        return readFailure(sqlDetail(db.lastError()));
+        return readFailure(sqlDetail(db.lastError(), registry_));
     if (!db.transaction())
-        return readFailure(sqlDetail(db.lastError()));
+        return readFailure(sqlDetail(db.lastError(), registry_));
+    if (registry_.isServer()) {
+        QSqlQuery snapshot(db);
+        if (!snapshot.exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")))
+            return readFailure(sqlDetail(snapshot.lastError(), registry_));
+    }
     QSqlQuery count(db);
-    if (!count.exec(QStringLiteral("SELECT count(*) FROM Clientes")) || !count.next())
-        return readFailure(sqlDetail(count.lastError()));
+    if (!count.exec(QStringLiteral("SELECT count(*) FROM \"Clientes\"")) || !count.next())
+        return readFailure(sqlDetail(count.lastError(), registry_));
     const qint64 cards = count.value(0).toLongLong();
     count.finish();
 
@@ -402,11 +409,13 @@ int ListingReport::paint(QPainter& painter, int dpi, int usable, int firstPage, 
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT ") % store::CardStore::columnList() %
-                   QStringLiteral(" FROM Clientes ORDER BY id LIMIT -1 OFFSET ?")))
-        return readFailure(sqlDetail(q.lastError()));
+                   (registry_.isServer()
+                        ? QStringLiteral(" FROM \"Clientes\" ORDER BY id OFFSET ?")
+                        : QStringLiteral(" FROM \"Clientes\" ORDER BY id LIMIT -1 OFFSET ?"))))
+        return readFailure(sqlDetail(q.lastError(), registry_));
     q.addBindValue(skipped);
     if (!q.exec())
-        return readFailure(sqlDetail(q.lastError()));
+        return readFailure(sqlDetail(q.lastError(), registry_));
 
     if (!begin())
         return -1;
@@ -488,7 +497,7 @@ int ListingReport::paint(QPainter& painter, int dpi, int usable, int firstPage, 
     }
     if (q.lastError().isValid()) {
         painter.end();
-        return readFailure(sqlDetail(q.lastError()));
+        return readFailure(sqlDetail(q.lastError(), registry_));
     }
     footer(pageNumber);
     return pageNumber - firstPage + 1;
@@ -500,7 +509,7 @@ bool renderListingPdf(const store::CardStore& store, const ListingPictures& pict
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdfPath);
     setUpListingPrinter(&printer);
-    ListingReport report(store.path(), pictures, printedAt);
+    ListingReport report(store.registry(), pictures, printedAt);
     if (!report.print(&printer, error)) {
         if (report.printerFailed())
             *error = QStringLiteral("No se pudo escribir el archivo %1.").arg(quoted(pdfPath));
@@ -525,9 +534,9 @@ QRect previewBeside(const QRect& window, const QRect& available, const QSize& pr
     return {left, top, width, height};
 }
 
-ListingPreview::ListingPreview(QString storePath, ListingPictures pictures, QDateTime printedAt,
-                               store::MessageLayer& messages, QWidget* parent)
-    : QDialog(parent), report_(std::move(storePath), std::move(pictures), std::move(printedAt)),
+ListingPreview::ListingPreview(store::Registry registry, ListingPictures pictures,
+                               QDateTime printedAt, store::MessageLayer& messages, QWidget* parent)
+    : QDialog(parent), report_(std::move(registry), std::move(pictures), std::move(printedAt)),
       messages_(messages), printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
     setUpListingPrinter(printer_.get());
     setWindowTitle(kTitle);
@@ -684,7 +693,7 @@ ListingPreview* showListingPreview(const store::CardStore& store, ListingPicture
                                    const store::Clock& clock, store::MessageLayer& messages,
                                    QWidget* parent) {
     auto* preview =
-        new ListingPreview(store.path(), std::move(pictures), clock.now(), messages, parent);
+        new ListingPreview(store.registry(), std::move(pictures), clock.now(), messages, parent);
     preview->setAttribute(Qt::WA_DeleteOnClose);
     preview->resize(1000, 720);
     // A dialog opens centred over its parent and would hide the main window, which stays in use

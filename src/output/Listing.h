@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Registry.h"
+
 #include <QDateTime>
 #include <QDialog>
 #include <QImage>
@@ -52,13 +54,13 @@ ListingPagination paginate(int usableHeightTwips, const ListingGeometry& geometr
 // Landscape letter paper with one-inch margins on all four sides.
 void setUpListingPrinter(QPrinter* printer);
 
-// The listing "Listado de Clientes": every card of the store at `storePath`, in stored order,
+// The listing "Listado de Clientes": every card of the registry, in stored order,
 // one block per card, under the report header on the first page and the page header and footer
 // on every page. The cards are read afresh, through a connection of the listing's own, each time
 // the listing is printed, in one forward-only pass.
 class ListingReport {
 public:
-    ListingReport(QString storePath, ListingPictures pictures, QDateTime printedAt);
+    ListingReport(store::Registry registry, ListingPictures pictures, QDateTime printedAt);
 
     // Told before each page is printed (1-based) with the number of pages; false stops the print.
     using Progress = std::function<bool(int page, int pages)>;
@@ -85,7 +87,7 @@ private:
               const std::function<bool()>& begin, const std::function<bool()>& newPage,
               QString* error, int* pageCount = nullptr);
 
-    QString storePath_;
+    store::Registry registry_;
     ListingPictures pictures_;
     QDateTime printedAt_;
     int pagesPrinted_ = 0;
@@ -110,7 +112,7 @@ QRect previewBeside(const QRect& window, const QRect& available, const QSize& pr
 class ListingPreview : public QDialog {
     Q_OBJECT
 public:
-    ListingPreview(QString storePath, ListingPictures pictures, QDateTime printedAt,
+    ListingPreview(store::Registry registry, ListingPictures pictures, QDateTime printedAt,
                    store::MessageLayer& messages, QWidget* parent = nullptr);
     ~ListingPreview() override;
 

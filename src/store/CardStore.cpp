@@ -1,6 +1,7 @@
 #include "CardStore.h"
 
 #include "History.h"
+#include "PgLink.h"
 #include "SearchIndex.h"
 
 #include <QDir>
@@ -53,9 +54,17 @@ QVariant bindable(const QString& value) {
 }
 
 QString orderClause(Order order) {
-    return order == Order::ByCode ? QStringLiteral(" ORDER BY Codigo, id")
+    return order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
                                   : QStringLiteral(" ORDER BY id");
 }
+
+QString quotedName(Field f) {
+    return u'"' % cardField(f).name.toString() % u'"';
+}
+
+// The sequence every statement that writes table Clientes on a server advances (a trigger does
+// it), so that a count can tell whether another workstation wrote since it was taken.
+const QString kChangeSequence = QStringLiteral("\"Clientes_cambios\"");
 
 // A statement on the store's own connection. Scans over many cards use SQLite directly: going
 // through QSqlQuery costs a QVariant per value, which made a walk over a million cards take
@@ -141,7 +150,7 @@ const QString& CardStore::columnList() {
     static const QString list = [] {
         QStringList names;
         for (const CardField& f : cardFields())
-            names.append(f.name.toString());
+            names.append(quotedName(f.field));
         return names.join(QStringLiteral(", "));
     }();
     return list;
@@ -160,8 +169,8 @@ Card CardStore::cardFromQuery(const QSqlQuery& query, int first) {
     return card;
 }
 
-CardStore::CardStore(QString path, QString connection)
-    : path_(std::move(path)), connection_(std::move(connection)) {}
+CardStore::CardStore(Registry registry, QString connection)
+    : registry_(std::move(registry)), connection_(std::move(connection)) {}
 
 CardStore::~CardStore() {
     {
@@ -176,7 +185,11 @@ QSqlDatabase CardStore::database() const {
     return QSqlDatabase::database(connection_, false);
 }
 
-SqlReason CardStore::explain(const QSqlError& error) {
+SqlReason CardStore::explain(const QSqlError& error, Registry::Engine engine) {
+    if (engine == Registry::Engine::PostgreSQL)
+        return explainServerError(error.nativeErrorCode(), error.databaseText().isEmpty()
+                                                               ? error.text()
+                                                               : error.databaseText());
     const int code = error.nativeErrorCode().toInt() & 0xff;
     SqlReason r;
     r.detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
@@ -233,7 +246,9 @@ QString CardStore::couldNot(const QString& doing) {
 }
 
 Status CardStore::failure(const QSqlError& error, const QString& doing) const {
-    SqlReason r = explain(error);
+    SqlReason r = explain(error, registry_.engine());
+    if (server())
+        return failure(r, doing);
     const int code = error.nativeErrorCode().toInt() & 0xff;
     if (code == SqliteReadOnly &&
         sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
@@ -244,25 +259,37 @@ Status CardStore::failure(const QSqlError& error, const QString& doing) const {
         r.reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
                                   "reemplazó o borró, o su carpeta dejó de estar disponible); "
                                   "cierre el programa y vuelva a abrirlo");
-    } else if (code == SqliteCantOpen && !QFileInfo(QFileInfo(path_).absolutePath()).isWritable()) {
+    } else if (code == SqliteCantOpen &&
+               !QFileInfo(QFileInfo(path()).absolutePath()).isWritable()) {
         // A write needs a journal file beside the store; in a folder that cannot be written the
         // journal is what cannot be opened, while the store itself is open.
         r.kind = ErrorKind::ReadOnly;
         r.reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
                                   "archivo de respaldo temporal en ella");
     }
-    return Status::failure(
-        r.kind,
-        QStringLiteral("%1 en el registro %2: %3.").arg(couldNot(doing), quoted(path_), r.reason),
-        r.detail);
+    return failure(r, doing);
+}
+
+Status CardStore::failure(const SqlReason& r, const QString& doing) const {
+    return Status::failure(r.kind,
+                           QStringLiteral("%1 en el registro %2: %3.")
+                               .arg(couldNot(doing), registry_.quoted(), r.reason),
+                           r.detail);
 }
 
 std::unique_ptr<CardStore> CardStore::open(const QString& path, Status* status,
                                            const OpenOptions& options) {
+    return open(Registry::file(path), status, options);
+}
+
+std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* status,
+                                           const OpenOptions& options) {
     const QString connection =
         QStringLiteral("tarjetas-store-%1").arg(connectionCounter.fetch_add(1));
-    std::unique_ptr<CardStore> store(new CardStore(QFileInfo(path).absoluteFilePath(), connection));
-    const QString& file = store->path_;
+    std::unique_ptr<CardStore> store(new CardStore(registry, connection));
+    if (registry.isServer())
+        return openServer(std::move(store), status, options);
+    const QString& file = store->path();
 
     const QFileInfo info(file);
     if (!info.exists() && !QFileInfo(info.absolutePath()).isDir()) {
@@ -381,11 +408,13 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
     QSqlQuery q(db);
     // IMMEDIATE takes the write lock at once (waiting up to the busy timeout), so a write never
     // fails half-way because another program wrote after this transaction read.
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+    // On a server every statement waits for another workstation's row locks up to the busy
+    // timeout (lock_timeout), and a plain transaction is enough: rows are locked as written.
+    if (!q.exec(server() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
         return failure(q.lastError(), doing);
     Status result;
     QSqlError error;
-    if (!historyReady_ && !History::createTable(db, &error))
+    if (!historyReady_ && !History::createTable(db, server(), &error))
         result = failure(error, doing);
     else
         result = body();
@@ -402,6 +431,8 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
+    if (server())
+        return serverRecordCount(status);
     // The data version changes when another connection commits; the writes of this one are
     // followed in notify().
     sqlite3* db = handleOf(database());
@@ -416,7 +447,7 @@ qint64 CardStore::recordCount(Status* status) const {
     // keep the count) makes the count be taken again too.
     const qint64 changes = sqlite3_total_changes64(db);
     if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
-        Statement count(db, QStringLiteral("SELECT count(*) FROM Clientes"));
+        Statement count(db, QStringLiteral("SELECT count(*) FROM \"Clientes\""));
         if (!count.prepared() || !count.step()) {
             if (status)
                 *status = failure(count.error(), QStringLiteral("contar las tarjetas"));
@@ -437,7 +468,9 @@ Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
 
 Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     ids->clear();
-    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM Clientes") %
+    if (server())
+        return serverRowIds(order, limit, ids);
+    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM \"Clientes\"") %
                                            orderClause(order) % QStringLiteral(" LIMIT ") %
                                            QString::number(limit));
     if (!st.prepared())
@@ -461,7 +494,7 @@ Status CardStore::readCards(std::span<const RowId> ids,
     for (size_t start = 0; start < ids.size(); start += kBatchSize) {
         const size_t n = std::min(kBatchSize, ids.size() - start);
         QString sql = QStringLiteral("SELECT id, ") % columnList() %
-                      QStringLiteral(" FROM Clientes WHERE id IN (");
+                      QStringLiteral(" FROM \"Clientes\" WHERE id IN (");
         for (size_t i = 0; i < n; ++i)
             sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
         sql += u')';
@@ -485,15 +518,15 @@ Status CardStore::readCards(std::span<const RowId> ids,
 
 Status CardStore::readCard(RowId id, Card* card) const {
     QSqlQuery q(database());
-    q.prepare(QStringLiteral("SELECT ") % columnList() %
-              QStringLiteral(" FROM Clientes WHERE id = ?"));
+    const bool prepared = q.prepare(QStringLiteral("SELECT ") % columnList() %
+                                    QStringLiteral(" FROM \"Clientes\" WHERE id = ?"));
     q.addBindValue(id);
-    if (!q.exec())
+    if (!prepared || !q.exec())
         return failure(q.lastError(), QStringLiteral("leer la tarjeta"));
     if (!q.next())
         return Status::failure(
             ErrorKind::NotFound,
-            QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+            QStringLiteral("La tarjeta ya no está en el registro %1.").arg(registry_.quoted()));
     *card = cardFromQuery(q, 0);
     return Status();
 }
@@ -501,9 +534,10 @@ Status CardStore::readCard(RowId id, Card* card) const {
 Status CardStore::findCode(const QString& code, RowId* id) const {
     *id = kNoRow;
     QSqlQuery q(database());
-    q.prepare(QStringLiteral("SELECT id FROM Clientes WHERE Codigo = ?"));
+    const bool prepared =
+        q.prepare(QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?"));
     q.addBindValue(bindable(code.isNull() ? QStringLiteral("") : code));
-    if (!q.exec())
+    if (!prepared || !q.exec())
         return failure(q.lastError(), QStringLiteral("buscar la tarjeta"));
     if (q.next())
         *id = q.value(0).toLongLong();
@@ -512,8 +546,11 @@ Status CardStore::findCode(const QString& code, RowId* id) const {
 
 Status CardStore::forEachRawCard(Order order,
                                  const std::function<bool(RowId, const RawCard&)>& visit) const {
+    if (server())
+        return serverForEachRawCard(order, visit);
     Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % columnList() %
-                                           QStringLiteral(" FROM Clientes") % orderClause(order));
+                                           QStringLiteral(" FROM \"Clientes\"") %
+                                           orderClause(order));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     RawCard raw;
@@ -555,7 +592,7 @@ QString insertStatement() {
     QString marks = QStringLiteral("?");
     for (int i = 1; i < kFieldCount; ++i)
         marks += QStringLiteral(",?");
-    return QStringLiteral("INSERT INTO Clientes (") % CardStore::columnList() %
+    return QStringLiteral("INSERT INTO \"Clientes\" (") % CardStore::columnList() %
            QStringLiteral(") VALUES (") % marks % u')';
 }
 } // namespace
@@ -571,7 +608,9 @@ void CardStore::removeChangeListener(int handle) {
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
     // The count follows the store's own committed writes.
-    if (count_ >= 0) {
+    if (server()) {
+        serverNoteOwnWrite(change);
+    } else if (count_ >= 0) {
         if (change == Change::Added)
             ++count_;
         else if (change == Change::Removed)
@@ -597,11 +636,12 @@ public:
     Status add(const Card& card, WriteReason reason, RowId wantedId, RowId* id) {
         QSqlQuery& q = wantedId == kNoRow ? insert_ : insertAt_;
         if (q.lastQuery().isEmpty()) {
-            const bool ok = wantedId == kNoRow
-                                ? q.prepare(insertStatement())
-                                : q.prepare(QStringLiteral("INSERT INTO Clientes (id, ") %
-                                            columnList() % QStringLiteral(") VALUES (?") %
-                                            QStringLiteral(",?").repeated(kFieldCount) % u')');
+            const bool ok =
+                wantedId == kNoRow
+                    ? q.prepare(insertStatement() + returning())
+                    : q.prepare(QStringLiteral("INSERT INTO \"Clientes\" (id, ") % columnList() %
+                                QStringLiteral(") VALUES (?") %
+                                QStringLiteral(",?").repeated(kFieldCount) % u')' % returning());
             if (!ok)
                 return failed(q.lastError(), card);
         }
@@ -612,7 +652,10 @@ public:
             q.bindValue(at++, bindable(v));
         if (!q.exec())
             return failed(q.lastError(), card);
-        const RowId added = q.lastInsertId().toLongLong();
+        // A server tells the new id only when asked for it.
+        const RowId added = store_.server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
+                                            : q.lastInsertId().toLongLong();
+        q.finish();
         if (!history_.record(reason, added, nullptr, &card))
             return failed(history_.error(), card);
         if (id)
@@ -634,7 +677,7 @@ public:
         QVariantList values;
         for (Field f : fields) {
             after[f] = card[f];
-            sets.append(cardField(f).name.toString() + QStringLiteral(" = ?"));
+            sets.append(quotedName(f) + QStringLiteral(" = ?"));
             values.append(bindable(card[f]));
             if (!sameValue(before[f], card[f]))
                 changed.push_back(f);
@@ -644,8 +687,8 @@ public:
         if (sets.isEmpty())
             return Status();
         QSqlQuery q(db_);
-        if (!q.prepare(QStringLiteral("UPDATE Clientes SET ") % sets.join(QStringLiteral(", ")) %
-                       QStringLiteral(" WHERE id = ?")))
+        if (!q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
+                       sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
             return failed(q.lastError(), card);
         for (const QVariant& v : values)
             q.addBindValue(v);
@@ -667,7 +710,7 @@ public:
         if (Status s = read(id, &before, expectedCode); !s)
             return s;
         if (remove_.lastQuery().isEmpty() &&
-            !remove_.prepare(QStringLiteral("DELETE FROM Clientes WHERE id = ?")))
+            !remove_.prepare(QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?")))
             return store_.failure(remove_.lastError(), doing_);
         remove_.bindValue(0, id);
         if (!remove_.exec())
@@ -682,7 +725,7 @@ public:
     Status read(RowId id, Card* card, const QString* expectedCode = nullptr) {
         if (read_.lastQuery().isEmpty() &&
             !read_.prepare(QStringLiteral("SELECT ") % columnList() %
-                           QStringLiteral(" FROM Clientes WHERE id = ?")))
+                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?")))
             return store_.failure(read_.lastError(), doing_);
         read_.bindValue(0, id);
         if (!read_.exec())
@@ -695,7 +738,7 @@ public:
             return Status::failure(ErrorKind::NotFound,
                                    QStringLiteral("La tarjeta ya no está en el registro %1: otro "
                                                   "programa la eliminó.")
-                                       .arg(quoted(store_.path())));
+                                       .arg(store_.registry().quoted()));
         return Status();
     }
 
@@ -703,6 +746,9 @@ public:
     Status find(const QString& code, RowId* id) { return store_.findCode(code, id); }
 
 private:
+    QString returning() const {
+        return store_.server() ? QStringLiteral(" RETURNING id") : QString();
+    }
     static bool sameValue(const QString& a, const QString& b) {
         return a.isNull() == b.isNull() && a == b;
     }
@@ -801,9 +847,9 @@ Status CardStore::removeCard(RowId id, const QString* expectedCode) {
         [&]() -> Status {
             Status s = Writes(*this, doing).remove(id, WriteReason::Baja, expectedCode);
             if (s.kind() == ErrorKind::NotFound)
-                return Status::failure(
-                    ErrorKind::NotFound,
-                    QStringLiteral("La tarjeta ya no está en el registro %1.").arg(quoted(path_)));
+                return Status::failure(ErrorKind::NotFound,
+                                       QStringLiteral("La tarjeta ya no está en el registro %1.")
+                                           .arg(registry_.quoted()));
             return s;
         },
         doing);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardFields.h"
+#include "Registry.h"
 #include "Status.h"
 
 #include <QSqlDatabase>
@@ -28,6 +29,7 @@ struct OpenOptions {
 
 class TableCursor;
 class BusyWait;
+class PgLink;
 class History;
 enum class WriteReason;
 
@@ -52,17 +54,22 @@ private:
     std::array<bool, kFieldCount> nulls_{};
 };
 
-// The card store: table Clientes in one SQLite file. A missing file is created with the schema.
-// Every write is one committed transaction; every failure comes back as a Status.
+// The card store: table Clientes in one SQLite file, or in a PostgreSQL database. A missing file,
+// or a database without the table, gets the schema. Every write is one committed transaction;
+// every failure comes back as a Status whose message names the registry.
 class CardStore {
 public:
     static std::unique_ptr<CardStore> open(const QString& path, Status* status,
+                                           const OpenOptions& options = {});
+    static std::unique_ptr<CardStore> open(const Registry& registry, Status* status,
                                            const OpenOptions& options = {});
     ~CardStore();
     CardStore(const CardStore&) = delete;
     CardStore& operator=(const CardStore&) = delete;
 
-    const QString& path() const { return path_; }
+    // The file's path (for a server registry, its URI); messages use registry().describe().
+    const QString& path() const { return registry_.location(); }
+    const Registry& registry() const { return registry_; }
 
     // A table-type cursor over Clientes, independent of every other cursor of this store.
     std::unique_ptr<TableCursor> openTable();
@@ -118,20 +125,33 @@ public:
 
     // The Spanish reason of an engine error (not a database, damaged, locked, read-only, disk
     // full, …), with the engine's own words kept apart.
-    static SqlReason explain(const class QSqlError& error);
+    static SqlReason explain(const class QSqlError& error,
+                             Registry::Engine engine = Registry::Engine::SQLite);
     // "No se pudo <doing>", or "No se pudieron <doing>" when its object is plural.
     static QString couldNot(const QString& doing);
 
-    // Column list "Codigo, fecha_atencion, …" in record order, for queries that read whole cards.
+    // Column list "\"Codigo\", \"fecha_atencion\", …" in record order, for queries that read
+    // whole cards. The names are quoted: PostgreSQL would fold them to lower case otherwise.
     static const QString& columnList();
     // Builds a Card from a query whose columns from `first` on are the 25 fields in record order.
     static Card cardFromQuery(const class QSqlQuery& query, int first);
 
 private:
     friend class TableCursor;
+    CardStore(Registry registry, QString connection);
+    static std::unique_ptr<CardStore> openServer(std::unique_ptr<CardStore> store, Status* status,
+                                                 const OpenOptions& options);
+    bool server() const { return registry_.isServer(); }
+    // The server's forms of the walks and the count that use SQLite's own API on a file.
+    qint64 serverRecordCount(Status* status) const;
+    Status serverRowIds(Order order, qint64 limit, std::vector<RowId>* ids) const;
+    Status serverForEachRawCard(Order order,
+                                const std::function<bool(RowId, const RawCard&)>& visit) const;
+    void serverNoteOwnWrite(Change change) const;
+    PgLink* bulk(Status* status, const QString& doing) const;
+    Status failure(const struct SqlReason& reason, const QString& doing) const;
     friend class History;
     class Writes;
-    CardStore(QString path, QString connection);
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);
     // Adds a card inside a transaction runWrite opened, at `wantedId` when given.
@@ -139,14 +159,17 @@ private:
                             const QString& doing);
     void notify(Change change, RowId id, const Card* card) const;
 
-    QString path_;
+    Registry registry_;
     QString connection_;
+    // On a server, a libpq connection of the store's own for the whole-table reads.
+    mutable std::unique_ptr<PgLink> bulk_;
     std::unique_ptr<BusyWait> busyWait_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
     bool historyReady_ = false; // table Historial is known to exist
     // The last count, and the file's data version and this connection's change total when it
-    // was taken (-1: not counted).
+    // was taken (-1: not counted). On a server the version is the value of the sequence every
+    // write to the table advances.
     mutable qint64 count_ = -1;
     mutable qint64 countVersion_ = -1;
     mutable qint64 countChanges_ = -1;

@@ -73,6 +73,53 @@ private:
     qint64 version_ = -1;
 };
 
+// PostgreSQL: every write to table Clientes sends a notice on a channel (a trigger does it); the
+// store's own connection listens there and the driver hands the notices over as they arrive,
+// telling whether this connection's own writes sent them. Notices of other sessions are told
+// once per turn of the event loop, however many came together.
+class ServerChangeWatch final : public ChangeWatch {
+public:
+    explicit ServerChangeWatch(const CardStore& store) : store_(store) {
+        timer_.setSingleShot(true);
+        timer_.setInterval(0);
+        connect(&timer_, &QTimer::timeout, this, [this] { check(); });
+        QSqlDriver* driver = store_.database().driver();
+        if (!driver || !driver->subscribeToNotification(kChannel)) {
+            lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
+                             .arg(store_.registry().quoted());
+            return;
+        }
+        connect(
+            driver, &QSqlDriver::notification, this,
+            [this](const QString& name, QSqlDriver::NotificationSource source, const QVariant&) {
+                if (name != kChannel || source == QSqlDriver::SelfSource)
+                    return;
+                pending_ = true;
+                if (!timer_.isActive())
+                    timer_.start();
+            });
+    }
+
+    ~ServerChangeWatch() override {
+        if (QSqlDriver* driver = store_.database().driver())
+            driver->unsubscribeFromNotification(kChannel);
+    }
+
+    bool check() override {
+        if (!pending_)
+            return false;
+        pending_ = false;
+        emit changedElsewhere();
+        return true;
+    }
+
+private:
+    static inline const QString kChannel = QStringLiteral("tarjetas_clientes");
+    const CardStore& store_;
+    QTimer timer_;
+    bool pending_ = false;
+};
+
 } // namespace
 
 ChangeWatch::~ChangeWatch() = default;
@@ -80,6 +127,8 @@ ChangeWatch::~ChangeWatch() = default;
 std::unique_ptr<ChangeWatch> ChangeWatch::start(const CardStore& store, int pollMs) {
     if (store.database().driverName() == QLatin1StringView("QSQLITE"))
         return std::make_unique<SqliteChangeWatch>(store, pollMs);
+    if (store.registry().isServer())
+        return std::make_unique<ServerChangeWatch>(store);
     return nullptr;
 }
 

@@ -1,5 +1,7 @@
 #include "ChunkReader.h"
 
+#include "PgLink.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringBuilder>
@@ -10,11 +12,26 @@
 
 namespace store {
 
-std::unique_ptr<ChunkReader> ChunkReader::open(const QString& path, Status* status) {
+std::unique_ptr<ChunkReader> ChunkReader::open(const Registry& registry, Status* status) {
+    if (registry.isServer()) {
+        std::unique_ptr<ChunkReader> reader(new ChunkReader(registry, nullptr));
+        SqlReason reason;
+        reader->server_ = PgLink::connect(registry.location(), &reason);
+        if (!reader->server_) {
+            *status = Status::failure(
+                reason.kind,
+                QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2.")
+                    .arg(registry.quoted(), reason.reason),
+                reason.detail);
+            return nullptr;
+        }
+        *status = Status();
+        return reader;
+    }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
+    const int rc = sqlite3_open_v2(QFile::encodeName(registry.location()).constData(), &db,
                                    SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<ChunkReader> reader(new ChunkReader(path, db));
+    std::unique_ptr<ChunkReader> reader(new ChunkReader(registry, db));
     if (rc != SQLITE_OK) {
         *status = reader->failure(db ? QString::fromUtf8(sqlite3_errmsg(db))
                                      : QStringLiteral("sin memoria"));
@@ -26,6 +43,9 @@ std::unique_ptr<ChunkReader> ChunkReader::open(const QString& path, Status* stat
     return reader;
 }
 
+ChunkReader::ChunkReader(Registry registry, sqlite3* db)
+    : registry_(std::move(registry)), db_(db) {}
+
 ChunkReader::~ChunkReader() {
     sqlite3_finalize(stmt_);
     sqlite3_close(db_);
@@ -33,13 +53,41 @@ ChunkReader::~ChunkReader() {
 
 Status ChunkReader::failure(const QString& detail) const {
     return Status::failure(ErrorKind::Io,
-                           QStringLiteral("No se pudieron leer las tarjetas del registro «%1»: %2.")
-                               .arg(QDir::toNativeSeparators(path_), detail));
+                           QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2.")
+                               .arg(registry_.quoted(), detail));
+}
+
+Status ChunkReader::readServer(RowId after, int limit, std::span<const Field> fields,
+                               const Visit& visit, RowId* last, int* visited) {
+    // Each chunk is one statement, its own snapshot: a save of the window never waits for it.
+    QString sql = QStringLiteral("SELECT id");
+    for (Field f : fields)
+        sql += u", \"" % cardField(f).name.toString() % u'"';
+    sql += QStringLiteral(" FROM \"Clientes\" WHERE id > $1 ORDER BY id LIMIT $2");
+    const QByteArray params[] = {QByteArray::number(after), QByteArray::number(limit)};
+    SqlReason reason;
+    const bool ok = server_->query(
+        sql, params,
+        [&](PgLink::Row row) {
+            *last = row[0].toLongLong();
+            ++*visited;
+            visit(*last, row.subspan(1));
+        },
+        &reason);
+    if (!ok)
+        return Status::failure(
+            reason.kind,
+            QStringLiteral("No se pudieron leer las tarjetas del registro %1: %2.")
+                .arg(registry_.quoted(), reason.reason),
+            reason.detail);
+    return Status();
 }
 
 Status ChunkReader::read(RowId after, int limit, std::span<const Field> fields, const Visit& visit,
                          RowId* last, int* visited) {
     *visited = 0;
+    if (server_)
+        return readServer(after, limit, fields, visit, last, visited);
     if (!stmt_ || !std::equal(fields.begin(), fields.end(), prepared_.begin(), prepared_.end())) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;

@@ -16,13 +16,15 @@ struct sqlite3_stmt;
 
 namespace store {
 
-// A read-only connection of its own to a card store's file, for long walks made off the window's
-// thread; it belongs to the thread that opened it. Cards are read a chunk at a time, each chunk
-// its own short read transaction, so that a walk over a million cards never keeps a save of the
-// window waiting longer than one chunk takes.
+class PgLink;
+
+// A read-only connection of its own to a card store (its file, or its server database), for long
+// walks made off the window's thread; it belongs to the thread that opened it. Cards are read a
+// chunk at a time, each chunk its own short read transaction, so that a walk over a million cards
+// never keeps a save of the window waiting longer than one chunk takes.
 class ChunkReader {
 public:
-    static std::unique_ptr<ChunkReader> open(const QString& path, Status* status);
+    static std::unique_ptr<ChunkReader> open(const Registry& registry, Status* status);
     ~ChunkReader();
     ChunkReader(const ChunkReader&) = delete;
     ChunkReader& operator=(const ChunkReader&) = delete;
@@ -35,11 +37,14 @@ public:
                 RowId* last, int* visited);
 
 private:
-    ChunkReader(QString path, sqlite3* db) : path_(std::move(path)), db_(db) {}
+    ChunkReader(Registry registry, sqlite3* db);
     Status failure(const QString& detail) const;
+    Status readServer(RowId after, int limit, std::span<const Field> fields, const Visit& visit,
+                      RowId* last, int* visited);
 
-    QString path_;
+    Registry registry_;
     sqlite3* db_;
+    std::unique_ptr<PgLink> server_; // instead of db_ on a server
     sqlite3_stmt* stmt_ = nullptr;
     std::vector<Field> prepared_; // the fields stmt_ reads
 };

@@ -126,8 +126,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "actual queda como \"DAT antes de restaurar <fecha hora>.db\". Cierre antes "
                        "el programa en todos los equipos."),
         QStringLiteral("archivo"));
+    const QCommandLineOption server(
+        QStringList{QStringLiteral("base-datos")},
+        QStringLiteral("Trabaja en esta ejecución con el registro de una base PostgreSQL, dada "
+                       "como URI de libpq (postgresql://usuario@servidor:puerto/base), en lugar "
+                       "de DAT.db o de la sección [BASE DE DATOS] de la configuración. La "
+                       "contraseña va en ~/.pgpass, nunca en la URI."),
+        QStringLiteral("uri"));
+    const QCommandLineOption copy(
+        QStringList{QStringLiteral("copiar-a-servidor")},
+        QStringLiteral("Copia todas las tarjetas de DAT.db, en el mismo orden, a una base "
+                       "PostgreSQL sin tarjetas (URI de libpq), en una sola transacción; verifica "
+                       "el número y cada tarjeta, lo informa y termina. Una base que ya tiene "
+                       "tarjetas no se toca."),
+        QStringLiteral("uri"));
     parser.addOption(dataDir);
     parser.addOption(exportDir);
+    parser.addOption(server);
+    parser.addOption(copy);
     const QCommandLineOption certificate(
         QStringList{QStringLiteral("certificado")},
         QStringLiteral("Escribe el certificado de implantación de la tarjeta con este código en "
@@ -169,6 +185,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.dataDir = QDir(parser.value(dataDir)).absolutePath();
     if (parser.isSet(exportDir))
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
+    if (parser.isSet(server))
+        result.folders.serverUri = parser.value(server);
+    if (parser.isSet(copy))
+        result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
     if (parser.isSet(certificate) != parser.isSet(certificatePdf)) {

@@ -27,6 +27,9 @@ struct Folders {
     // The folder of the master configuration file when it is not appDir: the installed
     // program's shared folder (/usr/share/tarjetas). Empty means appDir.
     QString masterDir{};
+    // A PostgreSQL registry for this run (--base-datos URI), taking the place of DAT.db and of the
+    // configuration's [BASE DE DATOS]; empty when not given.
+    QString serverUri{};
 
     // Files of the application and data folders, found by fileInFolder.
     QString appFile(const QString& name) const;
@@ -64,6 +67,7 @@ struct CommandLine {
     QString restoreFrom;       // --restaurar FILE, empty when not given
     QString certificateCode;   // --certificado CODIGO, empty when not given
     QString certificatePdf;    // --salida ARCHIVO.pdf, with --certificado
+    QString copyToServer;      // --copiar-a-servidor URI, empty when not given
     int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
     bool exitNow = false;      // --help or --version already printed, or an error reported
     int exitCode = 0;

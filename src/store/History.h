@@ -66,7 +66,8 @@ public:
     Status purgeBefore(const QDateTime& cutoff, qint64* removed);
 
     // Creates the table and its indexes when missing (inside the caller's transaction).
-    static bool createTable(const QSqlDatabase& db, QSqlError* error);
+    // `server`: the PostgreSQL form of the same table.
+    static bool createTable(const QSqlDatabase& db, bool server, QSqlError* error);
 
 private:
     CardStore& store_;

@@ -282,7 +282,26 @@ QString foldedName(QStringView text) {
     return folded.toCaseFolded();
 }
 
+namespace {
+
+// The index lives in the file's own schema with SQLite's full-text tables and triggers; a server
+// registry has no such index yet, and says so rather than running the file's statements on it.
+Status notOnServer(const CardStore& cards) {
+    return Status::failure(ErrorKind::Other,
+                           QStringLiteral("«Buscar por…» (propietario, R.U.T., teléfono o mascota) "
+                                          "todavía no está disponible con el registro %1, que "
+                                          "está en un servidor PostgreSQL. La búsqueda por código "
+                                          "y el resto del programa funcionan.")
+                               .arg(cards.registry().quoted()));
+}
+
+} // namespace
+
 bool SearchIndex::present(const CardStore& cards, Status* status) {
+    if (cards.registry().isServer()) {
+        *status = notOnServer(cards);
+        return false;
+    }
     QSqlQuery q(cards.database());
     q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                              "name = ?"));
@@ -321,6 +340,8 @@ Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
 }
 
 Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
+    if (cards.registry().isServer())
+        return notOnServer(cards);
     QSqlDatabase db = cards.database();
     const QString doing = QStringLiteral("crear el índice de búsqueda");
     QSqlQuery q(db);
@@ -378,6 +399,8 @@ Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qin
 
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     ids->clear();
+    if (cards.registry().isServer())
+        return notOnServer(cards);
     const QString code = trimSpaces(typed);
     if (code.isEmpty())
         return Status();
@@ -405,6 +428,8 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
 
 Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids) {
     ids->clear();
+    if (cards.registry().isServer())
+        return notOnServer(cards);
     Card card;
     if (Status s = cards.readCard(id, &card); !s)
         return s;

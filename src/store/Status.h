@@ -14,7 +14,9 @@ enum class ErrorKind {
     Duplicate, // a second card with a code already stored
     NotFound,  // the card is no longer in the store
     NoCurrentRow,
-    Io, // reading or writing the file failed
+    Io,          // reading or writing the file failed
+    Unreachable, // the database server cannot be reached, or the connection to it was lost
+    Denied,      // the database server refused the user or its password
     Other,
 };
 

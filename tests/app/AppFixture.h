@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Folders.h"
 #include "Ini.h"
+#include "TestRegistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,14 @@ struct AppFolders {
         folders.dataDir = root.filePath(QStringLiteral("datos/TOLVANE_FILES"));
         folders.exportDir = root.path();
         QDir().mkpath(folders.appDir);
+        if (const store::Registry r = registry(); r.isServer())
+            folders.serverUri = r.location();
+    }
+
+    // The window's registry: DAT.db of the application folder, or the test's own schema on the
+    // test server.
+    store::Registry registry() const {
+        return test_registry::registryAt(folders.appFile(store::kDatabaseFileName));
     }
 
     void writeMasterIni(const QByteArray& bytes) const { write(appIni(), bytes); }
@@ -42,7 +51,7 @@ struct AppFolders {
     // Writes the cards into the store of the application folder, in this order.
     void addCards(const std::vector<store::Card>& cards) const {
         store::Status status;
-        auto s = store::CardStore::open(folders.appFile(store::kDatabaseFileName), &status);
+        auto s = store::CardStore::open(registry(), &status);
         QVERIFY2(s, qPrintable(status.message()));
         for (const store::Card& c : cards) {
             store::RowId id;

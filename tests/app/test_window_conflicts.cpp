@@ -57,11 +57,12 @@ class TestWindowConflicts : public QObject {
 
 private slots:
     void initTestCase() {
+        SKIP_WITHOUT_TEST_SERVER();
         folders.copyRealMasterIni();
         folders.addCards({makeCard(QStringLiteral("152000000000001")),
                           makeCard(QStringLiteral("152000000000002"))});
         Status status;
-        other = CardStore::open(folders.folders.appFile(kDatabaseFileName), &status);
+        other = CardStore::open(folders.registry(), &status);
         QVERIFY(other);
         app::StartupHooks hooks;
         hooks.webIntake = [](MainWindow&) {

@@ -56,49 +56,39 @@ Card longCard(const QString& code) {
     return c;
 }
 
-// Every stored row of the file, in stored order, read by a connection of the test's own.
-std::vector<Card> storedCards(const QString& path) {
+// Every stored card, in stored order, read by a connection of the test's own.
+std::vector<Card> storedCards(const store::Registry& registry) {
     std::vector<Card> cards;
-    const QString name = QStringLiteral("test-reader");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("cannot open %s", qPrintable(path));
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT * FROM Clientes ORDER BY id")))
-            qFatal("%s", qPrintable(q.lastError().text()));
-        while (q.next()) {
-            Card c;
-            for (const CardField& f : cardFields())
-                c[f.field] = q.value(f.name.toString()).toString();
-            cards.push_back(c);
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
+    Status status;
+    auto reader = CardStore::open(registry, &status);
+    if (!reader)
+        qFatal("cannot open %s", qPrintable(status.message()));
+    status = reader->forEachCard(Order::Stored, [&](RowId, const Card& card) {
+        cards.push_back(card);
+        return true;
+    });
+    if (!status)
+        qFatal("%s", qPrintable(status.message()));
     return cards;
 }
 
-// A second program holding the write lock of the file until released.
+// A second program holding the write lock of the store until released.
 class WriteLock {
 public:
-    explicit WriteLock(const QString& path) {
-        db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
-        db_.setDatabaseName(path);
-        QVERIFY(db_.open());
-        QSqlQuery q(db_);
-        QVERIFY2(q.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(q.lastError().text()));
+    explicit WriteLock(const store::Registry& registry) {
+        Status status;
+        other_ = CardStore::open(registry, &status);
+        QVERIFY2(other_, qPrintable(status.message()));
+        QSqlQuery q(other_->database());
+        QVERIFY2(test_registry::holdWriteLock(q), qPrintable(q.lastError().text()));
     }
     ~WriteLock() {
-        QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
-        db_.close();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(kName);
+        if (other_)
+            QSqlQuery(other_->database()).exec(QStringLiteral("ROLLBACK"));
     }
 
 private:
-    static inline const QString kName = QStringLiteral("test-locker");
-    QSqlDatabase db_;
+    std::unique_ptr<CardStore> other_;
 };
 
 // QTest::keyClicks handles Latin-1 letters only as ASCII: accented letters go as key events
@@ -139,9 +129,7 @@ class TestWindowEditing : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         QCOMPARE(messages.texts(), QStringList());
     }
-    std::vector<Card> stored() const {
-        return storedCards(folders->folders.appFile(kDatabaseFileName));
-    }
+    std::vector<Card> stored() const { return storedCards(folders->registry()); }
     template <typename T = QWidget> T* child(const QString& name) const {
         T* c = w->findChild<T*>(name);
         if (!c)
@@ -237,6 +225,8 @@ class TestWindowEditing : public QObject {
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void cleanup() {
         if (w)
             QCOMPARE(messages.unanswered, 0);
@@ -561,7 +551,7 @@ private slots:
         // A locked file: told so, the card and its row stay.
         w->setGridCurrentRow(2);
         {
-            WriteLock lock(folders->folders.appFile(kDatabaseFileName));
+            WriteLock lock(folders->registry());
             messages.clear();
             messages.queue(Answer::Yes);
             click(QStringLiteral("cmdEliminar"));
@@ -878,7 +868,7 @@ private slots:
         type(Propietario, QStringLiteral("Ana Rojas"));
         const QList<QString> typed = formValues();
         {
-            WriteLock lock(folders->folders.appFile(kDatabaseFileName));
+            WriteLock lock(folders->registry());
             click(QStringLiteral("cmdAgregar"));
             QCOMPARE(messages.boxes.size(), size_t(1));
             QVERIFY2(messages.boxes[0].text.contains(QStringLiteral("no se guardó")),
@@ -903,7 +893,7 @@ private slots:
         type(Color, QStringLiteral("Negro"));
         const QList<QString> edited = formValues();
         {
-            WriteLock lock(folders->folders.appFile(kDatabaseFileName));
+            WriteLock lock(folders->registry());
             messages.clear();
             click(QStringLiteral("cmdEditar"));
             QCOMPARE(messages.boxes.size(), size_t(1));

@@ -1,0 +1,305 @@
+#include "PgLink.h"
+
+#include "CardStore.h"
+#include "Registry.h"
+
+#include <QSqlError>
+#include <QStringList>
+#include <QtEndian>
+
+#include <libpq-fe.h>
+
+#include <vector>
+
+namespace store {
+
+namespace {
+
+bool has(const QString& text, const char* words) {
+    return text.contains(QLatin1String(words), Qt::CaseInsensitive);
+}
+
+// Text values of a libpq URI, keyword by keyword (only those given).
+std::vector<std::pair<QString, QString>> uriOptions(const QString& uri) {
+    std::vector<std::pair<QString, QString>> result;
+    char* error = nullptr;
+    if (PQconninfoOption* options = PQconninfoParse(uri.toUtf8().constData(), &error)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (o->val)
+                result.emplace_back(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
+        PQconninfoFree(options);
+    }
+    PQfreemem(error);
+    return result;
+}
+
+} // namespace
+
+SqlReason explainServerError(const QString& sqlstate, const QString& text) {
+    SqlReason r;
+    r.detail = text.trimmed();
+    const QString cls = sqlstate.left(2);
+    if (sqlstate == u"23505") {
+        r.kind = ErrorKind::Duplicate;
+        r.reason = QStringLiteral("ya existe una tarjeta con ese código");
+    } else if (sqlstate == u"40001" || sqlstate == u"40P01" || sqlstate == u"55P03" ||
+               sqlstate == u"57014") {
+        // Serialization failure, deadlock, a lock not granted within the wait, or the statement
+        // cancelled by its timeout: another workstation holds the cards for the moment.
+        r.kind = ErrorKind::Busy;
+        r.reason = QStringLiteral("otro equipo tiene el registro ocupado con las mismas "
+                                  "tarjetas; intente de nuevo en unos momentos");
+    } else if (sqlstate == u"28P01" || sqlstate == u"28000" ||
+               (sqlstate.isEmpty() &&
+                (has(text, "authentication failed") || has(text, "no password supplied") ||
+                 (has(text, "role") && has(text, "does not exist"))))) {
+        r.kind = ErrorKind::Denied;
+        r.reason = QStringLiteral("el servidor rechazó el usuario o su contraseña (la contraseña "
+                                  "va en el archivo de contraseñas de PostgreSQL, ~/.pgpass, no "
+                                  "en la configuración)");
+    } else if (sqlstate == u"3D000" ||
+               (sqlstate.isEmpty() && has(text, "database") && has(text, "does not exist"))) {
+        r.kind = ErrorKind::CannotOpen;
+        r.reason = QStringLiteral("la base de datos no existe en el servidor");
+    } else if (sqlstate == u"42501") {
+        r.kind = ErrorKind::ReadOnly;
+        r.reason = QStringLiteral("el usuario no tiene permiso para esta operación en la base de "
+                                  "datos");
+    } else if (sqlstate == u"25006") {
+        r.kind = ErrorKind::ReadOnly;
+        r.reason = QStringLiteral("la base de datos sólo permite leer");
+    } else if (sqlstate == u"53100") {
+        r.kind = ErrorKind::DiskFull;
+        r.reason = QStringLiteral("el disco del servidor está lleno");
+    } else if (cls == u"08" || cls == u"57" ||
+               (sqlstate.isEmpty() &&
+                (has(text, "connection") || has(text, "server") || has(text, "could not")))) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = has(text, "closed") || has(text, "terminat") || cls == u"57"
+                       ? QStringLiteral("se perdió la conexión con el servidor; revise la red y "
+                                        "vuelva a intentarlo")
+                       : QStringLiteral("no se pudo conectar con el servidor (está apagado, o "
+                                        "su dirección o puerto no son los correctos)");
+    } else if (cls == u"42" && has(text, "does not exist")) {
+        r.kind = ErrorKind::NotADatabase;
+        r.reason = QStringLiteral("la base de datos no es un registro de tarjetas");
+    } else {
+        r.reason = QStringLiteral("error de la base de datos");
+    }
+    return r;
+}
+
+QSqlDatabase addRegistryConnection(const Registry& registry, const QString& name, bool readOnly,
+                                   int busyTimeoutMs) {
+    if (!registry.isServer()) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(registry.location());
+        db.setConnectOptions((readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;") : QString()) +
+                             QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        return db;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    QStringList rest;
+    for (const auto& [key, value] : uriOptions(registry.location())) {
+        if (key == u"host")
+            db.setHostName(value);
+        else if (key == u"port")
+            db.setPort(value.toInt());
+        else if (key == u"dbname")
+            db.setDatabaseName(value);
+        else if (key == u"user")
+            db.setUserName(value);
+        else if (key == u"password")
+            db.setPassword(value);
+        else
+            rest.append(key + QStringLiteral("='") +
+                        QString(value)
+                            .replace(u'\\', QStringLiteral("\\\\"))
+                            .replace(u'\'', QStringLiteral("\\'")) +
+                        u'\'');
+    }
+    db.setConnectOptions(rest.join(u';'));
+    return db;
+}
+
+std::unique_ptr<PgLink> PgLink::connect(const QString& uri, SqlReason* failure) {
+    PGconn* conn = PQconnectdb(uri.toUtf8().constData());
+    if (!conn || PQstatus(conn) != CONNECTION_OK) {
+        const QString text =
+            conn ? QString::fromUtf8(PQerrorMessage(conn)) : QStringLiteral("sin memoria");
+        *failure = explainServerError(QString(), text);
+        if (conn && PQconnectionNeedsPassword(conn))
+            failure->kind = ErrorKind::Denied;
+        PQfinish(conn);
+        return nullptr;
+    }
+    return std::unique_ptr<PgLink>(new PgLink(conn));
+}
+
+PgLink::~PgLink() {
+    PQfinish(conn_);
+}
+
+SqlReason PgLink::lastFailure(const pg_result* result) const {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QString text = result && *PQresultErrorMessage(result)
+                             ? QString::fromUtf8(PQresultErrorMessage(result))
+                             : QString::fromUtf8(PQerrorMessage(conn_));
+    return explainServerError(state ? QString::fromLatin1(state) : QString(), text);
+}
+
+bool PgLink::ensureOpen(SqlReason* failure) {
+    if (PQstatus(conn_) == CONNECTION_OK)
+        return true;
+    // A connection lost meanwhile (the server restarted) is made again once.
+    PQreset(conn_);
+    if (PQstatus(conn_) == CONNECTION_OK)
+        return true;
+    *failure = explainServerError(QString(), QString::fromUtf8(PQerrorMessage(conn_)));
+    return false;
+}
+
+qint64 PgLink::bigint(QByteArrayView bytes) {
+    if (bytes.size() != 8)
+        return -1;
+    return qFromBigEndian<qint64>(bytes.data());
+}
+
+bool PgLink::exec(const QString& sql, SqlReason* failure) {
+    if (!ensureOpen(failure))
+        return false;
+    PGresult* res = PQexec(conn_, sql.toUtf8().constData());
+    const bool ok =
+        PQresultStatus(res) == PGRES_COMMAND_OK || PQresultStatus(res) == PGRES_TUPLES_OK;
+    if (!ok)
+        *failure = lastFailure(res);
+    PQclear(res);
+    return ok;
+}
+
+bool PgLink::query(const QString& sql, std::span<const QByteArray> params,
+                   const std::function<void(Row)>& visit, SqlReason* failure) {
+    if (!ensureOpen(failure))
+        return false;
+    std::vector<const char*> values;
+    for (const QByteArray& p : params)
+        values.push_back(p.constData());
+    PGresult* res = PQexecParams(conn_, sql.toUtf8().constData(), int(values.size()), nullptr,
+                                 values.data(), nullptr, nullptr, 0);
+    if (PQresultStatus(res) != PGRES_TUPLES_OK) {
+        *failure = lastFailure(res);
+        PQclear(res);
+        return false;
+    }
+    const int rows = PQntuples(res);
+    const int columns = PQnfields(res);
+    std::vector<QByteArrayView> row(static_cast<size_t>(columns));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c)
+            row[size_t(c)] = PQgetisnull(res, r, c)
+                                 ? QByteArrayView()
+                                 : QByteArrayView(PQgetvalue(res, r, c), PQgetlength(res, r, c));
+        visit(row);
+    }
+    PQclear(res);
+    return true;
+}
+
+bool PgLink::copyOut(const QString& select, int expected, const std::function<bool(Row)>& visit,
+                     SqlReason* failure) {
+    if (!ensureOpen(failure))
+        return false;
+    const QByteArray sql = QByteArrayLiteral("COPY (") + select.toUtf8() +
+                           QByteArrayLiteral(") TO STDOUT (FORMAT binary)");
+    PGresult* res = PQexec(conn_, sql.constData());
+    if (PQresultStatus(res) != PGRES_COPY_OUT) {
+        *failure = lastFailure(res);
+        PQclear(res);
+        return false;
+    }
+    PQclear(res);
+
+    // The binary format: a signature, flags and a header extension, then per row a 16-bit column
+    // count and per column a 32-bit length (-1 for Null) and the bytes; a count of -1 ends it.
+    static constexpr char kSignature[] = "PGCOPY\n\377\r\n";
+    bool header = true;
+    bool stopped = false;
+    bool malformed = false;
+    std::vector<QByteArrayView> row;
+    char* buffer = nullptr;
+    int length;
+    while ((length = PQgetCopyData(conn_, &buffer, 0)) > 0) {
+        const char* p = buffer;
+        const char* end = buffer + length;
+        const auto take32 = [&](qint32* v) {
+            if (end - p < 4)
+                return false;
+            *v = qFromBigEndian<qint32>(p);
+            p += 4;
+            return true;
+        };
+        if (header) {
+            qint32 flags = 0;
+            qint32 extension = 0;
+            if (length < 11 || memcmp(p, kSignature, 11) != 0) {
+                malformed = true;
+            } else {
+                p += 11;
+                malformed = !take32(&flags) || !take32(&extension) || end - p < extension;
+                p += extension;
+            }
+            header = false;
+        }
+        while (!malformed && !stopped && end - p >= 2) {
+            const qint16 columns = qFromBigEndian<qint16>(p);
+            p += 2;
+            if (columns < 0)
+                break; // the trailer
+            if (columns != expected) {
+                malformed = true;
+                break;
+            }
+            row.resize(size_t(columns));
+            for (qint16 c = 0; c < columns && !malformed; ++c) {
+                qint32 size = 0;
+                if (!take32(&size) || end - p < qMax(size, 0)) {
+                    malformed = true;
+                    break;
+                }
+                row[size_t(c)] = size < 0 ? QByteArrayView() : QByteArrayView(p, size);
+                p += qMax(size, 0);
+            }
+            if (!malformed && !visit(row))
+                stopped = true;
+        }
+        PQfreemem(buffer);
+        buffer = nullptr;
+        if (stopped || malformed)
+            break;
+    }
+    if (stopped || malformed) {
+        // The rest of the COPY is not wanted: a new session is quicker than reading it through.
+        PQreset(conn_);
+        if (malformed) {
+            failure->kind = ErrorKind::Io;
+            failure->reason = QStringLiteral("el servidor envió datos que no se pudieron leer");
+            failure->detail = QStringLiteral("binary COPY stream malformed");
+        }
+        return !malformed;
+    }
+    if (length == -2) {
+        *failure = lastFailure(nullptr);
+        return false;
+    }
+    bool ok = true;
+    while (PGresult* done = PQgetResult(conn_)) {
+        if (PQresultStatus(done) != PGRES_COMMAND_OK) {
+            *failure = lastFailure(done);
+            ok = false;
+        }
+        PQclear(done);
+    }
+    return ok;
+}
+
+} // namespace store

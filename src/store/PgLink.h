@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Status.h"
+
+#include <QByteArrayView>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <span>
+
+struct pg_conn;
+struct pg_result;
+
+namespace store {
+
+class Registry;
+struct SqlReason;
+
+// The user's words for a PostgreSQL failure, from its SQLSTATE (or, for a connection that could
+// not be made, from libpq's text): server unreachable, authentication refused, database missing,
+// duplicate code, lock or serialization conflicts, lost connection, …
+SqlReason explainServerError(const QString& sqlstate, const QString& text);
+
+// Opens a Qt SQL connection named `name` to the registry (QSQLITE or QPSQL), applying the options
+// of a libpq URI one by one, since Qt's driver takes them separately. The caller removes it.
+QSqlDatabase addRegistryConnection(const Registry& registry, const QString& name,
+                                   bool readOnly = false, int busyTimeoutMs = 3000);
+
+// A libpq connection of its own to a PostgreSQL registry, for whole-table reads that must not
+// build a QVariant per value: binary COPY straight out of the server, and chunked queries.
+class PgLink {
+public:
+    static std::unique_ptr<PgLink> connect(const QString& uri, SqlReason* failure);
+    ~PgLink();
+    PgLink(const PgLink&) = delete;
+    PgLink& operator=(const PgLink&) = delete;
+
+    // One row of a COPY: each column's bytes, a null view (data() == nullptr) for Null.
+    using Row = std::span<const QByteArrayView>;
+    // Runs `COPY (select) TO STDOUT (FORMAT binary)` and visits every row; visit returns false to
+    // stop (the connection is then reset, which drops the rest). Columns are as the server sends
+    // them in binary: text as UTF-8, bigint as eight big-endian bytes. A row of any other number
+    // of columns than `columns` is a failure.
+    bool copyOut(const QString& select, int columns, const std::function<bool(Row)>& visit,
+                 SqlReason* failure);
+    // A query with text parameters and results; visit sees each row's values as above.
+    bool query(const QString& sql, std::span<const QByteArray> params,
+               const std::function<void(Row)>& visit, SqlReason* failure);
+    // A statement without rows.
+    bool exec(const QString& sql, SqlReason* failure);
+
+    pg_conn* handle() const { return conn_; }
+    static qint64 bigint(QByteArrayView bytes); // a binary bigint column
+
+private:
+    explicit PgLink(pg_conn* conn) : conn_(conn) {}
+    SqlReason lastFailure(const pg_result* result) const;
+    bool ensureOpen(SqlReason* failure);
+
+    pg_conn* conn_;
+};
+
+} // namespace store
