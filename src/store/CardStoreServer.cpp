@@ -30,9 +30,10 @@ QStringList serverSchema() {
         QStringLiteral("CREATE UNIQUE INDEX \"PrimaryKey\" ON \"Clientes\" (\"Codigo\" COLLATE "
                        "\"C\")"),
         QStringLiteral("CREATE SEQUENCE IF NOT EXISTS \"Clientes_cambios\" MINVALUE 0 START 0"),
-        QStringLiteral("CREATE OR REPLACE FUNCTION \"Clientes_cambio\"() RETURNS trigger "
-                       "LANGUAGE plpgsql AS $$ BEGIN PERFORM nextval('\"Clientes_cambios\"'); "
-                       "PERFORM pg_notify('tarjetas_clientes', ''); RETURN NULL; END $$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION \"Clientes_cambio\"() RETURNS trigger "
+            "LANGUAGE plpgsql AS $$ BEGIN PERFORM nextval('\"Clientes_cambios\"'); "
+            "PERFORM pg_notify('tarjetas_clientes', TG_TABLE_SCHEMA); RETURN NULL; END $$"),
         QStringLiteral("CREATE TRIGGER \"Clientes_cambio\" AFTER INSERT OR UPDATE OR DELETE OR "
                        "TRUNCATE ON \"Clientes\" FOR EACH STATEMENT EXECUTE FUNCTION "
                        "\"Clientes_cambio\"()"),

@@ -3,6 +3,7 @@
 #include "CardStore.h"
 
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QTimer>
 #include <QVariant>
 
@@ -83,21 +84,28 @@ public:
         timer_.setSingleShot(true);
         timer_.setInterval(0);
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
+        // The notices name the schema of the table written: several registries may share one
+        // database, each in a schema of its own, and only this one's writes concern the window.
+        QSqlQuery schema(store_.database());
+        if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
+            schema_ = schema.value(0).toString();
+        schema.finish();
         QSqlDriver* driver = store_.database().driver();
         if (!driver || !driver->subscribeToNotification(kChannel)) {
             lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
                              .arg(store_.registry().quoted());
             return;
         }
-        connect(
-            driver, &QSqlDriver::notification, this,
-            [this](const QString& name, QSqlDriver::NotificationSource source, const QVariant&) {
-                if (name != kChannel || source == QSqlDriver::SelfSource)
-                    return;
-                pending_ = true;
-                if (!timer_.isActive())
-                    timer_.start();
-            });
+        connect(driver, &QSqlDriver::notification, this,
+                [this](const QString& name, QSqlDriver::NotificationSource source,
+                       const QVariant& payload) {
+                    if (name != kChannel || source == QSqlDriver::SelfSource ||
+                        payload.toString() != schema_)
+                        return;
+                    pending_ = true;
+                    if (!timer_.isActive())
+                        timer_.start();
+                });
     }
 
     ~ServerChangeWatch() override {
@@ -116,6 +124,7 @@ public:
 private:
     static inline const QString kChannel = QStringLiteral("tarjetas_clientes");
     const CardStore& store_;
+    QString schema_;
     QTimer timer_;
     bool pending_ = false;
 };

@@ -156,6 +156,7 @@ private slots:
     // The shown card, the last one added, is deleted elsewhere and the next card added takes its
     // id: Editar and Eliminar on the stale card must leave that other card alone.
     void aCardGivenTheShownCardsIdIsNeverTouched() {
+        SKIP_ON_SERVER("A server never gives a deleted card's id to another card.");
         const QString shownCode = QStringLiteral("152000000000003");
         const QString newCode = QStringLiteral("152000000000004");
         RowId first = kNoRow, shownId = kNoRow, newId = kNoRow;
