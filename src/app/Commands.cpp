@@ -203,14 +203,9 @@ void Commands::wireHistory() {
     window_.grid()->addAction(history);
     connect(history, &QAction::triggered, this, [this] {
         // The card the fields show, by its code as stored now.
-        const store::RowId id = window_.shownCardId();
-        if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
-            return;
         store::Card card;
-        if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
-            window_.messages().notice(status.message());
+        if (!readShownCard(&card))
             return;
-        }
         browse::showCardHistory(*window_.cardStore(), card[store::Codigo], window_.messages(),
                                 &window_);
     });
@@ -269,16 +264,22 @@ void Commands::wireFreeSearch() {
     connect(owner, &QAction::triggered, freeSearch_, &browse::FreeSearch::showOwnerCards);
 }
 
-void Commands::showCertificate() {
+bool Commands::readShownCard(store::Card* card) {
     // Browse mode with a card shown: what printing the card asks too.
     const store::RowId id = window_.shownCardId();
     if (!window_.buttonEnabled(QStringLiteral("cmdImprimir")) || id == store::kNoRow)
-        return;
-    store::Card card;
-    if (const store::Status status = window_.cardStore()->readCard(id, &card); !status) {
+        return false;
+    if (const store::Status status = window_.cardStore()->readCard(id, card); !status) {
         window_.messages().notice(status.message());
-        return;
+        return false;
     }
+    return true;
+}
+
+void Commands::showCertificate() {
+    store::Card card;
+    if (!readShownCard(&card))
+        return;
     auto* preview = new output::CertificatePreview(
         output::certificateFor(window_.folders(), card, window_.clock().now().date()),
         window_.messages(), &window_);

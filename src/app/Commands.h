@@ -55,6 +55,9 @@ private:
     void wireNoStoreCommands();
     void printCard(bool quick);
     void addWithCode(const QString& code);
+    // The card the fields show, read as stored now; false (with any failure told) when browse
+    // mode shows no card.
+    bool readShownCard(store::Card* card);
     void showCertificate();
     void wireHistory();
     void showRestored(store::RowId restored);
