@@ -174,14 +174,22 @@ int runImportCommand(const store::Folders& folders, const QString& mdbPath, QTex
 
 int runImportCommand(const store::Folders& folders, RowSource& source, QTextStream& out,
                      const QDateTime& now) {
-    const QString dbPath = folders.appFile(store::kDatabaseFileName);
+    // The registry the program works on: DAT.db, or the server database that --base-datos or
+    // the configuration names; never a DAT.db the program would not open.
+    Status chosen;
+    const store::Registry registry = store::chooseRegistry(folders, &chosen);
+    const QString dbPath = registry.isServer() ? QString() : registry.location();
     auto fail = [&](const Status& status) {
         out << status.message() << u'\n'
-            << QStringLiteral("No se importó ninguna tarjeta; el registro %1 no cambió.\n")
-                   .arg(quoted(dbPath));
+            << (registry.isEmpty()
+                    ? QStringLiteral("No se importó ninguna tarjeta.\n")
+                    : QStringLiteral("No se importó ninguna tarjeta; el registro %1 no cambió.\n")
+                          .arg(registry.quoted()));
         out.flush();
         return 1;
     };
+    if (!chosen)
+        return fail(chosen);
 
     CardTable table;
     if (Status s = readCardTable(source, &table); !s)
@@ -192,12 +200,12 @@ int runImportCommand(const store::Folders& folders, RowSource& source, QTextStre
     std::vector<store::Card> toAdd;
     QStringList skipped;
     std::unique_ptr<store::CardStore> cards;
-    const bool newStore = !QFileInfo::exists(dbPath);
+    const bool newStore = !registry.isServer() && !QFileInfo::exists(dbPath);
     if (newStore) {
         toAdd = std::move(table.cards);
     } else {
         Status status;
-        cards = store::CardStore::open(dbPath, &status);
+        cards = store::CardStore::open(registry, &status);
         if (!cards)
             return fail(status);
         for (store::Card& card : table.cards) {
@@ -223,7 +231,7 @@ int runImportCommand(const store::Folders& folders, RowSource& source, QTextStre
     }
 
     out << QStringLiteral("Archivo importado: %1\n").arg(quoted(source.origin()))
-        << QStringLiteral("Registro: %1\n").arg(quoted(dbPath))
+        << QStringLiteral("Registro: %1\n").arg(registry.quoted())
         << QStringLiteral("Tarjetas importadas: %1\n").arg(toAdd.size())
         << QStringLiteral("Tarjetas omitidas porque su código ya existe: %1\n").arg(skipped.size())
         << QStringLiteral("Filas rechazadas: %1\n").arg(table.refused.size());
