@@ -3,7 +3,6 @@
 #include "PreparedRows.h"
 #include "ScriptedMessages.h"
 #include "TestData.h"
-#include "TestRegistry.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -379,27 +378,6 @@ private slots:
         QCOMPARE(codes(storedCards(f.db())),
                  (QStringList{QStringLiteral("A"), QStringLiteral("C"), QStringLiteral("B")}));
         QCOMPARE(f.appFiles(), QStringList{store::kDatabaseFileName});
-    }
-
-    // --base-datos names a server: the cards go there, and no DAT.db is made beside the program.
-    void commandImportsIntoTheServerRegistry() {
-        if (test_registry::serverUri().isEmpty())
-            QSKIP("TARJETAS_TEST_PG is not set: no PostgreSQL server for this run "
-                  "(tools/test.sh starts one).");
-        Folders f;
-        const store::Registry server = test_registry::serverRegistryAt(f.db());
-        f.folders.serverUri = server.location();
-        PreparedRows rows = smallTable();
-        QString output;
-        QTextStream out(&output);
-        QCOMPARE(import::runImportCommand(f.folders, rows, out), 0);
-        QVERIFY2(output.contains(QStringLiteral("Registro: ") + server.quoted()),
-                 qPrintable(output));
-        QCOMPARE(f.appFiles(), QStringList());
-        store::Status status;
-        auto cards = store::CardStore::open(server, &status);
-        QVERIFY2(cards, qPrintable(status.message()));
-        QCOMPARE(cards->recordCount(), 3);
     }
 
     void commandFailuresChangeNothing() {

@@ -41,16 +41,9 @@ inline QString serverUri() {
 // The registry a test uses where it would use the file `path`: that file, or on a server an empty
 // schema of its own named after the path, so that the same path is the same registry within a
 // test, and tests running at the same time never share cards.
-inline store::Registry serverRegistryAt(const QString& path);
 inline store::Registry registryAt(const QString& path) {
     if (!onServer() || serverUri().isEmpty()) // without a server the class is skipped
         return store::Registry::file(path);
-    return serverRegistryAt(path);
-}
-
-// The schema of its own on the test server that registryAt gives on a server run, for a test
-// about a server registry in a run of either engine; needs TARJETAS_TEST_PG.
-inline store::Registry serverRegistryAt(const QString& path) {
     const QString schema =
         QStringLiteral("t_") +
         QString::fromLatin1(
