@@ -174,22 +174,14 @@ int runImportCommand(const store::Folders& folders, const QString& mdbPath, QTex
 
 int runImportCommand(const store::Folders& folders, RowSource& source, QTextStream& out,
                      const QDateTime& now) {
-    // The registry the program works on: DAT.db, or the server database that --base-datos or
-    // the configuration names; never a DAT.db the program would not open.
-    Status chosen;
-    const store::Registry registry = store::chooseRegistry(folders, &chosen);
-    const QString dbPath = registry.isServer() ? QString() : registry.location();
+    const QString dbPath = folders.appFile(store::kDatabaseFileName);
     auto fail = [&](const Status& status) {
         out << status.message() << u'\n'
-            << (registry.isEmpty()
-                    ? QStringLiteral("No se importó ninguna tarjeta.\n")
-                    : QStringLiteral("No se importó ninguna tarjeta; el registro %1 no cambió.\n")
-                          .arg(registry.quoted()));
+            << QStringLiteral("No se importó ninguna tarjeta; el registro %1 no cambió.\n")
+                   .arg(quoted(dbPath));
         out.flush();
         return 1;
     };
-    if (!chosen)
-        return fail(chosen);
 
     CardTable table;
     if (Status s = readCardTable(source, &table); !s)
@@ -200,12 +192,12 @@ int runImportCommand(const store::Folders& folders, RowSource& source, QTextStre
     std::vector<store::Card> toAdd;
     QStringList skipped;
     std::unique_ptr<store::CardStore> cards;
-    const bool newStore = !registry.isServer() && !QFileInfo::exists(dbPath);
+    const bool newStore = !QFileInfo::exists(dbPath);
     if (newStore) {
         toAdd = std::move(table.cards);
     } else {
         Status status;
-        cards = store::CardStore::open(registry, &status);
+        cards = store::CardStore::open(dbPath, &status);
         if (!cards)
             return fail(status);
         for (store::Card& card : table.cards) {
@@ -231,7 +223,7 @@ int runImportCommand(const store::Folders& folders, RowSource& source, QTextStre
     }
 
     out << QStringLiteral("Archivo importado: %1\n").arg(quoted(source.origin()))
-        << QStringLiteral("Registro: %1\n").arg(registry.quoted())
+        << QStringLiteral("Registro: %1\n").arg(quoted(dbPath))
         << QStringLiteral("Tarjetas importadas: %1\n").arg(toAdd.size())
         << QStringLiteral("Tarjetas omitidas porque su código ya existe: %1\n").arg(skipped.size())
         << QStringLiteral("Filas rechazadas: %1\n").arg(table.refused.size());

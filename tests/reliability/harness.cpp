@@ -167,6 +167,9 @@ private:
         // An empty store has no card to act on, and its export is refused for want of data.
         if (now.empty() && kind != u"add" && kind != u"intake" && kind != u"import")
             kind = QStringLiteral("add");
+        // The program refuses --import-mdb on a server registry: the DAT.MDB import is the file's.
+        if (kind == u"import" && !p_.folders.serverUri.isEmpty())
+            kind = QStringLiteral("add");
         if (kind == u"add") {
             const Card c = gen_.typed(newCode());
             op(kind, true, {{c[Codigo], c}}, [&] { return p_.add(c); });
