@@ -5,6 +5,9 @@
 //                                                    every kind of write (needs the sync shim)
 //   reliability_harness concurrent --seconds T       two children edit one DAT.db at once
 //
+// With TARJETAS_TEST_ENGINE=postgresql, crash and concurrent run on a fresh schema of the
+// TARJETAS_TEST_PG server instead of DAT.db.
+//
 // A child runs the save paths in a loop and reports on its standard output, one JSON line each,
 // an operation before it starts ("B", with the cards it will leave) and after the call returned
 // ("A" saved, "R" refused with the message shown). The driver keeps the acknowledged operations
@@ -388,7 +391,8 @@ bool ended(const Op& op) {
 
 // The history of a card must be one unbroken chain: each row written over the values the row
 // before it left (an add over no card, a change or delete over the card as stored), ending at the
-// card stored now. A write that changed nothing, or wrote over values it never read, breaks it.
+// card stored now. A write recorded that never reached the card, or one that wrote over values it
+// never read, breaks it.
 void checkHistory(store::CardStore& cards, const QString& code, const Card* stored,
                   QStringList* failures) {
     std::vector<store::HistoryEntry> entries;
