@@ -721,11 +721,16 @@ public:
     }
 
     // The stored card with this id; NotFound when it is gone, or when it holds another code than
-    // the one expected.
+    // the one expected. On a server the row is locked until the transaction ends: another
+    // workstation's change or delete of the card then either ends before this read, which sees
+    // it, or waits for this write. Unlocked, a change read an older card than it wrote over (its
+    // history row told other values as before) and a card deleted meanwhile was "changed" by an
+    // update of no row, reported as saved.
     Status read(RowId id, Card* card, const QString* expectedCode = nullptr) {
         if (read_.lastQuery().isEmpty() &&
             !read_.prepare(QStringLiteral("SELECT ") % columnList() %
-                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?")))
+                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?") %
+                           (store_.server() ? QStringLiteral(" FOR UPDATE") : QString())))
             return store_.failure(read_.lastError(), doing_);
         read_.bindValue(0, id);
         if (!read_.exec())

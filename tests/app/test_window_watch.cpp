@@ -1,6 +1,7 @@
-// Another program writes the same DAT.db while the window is open: the whole main window,
+// Another program writes the same registry while the window is open: the whole main window,
 // offscreen, with a second connection adding, changing and deleting cards between the window's
-// own clicks, and the event loop running as it would for a user.
+// own clicks, and the event loop running as it would for a user. On a server registry the second
+// connection is the other workstation, and the window hears it through the server's notices.
 #include "AppFixture.h"
 #include "ScriptedMessages.h"
 
@@ -48,8 +49,8 @@ class TestWindowWatch : public QObject {
         folders->copyRealMasterIni();
         folders->addCards({makeCard(kA), makeCard(kB), makeCard(kC)});
         Status status;
-        other = CardStore::open(folders->folders.appFile(kDatabaseFileName), &status);
-        QVERIFY(other);
+        other = CardStore::open(folders->registry(), &status);
+        QVERIFY2(other, qPrintable(status.message()));
         app::StartupHooks hooks;
         hooks.webIntake = [](MainWindow&) {
             return false;
@@ -91,6 +92,7 @@ class TestWindowWatch : public QObject {
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
     void init() { start(); }
     void cleanup() {
         QCOMPARE(messages.unanswered, 0);
@@ -159,6 +161,45 @@ private slots:
         QCOMPARE(gridCodes(), QStringList({kC}));
         QCOMPARE(label27(), QStringLiteral("1 de 1 Mascotas registradas"));
         QCOMPARE(messages.texts(), QStringList());
+    }
+
+    // Both save the same card: the notice of the other's save, heard while the user types, must
+    // not pass for what the user's edit started from.
+    void sameCardSavedElsewhereWhileEditingAsksOnSave() {
+        QCOMPARE(w->fieldText(Codigo), kA);
+        click("cmdEditar");
+        type(NombreAnimal, QStringLiteral("Firulais"));
+        auto edit = other->openTable();
+        QVERIFY(edit->setBookmark(idOf(kA)));
+        QVERIFY(edit->edit());
+        edit->setField(Telefono1, QStringLiteral("+56 9 3333 4444"));
+        QVERIFY(edit->update());
+        QTRY_VERIFY_WITH_TIMEOUT(commands()->storeFollower()->gridPending(), kWithinMs);
+        QCOMPARE(w->fieldText(NombreAnimal), QStringLiteral("Firulais"));
+
+        messages.queue(Answer::No);
+        click("cmdEditar");
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY2(messages.boxes[0].text.contains(QStringLiteral("Cambió: Telefono.")),
+                 qPrintable(messages.boxes[0].text));
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&OK"));
+        QCOMPARE(w->fieldText(NombreAnimal), QStringLiteral("Firulais"));
+        Card stored;
+        QVERIFY(other->readCard(idOf(kA), &stored));
+        QCOMPARE(stored[NombreAnimal], QStringLiteral("nombre_animal-") + kA);
+        QCOMPARE(stored[Telefono1], QStringLiteral("+56 9 3333 4444"));
+
+        // Yes: the user's card is stored, and the grid follows again once browsing.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        click("cmdEditar");
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
+        QVERIFY(other->readCard(idOf(kA), &stored));
+        QCOMPARE(stored[NombreAnimal], QStringLiteral("Firulais"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->grid()->cellText(1, int(NombreAnimal) + 1),
+                                  QStringLiteral("Firulais"), kWithinMs);
+        QCOMPARE(gridCodes(), QStringList({kA, kB, kC}));
     }
 
     void shownCardDeletedElsewhereThenEditOrDelete() {

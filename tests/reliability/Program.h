@@ -58,9 +58,11 @@ inline Card cardFromJson(const QJsonArray& values) {
     return card;
 }
 
-inline store::Folders foldersIn(const QString& dir) {
-    return {dir + QStringLiteral("/app"), dir + QStringLiteral("/data"),
-            dir + QStringLiteral("/export")};
+inline store::Folders foldersIn(const QString& dir, const QString& serverUri = {}) {
+    store::Folders folders{dir + QStringLiteral("/app"), dir + QStringLiteral("/data"),
+                           dir + QStringLiteral("/export")};
+    folders.serverUri = serverUri;
+    return folders;
 }
 
 // Every card of the store by code; false with `error` set when the store cannot be read.
@@ -75,11 +77,26 @@ inline bool readAll(const store::CardStore& cards, Cards* out, QString* error) {
     return s.ok();
 }
 
+// "ok" when the store is sound: SQLite's integrity_check on a file; on a server, the unique index
+// on the code valid and every stored code in it once.
 inline QString integrity(const store::CardStore& cards) {
     QSqlQuery q(cards.database());
-    if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next())
-        return QStringLiteral("integrity_check could not run");
-    return q.value(0).toString();
+    if (!cards.registry().isServer()) {
+        if (!q.exec(QStringLiteral("PRAGMA integrity_check")) || !q.next())
+            return QStringLiteral("integrity_check could not run");
+        return q.value(0).toString();
+    }
+    if (!q.exec(QStringLiteral(
+            "SELECT (SELECT bool_and(indisvalid) FROM pg_index WHERE indexrelid = "
+            "to_regclass('\"PrimaryKey\"')), (SELECT count(*) - count(DISTINCT \"Codigo\") FROM "
+            "\"Clientes\")")) ||
+        !q.next())
+        return QStringLiteral("the server check could not run");
+    if (!q.value(0).toBool())
+        return QStringLiteral("the index PrimaryKey is missing or not valid");
+    if (q.value(1).toLongLong() != 0)
+        return QStringLiteral("%1 codes are stored more than once").arg(q.value(1).toLongLong());
+    return QStringLiteral("ok");
 }
 
 // Random card values: Spanish letters, quotes and semicolons (the export quotes them), and every
@@ -122,13 +139,18 @@ public:
 // The window's commands over one store, reduced to what they save.
 class Program {
 public:
-    Program(const QString& dir, const QDateTime& clockStart, int busyTimeoutMs = 3000)
-        : folders(foldersIn(dir)), clock(clockStart) {
+    // `serverUri`: the registry is that server database instead of DAT.db in `dir`, for the
+    // commands that open it themselves (intake, import) too.
+    Program(const QString& dir, const QDateTime& clockStart, int busyTimeoutMs = 3000,
+            const QString& serverUri = {})
+        : folders(foldersIn(dir, serverUri)), clock(clockStart) {
         QDir().mkpath(folders.appDir);
         QDir().mkpath(folders.dataDir);
         QDir().mkpath(folders.exportDir);
-        cards = store::CardStore::open(folders.appFile(store::kDatabaseFileName), &openStatus,
-                                       store::OpenOptions{busyTimeoutMs});
+        cards = store::CardStore::open(
+            serverUri.isEmpty() ? store::Registry::file(folders.appFile(store::kDatabaseFileName))
+                                : store::Registry::server(serverUri),
+            &openStatus, store::OpenOptions{busyTimeoutMs});
         if (cards) {
             form = std::make_unique<FakeEntryForm>(*cards, clock);
             editor = std::make_unique<editing::CardEditor>(*form, *cards, messages, clock);

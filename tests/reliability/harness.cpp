@@ -5,12 +5,17 @@
 //                                                    every kind of write (needs the sync shim)
 //   reliability_harness concurrent --seconds T       two children edit one DAT.db at once
 //
+// With TARJETAS_TEST_ENGINE=postgresql, crash and concurrent run on a fresh schema of the
+// TARJETAS_TEST_PG server instead of DAT.db.
+//
 // A child runs the save paths in a loop and reports on its standard output, one JSON line each,
 // an operation before it starts ("B", with the cards it will leave) and after the call returned
 // ("A" saved, "R" refused with the message shown). The driver keeps the acknowledged operations
 // and, after every kill, checks the store and the files against them.
 
+#include "History.h"
 #include "Program.h"
+#include "TestRegistry.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -69,6 +74,7 @@ const QStringList kKinds{QStringLiteral("add"),    QStringLiteral("copy"),
                          QStringLiteral("intake"), QStringLiteral("import"),
                          QStringLiteral("export")};
 constexpr int kBusyTimeoutMs = 3000;
+constexpr int kSkipped = 77; // CTest's SKIP_RETURN_CODE for the harness
 
 // ---------------------------------------------------------------- the child
 
@@ -79,7 +85,7 @@ public:
     explicit Child(const QStringList& args)
         : name_(arg(args, "--name", QStringLiteral("K"))), gen_(arg(args, "--seed").toULongLong()),
           p_(arg(args, "--dir"), QDateTime::fromSecsSinceEpoch(arg(args, "--clock").toLongLong()),
-             kBusyTimeoutMs) {}
+             kBusyTimeoutMs, arg(args, "--server")) {}
 
     int run(const QStringList& args) {
         if (!p_.cards) {
@@ -163,6 +169,9 @@ private:
             kind = QStringLiteral("delete");
         // An empty store has no card to act on, and its export is refused for want of data.
         if (now.empty() && kind != u"add" && kind != u"intake" && kind != u"import")
+            kind = QStringLiteral("add");
+        // The program refuses --import-mdb on a server registry: the DAT.MDB import is the file's.
+        if (kind == u"import" && !p_.folders.serverUri.isEmpty())
             kind = QStringLiteral("add");
         if (kind == u"add") {
             const Card c = gen_.typed(newCode());
@@ -380,11 +389,71 @@ bool ended(const Op& op) {
     return op.acked || !op.refusal.isEmpty();
 }
 
+// The history of a card must be one unbroken chain: each row written over the values the row
+// before it left (an add over no card, a change or delete over the card as stored), ending at the
+// card stored now. A write recorded that never reached the card, or one that wrote over values it
+// never read, breaks it.
+void checkHistory(store::CardStore& cards, const QString& code, const Card* stored,
+                  QStringList* failures) {
+    std::vector<store::HistoryEntry> entries;
+    if (const store::Status s = store::History(cards).forCode(code, 1000000, &entries); !s) {
+        failures->append(
+            QStringLiteral("the history of %1 cannot be read: %2").arg(code, s.message()));
+        return;
+    }
+    std::optional<Card> state;
+    const auto held = [](const auto& values) {
+        return std::any_of(values.begin(), values.end(), [](const auto& v) { return bool(v); });
+    };
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+        const bool over = held(e->before);
+        if (over != state.has_value()) {
+            failures->append(QStringLiteral("history of %1: row %2 (%3) is written over %4")
+                                 .arg(code)
+                                 .arg(e->id)
+                                 .arg(e->what, state
+                                                   ? QStringLiteral("no card, yet one is stored")
+                                                   : QStringLiteral("a card that is not stored")));
+            return;
+        }
+        for (int i = 0; over && i < store::kFieldCount; ++i) {
+            const Field f = static_cast<Field>(i);
+            if (e->before[f] &&
+                (e->before[f]->isNull() != (*state)[f].isNull() || *e->before[f] != (*state)[f])) {
+                failures->append(QStringLiteral("history of %1: row %2 (%3) holds as before "
+                                                "another %4 than the card had")
+                                     .arg(code)
+                                     .arg(e->id)
+                                     .arg(e->what, store::cardFields()[i].name.toString()));
+                return;
+            }
+        }
+        if (!held(e->after)) {
+            state.reset();
+            continue;
+        }
+        Card next = state.value_or(Card());
+        for (int i = 0; i < store::kFieldCount; ++i)
+            if (e->after[i])
+                next[static_cast<Field>(i)] = *e->after[i];
+        state = next;
+    }
+    if (state.has_value() != (stored != nullptr) || (stored && !sameCard(*state, *stored)))
+        failures->append(QStringLiteral("history of %1 does not end at the stored card").arg(code));
+}
+
 // What the driver knows: the cards every acknowledged operation left, and the exports named.
 class Driver {
 public:
-    explicit Driver(quint64 seed)
-        : gen_(seed), dir_(QDir::tempPath() + QStringLiteral("/tarjetas-crash-XXXXXX")) {
+    // `serverUri`: the children's registry is that PostgreSQL database instead of DAT.db.
+    Driver(quint64 seed, const QString& serverUri)
+        : gen_(seed), dir_(QDir::tempPath() + QStringLiteral("/tarjetas-crash-XXXXXX")),
+          serverUri_(serverUri) {
+        // The children's sessions carry a name of their own, so that a check can wait for the
+        // server to end the session of a killed child (and its transaction) before it reads.
+        if (!serverUri_.isEmpty())
+            childServerUri_ = serverUri_ + QStringLiteral("&application_name=tarjetas_crash_%1")
+                                               .arg(QCoreApplication::applicationPid());
         dir_.setAutoRemove(!qEnvironmentVariableIsSet("TARJETAS_KEEP"));
         // The program's folders are there before it starts, as the executable's folder always
         // is: a kill before the first child made them must not read as a lost store.
@@ -395,10 +464,11 @@ public:
 
     QStringList childArgs() {
         ++runs_;
-        return {QStringLiteral("--dir"),   dir_.path(),
-                QStringLiteral("--name"),  QStringLiteral("K%1").arg(runs_),
-                QStringLiteral("--seed"),  QString::number(gen_.rng()),
-                QStringLiteral("--clock"), QString::number(1900000000LL + qint64(runs_) * 1000000)};
+        return {QStringLiteral("--dir"),    dir_.path(),
+                QStringLiteral("--name"),   QStringLiteral("K%1").arg(runs_),
+                QStringLiteral("--seed"),   QString::number(gen_.rng()),
+                QStringLiteral("--clock"),  QString::number(1900000000LL + qint64(runs_) * 1000000),
+                QStringLiteral("--server"), childServerUri_};
     }
 
     // One child killed at a random moment: a random time after its start, or a moment after
@@ -486,15 +556,35 @@ public:
 
         store::Status status;
         auto cards = store::CardStore::open(
-            store::Folders(foldersIn(dir_.path())).appFile(store::kDatabaseFileName), &status);
+            serverUri_.isEmpty()
+                ? store::Registry::file(foldersIn(dir_.path()).appFile(store::kDatabaseFileName))
+                : store::Registry::server(serverUri_),
+            &status);
         Cards found;
         QString error;
         if (!cards) {
             fail(QStringLiteral("the store does not open: ") + status.message());
+        } else if (!serverUri_.isEmpty() && !childSessionEnded(*cards)) {
+            fail(QStringLiteral("the server kept the killed child's session for 10 s"));
         } else if (const QString ok = integrity(*cards); ok != u"ok") {
             fail(QStringLiteral("integrity_check: ") + ok);
         } else if (!readAll(*cards, &found, &error)) {
             fail(error);
+        } else {
+            QStringList codes, broken;
+            for (const auto& m : {model_, found})
+                for (const auto& [code, card] : m)
+                    codes.append(code);
+            if (inFlight)
+                for (const auto& [code, card] : inFlight->fx)
+                    codes.append(code);
+            codes.removeDuplicates();
+            for (const QString& code : codes) {
+                const auto f = found.find(code);
+                checkHistory(*cards, code, f == found.end() ? nullptr : &f->second, &broken);
+            }
+            for (const QString& b : broken)
+                fail(b);
         }
         cards.reset();
 
@@ -556,6 +646,26 @@ public:
         model_ = found; // the next child starts from what is stored
     }
 
+    // A killed child's session ends when the server notices: a statement it was running (a
+    // COMMIT among them) still finishes, and only then is what it left final.
+    bool childSessionEnded(const store::CardStore& cards) const {
+        QSqlQuery q(cards.database());
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000) {
+            if (!q.exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE "
+                                       "application_name = 'tarjetas_crash_%1'")
+                            .arg(QCoreApplication::applicationPid())) ||
+                !q.next())
+                return false;
+            if (q.value(0).toLongLong() == 0)
+                return true;
+            q.finish();
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
     template <typename Fail> void checkExports(const QString& dir, const Fail& fail) {
         for (const QFileInfo& f : QDir(dir).entryInfoList(QDir::Files)) {
             if (!f.fileName().endsWith(u".CSV")) {
@@ -596,24 +706,35 @@ public:
     QTemporaryDir dir_;
     Cards model_;
     std::map<QString, qint64> exports_;
+    QString serverUri_, childServerUri_;
     QStringList failures_;
     int runs_ = 0, kills_ = 0, survived_ = 0, acked_ = 0, found_ = 0;
     int inFlightLanded_ = 0, inFlightLost_ = 0, exportsChecked_ = 0, leftovers_ = 0;
 };
 
 // Two children on one store. Every operation ends, either saved or refused with its message,
-// within the busy timeout and a second; the store ends as the acknowledged operations left it.
-int concurrent(int seconds, quint64 seed) {
+// within the busy timeout and a second; the store ends as the acknowledged operations left it,
+// and its history tells every acknowledged write. `serverUri`: the store is that PostgreSQL
+// database, where writes to other cards never wait and a card another child is writing is
+// waited for, so that no write is ever refused as busy.
+int concurrent(int seconds, quint64 seed, const QString& serverUri) {
     QTemporaryDir dir;
-    Program(dir.path(), QDateTime::currentDateTime()); // creates the store before both start
+    {
+        // Creates the store before both start.
+        const Program first(dir.path(), QDateTime::currentDateTime(), kBusyTimeoutMs, serverUri);
+        if (!first.cards) {
+            printf("FAIL the store does not open: %s\n", qPrintable(first.openStatus.message()));
+            return 1;
+        }
+    }
     std::vector<std::unique_ptr<Run>> runs;
     for (int i = 0; i < 2; ++i)
         runs.push_back(std::make_unique<Run>(
-            QStringList{QStringLiteral("--mode"), QStringLiteral("concurrent"),
-                        QStringLiteral("--dir"), dir.path(), QStringLiteral("--seed"),
-                        QString::number(seed + quint64(i)), QStringLiteral("--seconds"),
-                        QString::number(seconds), QStringLiteral("--clock"),
-                        QString::number(1900000000LL + i * 1000000)},
+            QStringList{
+                QStringLiteral("--mode"), QStringLiteral("concurrent"), QStringLiteral("--dir"),
+                dir.path(), QStringLiteral("--seed"), QString::number(seed + quint64(i)),
+                QStringLiteral("--seconds"), QString::number(seconds), QStringLiteral("--clock"),
+                QString::number(1900000000LL + i * 1000000), QStringLiteral("--server"), serverUri},
             false));
     for (bool running = true; running;) {
         running = false;
@@ -641,7 +762,8 @@ int concurrent(int seconds, quint64 seed) {
             else if (op.acked) {
                 ++acked;
                 byCode[op.fx.front().first].push_back(&op);
-            } else if (op.refusal.contains(u"otro programa tiene el archivo ocupado"))
+            } else if (serverUri.isEmpty() &&
+                       op.refusal.contains(u"otro programa tiene el archivo ocupado"))
                 ++refusals[QStringLiteral("ocupado")];
             else if (op.refusal == u"Codigo Repetido\r\nReintente..." ||
                      op.refusal == u" ! Registro No Encontrado !" ||
@@ -657,11 +779,14 @@ int concurrent(int seconds, quint64 seed) {
                 failures.append(QStringLiteral("a %1 waited %2 ms").arg(op.kind).arg(op.ms));
         }
     }
-    Program program(dir.path(), QDateTime::currentDateTime());
+    Program program(dir.path(), QDateTime::currentDateTime(), kBusyTimeoutMs, serverUri);
     Cards found;
     QString error;
-    if (!program.cards || integrity(*program.cards) != u"ok" ||
-        !readAll(*program.cards, &found, &error))
+    if (!program.cards)
+        error = program.openStatus.message();
+    else if (const QString sound = integrity(*program.cards); sound != u"ok")
+        error = sound;
+    if (!error.isEmpty() || !readAll(*program.cards, &found, &error))
         failures.append(QStringLiteral("the store is not sound: ") + error);
     // The last write to a code is one no other acknowledged write to it began after it ended;
     // the stored card must be what one of those left.
@@ -708,9 +833,15 @@ int concurrent(int seconds, quint64 seed) {
                 QStringLiteral("  stored %1").arg(digest(f == found.end() ? nullptr : &f->second)));
         }
     }
+    for (int k = 0; k < 10 && program.cards; ++k) {
+        const QString code = QStringLiteral("P%1").arg(k);
+        const auto f = found.find(code);
+        checkHistory(*program.cards, code, f == found.end() ? nullptr : &f->second, &failures);
+    }
     if (found.size() > 10)
         failures.append(QStringLiteral("cards outside the pool were stored"));
-    printf("two programs, %d s: %d operations acknowledged, refused:", seconds, acked);
+    printf("two programs on %s, %d s: %d operations acknowledged, refused:",
+           serverUri.isEmpty() ? "one DAT.db" : "one PostgreSQL database", seconds, acked);
     for (const auto& [why, n] : refusals)
         printf(" %s %d,", qPrintable(why), n);
     printf(" longest operation %.0f ms, %zu cards at the end\n", longest, found.size());
@@ -729,15 +860,31 @@ int main(int argc, char** argv) {
         arg(args, "--seed", QString::number(QDateTime::currentMSecsSinceEpoch())).toULongLong();
     if (mode == u"child")
         return Child(args).run(args);
-    if (mode == u"concurrent")
-        return concurrent(arg(args, "--seconds", QStringLiteral("10")).toInt(), seed);
-    if (mode != u"crash" && mode != u"sync") {
+    if (mode != u"crash" && mode != u"sync" && mode != u"concurrent") {
         fprintf(stderr, "usage: %s crash --kills N | sync | concurrent --seconds T [--seed S]\n",
                 argv[0]);
         return 2;
     }
+    // With TARJETAS_TEST_ENGINE=postgresql the children's registry is a fresh schema of its own
+    // on the TARJETAS_TEST_PG server.
+    QString server;
+    if (test_registry::onServer()) {
+        if (test_registry::serverUri().isEmpty()) {
+            printf("SKIP TARJETAS_TEST_PG is not set: no PostgreSQL server for this run "
+                   "(tools/test.sh starts one).\n");
+            return kSkipped;
+        }
+        if (mode == u"sync") {
+            printf("SKIP the sync sweep is about the file's syncs; a server makes its own.\n");
+            return kSkipped;
+        }
+        QTemporaryDir names; // a path no other run uses names the schema
+        server = test_registry::registryAt(names.filePath(QStringLiteral("DAT.db"))).location();
+    }
+    if (mode == u"concurrent")
+        return concurrent(arg(args, "--seconds", QStringLiteral("10")).toInt(), seed, server);
     printf("seed %llu\n", static_cast<unsigned long long>(seed));
-    Driver driver(seed);
+    Driver driver(seed, server);
     if (mode == u"sync")
         driver.syncSweep();
     for (int i = arg(args, "--kills", QStringLiteral("0")).toInt(); i > 0; --i)
