@@ -67,7 +67,7 @@ private slots:
             QVERIFY(q.exec(
                 QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
             QVERIFY(q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 1"));
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 2"));
             return;
         }
         QVERIFY(QFile::exists(path_));

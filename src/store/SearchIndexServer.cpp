@@ -1,0 +1,422 @@
+// The free-text search on a server registry: a table of word lists beside "Clientes", one
+// tsvector per searched field under a GIN index, kept in step by a row trigger in plpgsql, so that
+// cards written by any workstation or program are found. Only built-in features are used: a
+// practice's database user may not be allowed to install extensions.
+
+#include "SearchIndexServer.h"
+#include "PgLink.h"
+#include "SearchIndex.h"
+
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringBuilder>
+
+#include <algorithm>
+
+namespace store {
+
+namespace {
+
+const QString kTable = QStringLiteral("\"BusquedaTarjetas\"");
+const QString kWordsFunction = QStringLiteral("\"BusquedaTarjetas_palabras\"");
+const QString kTriggerFunction = QStringLiteral("\"BusquedaTarjetas_cambio\"");
+const QString kGinIndex = QStringLiteral("\"BusquedaTarjetas_gin\"");
+const char* const kRowTrigger = "BusquedaTarjetasCambio";
+const char* const kTruncateTrigger = "BusquedaTarjetasVaciado";
+constexpr int kIndexedVersion = 2;
+
+// What a character becomes in an indexed word: itself, another character, a separator (space), or
+// nothing. Letters of Latin-1 lose their accents and are lower-cased, its punctuation and that of
+// the general punctuation block (non-breaking and typographic spaces, dashes, quotes) separates,
+// and the combining accents of text written decomposed vanish. The table is kept short: the
+// server's translate() looks each character of a value up in it one by one.
+struct FoldTable {
+    QString from;
+    QString to; // shorter than `from`: the characters past its end are dropped
+    QHash<char16_t, QChar> map;
+    QString dropped;
+};
+
+const FoldTable& foldTable() {
+    static const FoldTable table = [] {
+        FoldTable t;
+        const auto add = [&t](char16_t c, QChar to) {
+            t.from.append(QChar(c));
+            t.to.append(to);
+            t.map.insert(c, to);
+        };
+        for (char16_t c = 0x00A0; c <= 0x00FF; ++c) {
+            const QChar ch(c);
+            if (!ch.isLetterOrNumber()) {
+                add(c, u' ');
+                continue;
+            }
+            QString base;
+            for (QChar d : QString(ch).normalized(QString::NormalizationForm_D)) {
+                if (!d.isMark())
+                    base.append(d);
+            }
+            base = base.toLower();
+            if (base.size() == 1 && base.front() != ch)
+                add(c, base.front());
+        }
+        for (char16_t c = 0x2000; c <= 0x2027; ++c)
+            add(c, u' ');
+        for (char16_t c : {u'\u202F', u'\u205F', u'\u3000'})
+            add(c, u' ');
+        for (char16_t c = 0x0300; c <= 0x0311; ++c)
+            t.dropped.append(QChar(c));
+        for (char16_t c = 0x0323; c <= 0x0328; ++c)
+            t.dropped.append(QChar(c));
+        t.from.append(t.dropped);
+        return t;
+    }();
+    return table;
+}
+
+bool asciiSeparator(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x80 &&
+           !((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z'));
+}
+
+// A text as an SQL literal that reads the same whatever the server's string settings: every
+// character as a Unicode escape.
+QString escapedLiteral(const QString& text) {
+    QString out = QStringLiteral("E'");
+    for (char32_t c : text.toUcs4())
+        out.append(c > 0xFFFF ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QChar(u'0'))
+                              : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0')));
+    return out + u'\'';
+}
+
+QString columnName(Field f) {
+    return cardField(f).name.toString();
+}
+
+std::vector<Field> indexedFields() {
+    std::vector<Field> fields;
+    for (const CardField& f : cardFields()) {
+        if (searchKind(f.field) != SearchKind::None)
+            fields.push_back(f.field);
+    }
+    return fields;
+}
+
+QString columns() {
+    QStringList names;
+    for (Field f : indexedFields())
+        names.append(columnName(f));
+    return names.join(QStringLiteral(", "));
+}
+
+// The word list of a field's value in `row` ("NEW" or a table alias), as a tsvector.
+QString vectorSql(const QString& schema, Field f, const QString& row) {
+    const QString value = row % u'.' % columnName(f);
+    QString text = value;
+    if (searchKind(f) == SearchKind::Rut)
+        text = rutSql(value, Registry::Engine::PostgreSQL);
+    else if (searchKind(f) == SearchKind::Phone)
+        text = phoneSql(value, Registry::Engine::PostgreSQL);
+    return QStringLiteral("array_to_tsvector(%1.%2(%3))").arg(schema, kWordsFunction, text);
+}
+
+QString vectors(const QString& schema, const QString& row) {
+    QStringList exprs;
+    for (Field f : indexedFields())
+        exprs.append(vectorSql(schema, f, row));
+    return exprs.join(QStringLiteral(", "));
+}
+
+QString fillSql(const QString& schema, qint64 from, qint64 to) {
+    return QStringLiteral("INSERT INTO ") % schema % u'.' % kTable % QStringLiteral(" (id, ") %
+           columns() % QStringLiteral(") SELECT c.id, ") % vectors(schema, QStringLiteral("c")) %
+           QStringLiteral(" FROM ") % schema %
+           QStringLiteral(".\"Clientes\" c WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
+}
+
+QStringList createStatements(const QString& schema) {
+    const QString table = schema % u'.' % kTable;
+    const QString cards = schema % QStringLiteral(".\"Clientes\"");
+    QStringList vectorColumns;
+    QStringList updates;
+    for (Field f : indexedFields()) {
+        vectorColumns.append(columnName(f) % QStringLiteral(" tsvector"));
+        updates.append(columnName(f) % QStringLiteral(" = EXCLUDED.") % columnName(f));
+    }
+    const FoldTable& fold = foldTable();
+    // Values of plain ASCII, most of them, skip the table look-up.
+    const QString words =
+        QStringLiteral(
+            "SELECT array_remove(regexp_split_to_array(lower(CASE WHEN t ~ E'[^\\\\x01-\\\\x7f]' "
+            "THEN translate(t, %1, %2) ELSE t END), "
+            "E'[\\\\x01-\\\\x2f\\\\x3a-\\\\x40\\\\x5b-\\\\x60\\\\x7b-\\\\x7f]+'), '')")
+            .arg(escapedLiteral(fold.from), escapedLiteral(fold.to));
+    return {
+        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
+            .arg(QLatin1String(kRowTrigger), cards),
+        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
+            .arg(QLatin1String(kTruncateTrigger), cards),
+        QStringLiteral("DROP TABLE IF EXISTS ") % table,
+        QStringLiteral("CREATE TABLE ") % table % QStringLiteral(" (id bigint PRIMARY KEY, ") %
+            vectorColumns.join(QStringLiteral(", ")) % u')',
+        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kWordsFunction %
+            QStringLiteral("(t text) RETURNS text[] LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $w$ ") %
+            words % QStringLiteral(" $w$"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kTriggerFunction %
+            QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ BEGIN "
+                           "IF TG_OP = 'TRUNCATE' THEN DELETE FROM ") %
+            table %
+            QStringLiteral("; RETURN NULL; END IF; "
+                           "IF TG_OP <> 'INSERT' THEN DELETE FROM ") %
+            table %
+            QStringLiteral(" WHERE id = OLD.id; END IF; "
+                           "IF TG_OP <> 'DELETE' THEN INSERT INTO ") %
+            table % QStringLiteral(" (id, ") % columns() % QStringLiteral(") VALUES (NEW.id, ") %
+            vectors(schema, QStringLiteral("NEW")) %
+            QStringLiteral(") ON CONFLICT (id) DO UPDATE SET ") %
+            updates.join(QStringLiteral(", ")) % QStringLiteral("; END IF; RETURN NULL; END $t$"),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT OR DELETE OR UPDATE OF id, %2 ON %3 "
+                       "FOR EACH ROW EXECUTE FUNCTION %4.%5()")
+            .arg(QLatin1String(kRowTrigger), columns(), cards, schema, kTriggerFunction),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER TRUNCATE ON %2 FOR EACH STATEMENT EXECUTE "
+                       "FUNCTION %3.%4()")
+            .arg(QLatin1String(kTruncateTrigger), cards, schema, kTriggerFunction),
+    };
+}
+
+QString ginSql(const QString& schema) {
+    return QStringLiteral("CREATE INDEX ") % kGinIndex % QStringLiteral(" ON ") % schema % u'.' %
+           kTable % QStringLiteral(" USING gin (") % columns() % u')';
+}
+
+// A tsquery lexeme, quoted so that nothing typed is read as query syntax.
+QString lexeme(const QString& word, bool prefix) {
+    QString escaped = word;
+    escaped.replace(u'\\', QStringLiteral("\\\\"));
+    escaped.replace(u'\'', QStringLiteral("''"));
+    return u'\'' % escaped % u'\'' % (prefix ? QStringLiteral(":*") : QString());
+}
+
+QString allOf(const QStringList& words, bool prefix) {
+    QStringList terms;
+    for (const QString& w : words)
+        terms.append(lexeme(w, prefix));
+    return terms.join(QStringLiteral(" & "));
+}
+
+bool allDigits(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+} // namespace
+
+QStringList serverWords(QStringView text) {
+    const FoldTable& fold = foldTable();
+    QString folded;
+    folded.reserve(text.size());
+    for (QChar c : text) {
+        if (const auto to = fold.map.constFind(c.unicode()); to != fold.map.cend())
+            folded.append(*to);
+        else if (!fold.dropped.contains(c))
+            folded.append(c);
+    }
+    folded = folded.toLower();
+    QStringList words;
+    QString word;
+    for (QChar c : folded) {
+        if (!asciiSeparator(c)) {
+            word.append(c);
+        } else if (!word.isEmpty()) {
+            words.append(word);
+            word.clear();
+        }
+    }
+    if (!word.isEmpty())
+        words.append(word);
+    return words;
+}
+
+QString ServerSearch::wordsSql(const QString& value) {
+    return kWordsFunction % u'(' % value % u')';
+}
+
+Status ServerSearch::present(const CardStore& cards, bool* present) {
+    *present = false;
+    QSqlQuery q(cards.database());
+    q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL, (SELECT count(*) FROM pg_trigger "
+                             "WHERE tgrelid = to_regclass('\"Clientes\"') AND tgenabled <> 'D' "
+                             "AND tgname IN (?, ?))"));
+    q.addBindValue(kTable);
+    q.addBindValue(QLatin1String(kRowTrigger));
+    q.addBindValue(QLatin1String(kTruncateTrigger));
+    if (!q.exec() || !q.next())
+        return cards.failure(q.lastError(), QStringLiteral("leer la base de datos"));
+    *present = q.value(0).toBool() && q.value(1).toInt() == 2;
+    return Status();
+}
+
+Status ServerSearch::createIn(const CardStore& cards,
+                              const std::function<void(qint64, qint64)>& progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery q(db);
+    // The index goes beside "Clientes", wherever the search path found it, and the trigger names
+    // its objects with that schema, whatever the search path of the program that writes.
+    if (!q.exec(QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace "
+                               "n ON n.oid = t.relnamespace WHERE t.oid = "
+                               "to_regclass('\"Clientes\"')")) ||
+        !q.next())
+        return cards.failure(q.lastError(), doing);
+    const QString schema = q.value(0).toString();
+    q.finish();
+    // Dropping what is not there is no news.
+    if (!q.exec(QStringLiteral("SET LOCAL client_min_messages = warning")))
+        return cards.failure(q.lastError(), doing);
+    if (!q.exec(QStringLiteral("SELECT min(id), max(id) FROM \"Clientes\"")) || !q.next())
+        return cards.failure(q.lastError(), doing);
+    const bool empty = q.value(0).isNull();
+    const qint64 first = q.value(0).toLongLong();
+    const qint64 last = q.value(1).toLongLong();
+    q.finish();
+    for (const QString& sql : createStatements(schema)) {
+        if (!q.exec(sql))
+            return cards.failure(q.lastError(), doing);
+    }
+    // Filled first and indexed after: one pass over sorted words instead of a million inserts.
+    const qint64 span = empty ? 0 : last - first + 1;
+    const qint64 total = span + span / 4 + 1; // the last quarter for the index itself
+    constexpr qint64 kChunk = 50000;
+    for (qint64 from = first; !empty && from <= last; from += kChunk) {
+        if (progress)
+            progress(from - first, total);
+        if (!q.exec(fillSql(schema, from, std::min(last, from + kChunk - 1))))
+            return cards.failure(q.lastError(), doing);
+    }
+    if (progress)
+        progress(span, total);
+    if (!q.exec(ginSql(schema)))
+        return cards.failure(q.lastError(), doing);
+    if (progress)
+        progress(total, total);
+    return Status();
+}
+
+Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN")))
+        return cards.failure(q.lastError(), doing);
+    const auto body = [&]() -> Status {
+        // Writes of other workstations wait until the index is there, so that none is missed;
+        // a second workstation starting meanwhile waits too, then finds the index made.
+        if (!q.exec(QStringLiteral("SET LOCAL lock_timeout = 0")) ||
+            !q.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")) ||
+            !q.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN SHARE ROW EXCLUSIVE MODE")))
+            return cards.failure(q.lastError(), doing);
+        bool made = false;
+        if (Status s = present(cards, &made); !s || made)
+            return s;
+        if (Status s = createIn(cards, progress); !s)
+            return s;
+        // A registry indexed here is of the version that makes the index with the registry.
+        if (!q.exec(QStringLiteral("SELECT obj_description(to_regclass('\"Clientes\"'), "
+                                   "'pg_class')")) ||
+            !q.next())
+            return cards.failure(q.lastError(), doing);
+        const QString comment = q.value(0).toString();
+        q.finish();
+        const int version = comment.startsWith(u"tarjetas ") ? comment.mid(9).toInt() : 0;
+        if (version < kIndexedVersion &&
+            !q.exec(QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas %1'")
+                        .arg(kIndexedVersion)))
+            return cards.failure(q.lastError(), doing);
+        return Status();
+    };
+    Status result = body();
+    if (result && !q.exec(QStringLiteral("COMMIT")))
+        result = cards.failure(q.lastError(), doing);
+    if (!result)
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    return result;
+}
+
+Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    QStringList alternatives;
+    std::vector<QByteArray> params;
+    const auto match = [&](SearchKind kind, const QString& query) {
+        params.push_back(query.toUtf8());
+        for (const CardField& f : cardFields()) {
+            if (searchKind(f.field) == kind)
+                alternatives.append(f.name.toString() %
+                                    QStringLiteral(" @@ $%1::tsquery").arg(params.size() + 1));
+        }
+    };
+    // Every typed word begins a word of the same name, the owner's or the animal's.
+    if (const QStringList words = serverWords(typed); !words.isEmpty())
+        match(SearchKind::Words, allOf(words, true));
+    const QString trimmed = typed.trimmed();
+    const QString rut = normaliseRut(trimmed);
+    if (!rut.isEmpty() && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
+        match(SearchKind::Rut, allOf(serverWords(rut), true));
+    const QString phone = normalisePhone(trimmed);
+    if (!phone.isEmpty() && allDigits(phone)) {
+        QString query = lexeme(phone, true);
+        // "+56 9 87": the country code of a number not yet typed whole.
+        if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
+            query += QStringLiteral(" | ") + lexeme(phone.mid(2), true);
+        match(SearchKind::Phone, query);
+    }
+    // Codes compare exactly: a prefix is a range on the code index. U+10FFFF sorts after every
+    // character a code can continue with.
+    QString sql = QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
+                                 "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
+    if (!alternatives.isEmpty())
+        sql += QStringLiteral(" UNION ALL SELECT id FROM ") % kTable % QStringLiteral(" WHERE ") %
+               alternatives.join(QStringLiteral(" OR "));
+    params.insert(params.begin(), trimSpaces(typed).toUtf8());
+    Status status;
+    PgLink* link = cards.bulk(&status, doing);
+    if (!link)
+        return status;
+    SqlReason reason;
+    if (!link->query(
+            sql, params, [&](PgLink::Row row) { ids->push_back(row[0].toLongLong()); }, &reason)) {
+        ids->clear();
+        return cards.failure(reason, doing);
+    }
+    return Status();
+}
+
+Status ServerSearch::sameOwner(const CardStore& cards, Field field, const QString& value,
+                               const std::function<bool(const QString&)>& same,
+                               std::vector<RowId>* ids) {
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    const QStringList words = serverWords(value);
+    if (words.isEmpty())
+        return Status();
+    Status status;
+    PgLink* link = cards.bulk(&status, doing);
+    if (!link)
+        return status;
+    const QString column = columnName(field);
+    const std::vector<QByteArray> params{allOf(words, false).toUtf8()};
+    SqlReason reason;
+    if (!link->query(
+            QStringLiteral("SELECT b.id, c.") % column % QStringLiteral(" FROM ") % kTable %
+                QStringLiteral(" b JOIN \"Clientes\" c ON c.id = b.id WHERE b.") % column %
+                QStringLiteral(" @@ $1::tsquery"),
+            params,
+            [&](PgLink::Row row) {
+                if (same(QString::fromUtf8(row[1])))
+                    ids->push_back(row[0].toLongLong());
+            },
+            &reason))
+        return cards.failure(reason, doing);
+    return Status();
+}
+
+} // namespace store
