@@ -1,7 +1,10 @@
-// The free-text search on a server registry: a table of word lists beside "Clientes", one
-// tsvector per searched field under a GIN index, kept in step by a row trigger in plpgsql, so that
-// cards written by any workstation or program are found. Only built-in features are used: a
-// practice's database user may not be allowed to install extensions.
+// The free-text search on a server registry: a table of (word, card id) pairs beside "Clientes",
+// kept in step by a row trigger in plpgsql, so that cards written by any workstation or program
+// are found. Each word carries a one-letter mark of the field it comes from. A prefix is a range
+// of a btree over (word, id) read by an index-only scan: the most common surname of a million cards
+// costs a few hundred index pages, where a GIN index would visit every page of a table to read
+// the ids. Only built-in features are used: a practice's database user may not be allowed to
+// install extensions.
 
 #include "SearchIndexServer.h"
 #include "PgLink.h"
@@ -21,10 +24,12 @@ namespace {
 const QString kTable = QStringLiteral("\"BusquedaTarjetas\"");
 const QString kWordsFunction = QStringLiteral("\"BusquedaTarjetas_palabras\"");
 const QString kTriggerFunction = QStringLiteral("\"BusquedaTarjetas_cambio\"");
-const QString kGinIndex = QStringLiteral("\"BusquedaTarjetas_gin\"");
+const QString kKey = QStringLiteral("\"BusquedaTarjetas_pkey\"");
 const char* const kRowTrigger = "BusquedaTarjetasCambio";
 const char* const kTruncateTrigger = "BusquedaTarjetasVaciado";
 constexpr int kIndexedVersion = 2;
+// Longer words are not indexed: a btree entry has to fit in a third of a page.
+constexpr int kLongestWord = 1000;
 
 // What a character becomes in an indexed word: itself, another character, a separator (space), or
 // nothing. Letters of Latin-1 lose their accents and are lower-cased, its punctuation and that of
@@ -104,106 +109,98 @@ std::vector<Field> indexedFields() {
     return fields;
 }
 
-QString columns() {
-    QStringList names;
-    for (Field f : indexedFields())
-        names.append(columnName(f));
-    return names.join(QStringLiteral(", "));
+// The mark of a field's words: R.U.T. and the telephones are looked up as one each, every name
+// field on its own (all typed words must be in the same name).
+QChar mark(Field f) {
+    switch (searchKind(f)) {
+    case SearchKind::Rut:
+        return u'r';
+    case SearchKind::Phone:
+        return u't';
+    default:
+        return columnName(f).front();
+    }
 }
 
-// The word list of a field's value in `row` ("NEW" or a table alias), as a tsvector.
-QString vectorSql(const QString& schema, Field f, const QString& row) {
-    const QString value = row % u'.' % columnName(f);
-    QString text = value;
-    if (searchKind(f) == SearchKind::Rut)
-        text = rutSql(value, Registry::Engine::PostgreSQL);
-    else if (searchKind(f) == SearchKind::Phone)
-        text = phoneSql(value, Registry::Engine::PostgreSQL);
-    return QStringLiteral("array_to_tsvector(%1.%2(%3))").arg(schema, kWordsFunction, text);
-}
-
-QString vectors(const QString& schema, const QString& row) {
-    QStringList exprs;
-    for (Field f : indexedFields())
-        exprs.append(vectorSql(schema, f, row));
-    return exprs.join(QStringLiteral(", "));
+// The marked words of the card in `row` ("NEW", "OLD" or a table alias), one row each, no word
+// twice.
+QString markedWordsSql(const QString& schema, const QString& row) {
+    QStringList parts;
+    for (Field f : indexedFields()) {
+        const QString value = row % u'.' % columnName(f);
+        QString text = value;
+        if (searchKind(f) == SearchKind::Rut)
+            text = rutSql(value, Registry::Engine::PostgreSQL);
+        else if (searchKind(f) == SearchKind::Phone)
+            text = phoneSql(value, Registry::Engine::PostgreSQL);
+        parts.append(QStringLiteral("SELECT '%1' || x FROM unnest(%2.%3(%4)) x")
+                         .arg(mark(f), schema, kWordsFunction, text));
+    }
+    return parts.join(QStringLiteral(" UNION "));
 }
 
 QString fillSql(const QString& schema, qint64 from, qint64 to) {
-    return QStringLiteral("INSERT INTO ") % schema % u'.' % kTable % QStringLiteral(" (id, ") %
-           columns() % QStringLiteral(") SELECT c.id, ") % vectors(schema, QStringLiteral("c")) %
-           QStringLiteral(" FROM ") % schema %
-           QStringLiteral(".\"Clientes\" c WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
+    return QStringLiteral("INSERT INTO ") % schema % u'.' % kTable %
+           QStringLiteral(" (palabra, id) SELECT w.p, c.id FROM ") % schema %
+           QStringLiteral(".\"Clientes\" c CROSS JOIN LATERAL (") %
+           markedWordsSql(schema, QStringLiteral("c")) %
+           QStringLiteral(") w(p) WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
 }
 
 QStringList createStatements(const QString& schema) {
     const QString table = schema % u'.' % kTable;
     const QString cards = schema % QStringLiteral(".\"Clientes\"");
-    QStringList vectorColumns;
-    QStringList updates;
-    for (Field f : indexedFields()) {
-        vectorColumns.append(columnName(f) % QStringLiteral(" tsvector"));
-        updates.append(columnName(f) % QStringLiteral(" = EXCLUDED.") % columnName(f));
-    }
+    QStringList columnNames;
+    for (Field f : indexedFields())
+        columnNames.append(columnName(f));
+    const QString columns = columnNames.join(QStringLiteral(", "));
     const FoldTable& fold = foldTable();
     // Values of plain ASCII, most of them, skip the table look-up.
     const QString words =
         QStringLiteral(
-            "SELECT array_remove(regexp_split_to_array(lower(CASE WHEN t ~ E'[^\\\\x01-\\\\x7f]' "
-            "THEN translate(t, %1, %2) ELSE t END), "
-            "E'[\\\\x01-\\\\x2f\\\\x3a-\\\\x40\\\\x5b-\\\\x60\\\\x7b-\\\\x7f]+'), '')")
-            .arg(escapedLiteral(fold.from), escapedLiteral(fold.to));
+            "SELECT ARRAY(SELECT x FROM unnest(regexp_split_to_array(lower(CASE WHEN t ~ "
+            "E'[^\\\\x01-\\\\x7f]' THEN translate(t, %1, %2) ELSE t END), "
+            "E'[\\\\x01-\\\\x2f\\\\x3a-\\\\x40\\\\x5b-\\\\x60\\\\x7b-\\\\x7f]+')) x "
+            "WHERE x <> '' AND octet_length(x) <= %3)")
+            .arg(escapedLiteral(fold.from), escapedLiteral(fold.to))
+            .arg(kLongestWord);
     return {
         QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
             .arg(QLatin1String(kRowTrigger), cards),
         QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
             .arg(QLatin1String(kTruncateTrigger), cards),
         QStringLiteral("DROP TABLE IF EXISTS ") % table,
-        QStringLiteral("CREATE TABLE ") % table % QStringLiteral(" (id bigint PRIMARY KEY, ") %
-            vectorColumns.join(QStringLiteral(", ")) % u')',
+        // Words compare as bytes, so that a prefix is a range.
+        QStringLiteral("CREATE TABLE ") % table %
+            QStringLiteral(" (palabra text COLLATE \"C\" NOT NULL, id bigint NOT NULL)"),
         QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kWordsFunction %
             QStringLiteral("(t text) RETURNS text[] LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $w$ ") %
             words % QStringLiteral(" $w$"),
+        // The words of the card as it was are computed again to find its rows by the key.
         QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kTriggerFunction %
             QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ BEGIN "
                            "IF TG_OP = 'TRUNCATE' THEN DELETE FROM ") %
             table %
             QStringLiteral("; RETURN NULL; END IF; "
                            "IF TG_OP <> 'INSERT' THEN DELETE FROM ") %
-            table %
-            QStringLiteral(" WHERE id = OLD.id; END IF; "
-                           "IF TG_OP <> 'DELETE' THEN INSERT INTO ") %
-            table % QStringLiteral(" (id, ") % columns() % QStringLiteral(") VALUES (NEW.id, ") %
-            vectors(schema, QStringLiteral("NEW")) %
-            QStringLiteral(") ON CONFLICT (id) DO UPDATE SET ") %
-            updates.join(QStringLiteral(", ")) % QStringLiteral("; END IF; RETURN NULL; END $t$"),
+            table % QStringLiteral(" WHERE id = OLD.id AND palabra IN (") %
+            markedWordsSql(schema, QStringLiteral("OLD")) %
+            QStringLiteral("); END IF; IF TG_OP <> 'DELETE' THEN INSERT INTO ") % table %
+            QStringLiteral(" (palabra, id) SELECT w.p, NEW.id FROM (") %
+            markedWordsSql(schema, QStringLiteral("NEW")) %
+            QStringLiteral(") w(p) ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $t$"),
         QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT OR DELETE OR UPDATE OF id, %2 ON %3 "
                        "FOR EACH ROW EXECUTE FUNCTION %4.%5()")
-            .arg(QLatin1String(kRowTrigger), columns(), cards, schema, kTriggerFunction),
+            .arg(QLatin1String(kRowTrigger), columns, cards, schema, kTriggerFunction),
         QStringLiteral("CREATE TRIGGER \"%1\" AFTER TRUNCATE ON %2 FOR EACH STATEMENT EXECUTE "
                        "FUNCTION %3.%4()")
             .arg(QLatin1String(kTruncateTrigger), cards, schema, kTriggerFunction),
     };
 }
 
-QString ginSql(const QString& schema) {
-    return QStringLiteral("CREATE INDEX ") % kGinIndex % QStringLiteral(" ON ") % schema % u'.' %
-           kTable % QStringLiteral(" USING gin (") % columns() % u')';
-}
-
-// A tsquery lexeme, quoted so that nothing typed is read as query syntax.
-QString lexeme(const QString& word, bool prefix) {
-    QString escaped = word;
-    escaped.replace(u'\\', QStringLiteral("\\\\"));
-    escaped.replace(u'\'', QStringLiteral("''"));
-    return u'\'' % escaped % u'\'' % (prefix ? QStringLiteral(":*") : QString());
-}
-
-QString allOf(const QStringList& words, bool prefix) {
-    QStringList terms;
-    for (const QString& w : words)
-        terms.append(lexeme(w, prefix));
-    return terms.join(QStringLiteral(" & "));
+QString keySql(const QString& schema) {
+    return QStringLiteral("ALTER TABLE ") % schema % u'.' % kTable %
+           QStringLiteral(" ADD CONSTRAINT ") % kKey % QStringLiteral(" PRIMARY KEY (palabra, id)");
 }
 
 bool allDigits(QStringView text) {
@@ -225,16 +222,18 @@ QStringList serverWords(QStringView text) {
     folded = folded.toLower();
     QStringList words;
     QString word;
-    for (QChar c : folded) {
-        if (!asciiSeparator(c)) {
-            word.append(c);
-        } else if (!word.isEmpty()) {
+    const auto take = [&] {
+        if (!word.isEmpty() && word.toUtf8().size() <= kLongestWord)
             words.append(word);
-            word.clear();
-        }
+        word.clear();
+    };
+    for (QChar c : folded) {
+        if (asciiSeparator(c))
+            take();
+        else
+            word.append(c);
     }
-    if (!word.isEmpty())
-        words.append(word);
+    take();
     return words;
 }
 
@@ -284,9 +283,9 @@ Status ServerSearch::createIn(const CardStore& cards,
         if (!q.exec(sql))
             return cards.failure(q.lastError(), doing);
     }
-    // Filled first and indexed after: one pass over sorted words instead of a million inserts.
+    // Filled first and keyed after: one sort instead of millions of inserts into a btree.
     const qint64 span = empty ? 0 : last - first + 1;
-    const qint64 total = span + span / 4 + 1; // the last quarter for the index itself
+    const qint64 total = span + span / 4 + 1; // the last part for the key itself
     constexpr qint64 kChunk = 50000;
     for (qint64 from = first; !empty && from <= last; from += kChunk) {
         if (progress)
@@ -296,7 +295,7 @@ Status ServerSearch::createIn(const CardStore& cards,
     }
     if (progress)
         progress(span, total);
-    if (!q.exec(ginSql(schema)))
+    if (!q.exec(keySql(schema)))
         return cards.failure(q.lastError(), doing);
     if (progress)
         progress(total, total);
@@ -338,55 +337,85 @@ Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qi
     Status result = body();
     if (result && !q.exec(QStringLiteral("COMMIT")))
         result = cards.failure(q.lastError(), doing);
-    if (!result)
+    if (!result) {
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return result;
+    }
+    // Index-only scans need the table's pages marked all-visible, and the planner its figures;
+    // autovacuum would get there later. Without the right to vacuum, the search is slower until.
+    (void)q.exec(QStringLiteral("VACUUM (ANALYZE) ") + kTable);
     return result;
 }
 
 Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     const QString doing = QStringLiteral("buscar las tarjetas");
-    QStringList alternatives;
-    std::vector<QByteArray> params;
-    const auto match = [&](SearchKind kind, const QString& query) {
-        params.push_back(query.toUtf8());
-        for (const CardField& f : cardFields()) {
-            if (searchKind(f.field) == kind)
-                alternatives.append(f.name.toString() %
-                                    QStringLiteral(" @@ $%1::tsquery").arg(params.size() + 1));
-        }
+    // One query: the code range, then one range of marked words per typed word and field, each
+    // row told apart by the number of its parameter; the answers are put together here.
+    QString sql = QStringLiteral("SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
+                                 "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
+    std::vector<QByteArray> params{trimSpaces(typed).toUtf8()};
+    const auto range = [&](QChar mark, const QString& word) {
+        params.push_back(QString(mark + word).toUtf8());
+        const int n = int(params.size());
+        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM %2 WHERE palabra >= $%1 COLLATE \"C\" "
+                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\"")
+                   .arg(n)
+                   .arg(kTable);
+        return n;
     };
     // Every typed word begins a word of the same name, the owner's or the animal's.
-    if (const QStringList words = serverWords(typed); !words.isEmpty())
-        match(SearchKind::Words, allOf(words, true));
+    std::vector<std::vector<int>> allOf; // per name field, the ranges that must all match
+    std::vector<int> anyOf{1};           // the code and the ranges of which one is enough
+    if (const QStringList words = serverWords(typed); !words.isEmpty()) {
+        for (Field f : indexedFields()) {
+            if (searchKind(f) != SearchKind::Words)
+                continue;
+            allOf.emplace_back();
+            for (const QString& w : words)
+                allOf.back().push_back(range(mark(f), w));
+        }
+    }
     const QString trimmed = typed.trimmed();
     const QString rut = normaliseRut(trimmed);
-    if (!rut.isEmpty() && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
-        match(SearchKind::Rut, allOf(serverWords(rut), true));
+    const QStringList rutWords = serverWords(rut);
+    if (rutWords.size() == 1 && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
+        anyOf.push_back(range(u'r', rutWords.front()));
     const QString phone = normalisePhone(trimmed);
     if (!phone.isEmpty() && allDigits(phone)) {
-        QString query = lexeme(phone, true);
+        anyOf.push_back(range(u't', phone));
         // "+56 9 87": the country code of a number not yet typed whole.
         if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
-            query += QStringLiteral(" | ") + lexeme(phone.mid(2), true);
-        match(SearchKind::Phone, query);
+            anyOf.push_back(range(u't', phone.mid(2)));
     }
-    // Codes compare exactly: a prefix is a range on the code index. U+10FFFF sorts after every
-    // character a code can continue with.
-    QString sql = QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
-                                 "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
-    if (!alternatives.isEmpty())
-        sql += QStringLiteral(" UNION ALL SELECT id FROM ") % kTable % QStringLiteral(" WHERE ") %
-               alternatives.join(QStringLiteral(" OR "));
-    params.insert(params.begin(), trimSpaces(typed).toUtf8());
     Status status;
     PgLink* link = cards.bulk(&status, doing);
     if (!link)
         return status;
+    std::vector<std::vector<RowId>> found(params.size() + 1);
     SqlReason reason;
     if (!link->query(
-            sql, params, [&](PgLink::Row row) { ids->push_back(row[0].toLongLong()); }, &reason)) {
-        ids->clear();
+            sql, params,
+            [&](PgLink::Row row) { found[size_t(row[0].toInt())].push_back(row[1].toLongLong()); },
+            &reason))
         return cards.failure(reason, doing);
+    for (int n : anyOf)
+        ids->insert(ids->end(), found[size_t(n)].begin(), found[size_t(n)].end());
+    for (const std::vector<int>& ranges : allOf) {
+        std::vector<RowId> both;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            std::vector<RowId>& next = found[size_t(ranges[i])];
+            std::sort(next.begin(), next.end());
+            next.erase(std::unique(next.begin(), next.end()), next.end());
+            if (i == 0) {
+                both = std::move(next);
+                continue;
+            }
+            std::vector<RowId> kept;
+            std::set_intersection(both.begin(), both.end(), next.begin(), next.end(),
+                                  std::back_inserter(kept));
+            both = std::move(kept);
+        }
+        ids->insert(ids->end(), both.begin(), both.end());
     }
     return Status();
 }
@@ -402,13 +431,18 @@ Status ServerSearch::sameOwner(const CardStore& cards, Field field, const QStrin
     PgLink* link = cards.bulk(&status, doing);
     if (!link)
         return status;
+    // The cards with the longest of the words are the candidates; the exact comparison is the
+    // caller's.
+    const QString longest =
+        *std::max_element(words.begin(), words.end(),
+                          [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    const std::vector<QByteArray> params{QString(mark(field) + longest).toUtf8()};
     const QString column = columnName(field);
-    const std::vector<QByteArray> params{allOf(words, false).toUtf8()};
     SqlReason reason;
     if (!link->query(
             QStringLiteral("SELECT b.id, c.") % column % QStringLiteral(" FROM ") % kTable %
-                QStringLiteral(" b JOIN \"Clientes\" c ON c.id = b.id WHERE b.") % column %
-                QStringLiteral(" @@ $1::tsquery"),
+                QStringLiteral(" b JOIN \"Clientes\" c ON c.id = b.id WHERE b.palabra = "
+                               "$1 COLLATE \"C\""),
             params,
             [&](PgLink::Row row) {
                 if (same(QString::fromUtf8(row[1])))
