@@ -4,6 +4,7 @@
 #include "PgLink.h"
 #include "Registry.h"
 #include "SearchIndex.h"
+#include "SearchIndexServer.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -268,6 +269,7 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
                 .arg(server.quoted())
                 .arg(already)));
 
+    const bool deferred = ServerSearch::deferIndexing(*link);
     PGresult* res = PQexec(link->handle(),
                            (QStringLiteral("COPY \"Clientes\" (id, ") % CardStore::columnList() %
                             QStringLiteral(") FROM STDIN (FORMAT binary)"))
@@ -352,6 +354,9 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
                 .arg(checked)));
     if (Status h = copyHistory(*local, *link, server, historyRows); !h)
         return rollback(h);
+    if (deferred && !ServerSearch::indexDeferred(*link, &reason))
+        return rollback(
+            serverFailure(server, reason, QStringLiteral("crear el índice de búsqueda")));
     // New cards continue after the copied ids.
     if (!link->exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('\"Clientes\"', 'id'), "
                                    "greatest(coalesce(max(id), 0), 1), max(id) IS NOT NULL) "

@@ -16,6 +16,7 @@
 #include <QStringBuilder>
 
 #include <algorithm>
+#include <limits>
 
 namespace store {
 
@@ -345,6 +346,48 @@ Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qi
     // autovacuum would get there later. Without the right to vacuum, the search is slower until.
     (void)q.exec(QStringLiteral("VACUUM (ANALYZE) ") + kTable);
     return result;
+}
+
+namespace {
+
+// The schema of "Clientes" as the link's search path finds it, quoted.
+bool schemaOf(PgLink& link, QString* schema, SqlReason* failure) {
+    return link.query(
+        QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace n ON "
+                       "n.oid = t.relnamespace WHERE t.oid = to_regclass('\"Clientes\"')"),
+        {}, [&](PgLink::Row row) { *schema = QString::fromUtf8(row[0]); }, failure);
+}
+
+} // namespace
+
+bool ServerSearch::deferIndexing(PgLink& link) {
+    SqlReason ignored;
+    QString schema;
+    if (!schemaOf(link, &schema, &ignored) || schema.isEmpty() ||
+        !link.exec(QStringLiteral("SAVEPOINT indice_diferido"), &ignored))
+        return false;
+    if (link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" DISABLE TRIGGER \"%2\"")
+                      .arg(schema, QLatin1String(kRowTrigger)),
+                  &ignored) &&
+        link.exec(QStringLiteral("ALTER TABLE %1.%2 DROP CONSTRAINT %3").arg(schema, kTable, kKey),
+                  &ignored))
+        return link.exec(QStringLiteral("RELEASE SAVEPOINT indice_diferido"), &ignored);
+    // Not the owner: the trigger indexes every card as it comes.
+    (void)link.exec(QStringLiteral("ROLLBACK TO SAVEPOINT indice_diferido"), &ignored);
+    return false;
+}
+
+bool ServerSearch::indexDeferred(PgLink& link, SqlReason* failure) {
+    QString schema;
+    return schemaOf(link, &schema, failure) &&
+           link.exec(QStringLiteral("DELETE FROM %1.%2").arg(schema, kTable), failure) &&
+           link.exec(fillSql(schema, std::numeric_limits<qint64>::min(),
+                             std::numeric_limits<qint64>::max()),
+                     failure) &&
+           link.exec(keySql(schema), failure) &&
+           link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" ENABLE TRIGGER \"%2\"")
+                         .arg(schema, QLatin1String(kRowTrigger)),
+                     failure);
 }
 
 Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
