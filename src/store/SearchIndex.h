@@ -16,7 +16,8 @@ namespace store {
 
 // The free-text search over the card store: a full-text table over the owner's and the animal's
 // names, the R.U.T. and the three telephones, kept in step with table Clientes by triggers in the
-// file's own schema, so that cards written by any program that opens DAT.db are found too.
+// file's own schema, so that cards written by any program that opens DAT.db are found too. A
+// server registry answers the same from an index of its own (SearchIndexServer.h).
 //
 // R.U.T.s and telephones are indexed in a normalised form that the text tokenizer alone would not
 // give ("12.345.678-5" would be four words). The same rule exists twice: as a C++ function for

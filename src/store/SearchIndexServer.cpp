@@ -36,7 +36,9 @@ constexpr int kLongestWord = 1000;
 // nothing. Letters of Latin-1 lose their accents and are lower-cased, its punctuation and that of
 // the general punctuation block (non-breaking and typographic spaces, dashes, quotes) separates,
 // and the combining accents of text written decomposed vanish. The table is kept short: the
-// server's translate() looks each character of a value up in it one by one.
+// server's translate() looks each character of a value up in it one by one. Letters outside it
+// are lower-cased by lower(), which follows the database's locale (under "C" only ASCII letters);
+// every letter of Spanish is inside it.
 struct FoldTable {
     QString from;
     QString to; // shorter than `from`: the characters past its end are dropped
