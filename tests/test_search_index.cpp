@@ -1,8 +1,10 @@
 // The free-text search index in the card store: the rule that normalises R.U.T.s and telephones
 // in C++ and in the triggers' SQL, what a typed text finds, and that the index follows writes made
-// by another program and is built for a file that lacks it.
+// by another program and is built for a registry that lacks it, on both engines.
 #include "CardStore.h"
 #include "SearchIndex.h"
+#include "SearchIndexServer.h"
+#include "TestRegistry.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -13,6 +15,7 @@
 #include <sqlite3.h>
 
 using namespace store;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -29,8 +32,19 @@ Card card(const char* code, const char16_t* owner, const char16_t* animal, const
     return c;
 }
 
-// Plain SQL on the file through a connection of its own, as another program would write.
+// Plain SQL on the registry through a connection of its own, as another program would write.
 void otherProgram(const QString& path, const char* sql) {
+    if (test_registry::onServer()) {
+        const QString name = QStringLiteral("otro-programa");
+        {
+            QSqlDatabase db = addRegistryConnection(test_registry::registryAt(path), name);
+            QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(QString::fromUtf8(sql)), qPrintable(q.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(name);
+        return;
+    }
     sqlite3* db = nullptr;
     QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
     char* error = nullptr;
@@ -46,11 +60,11 @@ void otherProgram(const QString& path, const char* sql) {
 class TestSearchIndex : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<CardStore> store_;
     std::vector<RowId> ids_; // of the cards of registry(), in stored order
 
-    QString path() const { return dir_.filePath(QStringLiteral("DAT.db")); }
+    QString path() const { return dir_->filePath(QStringLiteral("DAT.db")); }
 
     std::vector<Card> registry() const {
         return {
@@ -78,11 +92,13 @@ class TestSearchIndex : public QObject {
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         store_.reset();
-        QFile::remove(path());
+        dir_ = std::make_unique<QTemporaryDir>(); // on a server, a schema of its own
         Status s;
-        store_ = CardStore::open(path(), &s);
+        store_ = CardStore::open(test_registry::registryAt(path()), &s);
         QVERIFY2(store_, qPrintable(s.message()));
         ids_.clear();
         for (const Card& c : registry()) {
@@ -92,52 +108,79 @@ private slots:
         }
     }
 
-    // The C++ rule for typed text and the SQL of the triggers give the same normalised value.
+    // The C++ rule for typed text and the SQL of the triggers give the same normalised value,
+    // on a server also the same words.
     void normalisationAgreesWithSql_data() {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("rut");
         QTest::addColumn<QString>("phone");
+        QTest::addColumn<QString>("words");
         QTest::newRow("rut with dots") << "12.345.678-5"
                                        << "123456785"
-                                       << "123456785";
+                                       << "123456785"
+                                       << "12 345 678 5";
         QTest::newRow("rut k") << "7.654.321-k"
                                << "7654321K"
-                               << "7654321k";
+                               << "7654321k"
+                               << "7 654 321 k";
         QTest::newRow("mobile +56") << "+56 9 8765 4321"
                                     << "+56987654321"
-                                    << "987654321";
+                                    << "987654321"
+                                    << "56 9 8765 4321";
         QTest::newRow("56 without plus") << "56 2 2987 6543"
                                          << "56229876543"
-                                         << "229876543";
+                                         << "229876543"
+                                         << "56 2 2987 6543";
         QTest::newRow("short 56 kept") << "5612345"
+                                       << "5612345"
                                        << "5612345"
                                        << "5612345";
         QTest::newRow("56 and eight digits") << "56 2234 5678"
                                              << "5622345678"
-                                             << "22345678";
+                                             << "22345678"
+                                             << "56 2234 5678";
         QTest::newRow("parentheses") << "(9) 9123-4567"
                                      << "(9)91234567"
-                                     << "991234567";
+                                     << "991234567"
+                                     << "9 9123 4567";
         QTest::newRow("56 with letters") << "56 1234 5678 ext"
                                          << "5612345678EXT"
-                                         << "5612345678ext";
+                                         << "5612345678ext"
+                                         << "56 1234 5678 ext";
         QTest::newRow("empty") << ""
                                << ""
+                               << ""
                                << "";
+        QTest::newRow("accents, case, punctuation")
+            << u"JOSÉ MUÑOZ-PÉREZ, O'Higgins"_s << u"JOSÉMUÑOZPÉREZ,O'HIGGINS"_s
+            << u"JOSÉMUÑOZPÉREZ,O'Higgins"_s << "jose munoz perez o higgins";
+        QTest::newRow("typographic spaces and marks")
+            << u"«ÑANDÚ»\u00a0ÇE\u0301LIA–ÜTZ"_s << u"«ÑANDÚ»\u00a0ÇE\u0301LIA–ÜTZ"_s
+            << u"«ÑANDÚ»\u00a0ÇE\u0301LIA–ÜTZ"_s << "nandu celia utz";
     }
     void normalisationAgreesWithSql() {
         QFETCH(QString, value);
         QFETCH(QString, rut);
         QFETCH(QString, phone);
+        QFETCH(QString, words);
         QCOMPARE(normaliseRut(value), rut);
         QCOMPARE(normalisePhone(value), phone);
+        QCOMPARE(serverWords(value).join(u' '), words);
+        const Registry::Engine engine = store_->registry().engine();
+        const QString v = QStringLiteral("t.v");
         QSqlQuery q(store_->database());
-        QVERIFY(q.prepare(QStringLiteral("SELECT %1, %2 FROM (SELECT ? AS v)")
-                              .arg(rutSql(QStringLiteral("v")), phoneSql(QStringLiteral("v")))));
+        QVERIFY(q.prepare(
+            QStringLiteral("SELECT %1, %2, %3 FROM (SELECT CAST(? AS text) AS v) t")
+                .arg(rutSql(v, engine), phoneSql(v, engine),
+                     engine == Registry::Engine::PostgreSQL
+                         ? QStringLiteral("array_to_string(%1, ' ')").arg(ServerSearch::wordsSql(v))
+                         : QStringLiteral("NULL"))));
         q.addBindValue(value);
         QVERIFY2(q.exec() && q.next(), qPrintable(q.lastError().text()));
         QCOMPARE(q.value(0).toString(), rut);
         QCOMPARE(q.value(1).toString(), phone);
+        if (engine == Registry::Engine::PostgreSQL)
+            QCOMPARE(q.value(2).toString(), words);
     }
 
     void typedTextFinds_data() {
@@ -172,30 +215,47 @@ private slots:
     }
 
     // Another program inserts, changes and deletes cards with plain SQL: the triggers in the
-    // file keep the index in step.
+    // registry keep the index in step.
     void writesOfAnotherProgramAreFound() {
-        otherProgram(path(), "INSERT INTO Clientes (Codigo, propietario, rut, cel) VALUES "
+        otherProgram(path(), "INSERT INTO \"Clientes\" (\"Codigo\", propietario, rut, cel) VALUES "
                              "('999', 'Ñandú Ortúzar', '9.999.999-9', '+56 9 5555 0000')");
         QCOMPARE(find(QStringLiteral("nandu")).size(), size_t(1));
         QCOMPARE(find(QStringLiteral("99999999")).size(), size_t(1));
         QCOMPARE(find(QStringLiteral("955550000")).size(), size_t(1));
-        otherProgram(path(), "UPDATE Clientes SET propietario = 'Rosa Vera' WHERE Codigo = '999'");
+        otherProgram(path(), "UPDATE \"Clientes\" SET propietario = 'Rosa Vera' WHERE "
+                             "\"Codigo\" = '999'");
         QCOMPARE(find(QStringLiteral("nandu")).size(), size_t(0));
         QCOMPARE(find(QStringLiteral("vera rosa")).size(), size_t(1));
         // A replace that keeps the id leaves one entry, with the new values.
-        otherProgram(path(), "INSERT OR REPLACE INTO Clientes (id, Codigo, propietario) "
-                             "SELECT id, Codigo, 'Luis Vera' FROM Clientes WHERE Codigo = '999'");
+        otherProgram(path(),
+                     test_registry::onServer()
+                         ? "INSERT INTO \"Clientes\" (id, \"Codigo\", propietario) SELECT id, "
+                           "\"Codigo\", 'Luis Vera' FROM \"Clientes\" WHERE \"Codigo\" = '999' "
+                           "ON CONFLICT (id) DO UPDATE SET propietario = EXCLUDED.propietario"
+                         : "INSERT OR REPLACE INTO Clientes (id, Codigo, propietario) "
+                           "SELECT id, Codigo, 'Luis Vera' FROM Clientes WHERE Codigo = '999'");
         QCOMPARE(find(QStringLiteral("vera")).size(), size_t(1));
         QCOMPARE(find(QStringLiteral("rosa")).size(), size_t(0));
-        otherProgram(path(), "DELETE FROM Clientes WHERE Codigo = '999'");
+        otherProgram(path(), "DELETE FROM \"Clientes\" WHERE \"Codigo\" = '999'");
         QCOMPARE(find(QStringLiteral("vera")).size(), size_t(0));
         QCOMPARE(find(QStringLiteral("munoz")), cards({0}));
+        if (test_registry::onServer()) {
+            otherProgram(path(), "TRUNCATE \"Clientes\"");
+            QCOMPARE(find(QStringLiteral("munoz")).size(), size_t(0));
+        }
     }
 
-    // A file of the earlier version has no index: building it indexes every card, in one go.
-    void buildForAFileWithoutIndex() {
-        otherProgram(path(), "DROP TRIGGER BusquedaTarjetasAlta; DROP TABLE BusquedaTarjetas; "
-                             "PRAGMA user_version = 1");
+    // A registry of the earlier version has no index: building it indexes every card, in one go.
+    void buildForARegistryWithoutIndex() {
+        const bool server = test_registry::onServer();
+        otherProgram(path(), server ? "DROP TRIGGER \"BusquedaTarjetasCambio\" ON \"Clientes\"; "
+                                      "DROP TABLE \"BusquedaTarjetas\"; COMMENT ON TABLE "
+                                      "\"Clientes\" IS 'tarjetas 1'"
+                                    : "DROP TRIGGER BusquedaTarjetasAlta; DROP TABLE "
+                                      "BusquedaTarjetas; PRAGMA user_version = 1");
+        // Cards written meanwhile by a program of the earlier version are indexed too.
+        otherProgram(path(), "INSERT INTO \"Clientes\" (\"Codigo\", propietario) VALUES "
+                             "('8', 'Rut Gil')");
         Status s;
         QVERIFY(!SearchIndex::present(*store_, &s));
         QVERIFY(s);
@@ -208,11 +268,16 @@ private slots:
         QCOMPARE(steps.back().first, steps.back().second);
         QCOMPARE(find(QStringLiteral("munoz jose")), cards({0}));
         QCOMPARE(find(QStringLiteral("9 9123 4567")), cards({1}));
-        otherProgram(path(), "INSERT INTO Clientes (Codigo, propietario) VALUES ('7', 'Eva Paz')");
+        QCOMPARE(find(QStringLiteral("gil")).size(), size_t(1));
+        otherProgram(path(), "INSERT INTO \"Clientes\" (\"Codigo\", propietario) VALUES "
+                             "('7', 'Eva Paz')");
         QCOMPARE(find(QStringLiteral("eva")).size(), size_t(1));
         QSqlQuery v(store_->database());
-        QVERIFY(v.exec(QStringLiteral("PRAGMA user_version")) && v.next());
-        QCOMPARE(v.value(0).toInt(), 2);
+        QVERIFY(v.exec(server ? QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, "
+                                               "'pg_class')")
+                              : QStringLiteral("PRAGMA user_version")) &&
+                v.next());
+        QCOMPARE(v.value(0).toString(), server ? u"tarjetas 2"_s : u"2"_s);
     }
 
     void sameOwner() {

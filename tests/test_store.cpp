@@ -2,6 +2,7 @@
 #include "ChangeWatch.h"
 #include "CopyToServer.h"
 #include "History.h"
+#include "SearchIndex.h"
 #include "TestRegistry.h"
 
 #include <QFile>
@@ -67,7 +68,7 @@ private slots:
             QVERIFY(q.exec(
                 QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
             QVERIFY(q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 1"));
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 2"));
             return;
         }
         QVERIFY(QFile::exists(path_));
@@ -332,6 +333,10 @@ private slots:
         }));
         QVERIFY(remote == local);
         QVERIFY(remote.back().second[Lugar].isNull());
+        // "Buscar por" finds the copied cards at once.
+        std::vector<RowId> found;
+        QVERIFY(SearchIndex::find(*onServer, u"nandu"_s, &found));
+        QCOMPARE(found, (std::vector<RowId>{local[0].first, local[1].first, local[2].first}));
         // The history came along, its JSON's quotes and backslashes intact: the deleted card
         // restores as it was, at its former place.
         std::vector<HistoryEntry> deleted;

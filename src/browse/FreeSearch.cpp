@@ -49,9 +49,7 @@ store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
             QApplication::processEvents();
         });
     }
-    // A server registry has no index to prepare: the bar says so when it is asked for, and the
-    // start goes on without a box.
-    if (!status && !cards.registry().isServer())
+    if (!status)
         messages.notice(unavailableText(status));
     return status;
 }
@@ -92,8 +90,7 @@ void FreeSearch::open() {
     if (!browsing())
         return;
     if (!available_) {
-        messages_.notice(cards_.registry().isServer() ? available_.message()
-                                                      : unavailableText(available_));
+        messages_.notice(unavailableText(available_));
         return;
     }
     place();
@@ -158,8 +155,7 @@ void FreeSearch::showOwnerCards() {
     if (!browsing() || shown == store::kNoRow)
         return;
     if (!available_) {
-        messages_.notice(cards_.registry().isServer() ? available_.message()
-                                                      : unavailableText(available_));
+        messages_.notice(unavailableText(available_));
         return;
     }
     std::vector<store::RowId> ids;

@@ -151,6 +151,7 @@ private:
     PgLink* bulk(Status* status, const QString& doing) const;
     Status failure(const struct SqlReason& reason, const QString& doing) const;
     friend class History;
+    friend class ServerSearch;
     class Writes;
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);

@@ -4,6 +4,7 @@
 
 #include "CardStore.h"
 #include "PgLink.h"
+#include "SearchIndexServer.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -14,7 +15,7 @@ namespace store {
 
 namespace {
 
-constexpr int kServerSchemaVersion = 1;
+constexpr int kServerSchemaVersion = 2;
 
 // The schema in one transaction. Codes compare as bytes (COLLATE "C"), as SQLite's BINARY does,
 // for the seek, the uniqueness and the order alike. A statement trigger advances a sequence and
@@ -90,7 +91,7 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
                     if (!w.exec(statement))
                         return store->failure(w.lastError(),
                                               QStringLiteral("crear la tabla Clientes"));
-                return Status();
+                return ServerSearch::createIn(*store, {});
             },
             QStringLiteral("crear el registro"));
         if (!created) {

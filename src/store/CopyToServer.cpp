@@ -3,6 +3,8 @@
 #include "CardStore.h"
 #include "PgLink.h"
 #include "Registry.h"
+#include "SearchIndex.h"
+#include "SearchIndexServer.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -226,9 +228,19 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
     const std::unique_ptr<CardStore> local = CardStore::open(filePath, &status);
     if (!local)
         return status;
-    // Opening the server's registry creates its table when the database is empty.
-    if (!CardStore::open(server, &status))
-        return status;
+    // Opening the server's registry creates its table when the database is empty, and with it
+    // the search index, which its trigger fills as the cards arrive. A registry made by an
+    // earlier version gets the index now, while it has no cards.
+    {
+        const std::unique_ptr<CardStore> target = CardStore::open(server, &status);
+        if (!target)
+            return status;
+        const bool indexed = SearchIndex::present(*target, &status);
+        if (status && !indexed)
+            status = SearchIndex::build(*target, {});
+        if (!status)
+            return status;
+    }
 
     SqlReason reason;
     const std::unique_ptr<PgLink> link = PgLink::connect(uri, &reason);
@@ -257,6 +269,7 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
                 .arg(server.quoted())
                 .arg(already)));
 
+    const bool deferred = ServerSearch::deferIndexing(*link);
     PGresult* res = PQexec(link->handle(),
                            (QStringLiteral("COPY \"Clientes\" (id, ") % CardStore::columnList() %
                             QStringLiteral(") FROM STDIN (FORMAT binary)"))
@@ -341,6 +354,9 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
                 .arg(checked)));
     if (Status h = copyHistory(*local, *link, server, historyRows); !h)
         return rollback(h);
+    if (deferred && !ServerSearch::indexDeferred(*link, &reason))
+        return rollback(
+            serverFailure(server, reason, QStringLiteral("crear el índice de búsqueda")));
     // New cards continue after the copied ids.
     if (!link->exec(QStringLiteral("SELECT setval(pg_get_serial_sequence('\"Clientes\"', 'id'), "
                                    "greatest(coalesce(max(id), 0), 1), max(id) IS NOT NULL) "
@@ -349,6 +365,10 @@ Status copyToServer(const QString& filePath, const QString& uri, qint64* copied,
         !link->exec(QStringLiteral("COMMIT"), &reason))
         return rollback(serverFailure(server, reason, copying));
     *copied = qint64(hashes.size());
+    // The search reads its words by index-only scans, which need the pages the copy wrote marked
+    // all-visible; autovacuum would do it later.
+    SqlReason ignored;
+    (void)link->exec(QStringLiteral("VACUUM (ANALYZE) \"BusquedaTarjetas\""), &ignored);
     return Status();
 }
 

@@ -1,5 +1,7 @@
 #include "SearchIndex.h"
 
+#include "SearchIndexServer.h"
+
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -241,16 +243,20 @@ QString normalisePhone(QStringView text) {
     return digits;
 }
 
-QString rutSql(const QString& value) {
+QString rutSql(const QString& value, Registry::Engine) {
     return QStringLiteral("upper(%1)").arg(replaceChain(value, kRutMarks));
 }
 
-QString phoneSql(const QString& value) {
+QString phoneSql(const QString& value, Registry::Engine engine) {
     const QString digits = replaceChain(value, kPhoneMarks);
-    return QStringLiteral("CASE WHEN length(%1) >= %2 AND substr(%1, 1, 2) = '56' AND %1 NOT "
-                          "GLOB '*[^0-9]*' THEN substr(%1, 3) ELSE %1 END")
+    const QString notAllDigits = engine == Registry::Engine::PostgreSQL
+                                     ? QStringLiteral("%1 ~ '[^0-9]'")
+                                     : QStringLiteral("%1 GLOB '*[^0-9]*'");
+    return QStringLiteral("CASE WHEN length(%1) >= %2 AND substr(%1, 1, 2) = '56' AND NOT (%3) "
+                          "THEN substr(%1, 3) ELSE %1 END")
         .arg(digits)
-        .arg(kWithCountryCode);
+        .arg(kWithCountryCode)
+        .arg(notAllDigits.arg(digits));
 }
 
 QStringList searchWords(QStringView text) {
@@ -282,25 +288,11 @@ QString foldedName(QStringView text) {
     return folded.toCaseFolded();
 }
 
-namespace {
-
-// The index lives in the file's own schema with SQLite's full-text tables and triggers; a server
-// registry has no such index yet, and says so rather than running the file's statements on it.
-Status notOnServer(const CardStore& cards) {
-    return Status::failure(ErrorKind::Other,
-                           QStringLiteral("«Buscar por…» (propietario, R.U.T., teléfono o mascota) "
-                                          "todavía no está disponible con el registro %1, que "
-                                          "está en un servidor PostgreSQL. La búsqueda por código "
-                                          "y el resto del programa funcionan.")
-                               .arg(cards.registry().quoted()));
-}
-
-} // namespace
-
 bool SearchIndex::present(const CardStore& cards, Status* status) {
     if (cards.registry().isServer()) {
-        *status = notOnServer(cards);
-        return false;
+        bool made = false;
+        *status = ServerSearch::present(cards, &made);
+        return made;
     }
     QSqlQuery q(cards.database());
     q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
@@ -341,7 +333,7 @@ Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
 
 Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
     if (cards.registry().isServer())
-        return notOnServer(cards);
+        return ServerSearch::build(cards, progress);
     QSqlDatabase db = cards.database();
     const QString doing = QStringLiteral("crear el índice de búsqueda");
     QSqlQuery q(db);
@@ -399,11 +391,15 @@ Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qin
 
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     ids->clear();
-    if (cards.registry().isServer())
-        return notOnServer(cards);
     const QString code = trimSpaces(typed);
     if (code.isEmpty())
         return Status();
+    if (cards.registry().isServer()) {
+        if (Status s = ServerSearch::find(cards, typed, ids); !s)
+            return s;
+        sortUnique(ids);
+        return Status();
+    }
     // Codes compare exactly: a prefix is a range on the code index. U+10FFFF sorts after every
     // character a code can continue with.
     if (Status s = collect(cards,
@@ -428,8 +424,6 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
 
 Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids) {
     ids->clear();
-    if (cards.registry().isServer())
-        return notOnServer(cards);
     Card card;
     if (Status s = cards.readCard(id, &card); !s)
         return s;
@@ -441,6 +435,19 @@ Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowI
     }
     // The index finds the candidates; the exact comparison is made here, on the indexed values.
     const Field field = rut.isEmpty() ? Propietario : Rut;
+    if (cards.registry().isServer()) {
+        const auto same = [&](const QString& value) {
+            return rut.isEmpty() ? foldedName(value) == owner : normaliseRut(value) == rut;
+        };
+        if (Status s = ServerSearch::sameOwner(cards, field,
+                                               rut.isEmpty() ? card[Propietario] : rut, same, ids);
+            !s)
+            return s;
+        // The card itself always belongs to its owner, even were the index behind.
+        ids->push_back(id);
+        sortUnique(ids);
+        return Status();
+    }
     QStringList terms;
     for (const QString& w : searchWords(rut.isEmpty() ? card[Propietario] : rut))
         terms.append(u'"' % w % u'"');

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardStore.h"
+#include "Registry.h"
 #include "Status.h"
 
 #include <QString>
@@ -15,7 +16,8 @@ namespace store {
 
 // The free-text search over the card store: a full-text table over the owner's and the animal's
 // names, the R.U.T. and the three telephones, kept in step with table Clientes by triggers in the
-// file's own schema, so that cards written by any program that opens DAT.db are found too.
+// file's own schema, so that cards written by any program that opens DAT.db are found too. A
+// server registry answers the same from an index of its own (SearchIndexServer.h).
 //
 // R.U.T.s and telephones are indexed in a normalised form that the text tokenizer alone would not
 // give ("12.345.678-5" would be four words). The same rule exists twice: as a C++ function for
@@ -28,13 +30,19 @@ QString normaliseRut(QStringView text);
 // a leading 56 is dropped where it is the country code: the rest is all digits and the whole
 // has at least ten of them (a Chilean number has nine).
 QString normalisePhone(QStringView text);
-// The SQL expressions that compute the same from a column or trigger value such as "new.rut".
-QString rutSql(const QString& value);
-QString phoneSql(const QString& value);
+// The SQL expressions that compute the same from a column or trigger value such as "new.rut", in
+// the dialect of the given engine.
+QString rutSql(const QString& value, Registry::Engine engine = Registry::Engine::SQLite);
+QString phoneSql(const QString& value, Registry::Engine engine = Registry::Engine::SQLite);
 // The words of a text as the index's tokenizer splits it: runs of letters, digits and marks.
 QStringList searchWords(QStringView text);
 // Names compared without regard to case, accents or the spaces between words.
 QString foldedName(QStringView text);
+// The words of a text as a server registry's index keeps them: Latin letters without their
+// accents, in lower case, split at spaces and punctuation. A server has no tokenizer of its own
+// that every database user may rely on, so the rule is ours, once here for the typed text and
+// once as the SQL function the triggers call; both are built from the same character table.
+QStringList serverWords(QStringView text);
 
 class SearchIndex {
 public:

@@ -71,7 +71,7 @@ class TestWindowSearch : public QObject {
     std::map<QString, Card> stored() const {
         std::map<QString, Card> cards;
         Status status;
-        auto s = CardStore::open(folders_->folders.appFile(kDatabaseFileName), &status);
+        auto s = CardStore::open(folders_->registry(), &status);
         (void)s->forEachCard(Order::Stored, [&](RowId, const Card& c) {
             cards[c[Codigo]] = c;
             return true;
@@ -80,6 +80,8 @@ class TestWindowSearch : public QObject {
     }
 
 private slots:
+    void initTestCase() { SKIP_WITHOUT_TEST_SERVER(); }
+
     void init() {
         folders_ = std::make_unique<AppFolders>();
         folders_->copyRealMasterIni();

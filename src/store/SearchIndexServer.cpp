@@ -1,0 +1,501 @@
+// The free-text search on a server registry: a table of (word, card id) pairs beside "Clientes",
+// kept in step by a row trigger in plpgsql, so that cards written by any workstation or program
+// are found. Each word carries a one-letter mark of the field it comes from. A prefix is a range
+// of a btree over (word, id) read by an index-only scan: the most common surname of a million cards
+// costs a few hundred index pages, where a GIN index would visit every page of a table to read
+// the ids. Only built-in features are used: a practice's database user may not be allowed to
+// install extensions.
+
+#include "SearchIndexServer.h"
+#include "PgLink.h"
+#include "SearchIndex.h"
+
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringBuilder>
+
+#include <algorithm>
+#include <limits>
+
+namespace store {
+
+namespace {
+
+const QString kTable = QStringLiteral("\"BusquedaTarjetas\"");
+const QString kWordsFunction = QStringLiteral("\"BusquedaTarjetas_palabras\"");
+const QString kTriggerFunction = QStringLiteral("\"BusquedaTarjetas_cambio\"");
+const QString kKey = QStringLiteral("\"BusquedaTarjetas_pkey\"");
+const char* const kRowTrigger = "BusquedaTarjetasCambio";
+const char* const kTruncateTrigger = "BusquedaTarjetasVaciado";
+constexpr int kIndexedVersion = 2;
+// Longer words are not indexed: a btree entry has to fit in a third of a page.
+constexpr int kLongestWord = 1000;
+
+// What a character becomes in an indexed word: itself, another character, a separator (space), or
+// nothing. Letters of Latin-1 lose their accents and are lower-cased, its punctuation and that of
+// the general punctuation block (non-breaking and typographic spaces, dashes, quotes) separates,
+// and the combining accents of text written decomposed vanish. The table is kept short: the
+// server's translate() looks each character of a value up in it one by one. Letters outside it
+// are lower-cased by lower(), which follows the database's locale (under "C" only ASCII letters);
+// every letter of Spanish is inside it.
+struct FoldTable {
+    QString from;
+    QString to; // shorter than `from`: the characters past its end are dropped
+    QHash<char16_t, QChar> map;
+    QString dropped;
+};
+
+const FoldTable& foldTable() {
+    static const FoldTable table = [] {
+        FoldTable t;
+        const auto add = [&t](char16_t c, QChar to) {
+            t.from.append(QChar(c));
+            t.to.append(to);
+            t.map.insert(c, to);
+        };
+        for (char16_t c = 0x00A0; c <= 0x00FF; ++c) {
+            const QChar ch(c);
+            if (!ch.isLetterOrNumber()) {
+                add(c, u' ');
+                continue;
+            }
+            QString base;
+            for (QChar d : QString(ch).normalized(QString::NormalizationForm_D)) {
+                if (!d.isMark())
+                    base.append(d);
+            }
+            base = base.toLower();
+            if (base.size() == 1 && base.front() != ch)
+                add(c, base.front());
+        }
+        for (char16_t c = 0x2000; c <= 0x2027; ++c)
+            add(c, u' ');
+        for (char16_t c : {u'\u202F', u'\u205F', u'\u3000'})
+            add(c, u' ');
+        for (char16_t c = 0x0300; c <= 0x0311; ++c)
+            t.dropped.append(QChar(c));
+        for (char16_t c = 0x0323; c <= 0x0328; ++c)
+            t.dropped.append(QChar(c));
+        t.from.append(t.dropped);
+        return t;
+    }();
+    return table;
+}
+
+bool asciiSeparator(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x80 &&
+           !((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z'));
+}
+
+// A text as an SQL literal that reads the same whatever the server's string settings: every
+// character as a Unicode escape.
+QString escapedLiteral(const QString& text) {
+    QString out = QStringLiteral("E'");
+    for (char32_t c : text.toUcs4())
+        out.append(c > 0xFFFF ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QChar(u'0'))
+                              : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0')));
+    return out + u'\'';
+}
+
+QString columnName(Field f) {
+    return cardField(f).name.toString();
+}
+
+std::vector<Field> indexedFields() {
+    std::vector<Field> fields;
+    for (const CardField& f : cardFields()) {
+        if (searchKind(f.field) != SearchKind::None)
+            fields.push_back(f.field);
+    }
+    return fields;
+}
+
+// The mark of a field's words: R.U.T. and the telephones are looked up as one each, every name
+// field on its own (all typed words must be in the same name).
+QChar mark(Field f) {
+    switch (searchKind(f)) {
+    case SearchKind::Rut:
+        return u'r';
+    case SearchKind::Phone:
+        return u't';
+    default:
+        return columnName(f).front();
+    }
+}
+
+// The marked words of the card in `row` ("NEW", "OLD" or a table alias), one row each, no word
+// twice.
+QString markedWordsSql(const QString& schema, const QString& row) {
+    QStringList parts;
+    for (Field f : indexedFields()) {
+        const QString value = row % u'.' % columnName(f);
+        QString text = value;
+        if (searchKind(f) == SearchKind::Rut)
+            text = rutSql(value, Registry::Engine::PostgreSQL);
+        else if (searchKind(f) == SearchKind::Phone)
+            text = phoneSql(value, Registry::Engine::PostgreSQL);
+        parts.append(QStringLiteral("SELECT '%1' || x FROM unnest(%2.%3(%4)) x")
+                         .arg(mark(f), schema, kWordsFunction, text));
+    }
+    return parts.join(QStringLiteral(" UNION "));
+}
+
+QString fillSql(const QString& schema, qint64 from, qint64 to) {
+    return QStringLiteral("INSERT INTO ") % schema % u'.' % kTable %
+           QStringLiteral(" (palabra, id) SELECT w.p, c.id FROM ") % schema %
+           QStringLiteral(".\"Clientes\" c CROSS JOIN LATERAL (") %
+           markedWordsSql(schema, QStringLiteral("c")) %
+           QStringLiteral(") w(p) WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
+}
+
+QStringList createStatements(const QString& schema) {
+    const QString table = schema % u'.' % kTable;
+    const QString cards = schema % QStringLiteral(".\"Clientes\"");
+    QStringList columnNames;
+    for (Field f : indexedFields())
+        columnNames.append(columnName(f));
+    const QString columns = columnNames.join(QStringLiteral(", "));
+    const FoldTable& fold = foldTable();
+    // Values of plain ASCII, most of them, skip the table look-up.
+    const QString words =
+        QStringLiteral(
+            "SELECT ARRAY(SELECT x FROM unnest(regexp_split_to_array(lower(CASE WHEN t ~ "
+            "E'[^\\\\x01-\\\\x7f]' THEN translate(t, %1, %2) ELSE t END), "
+            "E'[\\\\x01-\\\\x2f\\\\x3a-\\\\x40\\\\x5b-\\\\x60\\\\x7b-\\\\x7f]+')) x "
+            "WHERE x <> '' AND octet_length(x) <= %3)")
+            .arg(escapedLiteral(fold.from), escapedLiteral(fold.to))
+            .arg(kLongestWord);
+    return {
+        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
+            .arg(QLatin1String(kRowTrigger), cards),
+        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
+            .arg(QLatin1String(kTruncateTrigger), cards),
+        QStringLiteral("DROP TABLE IF EXISTS ") % table,
+        // Words compare as bytes, so that a prefix is a range.
+        QStringLiteral("CREATE TABLE ") % table %
+            QStringLiteral(" (palabra text COLLATE \"C\" NOT NULL, id bigint NOT NULL)"),
+        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kWordsFunction %
+            QStringLiteral("(t text) RETURNS text[] LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $w$ ") %
+            words % QStringLiteral(" $w$"),
+        // The words of the card as it was are computed again to find its rows by the key.
+        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kTriggerFunction %
+            QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ BEGIN "
+                           "IF TG_OP = 'TRUNCATE' THEN DELETE FROM ") %
+            table %
+            QStringLiteral("; RETURN NULL; END IF; "
+                           "IF TG_OP <> 'INSERT' THEN DELETE FROM ") %
+            table % QStringLiteral(" WHERE id = OLD.id AND palabra IN (") %
+            markedWordsSql(schema, QStringLiteral("OLD")) %
+            QStringLiteral("); END IF; IF TG_OP <> 'DELETE' THEN INSERT INTO ") % table %
+            QStringLiteral(" (palabra, id) SELECT w.p, NEW.id FROM (") %
+            markedWordsSql(schema, QStringLiteral("NEW")) %
+            QStringLiteral(") w(p) ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $t$"),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT OR DELETE OR UPDATE OF id, %2 ON %3 "
+                       "FOR EACH ROW EXECUTE FUNCTION %4.%5()")
+            .arg(QLatin1String(kRowTrigger), columns, cards, schema, kTriggerFunction),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER TRUNCATE ON %2 FOR EACH STATEMENT EXECUTE "
+                       "FUNCTION %3.%4()")
+            .arg(QLatin1String(kTruncateTrigger), cards, schema, kTriggerFunction),
+    };
+}
+
+QString keySql(const QString& schema) {
+    return QStringLiteral("ALTER TABLE ") % schema % u'.' % kTable %
+           QStringLiteral(" ADD CONSTRAINT ") % kKey % QStringLiteral(" PRIMARY KEY (palabra, id)");
+}
+
+bool allDigits(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+} // namespace
+
+QStringList serverWords(QStringView text) {
+    const FoldTable& fold = foldTable();
+    QString folded;
+    folded.reserve(text.size());
+    for (QChar c : text) {
+        if (const auto to = fold.map.constFind(c.unicode()); to != fold.map.cend())
+            folded.append(*to);
+        else if (!fold.dropped.contains(c))
+            folded.append(c);
+    }
+    folded = folded.toLower();
+    QStringList words;
+    QString word;
+    const auto take = [&] {
+        if (!word.isEmpty() && word.toUtf8().size() <= kLongestWord)
+            words.append(word);
+        word.clear();
+    };
+    for (QChar c : folded) {
+        if (asciiSeparator(c))
+            take();
+        else
+            word.append(c);
+    }
+    take();
+    return words;
+}
+
+QString ServerSearch::wordsSql(const QString& value) {
+    return kWordsFunction % u'(' % value % u')';
+}
+
+Status ServerSearch::present(const CardStore& cards, bool* present) {
+    *present = false;
+    QSqlQuery q(cards.database());
+    q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL, (SELECT count(*) FROM pg_trigger "
+                             "WHERE tgrelid = to_regclass('\"Clientes\"') AND tgenabled <> 'D' "
+                             "AND tgname IN (?, ?))"));
+    q.addBindValue(kTable);
+    q.addBindValue(QLatin1String(kRowTrigger));
+    q.addBindValue(QLatin1String(kTruncateTrigger));
+    if (!q.exec() || !q.next())
+        return cards.failure(q.lastError(), QStringLiteral("leer la base de datos"));
+    *present = q.value(0).toBool() && q.value(1).toInt() == 2;
+    return Status();
+}
+
+Status ServerSearch::createIn(const CardStore& cards,
+                              const std::function<void(qint64, qint64)>& progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery q(db);
+    // The index goes beside "Clientes", wherever the search path found it, and the trigger names
+    // its objects with that schema, whatever the search path of the program that writes.
+    if (!q.exec(QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace "
+                               "n ON n.oid = t.relnamespace WHERE t.oid = "
+                               "to_regclass('\"Clientes\"')")) ||
+        !q.next())
+        return cards.failure(q.lastError(), doing);
+    const QString schema = q.value(0).toString();
+    q.finish();
+    // Dropping what is not there is no news.
+    if (!q.exec(QStringLiteral("SET LOCAL client_min_messages = warning")))
+        return cards.failure(q.lastError(), doing);
+    if (!q.exec(QStringLiteral("SELECT min(id), max(id) FROM \"Clientes\"")) || !q.next())
+        return cards.failure(q.lastError(), doing);
+    const bool empty = q.value(0).isNull();
+    const qint64 first = q.value(0).toLongLong();
+    const qint64 last = q.value(1).toLongLong();
+    q.finish();
+    for (const QString& sql : createStatements(schema)) {
+        if (!q.exec(sql))
+            return cards.failure(q.lastError(), doing);
+    }
+    // Filled first and keyed after: one sort instead of millions of inserts into a btree.
+    const qint64 span = empty ? 0 : last - first + 1;
+    const qint64 total = span + span / 4 + 1; // the last part for the key itself
+    constexpr qint64 kChunk = 50000;
+    for (qint64 from = first; !empty && from <= last; from += kChunk) {
+        if (progress)
+            progress(from - first, total);
+        if (!q.exec(fillSql(schema, from, std::min(last, from + kChunk - 1))))
+            return cards.failure(q.lastError(), doing);
+    }
+    if (progress)
+        progress(span, total);
+    if (!q.exec(keySql(schema)))
+        return cards.failure(q.lastError(), doing);
+    if (progress)
+        progress(total, total);
+    return Status();
+}
+
+Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN")))
+        return cards.failure(q.lastError(), doing);
+    const auto body = [&]() -> Status {
+        // Writes of other workstations wait until the index is there, so that none is missed;
+        // a second workstation starting meanwhile waits too, then finds the index made.
+        if (!q.exec(QStringLiteral("SET LOCAL lock_timeout = 0")) ||
+            !q.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")) ||
+            !q.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN SHARE ROW EXCLUSIVE MODE")))
+            return cards.failure(q.lastError(), doing);
+        bool made = false;
+        if (Status s = present(cards, &made); !s || made)
+            return s;
+        if (Status s = createIn(cards, progress); !s)
+            return s;
+        // A registry indexed here is of the version that makes the index with the registry.
+        if (!q.exec(QStringLiteral("SELECT obj_description(to_regclass('\"Clientes\"'), "
+                                   "'pg_class')")) ||
+            !q.next())
+            return cards.failure(q.lastError(), doing);
+        const QString comment = q.value(0).toString();
+        q.finish();
+        const int version = comment.startsWith(u"tarjetas ") ? comment.mid(9).toInt() : 0;
+        if (version < kIndexedVersion &&
+            !q.exec(QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas %1'")
+                        .arg(kIndexedVersion)))
+            return cards.failure(q.lastError(), doing);
+        return Status();
+    };
+    Status result = body();
+    if (result && !q.exec(QStringLiteral("COMMIT")))
+        result = cards.failure(q.lastError(), doing);
+    if (!result) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return result;
+    }
+    // Index-only scans need the table's pages marked all-visible, and the planner its figures;
+    // autovacuum would get there later. Without the right to vacuum, the search is slower until.
+    (void)q.exec(QStringLiteral("VACUUM (ANALYZE) ") + kTable);
+    return result;
+}
+
+namespace {
+
+// The schema of "Clientes" as the link's search path finds it, quoted.
+bool schemaOf(PgLink& link, QString* schema, SqlReason* failure) {
+    return link.query(
+        QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace n ON "
+                       "n.oid = t.relnamespace WHERE t.oid = to_regclass('\"Clientes\"')"),
+        {}, [&](PgLink::Row row) { *schema = QString::fromUtf8(row[0]); }, failure);
+}
+
+} // namespace
+
+bool ServerSearch::deferIndexing(PgLink& link) {
+    SqlReason ignored;
+    QString schema;
+    if (!schemaOf(link, &schema, &ignored) || schema.isEmpty() ||
+        !link.exec(QStringLiteral("SAVEPOINT indice_diferido"), &ignored))
+        return false;
+    if (link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" DISABLE TRIGGER \"%2\"")
+                      .arg(schema, QLatin1String(kRowTrigger)),
+                  &ignored) &&
+        link.exec(QStringLiteral("ALTER TABLE %1.%2 DROP CONSTRAINT %3").arg(schema, kTable, kKey),
+                  &ignored))
+        return link.exec(QStringLiteral("RELEASE SAVEPOINT indice_diferido"), &ignored);
+    // Not the owner: the trigger indexes every card as it comes.
+    (void)link.exec(QStringLiteral("ROLLBACK TO SAVEPOINT indice_diferido"), &ignored);
+    return false;
+}
+
+bool ServerSearch::indexDeferred(PgLink& link, SqlReason* failure) {
+    QString schema;
+    return schemaOf(link, &schema, failure) &&
+           link.exec(QStringLiteral("DELETE FROM %1.%2").arg(schema, kTable), failure) &&
+           link.exec(fillSql(schema, std::numeric_limits<qint64>::min(),
+                             std::numeric_limits<qint64>::max()),
+                     failure) &&
+           link.exec(keySql(schema), failure) &&
+           link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" ENABLE TRIGGER \"%2\"")
+                         .arg(schema, QLatin1String(kRowTrigger)),
+                     failure);
+}
+
+Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    // One query: the code range, then one range of marked words per typed word and field, each
+    // row told apart by the number of its parameter; the answers are put together here.
+    QString sql = QStringLiteral("SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
+                                 "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
+    std::vector<QByteArray> params{trimSpaces(typed).toUtf8()};
+    const auto range = [&](QChar mark, const QString& word) {
+        params.push_back(QString(mark + word).toUtf8());
+        const int n = int(params.size());
+        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM %2 WHERE palabra >= $%1 COLLATE \"C\" "
+                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\"")
+                   .arg(n)
+                   .arg(kTable);
+        return n;
+    };
+    // Every typed word begins a word of the same name, the owner's or the animal's.
+    std::vector<std::vector<int>> allOf; // per name field, the ranges that must all match
+    std::vector<int> anyOf{1};           // the code and the ranges of which one is enough
+    if (const QStringList words = serverWords(typed); !words.isEmpty()) {
+        for (Field f : indexedFields()) {
+            if (searchKind(f) != SearchKind::Words)
+                continue;
+            allOf.emplace_back();
+            for (const QString& w : words)
+                allOf.back().push_back(range(mark(f), w));
+        }
+    }
+    const QString trimmed = typed.trimmed();
+    const QString rut = normaliseRut(trimmed);
+    const QStringList rutWords = serverWords(rut);
+    if (rutWords.size() == 1 && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
+        anyOf.push_back(range(u'r', rutWords.front()));
+    const QString phone = normalisePhone(trimmed);
+    if (!phone.isEmpty() && allDigits(phone)) {
+        anyOf.push_back(range(u't', phone));
+        // "+56 9 87": the country code of a number not yet typed whole.
+        if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
+            anyOf.push_back(range(u't', phone.mid(2)));
+    }
+    Status status;
+    PgLink* link = cards.bulk(&status, doing);
+    if (!link)
+        return status;
+    std::vector<std::vector<RowId>> found(params.size() + 1);
+    SqlReason reason;
+    if (!link->query(
+            sql, params,
+            [&](PgLink::Row row) { found[size_t(row[0].toInt())].push_back(row[1].toLongLong()); },
+            &reason))
+        return cards.failure(reason, doing);
+    for (int n : anyOf)
+        ids->insert(ids->end(), found[size_t(n)].begin(), found[size_t(n)].end());
+    for (const std::vector<int>& ranges : allOf) {
+        std::vector<RowId> both;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            std::vector<RowId>& next = found[size_t(ranges[i])];
+            std::sort(next.begin(), next.end());
+            next.erase(std::unique(next.begin(), next.end()), next.end());
+            if (i == 0) {
+                both = std::move(next);
+                continue;
+            }
+            std::vector<RowId> kept;
+            std::set_intersection(both.begin(), both.end(), next.begin(), next.end(),
+                                  std::back_inserter(kept));
+            both = std::move(kept);
+        }
+        ids->insert(ids->end(), both.begin(), both.end());
+    }
+    return Status();
+}
+
+Status ServerSearch::sameOwner(const CardStore& cards, Field field, const QString& value,
+                               const std::function<bool(const QString&)>& same,
+                               std::vector<RowId>* ids) {
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    const QStringList words = serverWords(value);
+    if (words.isEmpty())
+        return Status();
+    Status status;
+    PgLink* link = cards.bulk(&status, doing);
+    if (!link)
+        return status;
+    // The cards with the longest of the words are the candidates; the exact comparison is the
+    // caller's.
+    const QString longest =
+        *std::max_element(words.begin(), words.end(),
+                          [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    const std::vector<QByteArray> params{QString(mark(field) + longest).toUtf8()};
+    const QString column = columnName(field);
+    SqlReason reason;
+    if (!link->query(
+            QStringLiteral("SELECT b.id, c.") % column % QStringLiteral(" FROM ") % kTable %
+                QStringLiteral(" b JOIN \"Clientes\" c ON c.id = b.id WHERE b.palabra = "
+                               "$1 COLLATE \"C\""),
+            params,
+            [&](PgLink::Row row) {
+                if (same(QString::fromUtf8(row[1])))
+                    ids->push_back(row[0].toLongLong());
+            },
+            &reason))
+        return cards.failure(reason, doing);
+    return Status();
+}
+
+} // namespace store

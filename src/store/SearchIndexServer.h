@@ -1,0 +1,44 @@
+#pragma once
+
+#include "CardStore.h"
+#include "Status.h"
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace store {
+
+class PgLink;
+struct SqlReason;
+
+// The server's form of SearchIndex (see SearchIndex.h), with the same answers: a table of word
+// lists beside "Clientes" under a GIN index, kept in step by a trigger on "Clientes".
+class ServerSearch {
+public:
+    // The SQL function call that splits a value into the index's words (a text[]).
+    static QString wordsSql(const QString& value);
+    // Whether the index's table and both its triggers are there.
+    static Status present(const CardStore& cards, bool* present);
+    // Makes the table, its functions and triggers from scratch on the store's connection, inside
+    // the caller's transaction, and indexes every stored card.
+    static Status createIn(const CardStore& cards,
+                           const std::function<void(qint64, qint64)>& progress);
+    // The same for a registry that lacks the index, in a transaction of its own.
+    static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
+    // For a bulk load into "Clientes" inside the link's transaction: the trigger is switched off
+    // for the load when this user may (the table's owner), and the cards are indexed in one pass
+    // afterwards, which is several times faster than card by card. Returns whether it was.
+    static bool deferIndexing(PgLink& link);
+    // After the load: indexes every card and switches the trigger on again.
+    static bool indexDeferred(PgLink& link, SqlReason* failure);
+    // The ids of the cards found, in no particular order and possibly twice.
+    static Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids);
+    // The ids of the cards whose `field` has every word of `value` and that `same` accepts.
+    static Status sameOwner(const CardStore& cards, Field field, const QString& value,
+                            const std::function<bool(const QString&)>& same,
+                            std::vector<RowId>* ids);
+};
+
+} // namespace store
