@@ -67,7 +67,7 @@ private slots:
             QVERIFY(q.exec(
                 QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
             QVERIFY(q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 1"));
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 3"));
             return;
         }
         QVERIFY(QFile::exists(path_));
@@ -75,7 +75,7 @@ private slots:
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 2);
+        QCOMPARE(q.value(0).toInt(), 3);
     }
 
     void addSeekEditDeleteThroughCursor() {
