@@ -84,6 +84,7 @@ bool createIn(const QSqlDatabase& db, QSqlError* error) {
 }
 
 QStringList serverStatements() {
+    // Run once, in the transaction that creates the schema or brings it to this version.
     // Order numbers follow the order in which writes commit: a write takes a lock before its
     // first row, held to its end, so a look never passes over a write that commits later with
     // a smaller number. A statement of more cards than the log keeps leaves a row without a
@@ -91,7 +92,7 @@ QStringList serverStatements() {
     const QString logFrom = QStringLiteral(
         "IF (SELECT count(*) FROM %1) > %2 THEN INSERT INTO \"RegistroCambios\" (tarjeta) VALUES "
         "(NULL); ELSE INSERT INTO \"RegistroCambios\" (tarjeta) SELECT id FROM %1; END IF; ");
-    const auto function = [&](const char* name, const QString& body) {
+    const auto function = [&](const char* name, const QString& body) -> QString {
         return QStringLiteral("CREATE OR REPLACE FUNCTION \"%1\"() RETURNS trigger LANGUAGE "
                               "plpgsql AS $$ BEGIN ")
                    .arg(QLatin1StringView(name)) %
@@ -110,23 +111,18 @@ QStringList serverStatements() {
         function("RegistroCambios_baja", viejas),
         function("RegistroCambios_vaciado",
                  QStringLiteral("INSERT INTO \"RegistroCambios\" (tarjeta) VALUES (NULL); ")),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"RegistroCambios_turno\" ON \"Clientes\""),
         QStringLiteral("CREATE TRIGGER \"RegistroCambios_turno\" BEFORE INSERT OR UPDATE OR DELETE "
                        "OR TRUNCATE ON \"Clientes\" FOR EACH STATEMENT EXECUTE FUNCTION "
                        "\"RegistroCambios_turno\"()"),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"RegistroCambios_alta\" ON \"Clientes\""),
         QStringLiteral("CREATE TRIGGER \"RegistroCambios_alta\" AFTER INSERT ON \"Clientes\" "
                        "REFERENCING NEW TABLE AS nuevas FOR EACH STATEMENT EXECUTE FUNCTION "
                        "\"RegistroCambios_alta\"()"),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"RegistroCambios_cambio\" ON \"Clientes\""),
         QStringLiteral("CREATE TRIGGER \"RegistroCambios_cambio\" AFTER UPDATE ON \"Clientes\" "
                        "REFERENCING OLD TABLE AS viejas NEW TABLE AS nuevas FOR EACH STATEMENT "
                        "EXECUTE FUNCTION \"RegistroCambios_cambio\"()"),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"RegistroCambios_baja\" ON \"Clientes\""),
         QStringLiteral("CREATE TRIGGER \"RegistroCambios_baja\" AFTER DELETE ON \"Clientes\" "
                        "REFERENCING OLD TABLE AS viejas FOR EACH STATEMENT EXECUTE FUNCTION "
                        "\"RegistroCambios_baja\"()"),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"RegistroCambios_vaciado\" ON \"Clientes\""),
         QStringLiteral("CREATE TRIGGER \"RegistroCambios_vaciado\" AFTER TRUNCATE ON \"Clientes\" "
                        "FOR EACH STATEMENT EXECUTE FUNCTION \"RegistroCambios_vaciado\"()"),
     };
