@@ -82,16 +82,11 @@ StoreFollower::StoreFollower(store::CardStore& cards, store::EntryForm& form,
                              QObject* parent)
     : QObject(parent), cards_(cards), form_(form), typeAhead_(typeAhead), messages_(messages) {
     store::CardStore::Changes now;
-    if (cards_.changesSince(-1, true, &now)) {
-        expected_ = now.count;
+    if (cards_.changesSince(-1, false, &now))
         listsSeen_ = gridSeen_ = now.position;
-    } else {
-        store::Status status;
-        expected_ = cards_.recordCount(&status);
-        if (!status)
-            expected_ = -1;
-    }
-    if (form_.gridRowIds().size() != static_cast<size_t>(expected_))
+    store::Status status;
+    expected_ = cards_.recordCount(&status);
+    if (!status || form_.gridRowIds().size() != static_cast<size_t>(expected_))
         expected_ = -1; // the grid does not list every card (it could not be read)
     listener_ = cards_.addChangeListener(
         [this](store::CardStore::Change change, store::RowId, const store::Card*) {
@@ -124,6 +119,8 @@ void StoreFollower::followLists() {
     std::vector<std::pair<store::RowId, store::Card>> stored;
     const bool told = listsSeen_ >= 0 && cards_.changesSince(listsSeen_, false, &changes) &&
                       changes.complete && cards_.readCards(changes.ids, &stored);
+    if (changes.position < 0)
+        (void)cards_.changesSince(-1, false, &changes);
     listsSeen_ = changes.position;
     if (!told) {
         typeAhead_->refresh();
@@ -165,13 +162,21 @@ void StoreFollower::applyWhenBrowsing() {
 
 void StoreFollower::applyToGrid() {
     store::CardStore::Changes changes;
-    if (gridSeen_ >= 0 && cards_.changesSince(gridSeen_, true, &changes) && changes.complete &&
-        applyChanges(changes)) {
-        gridSeen_ = changes.position;
-        return;
+    {
+        const std::vector<store::RowId> shown = form_.gridRowIds();
+        const bool listsAll = expected_ >= 0 && shown.size() == static_cast<size_t>(expected_);
+        // A grid that lists every card tells the count by its rows; only another grid needs the
+        // store to count.
+        if (gridSeen_ >= 0 && cards_.changesSince(gridSeen_, !listsAll, &changes) &&
+            changes.complete && applyChanges(changes, shown, listsAll)) {
+            gridSeen_ = changes.position;
+            return;
+        }
     }
     // The log's position is taken before the ids are read: a write in between is applied again
     // at the next look, which changes nothing.
+    if (changes.position < 0)
+        (void)cards_.changesSince(-1, false, &changes);
     gridSeen_ = changes.position;
 
     // Code order walks the index on the code alone, a tenth of the table's size: after another
@@ -205,14 +210,13 @@ void StoreFollower::applyToGrid() {
     form_.modoConsulta();
 }
 
-bool StoreFollower::applyChanges(const store::CardStore::Changes& changes) {
+bool StoreFollower::applyChanges(const store::CardStore::Changes& changes,
+                                 const std::vector<store::RowId>& shown, bool listsAll) {
     const std::span<const store::RowId> written = changes.ids; // ascending
     std::vector<std::pair<store::RowId, store::Card>> stored;  // ascending too
     if (!cards_.readCards(written, &stored))
         return false; // the whole read says why
 
-    const std::vector<store::RowId> shown = form_.gridRowIds();
-    const bool listsAll = expected_ >= 0 && shown.size() == static_cast<size_t>(expected_);
     if (!listsAll && shown.size() != static_cast<size_t>(form_.gridRows() - 1)) {
         expected_ = changes.count;
         return true; // rows whose card the grid cannot tell: leave them rather than guess
@@ -265,6 +269,8 @@ bool StoreFollower::applyChanges(const store::CardStore::Changes& changes) {
     }
     const int rows = form_.gridRows() - 1;
     expected_ = listsAll ? rows : changes.count;
+    if (listsAll)
+        cards_.countFollowed(rows, changes.position);
 
     currentRow = std::clamp(currentRow, rows == 0 ? 0 : 1, rows);
     if (currentRow > 0)

@@ -51,7 +51,8 @@ private:
     void followLists();
     void applyToGrid();
     // Applies the cards written since the grid's last look; false when they could not be read.
-    bool applyChanges(const store::CardStore::Changes& changes);
+    bool applyChanges(const store::CardStore::Changes& changes,
+                      const std::vector<store::RowId>& shown, bool listsAll);
 
     store::CardStore& cards_;
     store::EntryForm& form_;

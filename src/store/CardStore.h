@@ -124,6 +124,10 @@ public:
     };
     // `since` < 0 asks only where the log stands (and the count).
     Status changesSince(qint64 since, bool withCount, Changes* changes) const;
+    // The caller followed every card written up to log position `position` and knows how many
+    // cards that leaves: kept as the count while the log still ends there, so that the next
+    // recordCount() does not count a large table again.
+    void countFollowed(qint64 count, qint64 position) const;
 
     // Listeners told after every committed write made through this store (its cursors included),
     // so that indexes kept beside the store stay in step. `card` is the card as stored (null for

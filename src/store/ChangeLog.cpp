@@ -185,4 +185,19 @@ Status CardStore::changesSince(qint64 since, bool withCount, Changes* changes) c
     return result;
 }
 
+void CardStore::countFollowed(qint64 count, qint64 position) const {
+    if (server() || count < 0 || position < 0)
+        return; // a server's count is taken again as soon as its write sequence moved
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("BEGIN")))
+        return;
+    if (q.exec(QStringLiteral("SELECT coalesce(max(orden), 0) FROM \"RegistroCambios\"")) &&
+        q.next() && q.value(0).toLongLong() == position) {
+        q.finish();
+        keepCount(count);
+    }
+    q.finish();
+    q.exec(QStringLiteral("COMMIT"));
+}
+
 } // namespace store
