@@ -87,8 +87,9 @@ QStringList serverStatements() {
     // Run once, in the transaction that creates the schema or brings it to this version.
     // Order numbers follow the order in which writes commit: a write takes a lock before its
     // first row, held to its end, so a look never passes over a write that commits later with
-    // a smaller number. A statement of more cards than the log keeps leaves a row without a
-    // card, which tells a look to read everything again.
+    // a smaller number. The lock is the registry's own: registries in other schemas of the same
+    // database write at the same time. A statement of more cards than the log keeps leaves a row
+    // without a card, which tells a look to read everything again.
     const QString logFrom = QStringLiteral(
         "IF (SELECT count(*) FROM %1) > %2 THEN INSERT INTO \"RegistroCambios\" (tarjeta) VALUES "
         "(NULL); ELSE INSERT INTO \"RegistroCambios\" (tarjeta) SELECT id FROM %1; END IF; ");
@@ -104,7 +105,8 @@ QStringList serverStatements() {
         QStringLiteral("CREATE TABLE IF NOT EXISTS \"RegistroCambios\" (orden bigint GENERATED "
                        "ALWAYS AS IDENTITY PRIMARY KEY, tarjeta bigint)"),
         QStringLiteral("CREATE OR REPLACE FUNCTION \"RegistroCambios_turno\"() RETURNS trigger "
-                       "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_advisory_xact_lock(20261208, 3); "
+                       "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_advisory_xact_lock(20261210, "
+                       "hashtext(TG_TABLE_SCHEMA)); "
                        "RETURN NULL; END $$"),
         function("RegistroCambios_alta", nuevas),
         function("RegistroCambios_cambio", nuevas + viejas),
