@@ -433,6 +433,28 @@ private slots:
             QVERIFY(q.exec(u"PRAGMA user_version"_s) && q.next());
             QCOMPARE(q.value(0).toInt(), 3);
             QVERIFY(mine->changesSince(-1, false, &since));
+        } else {
+            // A database of the first version gets the log at its next open.
+            QSqlQuery q(other->database());
+            for (const char* drop : {"DROP TABLE \"RegistroCambios\"",
+                                     "DROP TRIGGER \"RegistroCambios_turno\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_alta\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_cambio\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_baja\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_vaciado\" ON \"Clientes\"",
+                                     "COMMENT ON TABLE \"Clientes\" IS 'tarjetas 1'"})
+                QVERIFY2(q.exec(QString::fromLatin1(drop)), drop);
+            auto older = CardStore::open(registry_, &s);
+            QVERIFY(older);
+            CardStore::Changes fresh;
+            QVERIFY(older->changesSince(-1, true, &fresh));
+            QVERIFY(older->insertCard(makeCard(u"d"_s, QString()), &c));
+            QVERIFY(older->changesSince(fresh.position, false, &fresh));
+            QCOMPARE(fresh.ids, std::vector<RowId>{c});
+            QVERIFY(q.exec(u"SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')"_s));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), u"tarjetas 3"_s);
+            QVERIFY(mine->changesSince(-1, false, &since));
         }
 
         // More cards written than the log keeps: the look is told it cannot know them all.
