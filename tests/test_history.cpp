@@ -242,7 +242,7 @@ private slots:
         QCOMPARE(historyRows(*db), 1);
         QSqlQuery q(db->database());
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 2);
+        QCOMPARE(q.value(0).toInt(), 3);
     }
 };
 

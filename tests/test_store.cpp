@@ -1,4 +1,5 @@
 #include "CardStore.h"
+#include "ChangeLog.h"
 #include "ChangeWatch.h"
 #include "CopyToServer.h"
 #include "History.h"
@@ -68,7 +69,7 @@ private slots:
             QVERIFY(q.exec(
                 QStringLiteral("SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')")));
             QVERIFY(q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 2"));
+            QCOMPARE(q.value(0).toString(), QStringLiteral("tarjetas 3"));
             return;
         }
         QVERIFY(QFile::exists(path_));
@@ -76,7 +77,7 @@ private slots:
         QVERIFY(q.next());
         QVERIFY(q.value(0).toString().contains(QStringLiteral("UNIQUE")));
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 2);
+        QCOMPARE(q.value(0).toInt(), 3);
     }
 
     void addSeekEditDeleteThroughCursor() {
@@ -375,6 +376,103 @@ private slots:
         QVERIFY(other->insertCard(makeCard(u"ajena"_s, QString()), nullptr));
         QTRY_COMPARE(told.count(), 1);
         QVERIFY2(watch->lastError().isEmpty(), qPrintable(watch->lastError()));
+    }
+
+    // The change log names every card another program wrote since a look, once however often it
+    // was written, and says so when it no longer reaches back that far.
+    void changeLogNamesWritesSinceALook() {
+        Status s;
+        auto mine = CardStore::open(registry_, &s);
+        auto other = CardStore::open(registry_, &s);
+        QVERIFY(mine && other);
+        RowId a = kNoRow, b = kNoRow, c = kNoRow;
+        QVERIFY(mine->insertCard(makeCard(u"a"_s, QString()), &a));
+        QVERIFY(mine->insertCard(makeCard(u"b"_s, QString()), &b));
+        CardStore::Changes start;
+        QVERIFY(mine->changesSince(-1, true, &start));
+        QVERIFY(!start.complete);
+        QCOMPARE(start.count, 2);
+
+        QVERIFY(other->insertCard(makeCard(u"c"_s, QString()), &c));
+        auto edit = other->openTable();
+        for (const QString& name : {u"Rex"_s, u"Toby"_s}) {
+            QVERIFY(edit->setBookmark(a));
+            QVERIFY(edit->edit());
+            edit->setField(NombreAnimal, name);
+            QVERIFY(edit->update());
+        }
+        QVERIFY(other->removeCard(b));
+        CardStore::Changes since;
+        QVERIFY(mine->changesSince(start.position, true, &since));
+        QVERIFY(since.complete);
+        QCOMPARE(since.ids, (std::vector<RowId>{a, b, c}));
+        QCOMPARE(since.count, 2);
+        CardStore::Changes none;
+        QVERIFY(mine->changesSince(since.position, false, &none));
+        QVERIFY(none.complete && none.ids.empty());
+        QCOMPARE(none.position, since.position);
+
+        if (!test_registry::onServer()) {
+            // INSERT OR REPLACE deletes the card holding the code without its delete trigger.
+            QSqlQuery q(other->database());
+            QVERIFY(q.exec(u"INSERT OR REPLACE INTO Clientes (Codigo) VALUES ('c')"_s));
+            const RowId replacing = q.lastInsertId().toLongLong();
+            CardStore::Changes replaced;
+            QVERIFY(mine->changesSince(since.position, false, &replaced));
+            QCOMPARE(replaced.ids, (std::vector<RowId>{c, replacing}));
+            // A file of the version before the log gets it at its next open.
+            for (const char* drop :
+                 {"DROP TRIGGER RegistroCambiosAntesAlta", "DROP TRIGGER RegistroCambiosAlta",
+                  "DROP TRIGGER RegistroCambiosAntesCambio", "DROP TRIGGER RegistroCambiosCambio",
+                  "DROP TRIGGER RegistroCambiosBaja", "DROP TABLE RegistroCambios",
+                  "PRAGMA user_version = 2"})
+                QVERIFY2(q.exec(QString::fromLatin1(drop)), drop);
+            auto older = CardStore::open(registry_, &s);
+            QVERIFY(older);
+            CardStore::Changes fresh;
+            QVERIFY(older->changesSince(-1, true, &fresh));
+            QCOMPARE(fresh.count, 2);
+            QVERIFY(older->insertCard(makeCard(u"d"_s, QString()), &c));
+            QVERIFY(older->changesSince(fresh.position, false, &fresh));
+            QCOMPARE(fresh.ids, std::vector<RowId>{c});
+            QVERIFY(q.exec(u"PRAGMA user_version"_s) && q.next());
+            QCOMPARE(q.value(0).toInt(), 3);
+            QVERIFY(mine->changesSince(-1, false, &since));
+        } else {
+            // A database of the first version gets the log at its next open.
+            QSqlQuery q(other->database());
+            for (const char* drop : {"DROP TABLE \"RegistroCambios\"",
+                                     "DROP TRIGGER \"RegistroCambios_turno\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_alta\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_cambio\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_baja\" ON \"Clientes\"",
+                                     "DROP TRIGGER \"RegistroCambios_vaciado\" ON \"Clientes\"",
+                                     "COMMENT ON TABLE \"Clientes\" IS 'tarjetas 1'"})
+                QVERIFY2(q.exec(QString::fromLatin1(drop)), drop);
+            auto older = CardStore::open(registry_, &s);
+            QVERIFY(older);
+            CardStore::Changes fresh;
+            QVERIFY(older->changesSince(-1, true, &fresh));
+            QVERIFY(older->insertCard(makeCard(u"d"_s, QString()), &c));
+            QVERIFY(older->changesSince(fresh.position, false, &fresh));
+            QCOMPARE(fresh.ids, std::vector<RowId>{c});
+            QVERIFY(q.exec(u"SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')"_s));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), u"tarjetas 3"_s);
+            QVERIFY(mine->changesSince(-1, false, &since));
+        }
+
+        // More cards written than the log keeps: the look is told it cannot know them all.
+        std::vector<Card> many;
+        for (qint64 i = 0; i <= kChangeLogKept; ++i)
+            many.push_back(makeCard(u"m%1"_s.arg(i), QString()));
+        QVERIFY(other->insertCards(many, WriteReason::Importacion));
+        CardStore::Changes tooOld;
+        QVERIFY(mine->changesSince(since.position, true, &tooOld));
+        QVERIFY(!tooOld.complete);
+        QVERIFY(tooOld.ids.empty());
+        QVERIFY(tooOld.position > since.position);
+        QCOMPARE(tooOld.count, mine->recordCount());
     }
 
     void walkSkipsCardsDeletedMeanwhile() {

@@ -131,6 +131,9 @@ void Commands::wireStoreCommands() {
     // Another program's writes to the same registry reach the lists and the grid within a poll.
     follower_ =
         new browse::StoreFollower(cards, window_, typeAhead_.get(), window_.messages(), this);
+    // The box being typed in offers another program's new values at once.
+    connect(follower_, &browse::StoreFollower::typeAheadFollowed, lists_,
+            &browse::TypeAheadLists::indexReady);
     watch_ = store::ChangeWatch::start(cards);
     if (watch_) {
         // The lists let their old values go before the index reads the new ones.

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <algorithm>
+#include <functional>
 
 namespace browse {
 
@@ -80,6 +81,9 @@ StoreFollower::StoreFollower(store::CardStore& cards, store::EntryForm& form,
                              TypeAheadIndex* typeAhead, store::MessageLayer& messages,
                              QObject* parent)
     : QObject(parent), cards_(cards), form_(form), typeAhead_(typeAhead), messages_(messages) {
+    store::CardStore::Changes now;
+    if (cards_.changesSince(-1, false, &now))
+        listsSeen_ = gridSeen_ = now.position;
     store::Status status;
     expected_ = cards_.recordCount(&status);
     if (!status || form_.gridRowIds().size() != static_cast<size_t>(expected_))
@@ -105,9 +109,35 @@ StoreFollower::~StoreFollower() {
 
 void StoreFollower::changedElsewhere() {
     if (typeAhead_)
-        typeAhead_->refresh();
+        followLists();
     pending_ = true;
     applyWhenBrowsing();
+}
+
+void StoreFollower::followLists() {
+    store::CardStore::Changes changes;
+    std::vector<std::pair<store::RowId, store::Card>> stored;
+    const bool told = listsSeen_ >= 0 && cards_.changesSince(listsSeen_, false, &changes) &&
+                      changes.complete && cards_.readCards(changes.ids, &stored);
+    if (changes.position < 0)
+        (void)cards_.changesSince(-1, false, &changes);
+    listsSeen_ = changes.position;
+    if (!told) {
+        typeAhead_->refresh();
+        return;
+    }
+    // Both lists are in ascending id order; a card not read is no longer stored.
+    auto card = stored.begin();
+    for (const store::RowId id : changes.ids) {
+        if (card != stored.end() && card->first == id) {
+            typeAhead_->cardChanged(id, card->second);
+            ++card;
+        } else {
+            typeAhead_->cardRemoved(id);
+        }
+    }
+    if (!changes.ids.empty())
+        emit typeAheadFollowed();
 }
 
 bool StoreFollower::browsing() const {
@@ -131,11 +161,30 @@ void StoreFollower::applyWhenBrowsing() {
 }
 
 void StoreFollower::applyToGrid() {
+    store::CardStore::Changes changes;
+    {
+        const std::vector<store::RowId> shown = form_.gridRowIds();
+        const bool listsAll = expected_ >= 0 && shown.size() == static_cast<size_t>(expected_);
+        // A grid that lists every card tells the count by its rows; only another grid needs the
+        // store to count.
+        if (gridSeen_ >= 0 && cards_.changesSince(gridSeen_, !listsAll, &changes) &&
+            changes.complete && applyChanges(changes, shown, listsAll)) {
+            gridSeen_ = changes.position;
+            return;
+        }
+    }
+    // The log's position is taken before the ids are read: a write in between is applied again
+    // at the next look, which changes nothing.
+    if (changes.position < 0)
+        (void)cards_.changesSince(-1, false, &changes);
+    gridSeen_ = changes.position;
+
     // Code order walks the index on the code alone, a tenth of the table's size: after another
     // program wrote, the connection reads its pages afresh from the file.
     std::vector<store::RowId> stored;
     if (const store::Status status = cards_.rowIds(store::Order::ByCode, &stored); !status) {
         // The grid stays as it was; the next change found tries again.
+        gridSeen_ = -1;
         messages_.notice(status.message());
         return;
     }
@@ -159,6 +208,75 @@ void StoreFollower::applyToGrid() {
     // Browse mode again: the commands that need a card follow the count, the card shown is read
     // as stored now.
     form_.modoConsulta();
+}
+
+bool StoreFollower::applyChanges(const store::CardStore::Changes& changes,
+                                 const std::vector<store::RowId>& shown, bool listsAll) {
+    const std::span<const store::RowId> written = changes.ids; // ascending
+    std::vector<std::pair<store::RowId, store::Card>> stored;  // ascending too
+    if (!cards_.readCards(written, &stored))
+        return false; // the whole read says why
+
+    if (!listsAll && shown.size() != static_cast<size_t>(form_.gridRows() - 1)) {
+        expected_ = changes.count;
+        return true; // rows whose card the grid cannot tell: leave them rather than guess
+    }
+
+    // One walk over the grid finds the rows of the cards written and of the card shown.
+    const store::RowId current = form_.shownCardId();
+    int currentRow = form_.gridCurrentRow();
+    std::vector<std::pair<store::RowId, int>> rowOf; // grid row of each written card listed
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const store::RowId id = shown[i];
+        if (id == current)
+            currentRow = static_cast<int>(i) + 1;
+        if (!written.empty() && id >= written.front() && id <= written.back() &&
+            std::binary_search(written.begin(), written.end(), id))
+            rowOf.emplace_back(id, static_cast<int>(i) + 1);
+    }
+    std::sort(rowOf.begin(), rowOf.end());
+
+    std::vector<int> gone;
+    std::vector<store::RowId> added;
+    auto card = stored.begin();
+    for (const store::RowId id : written) {
+        const auto listed =
+            std::lower_bound(rowOf.begin(), rowOf.end(), std::pair<store::RowId, int>(id, 0));
+        const bool inGrid = listed != rowOf.end() && listed->first == id;
+        if (card != stored.end() && card->first == id) {
+            if (inGrid)
+                form_.gridReplaceCard(listed->second, card->second);
+            else if (listsAll)
+                added.push_back(id);
+            ++card;
+        } else if (inGrid) {
+            gone.push_back(listed->second);
+        }
+    }
+    // From the bottom up, so that each row number still holds; the current row moves up with
+    // the rows dropped above it, and lands on the row that took its place when its card went.
+    std::sort(gone.begin(), gone.end(), std::greater<>());
+    for (const int row : gone) {
+        form_.gridRemoveRow(row);
+        if (row < currentRow)
+            --currentRow;
+    }
+    if (!added.empty()) {
+        if (const store::Status status = form_.gridAppendStored(cards_, added); !status) {
+            messages_.notice(status.message());
+            return false;
+        }
+    }
+    const int rows = form_.gridRows() - 1;
+    expected_ = listsAll ? rows : changes.count;
+    if (listsAll)
+        cards_.countFollowed(rows, changes.position);
+
+    currentRow = std::clamp(currentRow, rows == 0 ? 0 : 1, rows);
+    if (currentRow > 0)
+        form_.setGridCurrentRow(currentRow);
+    form_.modoConsulta();
+    return true;
 }
 
 } // namespace browse

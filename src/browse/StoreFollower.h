@@ -15,10 +15,15 @@ namespace browse {
 class TypeAheadIndex;
 
 // Brings the window up to date after another program wrote to the card store. The type-ahead
-// values are read again at once (the values read before keep answering meanwhile). The grid, its
-// position label and the card shown follow as soon as the window is browsing: while a card is
-// being entered or edited, a code is being searched, or a box is open, the fields and the grid stay
-// as they are, and the save's own check of the stored card guards against overwriting a change.
+// values follow at once. The grid, its position label and the card shown follow as soon as the
+// window is browsing: while a card is being entered or edited, a code is being searched, or a box
+// is open, the fields and the grid stay as they are, and the save's own check of the stored card
+// guards against overwriting a change.
+//
+// Only the cards written since the last look are read again, as the store's change log names
+// them; the window's own writes are named there too, and applying a card's stored values twice
+// changes nothing. When the log cannot tell (it no longer reaches back that far, or the store has
+// none), the type-ahead values and the grid's ids are read again whole.
 //
 // The grid keeps what it lists and in which order: rows whose card is no longer stored are
 // dropped, a grid that listed every card gets the new cards at its end, and a grid that listed a
@@ -35,10 +40,19 @@ public:
     // True while the grid waits for the window to be browsing again.
     bool gridPending() const { return pending_; }
 
+signals:
+    // The type-ahead index took in another program's cards (not when it reads everything again:
+    // its own ready callback tells that).
+    void typeAheadFollowed();
+
 private:
     bool browsing() const;
     void applyWhenBrowsing();
+    void followLists();
     void applyToGrid();
+    // Applies the cards written since the grid's last look; false when they could not be read.
+    bool applyChanges(const store::CardStore::Changes& changes,
+                      const std::vector<store::RowId>& shown, bool listsAll);
 
     store::CardStore& cards_;
     store::EntryForm& form_;
@@ -50,6 +64,10 @@ private:
     qint64 expected_ = -1;
     bool pending_ = false;
     QTimer retry_;
+    // Where the change log stood when the type-ahead index and the grid last followed it; -1
+    // when not known, and the next look reads everything.
+    qint64 listsSeen_ = -1;
+    qint64 gridSeen_ = -1;
 };
 
 // The rows a grid shows after the store changed underneath: `shown` (grid order) without the ids

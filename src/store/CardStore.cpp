@@ -1,5 +1,6 @@
 #include "CardStore.h"
 
+#include "ChangeLog.h"
 #include "History.h"
 #include "PgLink.h"
 #include "SearchIndex.h"
@@ -25,7 +26,8 @@ namespace store {
 namespace {
 
 // 2: table Historial, and the search index BusquedaTarjetas kept by triggers.
-constexpr int kSchemaVersion = 2;
+// 3: the change log RegistroCambios kept by triggers.
+constexpr int kSchemaVersion = 3;
 constexpr size_t kBatchSize = 256;
 
 std::atomic<int> connectionCounter{0};
@@ -331,6 +333,7 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
     q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
 
     if (!hasTable) {
+        store->changeLogReady_ = true; // made below with the table it follows
         const Status created = store->runWrite(
             [&]() -> Status {
                 QStringList columns{QStringLiteral("id INTEGER PRIMARY KEY")};
@@ -345,6 +348,9 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
                     return store->failure(w.lastError(), QStringLiteral("crear el índice"));
                 if (Status index = SearchIndex::createIn(db, file); !index)
                     return index;
+                QSqlError error;
+                if (!ChangeLog::createIn(db, &error))
+                    return store->failure(error, QStringLiteral("crear el registro"));
                 if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
                     return store->failure(w.lastError(), QStringLiteral("crear el registro"));
                 return Status();
@@ -365,14 +371,20 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
             return nullptr;
         }
         q.finish();
-        // A store of the first version gets its history table now (runWrite creates it). When
-        // the file cannot be written, browsing still works; the first write tries again and says
-        // why it cannot.
+        // A store of an earlier version gets its history table and its change log now (runWrite
+        // creates them). When the file cannot be written, browsing still works; the first write
+        // tries again and says why it cannot.
+        QSqlError logError;
+        if (!ChangeLog::presentIn(db, &store->changeLogReady_, &logError)) {
+            *status = store->failure(logError, QStringLiteral("leer el archivo"));
+            return nullptr;
+        }
         if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                                   "name = 'Historial'")) &&
             q.next() && q.value(0).toInt() > 0) {
             store->historyReady_ = true;
-        } else {
+        }
+        if (!store->historyReady_ || !store->changeLogReady_) {
             q.finish();
             (void)store->runWrite(
                 [&]() -> Status {
@@ -416,11 +428,14 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
     QSqlError error;
     if (!historyReady_ && !History::createTable(db, server(), &error))
         result = failure(error, doing);
+    else if (!changeLogReady_ && !server() && !ChangeLog::createIn(db, &error))
+        result = failure(error, doing);
     else
         result = body();
     if (result.ok()) {
         if (q.exec(QStringLiteral("COMMIT"))) {
             historyReady_ = true;
+            changeLogReady_ = true;
             return result;
         }
         result = failure(q.lastError(), doing);
@@ -460,6 +475,16 @@ qint64 CardStore::recordCount(Status* status) const {
     if (status)
         *status = Status();
     return count_;
+}
+
+void CardStore::keepCount(qint64 count) const {
+    sqlite3* db = handleOf(database());
+    Statement version(db, QStringLiteral("PRAGMA data_version"));
+    if (!version.prepared() || !version.step())
+        return;
+    count_ = count;
+    countVersion_ = sqlite3_column_int64(version.get(), 0);
+    countChanges_ = sqlite3_total_changes64(db);
 }
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {

@@ -112,6 +112,23 @@ public:
     // card meant was deleted and its id given to another one meanwhile.
     Status removeCard(RowId id, const QString* expectedCode = nullptr);
 
+    // The cards written since an earlier look, by this program or any other, as of one moment.
+    // Table RegistroCambios (see ChangeLog.h) is filled by triggers on Clientes and keeps only the
+    // latest writes: a look from further back, or one the log cannot answer, is not `complete`,
+    // and the caller must read what it follows afresh.
+    struct Changes {
+        qint64 position = -1;   // where the log stands: the `since` of the next look
+        bool complete = false;  // `ids` names every card added, changed or deleted since
+        std::vector<RowId> ids; // ascending, each once; a card may be named without a change
+        qint64 count = -1;      // the cards stored at that moment, when asked for
+    };
+    // `since` < 0 asks only where the log stands (and the count).
+    Status changesSince(qint64 since, bool withCount, Changes* changes) const;
+    // The caller followed every card written up to log position `position` and knows how many
+    // cards that leaves: kept as the count while the log still ends there, so that the next
+    // recordCount() does not count a large table again.
+    void countFollowed(qint64 count, qint64 position) const;
+
     // Listeners told after every committed write made through this store (its cursors included),
     // so that indexes kept beside the store stay in step. `card` is the card as stored (null for
     // Removed and Reset); Reset means many cards changed at once and indexes must be rebuilt.
@@ -159,6 +176,8 @@ private:
     Status addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
                             const QString& doing);
     void notify(Change change, RowId id, const Card* card) const;
+    // Keeps a count taken inside a read transaction of the file as the count of this moment.
+    void keepCount(qint64 count) const;
 
     Registry registry_;
     QString connection_;
@@ -167,7 +186,8 @@ private:
     std::unique_ptr<BusyWait> busyWait_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
-    bool historyReady_ = false; // table Historial is known to exist
+    bool historyReady_ = false;   // table Historial is known to exist
+    bool changeLogReady_ = false; // table RegistroCambios and its triggers are known to exist
     // The last count, and the file's data version and this connection's change total when it
     // was taken (-1: not counted). On a server the version is the value of the sequence every
     // write to the table advances.

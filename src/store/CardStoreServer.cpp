@@ -3,6 +3,7 @@
 // instead of a QVariant per value.
 
 #include "CardStore.h"
+#include "ChangeLog.h"
 #include "PgLink.h"
 #include "SearchIndexServer.h"
 
@@ -11,11 +12,15 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 
+#include <algorithm>
+
 namespace store {
 
 namespace {
 
-constexpr int kServerSchemaVersion = 2;
+// 2: the search index BusquedaTarjetas (made when the window opens, where it is missing);
+// 3: the change log RegistroCambios kept by triggers.
+constexpr int kServerSchemaVersion = 3;
 
 // The schema in one transaction. Codes compare as bytes (COLLATE "C"), as SQLite's BINARY does,
 // for the seek, the uniqueness and the order alike. A statement trigger advances a sequence and
@@ -26,20 +31,31 @@ QStringList serverSchema() {
         columns.append(
             u'"' % f.name.toString() % u'"' %
             (f.field == Codigo ? QStringLiteral(" text COLLATE \"C\"") : QStringLiteral(" text")));
-    return {
-        QStringLiteral("CREATE TABLE \"Clientes\" (") % columns.join(QStringLiteral(", ")) % u')',
-        QStringLiteral("CREATE UNIQUE INDEX \"PrimaryKey\" ON \"Clientes\" (\"Codigo\" COLLATE "
-                       "\"C\")"),
-        QStringLiteral("CREATE SEQUENCE IF NOT EXISTS \"Clientes_cambios\" MINVALUE 0 START 0"),
-        QStringLiteral(
-            "CREATE OR REPLACE FUNCTION \"Clientes_cambio\"() RETURNS trigger "
-            "LANGUAGE plpgsql AS $$ BEGIN PERFORM nextval('\"Clientes_cambios\"'); "
-            "PERFORM pg_notify('tarjetas_clientes', TG_TABLE_SCHEMA); RETURN NULL; END $$"),
-        QStringLiteral("CREATE TRIGGER \"Clientes_cambio\" AFTER INSERT OR UPDATE OR DELETE OR "
-                       "TRUNCATE ON \"Clientes\" FOR EACH STATEMENT EXECUTE FUNCTION "
-                       "\"Clientes_cambio\"()"),
-        QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas %1'").arg(kServerSchemaVersion),
-    };
+    return QStringList{
+               QStringLiteral("CREATE TABLE \"Clientes\" (") % columns.join(QStringLiteral(", ")) %
+                   u')',
+               QStringLiteral(
+                   "CREATE UNIQUE INDEX \"PrimaryKey\" ON \"Clientes\" (\"Codigo\" COLLATE "
+                   "\"C\")"),
+               QStringLiteral(
+                   "CREATE SEQUENCE IF NOT EXISTS \"Clientes_cambios\" MINVALUE 0 START 0"),
+               QStringLiteral(
+                   "CREATE OR REPLACE FUNCTION \"Clientes_cambio\"() RETURNS trigger "
+                   "LANGUAGE plpgsql AS $$ BEGIN PERFORM nextval('\"Clientes_cambios\"'); "
+                   "PERFORM pg_notify('tarjetas_clientes', TG_TABLE_SCHEMA); RETURN NULL; END $$"),
+               QStringLiteral(
+                   "CREATE TRIGGER \"Clientes_cambio\" AFTER INSERT OR UPDATE OR DELETE OR "
+                   "TRUNCATE ON \"Clientes\" FOR EACH STATEMENT EXECUTE FUNCTION "
+                   "\"Clientes_cambio\"()"),
+           } +
+           ChangeLog::serverStatements() +
+           QStringList{QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas %1'")
+                           .arg(kServerSchemaVersion)};
+}
+
+// The schema version a database's table comment tells; 1 for a table without one.
+int serverVersion(const QString& comment) {
+    return comment.startsWith(u"tarjetas ") ? std::max(1, comment.mid(9).toInt()) : 1;
 }
 
 } // namespace
@@ -98,12 +114,41 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
             *status = created;
             return nullptr;
         }
-    } else if (comment.startsWith(u"tarjetas ") && comment.mid(9).toInt() > kServerSchemaVersion) {
+    } else if (serverVersion(comment) > kServerSchemaVersion) {
         *status = Status::failure(
             ErrorKind::NotADatabase,
             QStringLiteral("El registro %1 fue creado por una versión más nueva del programa.")
                 .arg(store->registry_.quoted()));
         return nullptr;
+    }
+    if (hasTable && serverVersion(comment) < 3) {
+        // A database of an earlier version gets the change log. Two workstations upgrading at
+        // once: the second waits for the first and then finds it done. When the user may not
+        // change the schema, browsing still works and the window reads every card after another
+        // workstation's write, as before.
+        (void)store->runWrite(
+            [&]() -> Status {
+                QSqlQuery w(db);
+                if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")) ||
+                    !w.exec(QStringLiteral(
+                        "SELECT obj_description(to_regclass('\"Clientes\"'), 'pg_class')")) ||
+                    !w.next())
+                    return store->failure(w.lastError(), QStringLiteral("crear el registro de "
+                                                                        "cambios"));
+                const int version = serverVersion(w.value(0).toString());
+                w.finish();
+                if (version >= 3)
+                    return Status();
+                for (const QString& statement : ChangeLog::serverStatements())
+                    if (!w.exec(statement))
+                        return store->failure(w.lastError(),
+                                              QStringLiteral("crear el registro de cambios"));
+                if (!w.exec(QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas 3'")))
+                    return store->failure(w.lastError(),
+                                          QStringLiteral("crear el registro de cambios"));
+                return Status();
+            },
+            QStringLiteral("crear el registro de cambios"));
     }
     if (!q.exec(QStringLiteral("SELECT * FROM \"Clientes\" LIMIT 0"))) {
         *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));

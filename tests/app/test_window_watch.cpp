@@ -6,11 +6,14 @@
 #include "ScriptedMessages.h"
 
 #include "CardGrid.h"
+#include "ChangeLog.h"
 #include "ChangeWatch.h"
 #include "Commands.h"
+#include "History.h"
 #include "MainWindow.h"
 #include "Startup.h"
 #include "StoreFollower.h"
+#include "TypeAheadIndex.h"
 #include "TypeAheadList.h"
 
 #include <QLabel>
@@ -84,6 +87,13 @@ class TestWindowWatch : public QObject {
     RowId idOf(const QString& code) const {
         RowId id = kNoRow;
         return other->findCode(code, &id) ? id : kNoRow;
+    }
+    void editElsewhere(const QString& code, Field f, const QString& value) {
+        auto edit = other->openTable();
+        QVERIFY(edit->setBookmark(idOf(code)));
+        QVERIFY(edit->edit());
+        edit->setField(f, value);
+        QVERIFY(edit->update());
     }
     void removeElsewhere(const QString& code) {
         const RowId id = idOf(code);
@@ -240,6 +250,52 @@ private slots:
         QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEliminar")));
         QVERIFY(!w->buttonEnabled(QStringLiteral("cmdEditar")));
         QCOMPARE(messages.texts().size(), 2);
+    }
+
+    // Following card by card: the window's own save, named again by the store's change log, is
+    // listed once; a type-ahead value changed away and back is offered as stored; a burst of
+    // more cards than the log keeps is followed by reading everything again.
+    void followsEachWriteOnceAndEverythingAfterABurst() {
+        browse::TypeAheadIndex* index = commands()->typeAhead();
+        QVERIFY(index->waitForBackground(10000));
+        const auto offered = [index](const QString& typed) {
+            QStringList values;
+            if (!index->matches(Propietario, typed, &values))
+                values = QStringList{QStringLiteral("(error)")};
+            return values;
+        };
+        const QString own = QStringLiteral("152000000000010");
+        click("cmdAgregar");
+        type(Codigo, own);
+        for (Field f : {Lugar, FichaClinica, Implantador, NombreAnimal, Especie, Raza})
+            w->setFieldText(f, QStringLiteral("x"));
+        click("cmdAgregar");
+        QCOMPARE(messages.texts(), QStringList());
+
+        const QString away = QStringLiteral("Zúñiga Tercero");
+        const QString before = makeCard(kC)[Propietario];
+        editElsewhere(kC, Propietario, away);
+        QTRY_COMPARE_WITH_TIMEOUT(offered(QStringLiteral("zúñ")), QStringList{away}, kWithinMs);
+        QTRY_COMPARE_WITH_TIMEOUT(w->grid()->cellText(3, int(Propietario) + 1), away, kWithinMs);
+        QCOMPARE(gridCodes(), QStringList({kA, kB, kC, own}));
+        QVERIFY(label27().endsWith(QStringLiteral(" de 4 Mascotas registradas")));
+        QCOMPARE(offered(before), QStringList());
+        editElsewhere(kC, Propietario, before);
+        QTRY_COMPARE_WITH_TIMEOUT(offered(QStringLiteral("zúñ")), QStringList(), kWithinMs);
+        QCOMPARE(offered(before), QStringList{before});
+        QTRY_COMPARE_WITH_TIMEOUT(w->grid()->cellText(3, int(Propietario) + 1), before, kWithinMs);
+
+        std::vector<Card> burst;
+        for (qint64 i = 0; i <= kChangeLogKept; ++i)
+            burst.push_back(makeCard(QStringLiteral("1529%1").arg(i, 11, 10, QChar(u'0'))));
+        QVERIFY(other->insertCards(burst, WriteReason::Importacion));
+        const int rows = 4 + int(burst.size()) + 1;
+        QTRY_COMPARE_WITH_TIMEOUT(w->gridRows(), rows, 10000);
+        QCOMPARE(w->grid()->cellText(rows - 1, 1), burst.back()[Codigo]);
+        QVERIFY(label27().endsWith(QStringLiteral(" de %1 Mascotas registradas").arg(rows - 1)));
+        QTRY_VERIFY_WITH_TIMEOUT(index->waitForBackground(0), 20000);
+        QCOMPARE(offered(burst.back()[Propietario]), QStringList{burst.back()[Propietario]});
+        QCOMPARE(messages.texts(), QStringList());
     }
 };
 
