@@ -1,12 +1,18 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
+//                  [--base-datos URI [--server-only]]
 //
 // Prints one JSON object per size (and one for the listing at 10,000 cards, and one for the
 // history dialogs over N cards with ten changes each, 100,000 unless told). Each size runs in a
 // child process of its own (bench_tarjetas --size N), so that its peak resident memory is its own.
 // The registries are generated once into the cache folder and copied for each run, because the
 // add, edit and delete measures write to the copy.
+//
+// With --base-datos (a libpq URI of a PostgreSQL database the benchmark may write into), each size
+// runs a second time over a registry on that server: the generated cards are copied once into a
+// schema of their own (bench_N_SEED), which the runs then use; the export is compared with psql's
+// \copy writing the same columns. --server-only leaves out the runs over DAT.db.
 #include "Registry.h"
 #include "ScriptedMessages.h"
 #include "TypeAheadList.h"
@@ -15,12 +21,14 @@
 #include "CardStore.h"
 #include "ChangeWatch.h"
 #include "Commands.h"
+#include "CopyToServer.h"
 #include "CsvExport.h"
 #include "FreeSearch.h"
 #include "History.h"
 #include "HistoryDialogs.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "PgLink.h"
 #include "SearchIndex.h"
 #include "Startup.h"
 #include "TypeAheadIndex.h"
@@ -69,6 +77,9 @@ struct Options {
     bool childListing = false;
     qint64 historyCards = 100'000; // the history dialogs over this many cards, ten changes each
     bool childHistory = false;
+    QString server;           // --base-datos: a PostgreSQL database for the server runs
+    bool serverOnly = false;  // no runs over DAT.db
+    bool childServer = false; // this child runs its size over the server
 };
 
 double ms(const QElapsedTimer& t) {
@@ -140,6 +151,102 @@ bool ensureRegistry(const Options& o, qint64 cards) {
     return true;
 }
 
+// The URI of one schema of the benchmark's database: the server takes it as the search path, so
+// the program's unqualified names reach that schema's tables.
+QString schemaUri(const QString& uri, const QString& schema) {
+    return uri + (uri.contains(u'?') ? u'&' : u'?') + QStringLiteral("options=-csearch_path%3D") +
+           schema;
+}
+
+QString serverSchema(qint64 cards) {
+    return QStringLiteral("bench_%1_%2").arg(cards).arg(kSeed);
+}
+
+std::unique_ptr<store::PgLink> serverLink(const QString& uri) {
+    store::SqlReason reason;
+    auto link = store::PgLink::connect(uri, &reason);
+    if (!link)
+        std::fprintf(stderr, "no se pudo conectar con %s: %s %s\n", qUtf8Printable(uri),
+                     qUtf8Printable(reason.reason), qUtf8Printable(reason.detail));
+    return link;
+}
+
+bool serverExec(const QString& uri, const QStringList& statements) {
+    auto link = serverLink(uri);
+    if (!link)
+        return false;
+    // No notice of a schema that is not there to drop, nor of what a drop took with it.
+    store::SqlReason ignored;
+    (void)link->exec(QStringLiteral("SET client_min_messages = warning"), &ignored);
+    for (const QString& sql : statements) {
+        store::SqlReason reason;
+        if (!link->exec(sql, &reason)) {
+            std::fprintf(stderr, "%s: %s %s\n", qUtf8Printable(sql), qUtf8Printable(reason.reason),
+                         qUtf8Printable(reason.detail));
+            return false;
+        }
+    }
+    return true;
+}
+
+// The cards in a schema's table Clientes; -1 when the schema or its table is missing.
+qint64 serverCount(const QString& uri, const QString& schema) {
+    auto link = serverLink(uri);
+    if (!link)
+        return -1;
+    const QString table = u'"' + schema + QStringLiteral("\".\"Clientes\"");
+    bool exists = false;
+    qint64 count = -1;
+    store::SqlReason reason;
+    (void)link->query(
+        QStringLiteral("SELECT to_regclass($1) IS NOT NULL"), std::array{table.toUtf8()},
+        [&](store::PgLink::Row row) { exists = row[0] == "t"; }, &reason);
+    if (exists)
+        (void)link->query(
+            QStringLiteral("SELECT count(*) FROM ") + table, {},
+            [&](store::PgLink::Row row) { count = row[0].toLongLong(); }, &reason);
+    return count;
+}
+
+// The generated cards of one size on the server, copied once from the generated DAT.db through
+// the program's own copy to a server, into a schema of another name that is renamed when the copy
+// is complete. The runs add and delete as many cards as they add, and edit colours; a schema left
+// with another number of cards by an interrupted run is made again.
+bool ensureServerRegistry(const Options& o, qint64 cards) {
+    const QString schema = serverSchema(cards);
+    const qint64 present = serverCount(o.server, schema);
+    if (present == cards)
+        return true;
+    if (!ensureRegistry(o, cards))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    const QString partial = schema + QStringLiteral("_parcial");
+    if (!serverExec(o.server, {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(partial),
+                               QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(schema),
+                               QStringLiteral("CREATE SCHEMA %1").arg(partial)}))
+        return false;
+    qint64 copied = 0;
+    const store::Status status =
+        store::copyToServer(registryPath(o, cards), schemaUri(o.server, partial), &copied);
+    if (!status) {
+        std::fprintf(stderr, "no se pudo copiar al servidor: %s\n",
+                     qUtf8Printable(status.message()));
+        return false;
+    }
+    const double copyMs = ms(t);
+    // What autovacuum does on its own a little after a bulk load: statistics and the visibility
+    // map, without which the grid's ids are read from the heap rather than the index.
+    if (!serverExec(schemaUri(o.server, partial),
+                    {QStringLiteral("VACUUM ANALYZE \"Clientes\""),
+                     QStringLiteral("ALTER SCHEMA %1 RENAME TO %2").arg(partial, schema)}))
+        return false;
+    std::fprintf(stderr, "copiadas %lld tarjetas al servidor en %.1f s (%.1f s con VACUUM): %s\n",
+                 static_cast<long long>(copied), copyMs / 1000, ms(t) / 1000,
+                 qUtf8Printable(schema));
+    return true;
+}
+
 // Temporary application and data folders; the application folder holds the master INI and,
 // unless empty, a copy of the generated registry.
 struct Folders {
@@ -183,8 +290,9 @@ QStringList sampleValues(const store::CardStore& cards, store::Field field, int 
                          qint64 count, std::mt19937& rng) {
     QStringList values;
     QSqlQuery q(cards.database());
-    q.prepare(QStringLiteral("SELECT ") + store::cardField(field).name.toString() +
-              QStringLiteral(" FROM Clientes WHERE id = ?"));
+    // Quoted names: PostgreSQL folds unquoted ones to lower case.
+    q.prepare(QStringLiteral("SELECT \"") + store::cardField(field).name.toString() +
+              QStringLiteral("\" FROM \"Clientes\" WHERE id = ?"));
     std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
     for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
         q.addBindValue(pick(rng));
@@ -206,19 +314,35 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     ScriptedMessages messages;
     QJsonObject out;
     out[QStringLiteral("cards")] = cards;
+    const bool server = o.childServer;
+    out[QStringLiteral("engine")] =
+        server ? QStringLiteral("postgresql") : QStringLiteral("sqlite");
 
     // Start-up over an empty registry, the reference for the start-up at this size.
     std::vector<double> emptyTimes;
     {
         Folders empty{QString()};
+        const QString emptySchema =
+            QStringLiteral("bench_vacio_%1").arg(QCoreApplication::applicationPid());
+        if (server) {
+            (void)serverExec(o.server,
+                             {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(emptySchema),
+                              QStringLiteral("CREATE SCHEMA %1").arg(emptySchema)});
+            empty.folders.serverUri = schemaUri(o.server, emptySchema);
+        }
         for (int i = 0; i <= reps; ++i) {
             double t = 0;
             auto w = start(empty.folders, messages, clock, &t);
             if (i > 0) // the first run creates the empty store
                 emptyTimes.push_back(t);
         }
+        if (server)
+            (void)serverExec(o.server,
+                             {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(emptySchema)});
     }
-    Folders f{registryPath(o, cards)};
+    Folders f{server ? QString() : registryPath(o, cards)};
+    if (server)
+        f.folders.serverUri = schemaUri(o.server, serverSchema(cards));
     std::vector<double> startTimes;
     std::unique_ptr<app::MainWindow> w;
     for (int i = 0; i < reps; ++i) {
@@ -341,7 +465,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
 
     // The "Buscar por" bar: the text put in the box, then Enter, timed until the grid lists the
     // cards found, the first is loaded and the window has painted; Esc lists every card again.
-    {
+    if (!server) {
         browse::FreeSearch* free = w->findChild<app::Commands*>()->freeSearch();
         QLineEdit* bar = free->bar();
         // The most common word of the owners' names, the slowest word to look up.
@@ -476,7 +600,13 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     {
         store::ChangeWatch* watch = w->findChild<app::Commands*>()->changeWatch();
         store::Status opened;
-        auto other = store::CardStore::open(store.path(), &opened);
+        auto other = store::CardStore::open(store.registry(), &opened);
+        // A server's notices come through the event loop: the change is told once the window has
+        // followed it (its own handler was connected first).
+        int told = 0;
+        if (watch)
+            QObject::connect(watch, &store::ChangeWatch::changedElsewhere, w.get(),
+                             [&told] { ++told; });
         std::vector<double> looks, follows, listsReady;
         if (!watch || !other) {
             out[QStringLiteral("error")] = QStringLiteral("sin vigilancia del registro");
@@ -517,8 +647,16 @@ QJsonObject runSize(const Options& o, qint64 cards) {
                 if (!written)
                     out[QStringLiteral("error")] = written.message();
                 t.start();
-                if (!watch->check())
+                if (server) {
+                    // From the commit until the notice was heard and the window followed it.
+                    const int before = told;
+                    while (told == before && ms(t) < 5'000)
+                        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+                    if (told == before)
+                        out[QStringLiteral("error")] = QStringLiteral("cambio no visto");
+                } else if (!watch->check()) {
                     out[QStringLiteral("error")] = QStringLiteral("cambio no visto");
+                }
                 follows.push_back(ms(t));
                 while (typeAhead->pending() && ms(t) < 300'000)
                     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -534,7 +672,8 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         peaks[QStringLiteral("external_changes")] = peakRssMb();
     }
 
-    // The complete export, and sqlite3 writing the same columns as the floor.
+    // The complete export, and as the floor sqlite3 (or on a server psql's \copy, as CSV) writing
+    // the same columns.
     QStringList columns;
     for (const store::CardField& cf : store::cardFields()) {
         if (cf.exports & output::exportFlag(output::ExportKind::Complete))
@@ -542,7 +681,10 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     }
     std::vector<double> exports, floors;
     const QString csv = f.root.filePath(QStringLiteral("export.csv"));
-    const QString floorFile = f.root.filePath(QStringLiteral("sqlite3.csv"));
+    const QString floorFile = f.root.filePath(QStringLiteral("floor.csv"));
+    QStringList quoted;
+    for (const QString& c : columns)
+        quoted.append(u'"' + c + u'"');
     for (int i = 0; i < std::max(2, reps / 2); ++i) {
         QFile file(csv);
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -554,20 +696,35 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         file.close();
         exports.push_back(ms(t));
 
-        QProcess sqlite;
-        sqlite.setStandardOutputFile(floorFile);
+        QProcess floor;
         t.start();
-        sqlite.start(QStringLiteral("sqlite3"),
-                     {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
-                      QStringLiteral("SELECT ") + columns.join(u',') +
-                          QStringLiteral(" FROM Clientes ORDER BY id")});
-        sqlite.waitForFinished(-1);
+        if (server) {
+            floor.start(QStringLiteral("psql"),
+                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), store.path(),
+                         QStringLiteral("-c"),
+                         QStringLiteral("\\copy (SELECT ") + quoted.join(u',') +
+                             QStringLiteral(" FROM \"Clientes\" ORDER BY id) TO '") + floorFile +
+                             QStringLiteral("' WITH (FORMAT csv, DELIMITER ';')")});
+        } else {
+            floor.setStandardOutputFile(floorFile);
+            floor.start(QStringLiteral("sqlite3"),
+                        {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
+                         QStringLiteral("SELECT ") + columns.join(u',') +
+                             QStringLiteral(" FROM Clientes ORDER BY id")});
+        }
+        floor.waitForFinished(-1);
         floors.push_back(ms(t));
+        if (floor.exitCode() != 0 || QFileInfo(floorFile).size() == 0)
+            out[QStringLiteral("error")] =
+                QString(QStringLiteral("el piso de la exportación falló: ") +
+                        QString::fromLocal8Bit(floor.readAllStandardError()).trimmed());
     }
+    const QString floorName = server ? QStringLiteral("psql_copy") : QStringLiteral("sqlite3");
     out[QStringLiteral("export_ms")] = stats(exports);
     out[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
-    out[QStringLiteral("sqlite3_ms")] = stats(floors);
-    out[QStringLiteral("export_vs_sqlite3")] =
+    out[floorName + QStringLiteral("_ms")] = stats(floors);
+    out[QStringLiteral("export_vs_") + floorName] =
         std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
 
     peaks[QStringLiteral("export")] = peakRssMb();
@@ -577,7 +734,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
 
     // The first start over a registry of the earlier version: its search index is built in one
     // transaction. Timed on a copy without the index.
-    {
+    if (!server) {
         w.reset();
         QTemporaryDir dir;
         const QString copy = dir.filePath(QStringLiteral("DAT.db"));
@@ -895,7 +1052,15 @@ QJsonObject startupFromOutside(const Options& o) {
     const QString display = u':' + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
     const int reps = o.quick ? 3 : 7;
     double smallest = 0;
-    for (qint64 n : o.sizes) {
+    // Each size over DAT.db, then over the server when one is given (keys "N_postgresql").
+    QList<std::pair<qint64, bool>> runs;
+    for (bool server : {false, true}) {
+        if ((server && o.server.isEmpty()) || (!server && o.serverOnly))
+            continue;
+        for (qint64 n : o.sizes)
+            runs.append({n, server});
+    }
+    for (const auto& [n, server] : runs) {
         QTemporaryDir root;
         const QString appDir = root.filePath(QStringLiteral("app"));
         QDir().mkpath(appDir);
@@ -905,7 +1070,11 @@ QJsonObject startupFromOutside(const Options& o) {
         QFile::setPermissions(program, QFile::permissions(QStringLiteral(TARJETAS_PROGRAM)));
         QFile::copy(QStringLiteral(TARJETAS_MASTER_INI),
                     QDir(appDir).filePath(store::kIniFileName));
-        QFile::copy(registryPath(o, n), QDir(appDir).filePath(store::kDatabaseFileName));
+        QStringList args{QStringLiteral("--data-dir"), root.filePath(QStringLiteral("datos"))};
+        if (server)
+            args << QStringLiteral("--base-datos") << schemaUri(o.server, serverSchema(n));
+        else
+            QFile::copy(registryPath(o, n), QDir(appDir).filePath(store::kDatabaseFileName));
         std::vector<double> times;
         for (int i = 0; i < reps; ++i) {
             QProcess p;
@@ -917,8 +1086,7 @@ QJsonObject startupFromOutside(const Options& o) {
             p.setProcessEnvironment(env);
             QElapsedTimer t;
             t.start();
-            p.start(program,
-                    {QStringLiteral("--data-dir"), root.filePath(QStringLiteral("datos"))});
+            p.start(program, args);
             QByteArray said;
             while (!said.contains("pintada") && p.state() != QProcess::NotRunning &&
                    ms(t) < 120'000) {
@@ -931,11 +1099,13 @@ QJsonObject startupFromOutside(const Options& o) {
                 times.push_back(e);
         }
         const QJsonObject st = stats(times);
-        out[QString::number(n)] = st;
+        const QString key =
+            QString::number(n) + (server ? QStringLiteral("_postgresql") : QString());
+        out[key] = st;
         if (!times.empty() && smallest == 0)
             smallest = median(st);
         else if (!times.empty())
-            out[QStringLiteral("ratio_%1_vs_%2").arg(n).arg(o.sizes.first())] =
+            out[QStringLiteral("ratio_%1_vs_%2").arg(key).arg(o.sizes.first())] =
                 std::round(median(st) / smallest * 100) / 100;
     }
     xvfb.kill();
@@ -960,11 +1130,36 @@ int runChildren(const Options& o, const QString& self) {
         std::fflush(stdout);
         return p.exitCode() == 0 && p.exitStatus() == QProcess::NormalExit;
     };
+    // The machine's load with each run: other builds share its two cores.
+    const auto load = [] {
+        QFile f(QStringLiteral("/proc/loadavg"));
+        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+        std::printf("{\"loadavg\": \"%s\"}\n", text.constData());
+        std::fflush(stdout);
+    };
     bool ok = true;
     for (qint64 n : o.sizes) {
         if (!ensureRegistry(o, n))
             return 1;
-        ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
+        if (!o.serverOnly) {
+            load();
+            ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
+        }
+        if (!o.server.isEmpty()) {
+            if (!ensureServerRegistry(o, n))
+                return 1;
+            load();
+            ok = child({QStringLiteral("--size"), QString::number(n),
+                        QStringLiteral("--base-datos"), o.server}) &&
+                 ok;
+        }
+    }
+    load();
+    if (o.serverOnly) {
+        const QJsonObject outside{
+            {QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
+        std::printf("%s\n", QJsonDocument(outside).toJson(QJsonDocument::Compact).constData());
+        return ok ? 0 : 1;
     }
     if (!ensureRegistry(o, kListingCards))
         return 1;
@@ -1018,12 +1213,23 @@ int main(int argc, char* argv[]) {
         } else if (a == u"--cache" && !next.isEmpty()) {
             o.cache = next;
             ++i;
+        } else if (a == u"--base-datos" && !next.isEmpty()) {
+            o.server = next;
+            ++i;
+        } else if (a == u"--server-only") {
+            o.serverOnly = true;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
-                                 "[--history-cards N] [--cache CARPETA]\n");
+                                 "[--history-cards N] [--cache CARPETA] "
+                                 "[--base-datos URI [--server-only]]\n");
             return 2;
         }
     }
+    if (o.serverOnly && o.server.isEmpty()) {
+        std::fprintf(stderr, "--server-only necesita --base-datos URI\n");
+        return 2;
+    }
+    o.childServer = o.childSize > 0 && !o.server.isEmpty();
     if (o.childListing || o.childHistory || o.childSize > 0) {
         const QJsonObject result = o.childHistory   ? runHistory(o)
                                    : o.childListing ? runListing(o)

@@ -1,6 +1,7 @@
 #include "CardStore.h"
 #include "ChangeLog.h"
 #include "ChangeWatch.h"
+#include "ChunkReader.h"
 #include "CopyToServer.h"
 #include "History.h"
 #include "SearchIndex.h"
@@ -528,6 +529,61 @@ private slots:
         QVERIFY(!seen.contains(QStringLiteral("0257")));
         QCOMPARE(seen.indexOf(QStringLiteral("0258")), 256);
         QVERIFY(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) == seen.end());
+    }
+
+    // The background reader's chunks: every card once, in stored order, whatever the chunk's
+    // length; a chunk asked from another start than the one the reader expected (on a server it
+    // asks for the next chunk ahead) holds that start's cards.
+    void chunkReaderWalksEveryCardOnce() {
+        Status s;
+        auto db = CardStore::open(registry_, &s);
+        std::vector<Card> cards;
+        for (int i = 0; i < 25; ++i)
+            cards.push_back(makeCard(QStringLiteral("C%1").arg(i, 2, 10, QChar(u'0')),
+                                     QStringLiteral("animal %1").arg(i)));
+        QVERIFY(db->insertCards(cards, WriteReason::Importacion).ok());
+        std::vector<RowId> stored;
+        QVERIFY(db->rowIds(Order::Stored, &stored).ok());
+        auto reader = ChunkReader::open(registry_, &s);
+        QVERIFY2(reader, qPrintable(s.message()));
+        const std::array fields{NombreAnimal, Codigo};
+        const auto chunk = [&](RowId after, int limit, std::vector<RowId>* ids, QStringList* codes,
+                               RowId* last) {
+            int visited = 0;
+            const Status read = reader->read(
+                after, limit, fields,
+                [&](RowId id, std::span<const QByteArrayView> values) {
+                    ids->push_back(id);
+                    codes->append(QString::fromUtf8(values[1]));
+                    if (QString::fromUtf8(values[0]) !=
+                        QStringLiteral("animal %1").arg(codes->last().mid(1).toInt()))
+                        codes->last() += u'?';
+                },
+                last, &visited);
+            return read.ok() ? visited : -1;
+        };
+        for (int limit : {1, 7, 25, 100}) {
+            std::vector<RowId> ids;
+            QStringList codes;
+            RowId last = std::numeric_limits<RowId>::min();
+            int visited = 0;
+            do
+                visited = chunk(last, limit, &ids, &codes, &last);
+            while (visited == limit);
+            QCOMPARE(visited >= 0, true);
+            QCOMPARE(ids, stored);
+            QCOMPARE(codes.first(), u"C00"_s);
+            QCOMPARE(codes.last(), u"C24"_s);
+            QVERIFY(!codes.join(QString()).contains(u'?'));
+        }
+        std::vector<RowId> ids;
+        QStringList codes;
+        RowId last = kNoRow;
+        QCOMPARE(chunk(std::numeric_limits<RowId>::min(), 5, &ids, &codes, &last), 5);
+        ids.clear();
+        codes.clear();
+        QCOMPARE(chunk(stored[10], 5, &ids, &codes, &last), 5);
+        QCOMPARE(codes, (QStringList{u"C11"_s, u"C12"_s, u"C13"_s, u"C14"_s, u"C15"_s}));
     }
 
     void sharedHelpers() {

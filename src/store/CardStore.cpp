@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -175,6 +176,7 @@ CardStore::CardStore(Registry registry, QString connection)
     : registry_(std::move(registry)), connection_(std::move(connection)) {}
 
 CardStore::~CardStore() {
+    prepared_.clear(); // its statements use the connection closed below
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
         if (db.isOpen())
@@ -185,6 +187,21 @@ CardStore::~CardStore() {
 
 QSqlDatabase CardStore::database() const {
     return QSqlDatabase::database(connection_, false);
+}
+
+QSqlQuery& CardStore::prepared(QSqlQuery& local, const QString& sql, bool* ok) const {
+    if (!server()) {
+        *ok = local.lastQuery() == sql || local.prepare(sql);
+        return local;
+    }
+    if (auto it = prepared_.find(sql); it != prepared_.end()) {
+        *ok = true;
+        return it->second;
+    }
+    *ok = local.prepare(sql);
+    if (!*ok)
+        return local;
+    return prepared_.emplace(sql, std::move(local)).first->second;
 }
 
 SqlReason CardStore::explain(const QSqlError& error, Registry::Engine engine) {
@@ -512,25 +529,49 @@ Status CardStore::readCards(std::span<const RowId> ids,
     cards->clear();
     if (ids.empty())
         return Status();
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
     std::unordered_map<RowId, Card> found;
     found.reserve(ids.size());
     for (size_t start = 0; start < ids.size(); start += kBatchSize) {
         const size_t n = std::min(kBatchSize, ids.size() - start);
+        QSqlQuery local(database());
+        local.setForwardOnly(true);
+        bool ok = false;
+        if (server()) {
+            // One statement for any number of ids, kept prepared: the ids go as one array.
+            QSqlQuery& q = prepared(local,
+                                    QStringLiteral("SELECT id, ") % columnList() %
+                                        QStringLiteral(" FROM \"Clientes\" WHERE id = ANY "
+                                                       "(CAST(? AS bigint[]))"),
+                                    &ok);
+            QByteArray array = "{";
+            for (size_t i = 0; i < n; ++i) {
+                if (i > 0)
+                    array += ',';
+                array += QByteArray::number(ids[start + i]);
+            }
+            array += '}';
+            if (ok)
+                q.bindValue(0, QString::fromLatin1(array));
+            if (!ok || !q.exec())
+                return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+            while (q.next())
+                found.emplace(q.value(0).toLongLong(), cardFromQuery(q, 1));
+            q.finish();
+            continue;
+        }
         QString sql = QStringLiteral("SELECT id, ") % columnList() %
                       QStringLiteral(" FROM \"Clientes\" WHERE id IN (");
         for (size_t i = 0; i < n; ++i)
             sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
         sql += u')';
-        if (!q.prepare(sql))
-            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        if (!local.prepare(sql))
+            return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
         for (size_t i = 0; i < n; ++i)
-            q.addBindValue(ids[start + i]);
-        if (!q.exec())
-            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-        while (q.next())
-            found.emplace(q.value(0).toLongLong(), cardFromQuery(q, 1));
+            local.addBindValue(ids[start + i]);
+        if (!local.exec())
+            return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
+        while (local.next())
+            found.emplace(local.value(0).toLongLong(), cardFromQuery(local, 1));
     }
     cards->reserve(found.size());
     for (RowId id : ids) {
@@ -542,30 +583,40 @@ Status CardStore::readCards(std::span<const RowId> ids,
 }
 
 Status CardStore::readCard(RowId id, Card* card) const {
-    QSqlQuery q(database());
-    const bool prepared = q.prepare(QStringLiteral("SELECT ") % columnList() %
-                                    QStringLiteral(" FROM \"Clientes\" WHERE id = ?"));
-    q.addBindValue(id);
-    if (!prepared || !q.exec())
+    QSqlQuery local(database());
+    bool ok = false;
+    QSqlQuery& q = prepared(local,
+                            QStringLiteral("SELECT ") % columnList() %
+                                QStringLiteral(" FROM \"Clientes\" WHERE id = ?"),
+                            &ok);
+    if (ok)
+        q.bindValue(0, id);
+    if (!ok || !q.exec())
         return failure(q.lastError(), QStringLiteral("leer la tarjeta"));
-    if (!q.next())
+    const bool found = q.next();
+    if (found)
+        *card = cardFromQuery(q, 0);
+    q.finish();
+    if (!found)
         return Status::failure(
             ErrorKind::NotFound,
             QStringLiteral("La tarjeta ya no está en el registro %1.").arg(registry_.quoted()));
-    *card = cardFromQuery(q, 0);
     return Status();
 }
 
 Status CardStore::findCode(const QString& code, RowId* id) const {
     *id = kNoRow;
-    QSqlQuery q(database());
-    const bool prepared =
-        q.prepare(QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?"));
-    q.addBindValue(bindable(code.isNull() ? QStringLiteral("") : code));
-    if (!prepared || !q.exec())
+    QSqlQuery local(database());
+    bool ok = false;
+    QSqlQuery& q =
+        prepared(local, QStringLiteral("SELECT id FROM \"Clientes\" WHERE \"Codigo\" = ?"), &ok);
+    if (ok)
+        q.bindValue(0, bindable(code.isNull() ? QStringLiteral("") : code));
+    if (!ok || !q.exec())
         return failure(q.lastError(), QStringLiteral("buscar la tarjeta"));
     if (q.next())
         *id = q.value(0).toLongLong();
+    q.finish();
     return Status();
 }
 
@@ -655,21 +706,26 @@ void CardStore::notify(Change change, RowId id, const Card* card) const {
 class CardStore::Writes {
 public:
     Writes(CardStore& store, QString doing)
-        : store_(store), doing_(std::move(doing)), db_(store.database()), history_(db_),
-          insert_(db_), insertAt_(db_), read_(db_), remove_(db_) {}
+        : store_(store), doing_(std::move(doing)), db_(store.database()), historyLocal_(db_),
+          insert_(db_), insertAt_(db_), read_(db_), remove_(db_) {
+        // The history's statement is prepared before the first card is written.
+        bool prepared = false;
+        QSqlQuery& q = store_.prepared(historyLocal_, HistoryWriter::insertStatement(), &prepared);
+        history_.emplace(q, prepared);
+    }
 
     Status add(const Card& card, WriteReason reason, RowId wantedId, RowId* id) {
-        QSqlQuery& q = wantedId == kNoRow ? insert_ : insertAt_;
-        if (q.lastQuery().isEmpty()) {
-            const bool ok =
-                wantedId == kNoRow
-                    ? q.prepare(insertStatement() + returning())
-                    : q.prepare(QStringLiteral("INSERT INTO \"Clientes\" (id, ") % columnList() %
-                                QStringLiteral(") VALUES (?") %
-                                QStringLiteral(",?").repeated(kFieldCount) % u')' % returning());
-            if (!ok)
-                return failed(q.lastError(), card);
-        }
+        bool ok = false;
+        QSqlQuery& q = wantedId == kNoRow
+                           ? store_.prepared(insert_, insertStatement() + returning(), &ok)
+                           : store_.prepared(insertAt_,
+                                             QStringLiteral("INSERT INTO \"Clientes\" (id, ") %
+                                                 columnList() % QStringLiteral(") VALUES (?") %
+                                                 QStringLiteral(",?").repeated(kFieldCount) % u')' %
+                                                 returning(),
+                                             &ok);
+        if (!ok)
+            return failed(q.lastError(), card);
         int at = 0;
         if (wantedId != kNoRow)
             q.bindValue(at++, wantedId);
@@ -681,8 +737,8 @@ public:
         const RowId added = store_.server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
                                             : q.lastInsertId().toLongLong();
         q.finish();
-        if (!history_.record(reason, added, nullptr, &card))
-            return failed(history_.error(), card);
+        if (!history_->record(reason, added, nullptr, &card))
+            return failed(history_->error(), card);
         if (id)
             *id = added;
         return Status();
@@ -711,21 +767,28 @@ public:
             *stored = after;
         if (sets.isEmpty())
             return Status();
-        QSqlQuery q(db_);
-        if (!q.prepare(QStringLiteral("UPDATE \"Clientes\" SET ") %
-                       sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?")))
+        QSqlQuery local(db_);
+        bool ok = false;
+        QSqlQuery& q =
+            store_.prepared(local,
+                            QStringLiteral("UPDATE \"Clientes\" SET ") %
+                                sets.join(QStringLiteral(", ")) % QStringLiteral(" WHERE id = ?"),
+                            &ok);
+        if (!ok)
             return failed(q.lastError(), card);
+        int at = 0;
         for (const QVariant& v : values)
-            q.addBindValue(v);
-        q.addBindValue(id);
+            q.bindValue(at++, v);
+        q.bindValue(at, id);
         if (!q.exec())
             return failed(q.lastError(), card);
+        q.finish();
         if (reason == WriteReason::Modificacion) {
             // An edit that changed nothing leaves no row.
-            if (!changed.empty() && !history_.record(reason, id, &before, &after, changed))
-                return failed(history_.error(), card);
-        } else if (!history_.record(reason, id, &before, &after)) {
-            return failed(history_.error(), card);
+            if (!changed.empty() && !history_->record(reason, id, &before, &after, changed))
+                return failed(history_->error(), card);
+        } else if (!history_->record(reason, id, &before, &after)) {
+            return failed(history_->error(), card);
         }
         return Status();
     }
@@ -734,14 +797,17 @@ public:
         Card before;
         if (Status s = read(id, &before, expectedCode); !s)
             return s;
-        if (remove_.lastQuery().isEmpty() &&
-            !remove_.prepare(QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?")))
-            return store_.failure(remove_.lastError(), doing_);
-        remove_.bindValue(0, id);
-        if (!remove_.exec())
-            return store_.failure(remove_.lastError(), doing_);
-        if (!history_.record(reason, id, &before, nullptr))
-            return store_.failure(history_.error(), doing_);
+        bool ok = false;
+        QSqlQuery& q =
+            store_.prepared(remove_, QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?"), &ok);
+        if (!ok)
+            return store_.failure(q.lastError(), doing_);
+        q.bindValue(0, id);
+        if (!q.exec())
+            return store_.failure(q.lastError(), doing_);
+        q.finish();
+        if (!history_->record(reason, id, &before, nullptr))
+            return store_.failure(history_->error(), doing_);
         return Status();
     }
 
@@ -752,18 +818,22 @@ public:
     // history row told other values as before) and a card deleted meanwhile was "changed" by an
     // update of no row, reported as saved.
     Status read(RowId id, Card* card, const QString* expectedCode = nullptr) {
-        if (read_.lastQuery().isEmpty() &&
-            !read_.prepare(QStringLiteral("SELECT ") % columnList() %
-                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?") %
-                           (store_.server() ? QStringLiteral(" FOR UPDATE") : QString())))
-            return store_.failure(read_.lastError(), doing_);
-        read_.bindValue(0, id);
-        if (!read_.exec())
-            return store_.failure(read_.lastError(), doing_);
-        const bool found = read_.next();
+        bool ok = false;
+        QSqlQuery& q =
+            store_.prepared(read_,
+                            QStringLiteral("SELECT ") % columnList() %
+                                QStringLiteral(" FROM \"Clientes\" WHERE id = ?") %
+                                (store_.server() ? QStringLiteral(" FOR UPDATE") : QString()),
+                            &ok);
+        if (!ok)
+            return store_.failure(q.lastError(), doing_);
+        q.bindValue(0, id);
+        if (!q.exec())
+            return store_.failure(q.lastError(), doing_);
+        const bool found = q.next();
         if (found)
-            *card = cardFromQuery(read_, 0);
-        read_.finish();
+            *card = cardFromQuery(q, 0);
+        q.finish();
         if (!found || (expectedCode && (*card)[Codigo] != *expectedCode))
             return Status::failure(ErrorKind::NotFound,
                                    QStringLiteral("La tarjeta ya no está en el registro %1: otro "
@@ -792,7 +862,8 @@ private:
     CardStore& store_;
     QString doing_;
     QSqlDatabase db_;
-    HistoryWriter history_;
+    QSqlQuery historyLocal_;
+    std::optional<HistoryWriter> history_;
     QSqlQuery insert_;
     QSqlQuery insertAt_;
     QSqlQuery read_;

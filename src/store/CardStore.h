@@ -5,9 +5,11 @@
 #include "Status.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <vector>
@@ -178,6 +180,12 @@ private:
     void notify(Change change, RowId id, const Card* card) const;
     // Keeps a count taken inside a read transaction of the file as the count of this moment.
     void keepCount(qint64 count) const;
+    // `sql` prepared in a query for reuse. On a server the statement is prepared once per
+    // connection and kept, since preparing and releasing it are a round trip each and a save
+    // makes dozens of statements; on a file `local` is prepared, unless it already holds `sql`.
+    // False when it cannot be prepared, the error then being in the query returned. The caller
+    // calls finish() when done, so that no result is kept between uses.
+    QSqlQuery& prepared(QSqlQuery& local, const QString& sql, bool* ok) const;
 
     Registry registry_;
     QString connection_;
@@ -194,6 +202,8 @@ private:
     mutable qint64 count_ = -1;
     mutable qint64 countVersion_ = -1;
     mutable qint64 countChanges_ = -1;
+    // The statements kept prepared on a server, by their text; few, one per kind of query.
+    mutable std::map<QString, QSqlQuery> prepared_;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an

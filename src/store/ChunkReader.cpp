@@ -73,7 +73,18 @@ Status ChunkReader::readServer(RowId after, int limit, std::span<const Field> fi
             ++*visited;
             visit(*last, row.subspan(1));
         },
-        &reason);
+        &reason,
+        [&](int rows, PgLink::Row lastRow) {
+            // A full chunk: the server reads the next one while this one is taken in. Its rows
+            // are a moment older than they would be otherwise, as if this chunk had been read a
+            // moment later; the saves made meanwhile are applied to the result either way.
+            if (rows == limit) {
+                const QByteArray next[] = {
+                    QByteArray::number(QByteArrayView(lastRow[0]).toLongLong()),
+                    QByteArray::number(limit)};
+                (void)server_->sendAhead(sql, next);
+            }
+        });
     if (!ok)
         return Status::failure(
             reason.kind,

@@ -160,12 +160,13 @@ bool History::createTable(const QSqlDatabase& db, bool server, QSqlError* error)
     return true;
 }
 
-HistoryWriter::HistoryWriter(const QSqlDatabase& db)
-    : insert_(db), when_(isoUtc(QDateTime::currentDateTimeUtc())) {
-    prepared_ = insert_.prepare(QStringLiteral(
-        "INSERT INTO \"Historial\" (cuando, usuario, equipo, accion, codigo, tarjeta, "
-        "antes, despues) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+QString HistoryWriter::insertStatement() {
+    return QStringLiteral("INSERT INTO \"Historial\" (cuando, usuario, equipo, accion, codigo, "
+                          "tarjeta, antes, despues) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
 }
+
+HistoryWriter::HistoryWriter(QSqlQuery& insert, bool prepared)
+    : insert_(insert), prepared_(prepared), when_(isoUtc(QDateTime::currentDateTimeUtc())) {}
 
 QSqlError HistoryWriter::error() const {
     return insert_.lastError();
@@ -185,7 +186,10 @@ bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before,
     const QVariant none(QMetaType::fromType<QString>());
     insert_.bindValue(6, before ? QVariant(valuesJson(*before, fields)) : none);
     insert_.bindValue(7, after ? QVariant(valuesJson(*after, fields)) : none);
-    return insert_.exec();
+    const bool ok = insert_.exec();
+    if (ok)
+        insert_.finish();
+    return ok;
 }
 
 Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry>* entries) const {

@@ -77,7 +77,10 @@ private:
 // the rows of that transaction.
 class HistoryWriter {
 public:
-    explicit HistoryWriter(const QSqlDatabase& db);
+    // The statement of the rows, to be prepared by the caller in the query handed to the writer.
+    static QString insertStatement();
+    // Writes through `insert`, prepared with insertStatement() when `prepared`.
+    HistoryWriter(QSqlQuery& insert, bool prepared);
     // The row of one write: `before` and `after` are the stored card before and after it (null
     // when there was none); `fields` limits the row to those fields (all when empty).
     bool record(WriteReason reason, RowId cardId, const Card* before, const Card* after,
@@ -85,7 +88,7 @@ public:
     QSqlError error() const;
 
 private:
-    QSqlQuery insert_;
+    QSqlQuery& insert_;
     bool prepared_ = false;
     QString when_;
 };

@@ -165,7 +165,32 @@ qint64 PgLink::bigint(QByteArrayView bytes) {
     return qFromBigEndian<qint64>(bytes.data());
 }
 
+void PgLink::dropAhead() {
+    if (!ahead_)
+        return;
+    ahead_ = false;
+    while (PGresult* res = PQgetResult(conn_))
+        PQclear(res);
+}
+
+bool PgLink::sendAhead(const QString& sql, std::span<const QByteArray> params) {
+    dropAhead();
+    if (PQstatus(conn_) != CONNECTION_OK)
+        return false;
+    std::vector<const char*> values;
+    for (const QByteArray& p : params)
+        values.push_back(p.constData());
+    aheadSql_ = sql.toUtf8();
+    if (!PQsendQueryParams(conn_, aheadSql_.constData(), int(values.size()), nullptr, values.data(),
+                           nullptr, nullptr, 0))
+        return false;
+    aheadParams_.assign(params.begin(), params.end());
+    ahead_ = true;
+    return true;
+}
+
 bool PgLink::exec(const QString& sql, SqlReason* failure) {
+    dropAhead();
     if (!ensureOpen(failure))
         return false;
     PGresult* res = PQexec(conn_, sql.toUtf8().constData());
@@ -178,14 +203,27 @@ bool PgLink::exec(const QString& sql, SqlReason* failure) {
 }
 
 bool PgLink::query(const QString& sql, std::span<const QByteArray> params,
-                   const std::function<void(Row)>& visit, SqlReason* failure) {
-    if (!ensureOpen(failure))
-        return false;
-    std::vector<const char*> values;
-    for (const QByteArray& p : params)
-        values.push_back(p.constData());
-    PGresult* res = PQexecParams(conn_, sql.toUtf8().constData(), int(values.size()), nullptr,
-                                 values.data(), nullptr, nullptr, 0);
+                   const std::function<void(Row)>& visit, SqlReason* failure,
+                   const std::function<void(int, Row)>& arrived) {
+    const QByteArray text = sql.toUtf8();
+    PGresult* res = nullptr;
+    if (ahead_ && text == aheadSql_ &&
+        std::equal(params.begin(), params.end(), aheadParams_.begin(), aheadParams_.end())) {
+        // Asked ahead: its rows are here or on their way.
+        ahead_ = false;
+        res = PQgetResult(conn_);
+        while (PGresult* end = PQgetResult(conn_))
+            PQclear(end);
+    } else {
+        dropAhead();
+        if (!ensureOpen(failure))
+            return false;
+        std::vector<const char*> values;
+        for (const QByteArray& p : params)
+            values.push_back(p.constData());
+        res = PQexecParams(conn_, text.constData(), int(values.size()), nullptr, values.data(),
+                           nullptr, nullptr, 0);
+    }
     if (PQresultStatus(res) != PGRES_TUPLES_OK) {
         *failure = lastFailure(res);
         PQclear(res);
@@ -194,11 +232,19 @@ bool PgLink::query(const QString& sql, std::span<const QByteArray> params,
     const int rows = PQntuples(res);
     const int columns = PQnfields(res);
     std::vector<QByteArrayView> row(static_cast<size_t>(columns));
-    for (int r = 0; r < rows; ++r) {
+    const auto take = [&](int r) {
         for (int c = 0; c < columns; ++c)
             row[size_t(c)] = PQgetisnull(res, r, c)
                                  ? QByteArrayView()
                                  : QByteArrayView(PQgetvalue(res, r, c), PQgetlength(res, r, c));
+    };
+    if (arrived) {
+        if (rows > 0)
+            take(rows - 1);
+        arrived(rows, rows > 0 ? Row(row) : Row());
+    }
+    for (int r = 0; r < rows; ++r) {
+        take(r);
         visit(row);
     }
     PQclear(res);
@@ -207,6 +253,7 @@ bool PgLink::query(const QString& sql, std::span<const QByteArray> params,
 
 bool PgLink::copyOut(const QString& select, int expected, const std::function<bool(Row)>& visit,
                      SqlReason* failure) {
+    dropAhead();
     if (!ensureOpen(failure))
         return false;
     const QByteArray sql = QByteArrayLiteral("COPY (") + select.toUtf8() +

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -45,9 +46,16 @@ public:
     // of columns than `columns` is a failure.
     bool copyOut(const QString& select, int columns, const std::function<bool(Row)>& visit,
                  SqlReason* failure);
-    // A query with text parameters and results; visit sees each row's values as above.
+    // A query with text parameters and results; visit sees each row's values as above. `arrived`,
+    // when given, is told the number of rows and the last row once they are all here, before the
+    // first visit, so that a walk can ask for its next part while this one is taken in.
     bool query(const QString& sql, std::span<const QByteArray> params,
-               const std::function<void(Row)>& visit, SqlReason* failure);
+               const std::function<void(Row)>& visit, SqlReason* failure,
+               const std::function<void(int, Row)>& arrived = {});
+    // Sends a query without waiting for its rows: the next query() of the same text and
+    // parameters takes them instead of asking again, and any other statement first waits for
+    // them and drops them. False when it could not be sent (the next query() then asks again).
+    bool sendAhead(const QString& sql, std::span<const QByteArray> params);
     // A statement without rows.
     bool exec(const QString& sql, SqlReason* failure);
 
@@ -58,8 +66,13 @@ private:
     explicit PgLink(pg_conn* conn) : conn_(conn) {}
     SqlReason lastFailure(const pg_result* result) const;
     bool ensureOpen(SqlReason* failure);
+    void dropAhead();
 
     pg_conn* conn_;
+    // The query sent ahead whose rows are still to be taken, if any.
+    bool ahead_ = false;
+    QByteArray aheadSql_;
+    std::vector<QByteArray> aheadParams_;
 };
 
 } // namespace store
