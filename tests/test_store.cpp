@@ -262,6 +262,15 @@ private slots:
         QVERIFY(
             second->insertCard(makeCard(QStringLiteral("8"), QStringLiteral("b")), nullptr).ok());
         QCOMPARE(first->recordCount(), 2);
+
+        // A count taken while another connection's write is still open is taken again once that
+        // write commits.
+        QSqlQuery open(first->database());
+        QVERIFY(open.exec(QStringLiteral("BEGIN")));
+        QVERIFY(open.exec(QStringLiteral("INSERT INTO \"Clientes\" (\"Codigo\") VALUES ('9')")));
+        QCOMPARE(second->recordCount(), 2);
+        QVERIFY(open.exec(QStringLiteral("COMMIT")));
+        QCOMPARE(second->recordCount(), 3);
     }
 
     // A server that cannot be reached, a database or user it does not know: each is told in its

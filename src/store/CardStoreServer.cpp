@@ -150,6 +150,14 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
             },
             QStringLiteral("crear el registro de cambios"));
     }
+    // The log and its triggers are made in one transaction: the table tells both are there.
+    if (!q.exec(QStringLiteral("SELECT to_regclass('\"RegistroCambios\"') IS NOT NULL")) ||
+        !q.next()) {
+        *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));
+        return nullptr;
+    }
+    store->changeLogReady_ = q.value(0).toBool();
+    q.finish();
     if (!q.exec(QStringLiteral("SELECT * FROM \"Clientes\" LIMIT 0"))) {
         *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));
         return nullptr;
@@ -193,10 +201,15 @@ PgLink* CardStore::bulk(Status* status, const QString& doing) const {
 qint64 CardStore::serverRecordCount(Status* status) const {
     const QString doing = QStringLiteral("contar las tarjetas");
     QSqlQuery q(database());
-    // The sequence's value before its first use is 0 as well as after it: is_called tells them
-    // apart.
-    if (!q.exec(QStringLiteral("SELECT CASE WHEN is_called THEN last_value + 1 ELSE 0 END FROM "
-                               "\"Clientes_cambios\"")) ||
+    // The count is kept while the registry's writes stay where they were when it was taken. The
+    // change log's end moves when a write commits, so a count taken while another workstation's
+    // write is still open is taken again once that write commits. Without the log, the sequence
+    // moves when a write statement runs (its value before its first use is 0 as well as after it:
+    // is_called tells them apart).
+    if (!q.exec(changeLogReady_
+                    ? QStringLiteral("SELECT coalesce(max(orden), 0) FROM \"RegistroCambios\"")
+                    : QStringLiteral("SELECT CASE WHEN is_called THEN last_value + 1 ELSE 0 END "
+                                     "FROM \"Clientes_cambios\"")) ||
         !q.next()) {
         if (status)
             *status = failure(q.lastError(), doing);
@@ -221,14 +234,19 @@ qint64 CardStore::serverRecordCount(Status* status) const {
 void CardStore::serverNoteOwnWrite(Change change) const {
     if (count_ < 0)
         return;
-    // The count stays good only if this write is the only one since it was taken: the sequence
-    // moved by exactly this write's one statement.
+    // The count stays good only if this write is the only one since it was taken: the log's end
+    // (or the sequence) moved by exactly this write's rows (a change logs the card before and
+    // after). Anything else, a gap left by a write rolled back included, counts again.
     QSqlQuery q(database());
     qint64 mine = -1;
     if (change != Change::Reset &&
-        q.exec(QStringLiteral("SELECT currval('\"Clientes_cambios\"') + 1")) && q.next())
+        q.exec(changeLogReady_
+                   ? QStringLiteral("SELECT coalesce(max(orden), 0) FROM \"RegistroCambios\"")
+                   : QStringLiteral("SELECT currval('\"Clientes_cambios\"') + 1")) &&
+        q.next())
         mine = q.value(0).toLongLong();
-    if (mine < 0 || mine != countVersion_ + 1) {
+    const qint64 rows = changeLogReady_ && change == Change::Changed ? 2 : 1;
+    if (mine < 0 || mine != countVersion_ + rows) {
         count_ = -1;
         return;
     }
