@@ -209,9 +209,10 @@ qint64 serverCount(const QString& uri, const QString& schema) {
 }
 
 // The generated cards of one size on the server, copied once from the generated DAT.db through
-// the program's own copy to a server, into a schema of another name that is renamed when the copy
-// is complete. The runs add and delete as many cards as they add, and edit colours; a schema left
-// with another number of cards by an interrupted run is made again.
+// the program's own copy to a server. The copy is one transaction, so an interrupted one leaves no
+// cards; the runs add and delete as many cards as they add, and edit colours; a schema found with
+// another number of cards is made again. (The schema keeps its name: the search index's triggers
+// name the schema they were made in.)
 bool ensureServerRegistry(const Options& o, qint64 cards) {
     const QString schema = serverSchema(cards);
     const qint64 present = serverCount(o.server, schema);
@@ -221,14 +222,12 @@ bool ensureServerRegistry(const Options& o, qint64 cards) {
         return false;
     QElapsedTimer t;
     t.start();
-    const QString partial = schema + QStringLiteral("_parcial");
-    if (!serverExec(o.server, {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(partial),
-                               QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(schema),
-                               QStringLiteral("CREATE SCHEMA %1").arg(partial)}))
+    if (!serverExec(o.server, {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(schema),
+                               QStringLiteral("CREATE SCHEMA %1").arg(schema)}))
         return false;
     qint64 copied = 0;
     const store::Status status =
-        store::copyToServer(registryPath(o, cards), schemaUri(o.server, partial), &copied);
+        store::copyToServer(registryPath(o, cards), schemaUri(o.server, schema), &copied);
     if (!status) {
         std::fprintf(stderr, "no se pudo copiar al servidor: %s\n",
                      qUtf8Printable(status.message()));
@@ -237,9 +236,7 @@ bool ensureServerRegistry(const Options& o, qint64 cards) {
     const double copyMs = ms(t);
     // What autovacuum does on its own a little after a bulk load: statistics and the visibility
     // map, without which the grid's ids are read from the heap rather than the index.
-    if (!serverExec(schemaUri(o.server, partial),
-                    {QStringLiteral("VACUUM ANALYZE \"Clientes\""),
-                     QStringLiteral("ALTER SCHEMA %1 RENAME TO %2").arg(partial, schema)}))
+    if (!serverExec(schemaUri(o.server, schema), {QStringLiteral("VACUUM ANALYZE \"Clientes\"")}))
         return false;
     std::fprintf(stderr, "copiadas %lld tarjetas al servidor en %.1f s (%.1f s con VACUUM): %s\n",
                  static_cast<long long>(copied), copyMs / 1000, ms(t) / 1000,
