@@ -12,9 +12,11 @@
 #include "FreeSearch.h"
 #include "HistoryDialogs.h"
 #include "IdentifierHints.h"
+#include "Ini.h"
 #include "Listing.h"
 #include "MainWindow.h"
 #include "PrintSurfacePainter.h"
+#include "ReaderTest.h"
 #include "StoreFollower.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
@@ -24,6 +26,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QImage>
+#include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
 
@@ -158,14 +161,6 @@ void Commands::wireStoreCommands() {
     window_.setCommandHandler(QStringLiteral("btnBuscarFin"), [search] { search->close(); });
     wireFreeSearch();
 
-    // A code read by a USB chip reader in browse mode: the card found as the search finds it,
-    // or, for a code not stored, the offer to add a card with it.
-    auto* scanner = new browse::ChipScanner(&window_, window_, this);
-    connect(scanner, &browse::ChipScanner::codeScanned, this, [this, search](const QString& code) {
-        browse::goToScannedCode(code, *window_.cardStore(), *search, window_, window_.messages(),
-                                [this](const QString& scanned) { addWithCode(scanned); });
-    });
-
     window_.setCommandHandler(QStringLiteral("cmdImprimir"), [this] { printCard(false); });
     window_.setCommandHandler(QStringLiteral("Command1"), [this] { printCard(true); });
 
@@ -183,6 +178,7 @@ void Commands::wireStoreCommands() {
     window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
     wireHistory();
+    wireChipReader();
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.
@@ -287,6 +283,48 @@ void Commands::showCertificate() {
         output::certificateFor(window_.folders(), card, window_.clock().now().date()),
         window_.messages(), &window_);
     preview->show();
+}
+
+void Commands::wireChipReader() {
+    // A code read by a chip reader in browse mode: the card found as the search finds it, or, for
+    // a code not stored, the offer to add a card with it.
+    auto* scanner = new browse::ChipScanner(&window_, window_, this);
+    scanner->setSettings(browse::ReaderSettings::fromIni(
+        store::IniFile::load(window_.folders().dataFile(store::kIniFileName))));
+    scanner->setCodeField(window_.textBox(store::Codigo));
+    browse::CodeSearch* search = search_.get();
+    connect(scanner, &browse::ChipScanner::codeScanned, this,
+            [this, search](const QString& code, const QString& lead) {
+                // A scan replaces a free search: its text would no longer match the grid.
+                if (freeSearch_ && freeSearch_->bar()->isVisible()) {
+                    freeSearch_->bar()->clear();
+                    freeSearch_->close();
+                }
+                browse::goToScannedCode(code, lead, *window_.cardStore(), *search, window_,
+                                        window_.messages(),
+                                        [this](const QString& scanned) { addWithCode(scanned); });
+            });
+    connect(scanner, &browse::ChipScanner::codeScannedWhileEntering, this,
+            [this](const QString& code) {
+                // A new card without a code yet takes it; any other is left as it was.
+                if (window_.fieldEnabled(store::Codigo) &&
+                    store::trimSpaces(window_.fieldText(store::Codigo)).isEmpty()) {
+                    window_.setFieldText(store::Codigo, code);
+                    return;
+                }
+                window_.messages().notice(
+                    QStringLiteral("Se leyó el microchip %1 mientras se edita una tarjeta; no se "
+                                   "escribió en ningún campo.\n\nPara ver la tarjeta de ese "
+                                   "chip, termine la edición con OK o Salir y vuelva a leerlo.")
+                        .arg(code));
+            });
+    auto* probe = new QAction(QStringLiteral("Probar lector…"), &window_);
+    probe->setObjectName(QStringLiteral("actProbarLector"));
+    window_.grid()->addAction(probe);
+    window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(probe, &QAction::triggered, this, [this, scanner] {
+        browse::testReader(*scanner, window_.folders().dataFile(store::kIniFileName), &window_);
+    });
 }
 
 void Commands::addWithCode(const QString& code) {

@@ -55,6 +55,7 @@ private:
     void wireNoStoreCommands();
     void printCard(bool quick);
     void addWithCode(const QString& code);
+    void wireChipReader();
     // The card the fields show, read as stored now; false (with any failure told) when browse
     // mode shows no card.
     bool readShownCard(store::Card* card);

@@ -2,7 +2,11 @@
 
 #include "CardFields.h"
 #include "CodeSearch.h"
+#include "IdentifierChecks.h"
+#include "Ini.h"
+#include "SearchIndex.h"
 
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -12,6 +16,9 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace browse {
 
@@ -40,19 +47,24 @@ bool isModifierOnly(int key) {
     }
 }
 
+bool isCodeCharacter(QChar ch) {
+    const char16_t c = ch.unicode();
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
 // Readers type plain letters and digits, with Shift for capitals and from the keypad for
-// digits; anything with Ctrl, Alt or Meta is a shortcut.
-QChar codeCharacter(const QKeyEvent* key) {
+// digits, and whatever prefix and suffix they are set to send; anything with Ctrl, Alt or Meta
+// is a shortcut.
+QChar runCharacter(const QKeyEvent* key, const ReaderSettings& settings) {
     if (key->isAutoRepeat() ||
         (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != Qt::NoModifier)
         return QChar();
     const QString text = key->text();
     if (text.size() != 1)
         return QChar();
-    const char16_t c = text.front().unicode();
-    const bool ascii =
-        (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-    return ascii ? text.front() : QChar();
+    const QChar c = text.front();
+    const bool marker = c.isPrint() && (settings.prefix.contains(c) || settings.suffix.contains(c));
+    return isCodeCharacter(c) || marker ? c : QChar();
 }
 
 // Readers end a code with Enter, some with a line feed.
@@ -60,6 +72,45 @@ bool isEnter(const QKeyEvent* key) {
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
                        key->text() == u"\r" || key->text() == u"\n";
     return enter && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// Or with Tab, as if to go to the next field.
+bool isTab(const QKeyEvent* key) {
+    return key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier;
+}
+
+// How far a text box's run may stray from its own pace and still be a reader's.
+constexpr qint64 kSteadyLeewayMs = 30;
+
+// What puts a control back as it was before a run's keys reached it: the grid's current row
+// (and a fresh start for its jump-to-row), or a text box's text and cursor.
+std::function<void()> snapshotOf(QWidget* w) {
+    if (auto* view = qobject_cast<QAbstractItemView*>(w)) {
+        const QPersistentModelIndex index(view->currentIndex());
+        const QPointer<QAbstractItemView> v(view);
+        return [v, index] {
+            if (!v)
+                return;
+            v->keyboardSearch(QString()); // the next key starts a new jump-to-row
+            v->setCurrentIndex(index);
+            v->scrollTo(v->currentIndex());
+        };
+    }
+    QLineEdit* edit = qobject_cast<QLineEdit*>(w);
+    if (auto* combo = qobject_cast<QComboBox*>(w); combo && !edit)
+        edit = combo->lineEdit();
+    if (edit) {
+        const QPointer<QLineEdit> e(edit);
+        const QString text = edit->text();
+        const int cursor = edit->cursorPosition();
+        return [e, text, cursor] {
+            if (!e)
+                return;
+            e->setText(text);
+            e->setCursorPosition(cursor);
+        };
+    }
+    return {};
 }
 
 } // namespace
@@ -72,6 +123,24 @@ bool browsing(const store::EntryForm& form) {
            form.gridEnabled();
 }
 
+ReaderSettings ReaderSettings::fromIni(const store::IniFile& ini) {
+    const QString section = QStringLiteral("LECTOR");
+    ReaderSettings s;
+    bool number = false;
+    const int ms = store::LeeIni(ini, section, QStringLiteral("INTERVALO MAXIMO")).toInt(&number);
+    if (number)
+        s.slowestKeyMs = std::clamp(ms, kFewestMs, kMostMs);
+    s.prefix = store::LeeIni(ini, section, QStringLiteral("PREFIJO"));
+    s.suffix = store::LeeIni(ini, section, QStringLiteral("SUFIJO"));
+    return s;
+}
+
+QString ReaderSettings::iniText() const {
+    return QStringLiteral("[LECTOR]\nINTERVALO MAXIMO=%1\nPREFIJO=%2\nSUFIJO=%3\n")
+        .arg(slowestKeyMs)
+        .arg(prefix, suffix);
+}
+
 ChipScanner::ChipScanner(QWidget* window, const store::EntryForm& form, QObject* parent)
     : QObject(parent), window_(window), form_(form) {
     auto started = std::make_shared<QElapsedTimer>();
@@ -80,7 +149,7 @@ ChipScanner::ChipScanner(QWidget* window, const store::EntryForm& form, QObject*
         return started->elapsed();
     };
     releaseTimer_.setSingleShot(true);
-    releaseTimer_.setInterval(kReleaseMs);
+    releaseTimer_.setInterval(int(kHoldMs));
     connect(&releaseTimer_, &QTimer::timeout, this, &ChipScanner::release);
     qApp->installEventFilter(this);
 }
@@ -111,8 +180,10 @@ bool ChipScanner::eventFilter(QObject* watched, QEvent* event) {
         return onKeyPress(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-        // A click comes after the keys held back: they go on first.
+        // A click comes after the keys held back: they go on first, and a run ends.
         release();
+        reset();
+        lastWasCode_ = false;
         return false;
     default:
         return false;
@@ -121,49 +192,142 @@ bool ChipScanner::eventFilter(QObject* watched, QEvent* event) {
 
 bool ChipScanner::onKeyPress(QWidget* receiver, QKeyEvent* key) {
     if (isModifierOnly(key->key()))
-        return false; // Shift before a capital letter keeps the burst going
-    if (isEntryField(receiver) || !browsing(form_)) {
-        release();
-        return false;
-    }
+        return false; // Shift before a capital letter keeps the run going
     const bool stamped = key->timestamp() != 0;
     const qint64 at = stamped ? qint64(key->timestamp()) : clock_();
-    const bool soon = !held_.empty() && stamped == lastStamped_ && at >= lastAt_ &&
-                      at - lastAt_ < kMaxGapMs && receiver == heldFor_;
-
-    if (isEnter(key)) {
-        if (!soon || code_.size() < kMinLength) {
-            release();
-            return false;
-        }
-        const QString code = code_;
-        held_.clear();
-        code_.clear();
-        releaseTimer_.stop();
-        QPointer<QWidget> focus = receiver;
-        emit codeScanned(code);
-        // Back where the user was, so that the next scan or key goes there too; searching
-        // moved the focus into the code field, which browse mode disables again.
-        if (focus && focus->isEnabled() && focus->isVisible() && browsing(form_) &&
-            focus->window() == window_)
-            focus->setFocus(Qt::OtherFocusReason);
-        return true;
-    }
-
-    const QChar c = codeCharacter(key);
-    const bool passes = c.isNull() || (soon && code_.size() >= kMaxLength);
-    if (passes || !soon)
-        release();
-    if (passes)
-        return false;
-    // Either the first character of a possible burst or the next one of the burst held so far.
-    held_.push_back(std::unique_ptr<QKeyEvent>(key->clone()));
-    heldFor_ = receiver;
-    code_.append(c);
+    const qint64 gap = stamped == lastStamped_ && at >= lastAt_ ? at - lastAt_ : -1;
+    const bool afterCode = lastWasCode_ && gap >= 0;
     lastAt_ = at;
     lastStamped_ = stamped;
+    lastWasCode_ = false;
+
+    if (receiver == codeField_ && codeField_) {
+        release();
+        reset();
+        return false;
+    }
+    const bool field = isEntryField(receiver);
+    const bool browse = browsing(form_);
+
+    if (isEnter(key) || isTab(key)) {
+        const bool readers = afterCode && gap <= kReaderEnterMs;
+        if (readers && !run_.isEmpty() && runFor_ == receiver) {
+            if (const QString code = scannedCode(gap); !code.isEmpty()) {
+                finish(code);
+                return true;
+            }
+        }
+        release();
+        reset();
+        // Too soon after a letter or digit for a person: the Enter of a reader whose code was
+        // not recognised (or of one that also sends a suffix) goes nowhere rather than edit or
+        // click whatever is current.
+        return readers && isEnter(key) && !field;
+    }
+
+    const QChar c = runCharacter(key, settings_);
+    if (c.isNull()) {
+        release();
+        reset();
+        return false;
+    }
+    const bool continues = !run_.isEmpty() && runFor_ == receiver && steady_ == field &&
+                           afterCode && gap <= settings_.slowestKeyMs && run_.size() < kMaxLength;
+    if (!continues) {
+        // Keys on the grid cut off by a pause may be the reader's first ones: kept as the lead
+        // of the next run, and taken back with it.
+        const bool lead = !run_.isEmpty() && !steady_ && runFor_ == receiver && afterCode &&
+                          gap <= kLeadMs && run_.size() < kMaxLength;
+        release();
+        QString leadText;
+        std::function<void()> back;
+        if (lead) {
+            leadText = lead_ + run_;
+            back = takeBack_;
+        }
+        reset();
+        runFor_ = receiver;
+        steady_ = field;
+        entering_ = !browse;
+        lead_ = leadText;
+        takeBack_ = back ? back : snapshotOf(receiver);
+        delivered_ = bool(back);
+    } else {
+        gaps_.push_back(gap);
+    }
+    run_.append(c);
+    lastWasCode_ = true;
+
+    if (!settings_.suffix.isEmpty() && run_.endsWith(settings_.suffix)) {
+        if (const QString code = scannedCode(-1); !code.isEmpty()) {
+            finish(code);
+            return true;
+        }
+    }
+    // Text boxes get their keys at once: typing there must not lag. A key slower than the hold
+    // lets what is held go on; the run's keys then go on as they come.
+    if (field || delivered_ || (continues && gap > kHoldMs)) {
+        release();
+        delivered_ = true;
+        return false;
+    }
+    held_.push_back(std::unique_ptr<QKeyEvent>(key->clone()));
     releaseTimer_.start();
     return true;
+}
+
+QString ChipScanner::scannedCode(qint64 endGap) const {
+    QString code = run_;
+    if (!settings_.prefix.isEmpty() && code.startsWith(settings_.prefix))
+        code.remove(0, settings_.prefix.size());
+    if (!settings_.suffix.isEmpty() && code.endsWith(settings_.suffix))
+        code.chop(settings_.suffix.size());
+    else if (endGap < 0)
+        return {};
+    if (code.size() < kMinLength || code.size() > kMaxLength ||
+        !std::all_of(code.begin(), code.end(), isCodeCharacter))
+        return {};
+    if (steady_) {
+        std::vector<qint64> gaps = gaps_;
+        if (endGap >= 0)
+            gaps.push_back(endGap);
+        // A reader may be slow to start; after its first keys it keeps one pace, Enter included.
+        gaps.erase(gaps.begin(),
+                   gaps.begin() + std::ptrdiff_t(std::min<size_t>(3, gaps.size() / 3)));
+        if (gaps.empty())
+            return {};
+        std::vector<qint64> sorted = gaps;
+        std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                         sorted.end());
+        const qint64 median = sorted[sorted.size() / 2];
+        const qint64 leeway = std::max<qint64>(kSteadyLeewayMs, median / 2);
+        if (std::any_of(gaps.begin(), gaps.end(),
+                        [&](qint64 g) { return std::abs(g - median) > leeway; }))
+            return {};
+    }
+    return code;
+}
+
+void ChipScanner::finish(const QString& code) {
+    releaseTimer_.stop();
+    held_.clear();
+    if (delivered_ && takeBack_)
+        takeBack_();
+    const bool entering = entering_;
+    const QString lead = lead_;
+    const QPointer<QWidget> focus = runFor_;
+    reset();
+    lastWasCode_ = true; // the reader's Enter after its suffix goes nowhere either
+    if (entering) {
+        emit codeScannedWhileEntering(code);
+        return;
+    }
+    emit codeScanned(code, lead);
+    // Back where the user was, so that the next scan or key goes there too; searching moved the
+    // focus into the code field, which browse mode disables again.
+    if (focus && focus->isEnabled() && focus->isVisible() && browsing(form_) &&
+        focus->window() == window_)
+        focus->setFocus(Qt::OtherFocusReason);
 }
 
 void ChipScanner::release() {
@@ -173,9 +337,8 @@ void ChipScanner::release() {
     // Taken first: a key handed on may open a box whose own events come back here.
     std::vector<std::unique_ptr<QKeyEvent>> keys;
     keys.swap(held_);
-    code_.clear();
-    const QPointer<QWidget> receiver = heldFor_;
-    heldFor_ = nullptr;
+    delivered_ = true;
+    const QPointer<QWidget> receiver = runFor_;
     replaying_ = true;
     for (const auto& key : keys) {
         if (!receiver)
@@ -185,26 +348,75 @@ void ChipScanner::release() {
     replaying_ = false;
 }
 
-void goToScannedCode(const QString& code, const store::CardStore& store, CodeSearch& search,
-                     store::EntryForm& form, store::MessageLayer& messages,
+void ChipScanner::reset() {
+    releaseTimer_.stop();
+    held_.clear();
+    runFor_ = nullptr;
+    run_.clear();
+    gaps_.clear();
+    steady_ = false;
+    entering_ = false;
+    delivered_ = false;
+    takeBack_ = {};
+    lead_.clear();
+}
+
+void goToScannedCode(const QString& code, const QString& lead, const store::CardStore& store,
+                     CodeSearch& search, store::EntryForm& form, store::MessageLayer& messages,
                      const std::function<void(const QString&)>& addCard) {
-    const SearchResult found = findByCode(store, code);
-    if (!found.status) {
-        messages.notice(found.status.message());
+    using Answer = store::MessageLayer::Answer;
+    const QString title = QStringLiteral("Lector de microchip");
+    // Exactly what "Buscar", the code and "Ok" do, so that the grid, the card shown, the footer
+    // and the buttons end up the same way.
+    const auto show = [&](const QString& stored) {
+        search.open();
+        form.setFieldText(store::Codigo, stored);
+        search.run();
+    };
+    // A reader that paused after its first keys: those and the rest together are the code.
+    for (const QString& candidate : {lead.isEmpty() ? QString() : lead + code, code}) {
+        if (candidate.isEmpty())
+            continue;
+        const SearchResult found = findByCode(store, candidate);
+        if (!found.status) {
+            messages.notice(found.status.message());
+            return;
+        }
+        if (!found.notFound()) {
+            show(candidate);
+            return;
+        }
+    }
+    // A code cut short by the reader (or read with some other letter case) is most likely the
+    // stored card whose code it begins or ends.
+    std::vector<QString> near;
+    if (const store::Status status = store::SearchIndex::codesAround(store, code, 2, &near);
+        !status) {
+        messages.notice(status.message());
         return;
     }
-    if (found.notFound()) {
-        if (messages.askYesNo(QStringLiteral("Agregar una tarjeta con este código?"),
-                              QStringLiteral("Lector de microchip"),
-                              store::MessageLayer::Answer::Yes) == store::MessageLayer::Answer::Yes)
+    if (near.size() == 1 &&
+        messages.askYesNo(QStringLiteral("Ninguna tarjeta tiene el código leído, %1, pero una "
+                                         "tiene un código que lo contiene.\n\n¿Es la tarjeta %2?")
+                              .arg(code, near.front()),
+                          title, Answer::Yes) == Answer::Yes) {
+        show(near.front());
+        return;
+    }
+    const store::ChipInfo shape = store::classifyChip(code);
+    if (shape.doubtful()) {
+        const QString question =
+            QStringLiteral("El código leído, %1, no tiene la forma de un identificador de "
+                           "mascota (%2). Puede que la lectura se haya cortado; vuelva a leer el "
+                           "chip.\n\n¿Agregar de todos modos una tarjeta con este código?")
+                .arg(code, shape.description.front().toLower() + shape.description.mid(1));
+        if (messages.askYesNo(question, title, Answer::No) == Answer::Yes)
             addCard(code);
         return;
     }
-    // Exactly what "Buscar", the code and "Ok" do, so that the grid, the card shown, the footer
-    // and the buttons end up the same way.
-    search.open();
-    form.setFieldText(store::Codigo, code);
-    search.run();
+    if (messages.askYesNo(QStringLiteral("Agregar una tarjeta con este código?"), title,
+                          Answer::Yes) == Answer::Yes)
+        addCard(code);
 }
 
 } // namespace browse

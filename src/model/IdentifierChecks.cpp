@@ -165,6 +165,13 @@ ChipInfo classifyChip(QStringView code) {
             QStringLiteral("Código hexadecimal de 10 caracteres (formato antiguo de 125 kHz)");
         return info;
     }
+    if (allDigits && code.size() == 9) {
+        ChipInfo info;
+        info.kind = ChipKind::NineDigits;
+        info.description =
+            QStringLiteral("Código de 9 dígitos (chip encriptado antiguo de 125 kHz)");
+        return info;
+    }
     if (code.size() == 6 && std::all_of(code.begin(), code.end(), [](QChar c) {
             return isAsciiDigit(c) || (c.unicode() < 0x80 && c.isLetter());
         })) {

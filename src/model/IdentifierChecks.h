@@ -35,6 +35,7 @@ enum class ChipKind {
     IsoTest,           // 15 digits starting 999: test chip
     Hex125kHz,         // 10 hexadecimal characters: the older 125 kHz formats
     ExternalDevice,    // 6 letters and digits: an external identification device, not a chip
+    NineDigits,        // 9 digits: the code of the older encrypted 125 kHz chips
     Unrecognized,
 };
 

@@ -102,6 +102,13 @@ private slots:
         QTest::newRow("external device")
             << QStringLiteral("AB12c9") << ChipKind::ExternalDevice << -1
             << QStringLiteral("Dispositivo externo de identificación (6 caracteres)");
+        QTest::newRow("9 digits")
+            << QStringLiteral("012345678") << ChipKind::NineDigits << -1
+            << QStringLiteral("Código de 9 dígitos (chip encriptado antiguo de 125 kHz)");
+        QTest::newRow("8 digits")
+            << QStringLiteral("01234567") << ChipKind::Unrecognized << -1
+            << QStringLiteral("Código de formato no reconocido: tiene 8 dígitos; un código ISO "
+                              "11784 tiene 15");
         QTest::newRow("7 characters")
             << QStringLiteral("AB12C9X") << ChipKind::Unrecognized << -1
             << QStringLiteral("Código de formato no reconocido: no es un código ISO 11784 de 15 "

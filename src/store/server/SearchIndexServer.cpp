@@ -402,8 +402,10 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
     const auto range = [&](QChar mark, const QString& word) {
         params.push_back(QString(mark + word).toUtf8());
         const int n = int(params.size());
+        // An entry whose card is gone (written with the trigger off) is never an answer.
         sql += QStringLiteral(" UNION ALL SELECT %1, id FROM %2 WHERE palabra >= $%1 COLLATE \"C\" "
-                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\"")
+                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\" AND EXISTS "
+                              "(SELECT 1 FROM \"Clientes\" c WHERE c.id = %2.id)")
                    .arg(n)
                    .arg(kTable);
         return n;

@@ -101,27 +101,70 @@ QString insertFrom(const QString& row) {
            QStringLiteral(");");
 }
 
+// Cards another program's INSERT OR REPLACE or UPDATE OR REPLACE is about to delete: such a
+// delete runs no delete trigger (unless that program turned recursive triggers on), so the cards
+// in the way are noted before the write and their entries dropped after it, when they are gone.
+// A write that ignored the conflict instead leaves its notes for the next one to clear.
+const QString kReplaced = QStringLiteral("BusquedaTarjetasReemplazadas");
+
+// Whatever wrote the file, an entry whose card is gone is never an answer.
+const QString kStored = QStringLiteral("EXISTS (SELECT 1 FROM Clientes WHERE Clientes.id = ") %
+                        kTable % QStringLiteral(".rowid)");
+
+// The triggers besides the index, by name suffix: the first three from the start, the others
+// added for the replaced cards.
+const char* const kTriggers[] = {"Alta", "Cambio", "Baja", "AntesAlta", "AntesCambio", "Reemplazo"};
+
+QString dropReplacedSql() {
+    return QStringLiteral("DELETE FROM ") % kTable %
+           QStringLiteral(" WHERE rowid IN (SELECT id FROM ") % kReplaced %
+           QStringLiteral(" WHERE id NOT IN (SELECT id FROM Clientes)); DELETE FROM ") % kReplaced %
+           u';';
+}
+
+QStringList replacedStatements() {
+    return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS ") % kReplaced % QStringLiteral(" (id INTEGER)"),
+        QStringLiteral("CREATE TRIGGER ") % kTable %
+            QStringLiteral("AntesAlta BEFORE INSERT ON Clientes BEGIN INSERT INTO ") % kReplaced %
+            QStringLiteral(
+                " SELECT id FROM Clientes WHERE Codigo = new.Codigo OR id = new.id; END"),
+        QStringLiteral("CREATE TRIGGER ") % kTable %
+            QStringLiteral(
+                "AntesCambio BEFORE UPDATE OF id, Codigo ON Clientes BEGIN INSERT INTO ") %
+            kReplaced %
+            QStringLiteral(" SELECT id FROM Clientes WHERE (Codigo = new.Codigo OR id = new.id) "
+                           "AND id <> old.id; END"),
+        QStringLiteral("CREATE TRIGGER ") % kTable %
+            QStringLiteral("Reemplazo AFTER UPDATE OF id, Codigo ON Clientes BEGIN ") %
+            dropReplacedSql() % QStringLiteral(" END"),
+    };
+}
+
 QStringList schemaStatements() {
     const QString deleteNew =
         QStringLiteral("DELETE FROM ") % kTable % QStringLiteral(" WHERE rowid = new.id;");
     const QString deleteOld =
         QStringLiteral("DELETE FROM ") % kTable % QStringLiteral(" WHERE rowid = old.id;");
-    return {
-        // Prefix indexes of one and two characters keep the first keystrokes quick.
-        QStringLiteral("CREATE VIRTUAL TABLE ") % kTable % QStringLiteral(" USING fts5(") %
-            columns() %
-            QStringLiteral(", tokenize = 'unicode61 remove_diacritics 2', prefix = '1 2')"),
-        // An insert that replaced a card with the same id leaves no second entry behind.
-        QStringLiteral("CREATE TRIGGER ") % kTable %
-            QStringLiteral("Alta AFTER INSERT ON Clientes BEGIN ") % deleteNew %
-            insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
-        QStringLiteral("CREATE TRIGGER ") % kTable % QStringLiteral("Cambio AFTER UPDATE OF id, ") %
-            columns() % QStringLiteral(" ON Clientes BEGIN ") % deleteOld % deleteNew %
-            insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
-        QStringLiteral("CREATE TRIGGER ") % kTable %
-            QStringLiteral("Baja AFTER DELETE ON Clientes BEGIN ") % deleteOld %
-            QStringLiteral(" END"),
-    };
+    return QStringList{
+               // Prefix indexes of one and two characters keep the first keystrokes quick.
+               QStringLiteral("CREATE VIRTUAL TABLE ") % kTable % QStringLiteral(" USING fts5(") %
+                   columns() %
+                   QStringLiteral(", tokenize = 'unicode61 remove_diacritics 2', prefix = '1 2')"),
+               // An insert that replaced a card with the same id leaves no second entry behind,
+               // one that replaced a card of the same code none of that card.
+               QStringLiteral("CREATE TRIGGER ") % kTable %
+                   QStringLiteral("Alta AFTER INSERT ON Clientes BEGIN ") % dropReplacedSql() %
+                   deleteNew % insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
+               QStringLiteral("CREATE TRIGGER ") % kTable %
+                   QStringLiteral("Cambio AFTER UPDATE OF id, ") % columns() %
+                   QStringLiteral(" ON Clientes BEGIN ") % deleteOld % deleteNew %
+                   insertFrom(QStringLiteral("new")) % QStringLiteral(" END"),
+               QStringLiteral("CREATE TRIGGER ") % kTable %
+                   QStringLiteral("Baja AFTER DELETE ON Clientes BEGIN ") % deleteOld %
+                   QStringLiteral(" END"),
+           } +
+           replacedStatements();
 }
 
 QString fillSql() {
@@ -318,17 +361,83 @@ bool SearchIndex::present(const CardStore& cards, Status* status) {
 Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
     QSqlQuery q(db);
     // Whatever a failed or older attempt left is made again from scratch.
-    for (const char* suffix : {"Alta", "Cambio", "Baja"}) {
+    for (const char* suffix : kTriggers) {
         if (!q.exec(QStringLiteral("DROP TRIGGER IF EXISTS ") % kTable % QLatin1String(suffix)))
             return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
     }
-    if (!q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kTable))
+    if (!q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kReplaced) ||
+        !q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kTable))
         return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
     for (const QString& sql : schemaStatements()) {
         if (!q.exec(sql))
             return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
     }
     return Status();
+}
+
+Status SearchIndex::check(CardStore& cards) {
+    // A server's row trigger runs for every kind of write it takes (an INSERT … ON CONFLICT that
+    // replaces a card is an update of it): only a write made with the trigger switched off leaves
+    // entries of cards no longer stored, and find() never answers with those. A sweep of every
+    // entry at each start would cost seconds there.
+    if (cards.registry().isServer())
+        return Status();
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("revisar el índice de búsqueda");
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                             "tbl_name = 'Clientes' AND name IN (?, ?, ?)"));
+    for (const char* suffix : {"AntesAlta", "AntesCambio", "Reemplazo"})
+        q.addBindValue(QString(kTable + QLatin1String(suffix)));
+    if (!q.exec() || !q.next())
+        return failure(cards.path(), q.lastError(), doing);
+    const bool current = q.value(0).toInt() == 3;
+    q.finish();
+    // One entry per card: the index's own table of document sizes has a row per entry.
+    if (!q.exec(QStringLiteral("SELECT (SELECT count(*) FROM ") % kTable %
+                QStringLiteral("_docsize) - (SELECT count(*) FROM Clientes)")) ||
+        !q.next())
+        return failure(cards.path(), q.lastError(), doing);
+    const bool even = q.value(0).toLongLong() == 0;
+    q.finish();
+    if (current && even)
+        return Status();
+
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failure(cards.path(), q.lastError(), doing);
+    const auto body = [&]() -> Status {
+        if (!current) {
+            // Triggers of a version that missed the replaced cards: all made again.
+            for (const char* suffix : kTriggers) {
+                if (!q.exec(QStringLiteral("DROP TRIGGER IF EXISTS ") % kTable %
+                            QLatin1String(suffix)))
+                    return failure(cards.path(), q.lastError(), doing);
+            }
+            const QStringList statements = schemaStatements();
+            for (qsizetype i = 1; i < statements.size(); ++i) {
+                if (!q.exec(statements[i]))
+                    return failure(cards.path(), q.lastError(), doing);
+            }
+        }
+        // Entries of cards no longer stored go, cards without an entry get one.
+        const QString entries =
+            QStringLiteral("SELECT id FROM ") % kTable % QStringLiteral("_docsize");
+        if (!q.exec(QStringLiteral("DELETE FROM ") % kTable % QStringLiteral(" WHERE rowid IN (") %
+                    entries % QStringLiteral(" WHERE id NOT IN (SELECT id FROM Clientes))")) ||
+            !q.exec(QStringLiteral("INSERT INTO ") % kTable % QStringLiteral("(rowid, ") %
+                    columns() % QStringLiteral(") SELECT Clientes.id, ") %
+                    values(QStringLiteral("Clientes")) %
+                    QStringLiteral(" FROM Clientes WHERE Clientes.id NOT IN (") % entries % u')') ||
+            !q.exec(QStringLiteral("DELETE FROM ") % kReplaced))
+            return failure(cards.path(), q.lastError(), doing);
+        return Status();
+    };
+    Status result = body();
+    if (result && !q.exec(QStringLiteral("COMMIT")))
+        result = failure(cards.path(), q.lastError(), doing);
+    if (!result)
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    return result;
 }
 
 Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
@@ -410,15 +519,43 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
         return s;
     const QString expression = matchExpression(typed);
     if (!expression.isEmpty()) {
-        if (Status s =
-                collect(cards,
-                        QStringLiteral("SELECT rowid FROM ") % kTable % QStringLiteral(" WHERE ") %
-                            kTable % QStringLiteral(" MATCH ? ORDER BY rowid"),
-                        {expression}, ids);
+        if (Status s = collect(
+                cards,
+                QStringLiteral("SELECT rowid FROM ") % kTable % QStringLiteral(" WHERE ") % kTable %
+                    QStringLiteral(" MATCH ? AND ") % kStored % QStringLiteral(" ORDER BY rowid"),
+                {expression}, ids);
             !s)
             return s;
     }
     sortUnique(ids);
+    return Status();
+}
+
+Status SearchIndex::codesAround(const CardStore& cards, const QString& text, int limit,
+                                std::vector<QString>* codes) {
+    codes->clear();
+    if (text.isEmpty())
+        return Status();
+    QString pattern = text.toUpper();
+    pattern.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'%', QStringLiteral("\\%"))
+        .replace(u'_', QStringLiteral("\\_"));
+    // One pass over the codes: only asked when a read code is not stored.
+    QSqlQuery q(cards.database());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT \"Codigo\" FROM \"Clientes\" WHERE (upper(\"Codigo\") LIKE ? "
+                             "ESCAPE '\\' OR upper(\"Codigo\") LIKE ? ESCAPE '\\') AND "
+                             "upper(\"Codigo\") <> ? ORDER BY id LIMIT ?"));
+    q.addBindValue(QString(pattern + u'%'));
+    q.addBindValue(QString(u'%' + pattern));
+    q.addBindValue(text.toUpper());
+    q.addBindValue(limit);
+    if (!q.exec())
+        return failure(cards.path(), q.lastError(), QStringLiteral("buscar el código leído"));
+    while (q.next())
+        codes->push_back(q.value(0).toString());
+    if (q.lastError().isValid())
+        return failure(cards.path(), q.lastError(), QStringLiteral("buscar el código leído"));
     return Status();
 }
 
@@ -458,8 +595,8 @@ Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowI
     QSqlQuery q(cards.database());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT rowid, ") % columnName(field) % QStringLiteral(" FROM ") %
-              kTable % QStringLiteral(" WHERE ") % kTable %
-              QStringLiteral(" MATCH ? ORDER BY rowid"));
+              kTable % QStringLiteral(" WHERE ") % kTable % QStringLiteral(" MATCH ? AND ") %
+              kStored % QStringLiteral(" ORDER BY rowid"));
     q.addBindValue(QString(columnName(field) % QStringLiteral(" : (") %
                            terms.join(QStringLiteral(" AND ")) % u')'));
     if (!q.exec())

@@ -51,6 +51,10 @@ public:
     // Creates the search table and its triggers on this connection and indexes every stored
     // card, inside the caller's transaction.
     static Status createIn(QSqlDatabase& db, const QString& path);
+    // The check at start of an index that is there: brings its triggers up to date and mends
+    // what writes that bypassed them left (entries of cards no longer stored, cards without an
+    // entry), in one transaction.
+    static Status check(CardStore& cards);
     // Creates the index for a file that lacks it, in one transaction (all or nothing), calling
     // `progress(done, total)` between chunks of cards.
     static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
@@ -59,6 +63,10 @@ public:
     // or animal name has a word beginning with every typed word, whose R.U.T. begins with the
     // typed R.U.T., or whose telephone, cel or contact telephone begins with the typed digits.
     static Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids);
+    // Up to `limit` stored codes that begin or end with `text`, letter case aside, `text` itself
+    // excepted: the cards a code read short or in another case may be meant for.
+    static Status codesAround(const CardStore& cards, const QString& text, int limit,
+                              std::vector<QString>* codes);
     // The cards, in stored order, of the owner of card `id`: those with the same normalised
     // R.U.T., or, when the card has none, those with the same owner name.
     static Status sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids);
