@@ -293,6 +293,21 @@ private slots:
         QCOMPARE(find(QStringLiteral("josefa")), cards({2}));
     }
 
+    // The stored codes a code read short (or in another letter case) may be meant for.
+    void codesAroundAReadCode() {
+        std::vector<QString> codes;
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("000000000001"), 2, &codes));
+        QCOMPARE(codes, std::vector<QString>{QStringLiteral("152000000000001")});
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("abc12"), 2, &codes));
+        QCOMPARE(codes, std::vector<QString>{QStringLiteral("ABC123")});
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("abc123"), 2, &codes));
+        QCOMPARE(codes, std::vector<QString>{}); // the code itself is no other card
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("1520"), 2, &codes));
+        QCOMPARE(codes.size(), size_t(2));
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("0%1"), 2, &codes));
+        QCOMPARE(codes, std::vector<QString>{});
+    }
+
     // An index made by triggers that missed replaced cards, or written round them, is mended by
     // the check at start: the entries of cards gone are dropped, cards without one indexed.
     void checkMendsAnIndexWrittenRoundItsTriggers() {
