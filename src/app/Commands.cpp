@@ -315,7 +315,7 @@ void Commands::wireChipReader() {
                 window_.messages().notice(
                     QStringLiteral("Se leyó el microchip %1 mientras se edita una tarjeta; no se "
                                    "escribió en ningún campo.\n\nPara ver la tarjeta de ese "
-                                   "chip, termine la edición con OK o Salir y vuelva a leerlo.")
+                                   "chip, termine la edición con OK o Cancela y vuelva a leerlo.")
                         .arg(code));
             });
     auto* probe = new QAction(QStringLiteral("Probar lector…"), &window_);

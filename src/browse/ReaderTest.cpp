@@ -164,7 +164,8 @@ void testReader(ChipScanner& scanner, const QString& iniPath, QWidget* parent) {
     lines->setObjectName(QStringLiteral("txtAjustesLector"));
     lines->setReadOnly(true);
     lines->setPlainText(scanner.settings().iniText());
-    lines->setMaximumHeight(lines->fontMetrics().height() * 6);
+    lines->setFixedHeight(lines->fontMetrics().lineSpacing() * 5 +
+                          2 * int(lines->document()->documentMargin()) + 2 * lines->frameWidth());
     layout->addWidget(lines);
     auto* where = new QLabel(QStringLiteral("Para conservar los ajustes, copie estas líneas en "
                                             "«%1».")
