@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,9 +40,14 @@ class TestWindowScanner : public QObject {
     std::unique_ptr<MainWindow> w_;
     qint64 now_ = 1000; // the reader's clock, in milliseconds
 
-    void start() {
+    void start(const QByteArray& moreIni = {}) {
         folders_ = std::make_unique<AppFolders>();
         folders_->copyRealMasterIni();
+        if (!moreIni.isEmpty()) {
+            QFile ini(folders_->appIni());
+            QVERIFY(ini.open(QIODevice::Append));
+            ini.write(moreIni);
+        }
         std::vector<store::Card> cards;
         for (const QString& code : kCodes)
             cards.push_back(makeCard(code));
@@ -386,6 +392,28 @@ private slots:
             QVERIFY2(!saved[f.field].contains(kCodes[2]), qPrintable(f.name.toString()));
         QCOMPARE(saved[store::FechaAtencion], was[store::FechaAtencion]);
         QCOMPARE(saved[store::Codigo], kCodes[0]);
+    }
+
+    // The reader's settings come from the configuration file, within their limits.
+    void readerSettingsFromTheConfiguration() {
+        start();
+        auto* scanner = w_->findChild<browse::ChipScanner*>();
+        QCOMPARE(scanner->settings().slowestKeyMs, 150);
+        QCOMPARE(scanner->settings().prefix, QString());
+        QCOMPARE(scanner->settings().suffix, QString());
+        cleanup();
+        start("\r\n[LECTOR]\r\nINTERVALO MAXIMO = 400\r\nPREFIJO=\"~\"\r\nSUFIJO=#\r\n");
+        scanner = w_->findChild<browse::ChipScanner*>();
+        QCOMPARE(scanner->settings().slowestKeyMs, 250);
+        QCOMPARE(scanner->settings().prefix, QStringLiteral("~"));
+        QCOMPARE(scanner->settings().suffix, QStringLiteral("#"));
+        // A reader with that suffix and no Enter.
+        w_->setGridCurrentRow(3);
+        w_->grid()->setFocus(Qt::MouseFocusReason);
+        scan(QStringLiteral("~") + kCodes[1] + u'#', 240, {}, 0);
+        QCOMPARE(messages_.texts(), QStringList());
+        QCOMPARE(w_->gridCurrentCode(), kCodes[1]);
+        QCOMPARE(w_->gridRows(), 2);
     }
 
     // "Probar lector…" measures a scan and proposes the settings that recognise it.
