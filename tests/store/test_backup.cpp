@@ -248,7 +248,7 @@ private slots:
         QTest::newRow("damaged") << QStringLiteral("dañada.db") << QStringLiteral("está dañado");
         QTest::newRow("the registry itself")
             << QStringLiteral("app/DAT.db") << QStringLiteral("mismo registro");
-        QTest::newRow("truncated") << QStringLiteral("cortada.db") << QStringLiteral("TRUNCATED");
+        QTest::newRow("truncated") << QStringLiteral("cortada.db") << QStringLiteral("está dañado");
     }
     void restoreRefusesAnUnsoundFile() {
         QFETCH(QString, file);
