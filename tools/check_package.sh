@@ -51,11 +51,29 @@ mkdir -p "$home"
 export HOME="$home"
 unset XDG_DATA_HOME
 "$work/root/usr/bin/tarjetas" --help | grep -q "Programa instalado" || fail "--help no dice dónde está el registro"
+grep -q '^StartupWMClass=tarjetas$' "$work/root/usr/share/applications/cl.tarjetas.Tarjetas.desktop" ||
+  fail "el menú no dice la clase de la ventana (StartupWMClass)"
+manual=$(MANWIDTH=100 man -l "$work/root/usr/share/man/man1/tarjetas.1.gz" 2>&1)
+for option in --restaurar --copiar-a-servidor --depurar "VARIOS USUARIOS EN UN PC"; do
+  sed -n '/^SINOPSIS/,/^DESCRIPCI/p;/^VARIOS/p' <<<"$manual" | grep -qF -- "$option" ||
+    fail "la página de manual no trae $option en su sinopsis"
+done
+# Spanish words split by English hyphenation rules ("vet-erinaria") at the end of a line.
+if grep -E '[[:alpha:]]‐$|[[:alpha:]]-$' <<<"$manual"; then fail "la página de manual parte palabras"; fi
+# Without a display: a Spanish message and exit code 1, not Qt's English abort.
+set +e
+nodisplay=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/root/usr/bin/tarjetas" 2>&1)
+code=$?
+set -e
+[ "$code" = 1 ] && grep -q "No se puede abrir la ventana" <<<"$nodisplay" ||
+  fail "sin pantalla: código $code, $nodisplay"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & pid=$!
   for _ in $(seq 300); do  # up to a minute: the suite runs beside it
     if [ -f "$HOME/.local/share/tarjetas/DAT.db" ] &&
-       xdotool search --onlyvisible --name "Tarjeta de Identificacion" >/dev/null 2>&1; then
+       wid=$(xdotool search --onlyvisible --name "Tarjeta de Identificacion" 2>/dev/null); then
+      # The taskbar ties the window to its menu entry by the window class.
+      xprop -id "${wid%%[[:space:]]*}" WM_CLASS | grep -qF "\"tarjetas\", \"tarjetas\"" || { kill $pid; exit 5; }
       kill $pid; wait $pid 2>/dev/null; exit 0
     fi
     kill -0 $pid 2>/dev/null || exit 3
@@ -64,3 +82,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   kill $pid; exit 4' bash "$work/root/usr/bin/tarjetas" || fail "la ventana no se abrió con su registro (código $?)"
 [ -f "$home/TOLVANE_FILES/Clientes Tolvane.INI" ] || fail "no se copió la configuración maestra"
 [ ! -e "$work/root/usr/bin/DAT.db" ] || fail "el registro quedó junto al ejecutable"
+# The owners' personal data is the user's alone: folders 0700, the registry 0600.
+for path in "$home/.local/share/tarjetas" "$home/TOLVANE_FILES"; do
+  [ "$(stat -c %a "$path")" = 700 ] || fail "$path tiene modo $(stat -c %a "$path"), no 700"
+done
+[ "$(stat -c %a "$home/.local/share/tarjetas/DAT.db")" = 600 ] || fail "DAT.db no tiene modo 600"

@@ -13,7 +13,7 @@ packages=(
   poppler-utils libreoffice-calc-nogui
   cups cups-bsd cups-client
   clang libclang-rt-14-dev
-  xvfb xauth imagemagick xdotool
+  xvfb xauth imagemagick xdotool x11-utils man-db
   dpkg-dev file lintian appstream desktop-file-utils
 )
 

@@ -54,8 +54,16 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
     // 3. Version label.
     window->setVersionText(QStringLiteral("Version 4.5"));
 
-    // 4. Footer text of the printed card.
-    const store::IniFile ini = store::IniFile::load(iniPath);
+    // 4. Footer text of the printed card. A configuration that is there but cannot be read is
+    // said once, naming the file; the window opens with what could be read (nothing).
+    QString iniProblem;
+    const store::IniFile ini = store::IniFile::load(iniPath, &iniProblem);
+    if (!iniProblem.isEmpty())
+        messages.notice(QStringLiteral("No se pudo leer la configuración %1: %2.\r\nEl programa "
+                                       "se abre sin el pie de la tarjeta ni las listas de la "
+                                       "configuración. Revise ese archivo, o bórrelo para que se "
+                                       "copie de nuevo la configuración maestra.")
+                            .arg(QDir::toNativeSeparators(iniPath), iniProblem));
     window->setTextoPie(store::LeeIni(ini, store::kIniSectionVersion, QStringLiteral("PIE")));
 
     // 5. Not entering a card.

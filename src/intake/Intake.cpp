@@ -103,10 +103,27 @@ QString announcement(const std::vector<store::Card>& cards, const std::vector<bo
     return text;
 }
 
-IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folders,
-                            store::MessageLayer& messages, const store::Clock& clock) {
+namespace {
+
+// Every web card file of the data folder: "CLIENTE.TLV" in any case, in name order (the exact
+// spelling first). A folder copied from Windows may hold two that differ only in case.
+QStringList webCardFiles(const store::Folders& folders) {
+    const QDir dir(folders.dataDir);
+    QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    names.removeIf([](const QString& name) {
+        return name.compare(store::kWebCardFileName, Qt::CaseInsensitive) != 0;
+    });
+    std::sort(names.begin(), names.end());
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(dir.filePath(name));
+    return paths;
+}
+
+IntakeResult takeInWebFile(store::CardStore& cards, const QString& path,
+                           const store::Folders& folders, store::MessageLayer& messages,
+                           const store::Clock& clock) {
     IntakeResult result;
-    const QString path = folders.dataFile(store::kWebCardFileName);
     const QFileInfo info(path);
     if (!info.isFile())
         return result;
@@ -178,6 +195,10 @@ IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folde
     QFile file(path);
     QString where;
     if (file.rename(target)) {
+#ifndef Q_OS_WIN
+        // It holds an owner's personal data, whatever mode the web side gave the file.
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+#endif
         result.keptAs = target;
         where = QStringLiteral("El archivo no se eliminó: quedó guardado como\n%1")
                     .arg(nativePath(target));
@@ -192,6 +213,24 @@ IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folde
                         fileProblem(web, info.size()) % QStringLiteral("\n\n") % where,
                     kIntakeTitle, store::MessageLayer::Icon::Warning);
     return result;
+}
+
+} // namespace
+
+IntakeResult takeInWebCards(store::CardStore& cards, const store::Folders& folders,
+                            store::MessageLayer& messages, const store::Clock& clock) {
+    IntakeResult total;
+    for (const QString& path : webCardFiles(folders)) {
+        const IntakeResult one = takeInWebFile(cards, path, folders, messages, clock);
+        total.fileFound = total.fileFound || one.fileFound;
+        total.added += one.added;
+        total.updated += one.updated;
+        total.fileRemoved = total.fileRemoved || one.fileRemoved;
+        total.keptForNextStart = total.keptForNextStart || one.keptForNextStart;
+        if (!one.keptAs.isEmpty())
+            total.keptAs = one.keptAs;
+    }
+    return total;
 }
 
 } // namespace intake

@@ -34,7 +34,7 @@ struct IntakeResult {
 // "CLIENTE.TLV" (in any case), and every record in it has the shape of a web card, all its
 // records are stored in one transaction (a new card, or the card with the same code overwritten),
 // announced in one message, and the file is deleted. Taking the same file in twice gives the
-// same registry.
+// same registry. Where several names differ only in case, each file is taken in, in name order.
 // - A file that is no web card file (a record of the wrong shape, a record cut short, more than
 //   kMaxFileBytes) stores nothing: it is renamed "CLIENTE.TLV <time stamp>.rechazado" in the data
 //   folder, and one message names the record that failed, why, and where the file is.

@@ -25,6 +25,30 @@ QString fileInFolder(const QString& folder, const QString& name) {
     return exact;
 }
 
+QString unwritableFileReason(const QString& path) {
+    const auto quoted = [](const QString& p) {
+        return QStringLiteral("«%1»").arg(QDir::toNativeSeparators(p));
+    };
+    if (path.isEmpty())
+        return QStringLiteral("no se indicó el nombre del archivo");
+    const QFileInfo file(path);
+    if (file.isDir())
+        return QStringLiteral("%1 es una carpeta, no un archivo")
+            .arg(quoted(file.absoluteFilePath()));
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("no existe la carpeta %1").arg(quoted(folder.absoluteFilePath()));
+    if (!folder.isDir())
+        return QStringLiteral("%1 no es una carpeta").arg(quoted(folder.absoluteFilePath()));
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("no tiene permiso para escribir el archivo %1")
+            .arg(quoted(file.absoluteFilePath()));
+    if (!file.exists() && (!folder.isWritable() || !folder.isExecutable()))
+        return QStringLiteral("no tiene permiso para escribir en la carpeta %1")
+            .arg(quoted(folder.absoluteFilePath()));
+    return {};
+}
+
 QString Folders::appFile(const QString& name) const {
     return fileInFolder(appDir, name);
 }
@@ -163,13 +187,37 @@ CommandLine parseCommandLine(const QStringList& arguments) {
                        "cuántas se eliminaron y termina."),
         QStringLiteral("DIAS"));
     parser.addOption(purgeHistory);
+    const QCommandLineOption debug(
+        QStringList{QStringLiteral("depurar")},
+        QStringLiteral("Muestra en la terminal los mensajes internos de Qt, en inglés, para el "
+                       "personal de soporte."));
+    parser.addOption(debug);
 
-    if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
+    const auto refuse = [&](const QString& message) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(message));
         result.exitNow = true;
         result.exitCode = 2;
         return result;
+    };
+    if (!parser.parse(arguments))
+        return refuse(parser.errorText());
+    // Every value is checked before anything runs: an empty one (an unset variable in a
+    // launcher) would otherwise silently mean "not given", or a file named nothing.
+    for (const QCommandLineOption* option :
+         {&dataDir, &exportDir, &server, &copy, &importMdb, &certificate, &certificatePdf, &restore,
+          &purgeHistory}) {
+        if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty())
+            return refuse(QStringLiteral("La opción --%1 necesita un valor (%2) y se le dio uno "
+                                         "vacío.")
+                              .arg(option->names().constFirst(), option->valueName()));
     }
+    if (parser.isSet(certificatePdf)) {
+        if (const QString reason = unwritableFileReason(parser.value(certificatePdf));
+            !reason.isEmpty())
+            return refuse(QStringLiteral("No se puede escribir el certificado en %1: %2.")
+                              .arg(QDir::toNativeSeparators(parser.value(certificatePdf)), reason));
+    }
+    result.debug = parser.isSet(debug);
     if (parser.isSet(help)) {
         std::printf("%s", qUtf8Printable(parser.helpText()));
         result.exitNow = true;

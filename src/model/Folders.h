@@ -19,6 +19,11 @@ inline const QString kOffsetFileName = QStringLiteral("Tolvane.txt");
 // data folder may be a Windows share, or copied from one with its names in another case.
 QString fileInFolder(const QString& folder, const QString& name);
 
+// Why a file could not be written at `path`, in Spanish ("no existe la carpeta «…»", "«…» es
+// una carpeta, no un archivo", "no tiene permiso para escribir en la carpeta «…»"); empty when
+// nothing in the way is seen.
+QString unwritableFileReason(const QString& path);
+
 // The three folders the program works with.
 struct Folders {
     QString appDir;    // DAT.db; the executable's folder, or the user's data folder when installed
@@ -69,13 +74,15 @@ struct CommandLine {
     QString certificatePdf;    // --salida ARCHIVO.pdf, with --certificado
     QString copyToServer;      // --copiar-a-servidor URI, empty when not given
     int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
+    bool debug = false;        // --depurar: Qt's own messages also on standard error
     bool exitNow = false;      // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
 // Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida,
-// --purgar-historial, --help and --version. Help and version are printed here; a bad command line
-// prints its error.
+// --purgar-historial, --depurar, --help and --version. Help and version are printed here; a bad
+// command line prints its error, before anything else runs: an option given an empty value, or a
+// --salida that cannot be written, ends the program with exit code 2.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store

@@ -4,6 +4,7 @@
 #include "TextCodec.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <utility>
@@ -31,10 +32,33 @@ QStringView stripBlanks(QStringView s) {
 } // namespace
 
 IniFile IniFile::load(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString ignored;
+    return load(path, &ignored);
+}
+
+IniFile IniFile::load(const QString& path, QString* problem) {
+    problem->clear();
+    const QFileInfo info(path);
+    if (!info.exists())
         return IniFile();
-    return fromBytes(file.readAll());
+    if (info.isDir()) {
+        *problem = QStringLiteral("es una carpeta, no un archivo");
+        return IniFile();
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = info.isReadable() ? QStringLiteral("no se pudo abrir")
+                                     : QStringLiteral("no tiene permiso para leerlo");
+        return IniFile();
+    }
+    const QByteArray bytes = file.readAll();
+    IniFile ini = fromBytes(bytes);
+    // A configuration has sections; bytes with none (a binary file, a damaged copy) are no
+    // configuration, though an empty file is only an empty one.
+    if (ini.sections_.empty() && !bytes.trimmed().isEmpty())
+        *problem = QStringLiteral("no es un archivo de configuración: no tiene ninguna sección "
+                                  "[…] legible");
+    return ini;
 }
 
 QString IniFile::decode(QByteArrayView bytes) {

@@ -15,6 +15,10 @@ class IniFile {
 public:
     IniFile() = default;
     static IniFile load(const QString& path); // a missing or unreadable file reads as empty
+    // As load(); `problem` tells in Spanish why a file that is there could not be read as a
+    // configuration (a folder, no permission, no section at all, as in a binary file), and is
+    // left empty for a missing file or a readable one.
+    static IniFile load(const QString& path, QString* problem);
     static IniFile fromBytes(QByteArrayView bytes);
     // The file's text: UTF-16 (little or big endian) when it starts with that byte-order mark,
     // otherwise UTF-8 when the bytes are valid UTF-8 (a mark is dropped), else Windows-1252.

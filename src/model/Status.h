@@ -42,8 +42,15 @@ public:
     // The detail as the last line of a message ("\n\nDetalle técnico: …"), or nothing.
     QString detailLine() const { return detailLine(detail_); }
     static QString detailLine(const QString& detail) {
-        return detail.isEmpty() ? QString()
-                                : QStringLiteral("\n\nDetalle técnico (para soporte): ") + detail;
+        return saysNothing(detail)
+                   ? QString()
+                   : QStringLiteral("\n\nDetalle técnico (para soporte): ") + detail;
+    }
+    // An engine's words that tell support nothing: none, or SQLite's text for success, which it
+    // gives when asked after a later call went well.
+    static bool saysNothing(const QString& detail) {
+        const QString words = detail.trimmed();
+        return words.isEmpty() || words.compare(u"not an error", Qt::CaseInsensitive) == 0;
     }
 
 private:

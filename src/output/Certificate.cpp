@@ -37,7 +37,7 @@ namespace {
 const QString kIniSectionVets = QStringLiteral("VETERINARIOS");
 
 // What one line of the certificate shows of the card.
-enum class Shown { Field, Sex, BirthAndAge, Address };
+enum class Shown { Field, Sex, BirthAndAge, Address, OwnerRut };
 
 struct LineSpec {
     int section;
@@ -59,7 +59,7 @@ constexpr LineSpec kLines[] = {
     {0, u"Estado reproductivo", Shown::Field, store::EReproductivo},
     {0, u"Tamaño", Shown::Field, store::Tamano},
     {1, u"Nombre", Shown::Field, store::Propietario},
-    {1, u"R.U.T.", Shown::Field, store::Rut},
+    {1, u"R.U.T.", Shown::OwnerRut, store::Rut},
     {1, u"Domicilio", Shown::Address, store::DireccionCompleta},
     {1, u"Teléfono", Shown::Field, store::Telefono1},
     {1, u"Celular", Shown::Field, store::Cel},
@@ -80,11 +80,23 @@ QString value(const store::Card& card, const LineSpec& line, const QDate& today)
                : stored == u"H" ? QStringLiteral("Hembra")
                                 : stored;
     case Shown::BirthAndAge: {
-        const QString age = ageText(store::parseDate(stored, today),
-                                    store::parseDate(card[store::FechaAtencion], today));
+        const QDate born = store::parseDate(stored, today);
+        const QDate implanted = store::parseDate(card[store::FechaAtencion], today);
+        // A birth the paper cannot vouch for is marked, so that the veterinarian corrects it
+        // before signing.
+        if (born.isValid() && born > today)
+            return stored + QStringLiteral(" (fecha futura: revísela)");
+        if (born.isValid() && implanted.isValid() && born > implanted)
+            return stored + QStringLiteral(" (posterior a la fecha de implantación: revísela)");
+        const QString age = ageText(born, implanted);
         return age.isEmpty() ? stored
                              : stored + QStringLiteral(" (edad al implante: ") + age + u')';
     }
+    case Shown::OwnerRut:
+        // Printed as typed, for the owner's is the one on record; a wrong check digit is said.
+        return store::checkRut(stored).verdict == store::Verdict::Invalid
+                   ? stored + QStringLiteral(" (dígito verificador no válido)")
+                   : stored;
     case Shown::Address:
         // As the listing shows it: the composed address, or its parts when it was never composed.
         return stored.isEmpty()
@@ -198,10 +210,11 @@ QString veterinarianRut(const store::IniFile& ini, const QString& implanter) {
 CertificateContent certificateContent(const store::Card& card, const CertificateContext& context) {
     CertificateContent c;
     c.code = store::trimSpaces(card[store::Codigo]);
-    c.codeLabel = store::classifyChip(c.code).kind == store::ChipKind::ExternalDevice
-                      ? QStringLiteral("Dispositivo externo")
-                      : QStringLiteral("Microchip");
-    c.title = QStringLiteral("Certificado de Implantación de ") + c.codeLabel;
+    // An external device is worn, not implanted.
+    const bool external = store::classifyChip(c.code).kind == store::ChipKind::ExternalDevice;
+    c.codeLabel = external ? QStringLiteral("Dispositivo externo") : QStringLiteral("Microchip");
+    c.title = external ? QStringLiteral("Certificado de Identificación – Dispositivo externo")
+                       : QStringLiteral("Certificado de Implantación de Microchip");
     for (QStringView title : kSections)
         c.sections.push_back({title.toString(), {}});
     c.sections[0].lines.push_back({c.codeLabel, c.code});
@@ -302,6 +315,12 @@ void paintCertificate(QPainter& painter, const QPageSize& paper, double dpi,
 
 bool writeCertificatePdf(const CertificateContent& content, const QPageSize& paper,
                          const QString& path, QString* error) {
+    // The file named, and why it could not be written when that can be seen.
+    const auto failure = [&](const QString& what) -> QString {
+        const QString reason = store::unwritableFileReason(path);
+        return what.arg(QDir::toNativeSeparators(path)) +
+               (reason.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + reason + u'.');
+    };
     {
         QPdfWriter pdf(path);
         pdf.setPageSize(paper);
@@ -311,8 +330,7 @@ bool writeCertificatePdf(const CertificateContent& content, const QPageSize& pap
         pdf.setCreator(QStringLiteral("tarjetas"));
         QPainter painter;
         if (!painter.begin(&pdf)) {
-            *error = QStringLiteral("No se pudo crear el archivo %1.")
-                         .arg(QDir::toNativeSeparators(path));
+            *error = failure(QStringLiteral("No se pudo crear el archivo %1"));
             return false;
         }
         paintCertificate(painter, paper, pdf.resolution(), content);
@@ -320,8 +338,7 @@ bool writeCertificatePdf(const CertificateContent& content, const QPageSize& pap
     }
     // QPdfWriter says nothing when the file could not be written: look at it.
     if (QFileInfo(path).size() == 0) {
-        *error = QStringLiteral("No se pudo escribir el archivo %1.")
-                     .arg(QDir::toNativeSeparators(path));
+        *error = failure(QStringLiteral("No se pudo escribir el archivo %1"));
         return false;
     }
     return true;
@@ -429,7 +446,7 @@ CertificatePreview::CertificatePreview(CertificateContent content, store::Messag
     : QDialog(parent), content_(std::move(content)), messages_(messages),
       paper_(certificatePaper()) {
     setObjectName(QStringLiteral("CertificatePreview"));
-    setWindowTitle(QStringLiteral("Certificado de implantación: ") + content_.code);
+    setWindowTitle(content_.title + QStringLiteral(": ") + content_.code);
     setAttribute(Qt::WA_DeleteOnClose);
 
     // The page at the screen's resolution, so that it reads as it will print.

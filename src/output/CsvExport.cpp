@@ -64,21 +64,26 @@ bool isSpecial(char16_t u) {
 
 // Whether a spreadsheet opening the file would take the value for a formula and run it. Many
 // values come from the practice's public web form, typed by anyone, so such a value is written
-// with a leading apostrophe and the spreadsheet shows it as text. A sign is harmless when the
-// rest is a plain number or telephone ("-12,5", "+56 9 8765 4321", "+56 (2) 2222 1111"), so those
-// stay exactly as stored. Works on UTF-16 units and on UTF-8 bytes alike: only ASCII decides.
+// with a leading apostrophe and the spreadsheet shows it as text. Leading blanks do not hide a
+// formula: an import that trims spaces runs " =1+1". A sign is harmless when the rest is a plain
+// number or telephone ("-12,5", "+56 9 8765 4321", "+56 (2) 2222 1111", "+56-2-2222-1111"): a
+// spreadsheet keeps those as text, so they stay exactly as stored. Works on UTF-16 units and on
+// UTF-8 bytes alike: only ASCII decides.
 template <typename Unit> bool runsAsFormula(const Unit* s, qsizetype n) {
-    if (n == 0)
+    qsizetype start = 0;
+    while (start < n && s[start] == ' ')
+        ++start;
+    if (start == n)
         return false;
-    const Unit first = s[0];
+    const Unit first = s[start];
     if (first == '=' || first == '@' || first == '\t' || first == '\r')
         return true;
     if (first != '+' && first != '-')
         return false;
-    for (qsizetype i = 1; i < n; ++i) {
+    for (qsizetype i = start + 1; i < n; ++i) {
         const Unit u = s[i];
-        const bool numberOrPhone =
-            (u >= '0' && u <= '9') || u == ' ' || u == '(' || u == ')' || u == '.' || u == ',';
+        const bool numberOrPhone = (u >= '0' && u <= '9') || u == ' ' || u == '(' || u == ')' ||
+                                   u == '.' || u == ',' || u == '-';
         if (!numberOrPhone)
             return true;
     }

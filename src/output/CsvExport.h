@@ -34,8 +34,9 @@ QByteArray csvHeader(ExportKind kind);
 // One data line of the kind for this card, Windows-1252 bytes ending in CR LF. Null reads as an
 // empty value; sexo becomes its sex word; a value holding ';', '"', CR or LF is written in double
 // quotes with inner quotes doubled so that it never shifts the columns after it. A value that a
-// spreadsheet would run as a formula (starting with '=', '@', a tab or CR, or a sign not followed
-// by a plain number or telephone) gets a leading apostrophe, so that it opens as text.
+// spreadsheet would run as a formula (starting, after any leading blanks, with '=', '@', a tab or
+// CR, or a sign not followed by a plain number or telephone) gets a leading apostrophe, so that it
+// opens as text.
 QByteArray csvLine(const store::Card& card, ExportKind kind);
 
 // Writes the header row and every card of the store in stored order to `device` (already open

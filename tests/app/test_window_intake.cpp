@@ -390,6 +390,9 @@ private slots:
                                             QStringLiteral("Clientes Tolvane.INI")}));
         if (!bytes.isEmpty())
             QCOMPARE(fileBytes(rejected(f)), bytes);
+        // The refused file holds personal data: its user's alone, whatever the web side gave it.
+        QCOMPARE(QFile::permissions(rejected(f)),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 
     // Another program holding the store's write lock: the file stays as it came and the card
@@ -485,6 +488,10 @@ private slots:
                           "ESPECIE=Canino|Felino|\r\n");
         AppFolders::write(dir + QStringLiteral("cliente.tlv"),
                           webRecord("300000000000003", "Clinica Sur", "Firulais"));
+        // A second web file whose name differs only in case is taken in at the same start, in
+        // name order, and not left for a later one.
+        AppFolders::write(dir + QStringLiteral("Cliente.Tlv"),
+                          webRecord("300000000000004", "Clinica Norte", "Cachupin"));
         QImage red(206, 151, QImage::Format_RGB32);
         red.fill(Qt::red);
         QVERIFY(red.save(dir + QStringLiteral("logocliente.BMP"), "BMP"));
@@ -493,9 +500,11 @@ private slots:
         QVERIFY(w);
         QCOMPARE(w->textoPie(), QStringLiteral("Pie en minusculas"));
         QCOMPARE(w->comboBox(store::Especie)->count(), 2);
-        QCOMPARE(messages.boxes.size(), size_t(1));
-        QVERIFY(messages.boxes[0].text.startsWith(QStringLiteral("Cliente Nuevo Agregado")));
-        QCOMPARE(gridCodes(*w), QStringList{QStringLiteral("300000000000003")});
+        QCOMPARE(messages.boxes.size(), size_t(2));
+        QVERIFY(messages.boxes[0].text.contains(QStringLiteral("Cachupin")));
+        QVERIFY(messages.boxes[1].text.contains(QStringLiteral("Firulais")));
+        QCOMPARE(gridCodes(*w), (QStringList{QStringLiteral("300000000000003"),
+                                             QStringLiteral("300000000000004")}));
         const QPixmap logo = w->findChild<QLabel*>(QStringLiteral("Image12"))->pixmap();
         QCOMPARE(logo.toImage().pixelColor(logo.width() / 2, logo.height() / 2), QColor(Qt::red));
         QCOMPARE(dataFiles(f), (QStringList{QStringLiteral("clientes tolvane.ini"),
@@ -505,6 +514,37 @@ private slots:
         w = app::startUp(f.folders, messages, clock);
         QVERIFY(w);
         QCOMPARE(w->textoPie(), QStringLiteral("Pie exacto"));
+    }
+
+    // A configuration that is there but is no configuration is said once, naming the file; the
+    // window still opens.
+    void unreadableConfigurationIsSaid_data() {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("carpeta") << 0;
+        QTest::newRow("binario") << 1;
+    }
+    void unreadableConfigurationIsSaid() {
+        QFETCH(int, shape);
+        AppFolders f;
+        f.copyRealMasterIni();
+        QVERIFY(QDir().mkpath(f.folders.dataDir));
+        const QString ini = f.folders.dataDir + u'/' + store::kIniFileName;
+        if (shape == 0) {
+            QVERIFY(QDir().mkpath(ini));
+        } else {
+            QByteArray garbage;
+            for (int i = 0; i < 4096; ++i)
+                garbage.append(char((i * 7919 + 13) % 256));
+            AppFolders::write(ini, garbage.replace('[', 'x'));
+        }
+        ScriptedMessages messages;
+        auto w = app::startUp(f.folders, messages, clock);
+        QVERIFY(w);
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY2(messages.boxes[0].text.contains(QDir::toNativeSeparators(ini)),
+                 qPrintable(messages.boxes[0].text));
+        QVERIFY(
+            messages.boxes[0].text.startsWith(QStringLiteral("No se pudo leer la configuración")));
     }
 
     // Notepad's "Unicode" and its big-endian twin: the footer and the four lists as from the

@@ -10,18 +10,25 @@
 #include "Certificate.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "QtTexts.h"
 #include "Startup.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 using app::MainWindow;
+using namespace Qt::StringLiterals;
 using Answer = store::MessageLayer::Answer;
 
 namespace {
@@ -398,6 +405,52 @@ private slots:
         const QString pdf = win.f.root.filePath(QStringLiteral("certificado.pdf"));
         QVERIFY(preview->savePdf(pdf));
         QVERIFY(QFileInfo(pdf).size() > 0);
+
+        // The save dialog speaks the program's Spanish: no English, "archivo" and "carpeta".
+        app::installQtTexts();
+        QStringList dialogTexts;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            dialog->setDirectory(win.f.root.path()); // which holds folders
+            QTest::qWait(500);                       // the folder's listing
+            for (QWidget* child : dialog->findChildren<QWidget*>()) {
+                if (!child->isVisibleTo(dialog))
+                    continue;
+                dialogTexts << child->toolTip() << child->accessibleName();
+                if (auto* label = qobject_cast<QLabel*>(child))
+                    dialogTexts << label->text();
+                if (auto* button = qobject_cast<QAbstractButton*>(child))
+                    dialogTexts << button->text();
+                if (auto* combo = qobject_cast<QComboBox*>(child))
+                    for (int i = 0; i < combo->count(); ++i)
+                        dialogTexts << combo->itemText(i);
+                if (auto* view = qobject_cast<QAbstractItemView*>(child); view && view->model()) {
+                    const QAbstractItemModel* m = view->model();
+                    for (int c = 0; c < m->columnCount(view->rootIndex()); ++c) {
+                        dialogTexts << m->headerData(c, Qt::Horizontal).toString();
+                        for (int r = 0; r < m->rowCount(view->rootIndex()); ++r)
+                            dialogTexts << m->index(r, c, view->rootIndex()).data().toString();
+                    }
+                }
+            }
+            dialog->reject();
+        });
+        preview->findChild<QPushButton*>(QStringLiteral("btnGuardarCertificado"))->click();
+        // Qt's own words: none left in English, none in another Spanish ("fichero",
+        // "directorio"). File types and dates follow the system's locale, as elsewhere.
+        QVERIFY(dialogTexts.contains(QStringLiteral("Carpeta")));
+        QVERIFY(dialogTexts.contains(QStringLiteral("&Nombre de archivo:")));
+        for (const char* english :
+             {"Folder", "Cancel", "&Save", "Save", "File &name:", "Look in:", "Files of type:",
+              "Back", "Forward", "Parent Directory", "Create New Folder", "List View",
+              "Detail View", "Name", "Size", "Type", "Date Modified", "Computer", "Sidebar"})
+            QVERIFY2(!dialogTexts.contains(QLatin1StringView(english)), english);
+        const QString all = dialogTexts.join(u'|');
+        for (const char* word : {"fichero", "Fichero", "directorio", "Directorio"})
+            QVERIFY2(!all.contains(QLatin1StringView(word)),
+                     qPrintable(QLatin1StringView(word) + u": "_s + all));
         preview->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 

@@ -149,10 +149,44 @@ private slots:
         device[Field::Codigo] = QStringLiteral("AB12C9");
         device[Field::Sexo] = QString();
         const output::CertificateContent c = output::certificateContent(device, {});
-        QCOMPARE(c.title, QStringLiteral("Certificado de Implantación de Dispositivo externo"));
+        // Nothing is implanted in an external device.
+        QCOMPARE(c.title, QStringLiteral("Certificado de Identificación – Dispositivo externo"));
         QCOMPARE(c.sections.at(0).lines.at(0).label, QStringLiteral("Dispositivo externo"));
         QCOMPARE(c.sections.at(0).lines.at(3).value, QString()); // no sex chosen: none printed
         QVERIFY(c.signerRut.isEmpty());
+    }
+
+    // Values the veterinarian must not sign unnoticed are printed with a note.
+    void doubtfulValuesAreMarked_data() {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("R.U.T. bien")
+            << int(Field::Rut) << QStringLiteral("12.345.678-5") << QStringLiteral("12.345.678-5");
+        QTest::newRow("R.U.T. mal")
+            << int(Field::Rut) << QStringLiteral("12.345.678-4")
+            << QStringLiteral("12.345.678-4 (dígito verificador no válido)");
+        QTest::newRow("nacido después del implante")
+            << int(Field::FechaNacimiento) << QStringLiteral("06/03/2020")
+            << QStringLiteral("06/03/2020 (posterior a la fecha de implantación: revísela)");
+        QTest::newRow("nacido en el futuro")
+            << int(Field::FechaNacimiento) << QStringLiteral("09/12/2026")
+            << QStringLiteral("09/12/2026 (fecha futura: revísela)");
+    }
+    void doubtfulValuesAreMarked() {
+        QFETCH(int, field);
+        QFETCH(QString, stored);
+        QFETCH(QString, printed);
+        Card card = longCard();
+        card[Field(field)] = stored;
+        output::CertificateContext context;
+        context.issuedOn = QDate(2026, 12, 8);
+        const output::CertificateContent c = output::certificateContent(card, context);
+        QStringList values;
+        for (const auto& section : c.sections)
+            for (const auto& line : section.lines)
+                values << line.value;
+        QVERIFY2(values.contains(printed), qPrintable(values.join(u'|')));
     }
 
     // --certificado: the PDF of a stored card, and a Spanish refusal of an unknown code.

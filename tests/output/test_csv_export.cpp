@@ -245,7 +245,13 @@ private slots:
         row("date", QStringLiteral("05/03/2020"), "05/03/2020");
         row("rut", QStringLiteral("12.345.678-5"), "12.345.678-5");
         row("equals inside", QStringLiteral("a=b"), "a=b");
-        row("space first", QStringLiteral(" =1"), " =1");
+        // An import that trims spaces would run these.
+        row("space first", QStringLiteral(" =1"), "' =1");
+        row("spaces then sign", QStringLiteral("  +A1"), "'  +A1");
+        row("blanks only", QStringLiteral("   "), "   ");
+        // A spreadsheet keeps telephones with dashes as text.
+        row("mobile with dash", QStringLiteral("+56 9 8765-4321"), "+56 9 8765-4321");
+        row("land line with dashes", QStringLiteral("+56-2-2222-1111"), "+56-2-2222-1111");
     }
     void formulasOpenAsText() {
         QFETCH(QString, value);

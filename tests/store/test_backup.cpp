@@ -248,6 +248,7 @@ private slots:
         QTest::newRow("damaged") << QStringLiteral("dañada.db") << QStringLiteral("está dañado");
         QTest::newRow("the registry itself")
             << QStringLiteral("app/DAT.db") << QStringLiteral("mismo registro");
+        QTest::newRow("truncated") << QStringLiteral("cortada.db") << QStringLiteral("está dañado");
     }
     void restoreRefusesAnUnsoundFile() {
         QFETCH(QString, file);
@@ -265,6 +266,10 @@ private slots:
         } else if (file == u"dañada.db") {
             QVERIFY(QFile::copy(dbPath(), path));
             damageIndex(path);
+        } else if (file == u"cortada.db") {
+            QVERIFY(QFile::copy(dbPath(), path));
+            QFile cut(path);
+            QVERIFY(cut.resize(cut.size() / 2));
         }
         const QByteArray before = fileHash(dbPath());
         const QStringList filesBefore = appFiles();
@@ -273,6 +278,8 @@ private slots:
         QCOMPARE(runRestoreCommand(folders_, path, out), 1);
         QVERIFY2(text.contains(reason), qPrintable(text));
         QVERIFY(text.contains(QStringLiteral("no cambió")));
+        // An engine detail that says nothing is left out.
+        QVERIFY2(!text.contains(QStringLiteral("not an error")), qPrintable(text));
         QCOMPARE(fileHash(dbPath()), before);
         QCOMPARE(appFiles(), filesBefore);
     }

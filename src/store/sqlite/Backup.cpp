@@ -57,8 +57,14 @@ QString reasonFor(int rc, sqlite3* db) {
         reason = QStringLiteral("error de la base de datos");
         break;
     }
-    const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    return reason % QStringLiteral(" (detalle: ") % QString::fromUtf8(detail) % u')';
+    // The connection's last message may belong to a later call that went well ("not an error");
+    // then the code's own words, and nothing when those too say nothing.
+    QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
+    if (Status::saysNothing(detail))
+        detail = QString::fromUtf8(sqlite3_errstr(rc));
+    if (Status::saysNothing(detail))
+        return reason;
+    return reason % QStringLiteral(" (detalle: ") % detail % u')';
 }
 
 // Makes what was written to the file, or a rename in the folder, survive a power cut.
@@ -535,6 +541,11 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
         lock = nullptr;
     };
 
+    // The restored registry keeps the mode of the one it replaces (a practice may share it
+    // through a group); a new one is made with this process's own, private, mode.
+    if (hadRegistry)
+        QFile::setPermissions(copy.temporaryPath(), QFileInfo(dbPath).permissions());
+
     QString kept;
     QString keptJournal;
     bool journalMoved = false;
@@ -552,6 +563,11 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
             return fail(
                 QStringLiteral("no se pudo guardar el registro actual como %1").arg(quoted(kept)));
         }
+#ifndef Q_OS_WIN
+        // The copy takes the registry's mode, which may be shared with a group: the kept copy,
+        // which nobody works in, is the user's alone.
+        QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
+#endif
         syncPath(kept);
         // A journal left by the old file would be played back onto the restored one: it goes
         // with the kept copy, which it belongs to.
