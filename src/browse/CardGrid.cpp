@@ -55,7 +55,15 @@ void CardGrid::setCurrentRow(int row) {
         setCurrentIndex(QModelIndex());
         return;
     }
-    setCurrentIndex(model_->index(row - 1, wantedColumn_));
+    // The rows just listed are laid out first: scrolled before, the view would stop at the
+    // scroll range of the rows it had, and show the top of the grid with the current row
+    // somewhere below it.
+    executeDelayedItemsLayout();
+    const QModelIndex index = model_->index(row - 1, wantedColumn_);
+    setCurrentIndex(index);
+    selectionModel()->select(index,
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
 }
 
 int CardGrid::currentColumn() const {
