@@ -55,14 +55,12 @@ void CardGrid::setCurrentRow(int row) {
         setCurrentIndex(QModelIndex());
         return;
     }
-    // The rows just listed are laid out first: scrolled before, the view would stop at the
-    // scroll range of the rows it had, and show the top of the grid with the current row
-    // somewhere below it.
+    // The current row is brought into view, highlighted: after the grid was listed anew (a
+    // search closed, a card restored) the view was left at its top with the row out of sight.
+    // The rows just listed are laid out first, so that the scroll range reaches the row.
     executeDelayedItemsLayout();
     const QModelIndex index = model_->index(row - 1, wantedColumn_);
     setCurrentIndex(index);
-    selectionModel()->select(index,
-                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(index);
 }
 
