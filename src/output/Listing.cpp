@@ -810,10 +810,14 @@ bool ListingPreview::printAll() {
         control->setEnabled(true);
     progress.close();
     if (!printed) {
-        // Said either way: a cancelled listing leaves no pages, in the printer or in a file.
+        // Said either way. A file is left as it was. A print job cannot be taken back on every
+        // system (the toolkit's PDF-based printing hands the pages painted so far to the print
+        // queue even when stopped): the user is told where to look rather than told that
+        // nothing came out.
         const QString nothing =
             toFile.isEmpty()
-                ? QStringLiteral("No se imprimió ninguna página del listado.")
+                ? QStringLiteral("Revise la cola de la impresora: puede haber recibido las páginas "
+                                 "anteriores.")
                 : QStringLiteral("No se guardó el listado en el archivo %1.").arg(quoted(toFile));
         messages_.notice(
             report_.canceled()
