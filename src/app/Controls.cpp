@@ -105,6 +105,25 @@ void LimitedLineEdit::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------------------------
 
+PairedOption::PairedOption(const QString& caption, QWidget* parent)
+    : QRadioButton(caption, parent) {}
+
+void PairedOption::keyPressEvent(QKeyEvent* event) {
+    const bool arrow = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right ||
+                       event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
+    if (arrow && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) && partner_ &&
+        partner_->isEnabled() && partner_->isVisible()) {
+        event->accept();
+        partner_->setFocus(Qt::TabFocusReason);
+        if (!partner_->isChecked())
+            partner_->click();
+        return;
+    }
+    QRadioButton::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+
 CommandButton::CommandButton(const QString& name, const QString& caption, const QString& toolTip,
                              QWidget* parent)
     : QPushButton(caption, parent) {

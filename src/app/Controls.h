@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace app {
 
@@ -29,6 +30,22 @@ private:
     int room() const;
     void insertLimited(const QString& text);
     int limit_;
+};
+
+// One of a pair of options that the window keeps exclusive itself, so that neither need be
+// chosen. The arrow keys act as in any radio group: they move to the other option and choose it
+// (a click, as Space gives), rather than only moving the focus ring.
+class PairedOption : public QRadioButton {
+    Q_OBJECT
+public:
+    PairedOption(const QString& caption, QWidget* parent);
+    void setPartner(QRadioButton* partner) { partner_ = partner; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QRadioButton* partner_ = nullptr;
 };
 
 // A command button whose caption turns bold while the pointer is over it; the window keeps the

@@ -219,6 +219,7 @@ QComboBox* MainWindow::addCombo(store::Field field, int left, int top, int width
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr); // typed text stays as typed
     combo->setMaxVisibleItems(12);
+    markLabelledCombo(combo);
     // Emptied by the user, the combo has no current item: the first Down gives the first one.
     connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [combo](const QString& text) {
         if (text.isEmpty() && combo->currentIndex() != -1)
@@ -319,9 +320,13 @@ void MainWindow::buildFields() {
              addTextBox(Color, 8400, 2550, 2415, 285));
 
     // Row 2910: the two sex options, kept exclusive by the window so that both can be clear.
-    option1_ = new QRadioButton(QStringLiteral("M"), this);
+    auto* male = new PairedOption(QStringLiteral("M"), this);
+    auto* female = new PairedOption(QStringLiteral("H"), this);
+    male->setPartner(female);
+    female->setPartner(male);
+    option1_ = male;
     option1_->setObjectName(QStringLiteral("Option1"));
-    option2_ = new QRadioButton(QStringLiteral("H"), this);
+    option2_ = female;
     option2_->setObjectName(QStringLiteral("Option2"));
     for (QRadioButton* option : {option1_, option2_}) {
         // Without auto-exclusivity Qt would announce them as check boxes.

@@ -55,7 +55,13 @@ void CardGrid::setCurrentRow(int row) {
         setCurrentIndex(QModelIndex());
         return;
     }
-    setCurrentIndex(model_->index(row - 1, wantedColumn_));
+    // The current row is brought into view, highlighted: after the grid was listed anew (a
+    // search closed, a card restored) the view was left at its top with the row out of sight.
+    // The rows just listed are laid out first, so that the scroll range reaches the row.
+    executeDelayedItemsLayout();
+    const QModelIndex index = model_->index(row - 1, wantedColumn_);
+    setCurrentIndex(index);
+    scrollTo(index);
 }
 
 int CardGrid::currentColumn() const {

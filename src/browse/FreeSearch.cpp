@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QTimer>
@@ -76,6 +77,9 @@ FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, const store::CardStore& 
     bar_->hide();
     bar_->installEventFilter(this);
     grid_->installEventFilter(this);
+    // Esc that no control of the window takes (a button has the focus, or none has, as after
+    // the only card found was deleted) reaches the window.
+    window_->installEventFilter(this);
     debounce_->setSingleShot(true);
     debounce_->setInterval(kDebounceMs);
     connect(debounce_, &QTimer::timeout, this, &FreeSearch::run);
@@ -143,6 +147,23 @@ void FreeSearch::run() {
     }
     show(ids, ids.empty() ? store::kNoRow : ids.front());
     ran_ = text;
+    if (ids.empty())
+        sayNothingFound(text);
+}
+
+void FreeSearch::sayNothingFound(const QString& text) {
+    // "0 de 0 Mascotas registradas" would read as an empty registry: say what was not found,
+    // and how many cards there are.
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("Label27"));
+    if (!label)
+        return;
+    store::Status status;
+    const qint64 total = cards_.recordCount(&status);
+    QString said = QStringLiteral("Ninguna tarjeta coincide con «%1»").arg(store::trimSpaces(text));
+    if (status)
+        said += total == 1 ? QStringLiteral(" (1 Mascota registrada)")
+                           : QStringLiteral(" (%1 Mascotas registradas)").arg(total);
+    label->setText(said);
 }
 
 void FreeSearch::takeFirst() {
@@ -216,7 +237,8 @@ void FreeSearch::place() {
 bool FreeSearch::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && (watched == bar_ || (watched == grid_ && listing_))) {
+        if (key->key() == Qt::Key_Escape && (watched == bar_ || (watched == grid_ && listing_) ||
+                                             (watched == window_ && listing_ && browsing()))) {
             close();
             return true;
         }

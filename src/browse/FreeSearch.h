@@ -56,6 +56,7 @@ protected:
 private:
     void run();
     void takeFirst();
+    void sayNothingFound(const QString& text);
     void listAll(store::RowId keep);
     void show(const std::vector<store::RowId>& ids, store::RowId current);
     void place();

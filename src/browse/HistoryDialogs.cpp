@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -158,12 +159,16 @@ DeletedCardsDialog::DeletedCardsDialog(store::CardStore& cards, store::MessageLa
     filter_->setObjectName(QStringLiteral("txtBuscarEliminada"));
     filter_->setPlaceholderText(QStringLiteral("Buscar por código o propietario"));
     filter_->setClearButtonEnabled(true);
+    filter_->setAccessibleName(
+        QStringLiteral("Buscar tarjetas eliminadas por código o propietario"));
+    filter_->installEventFilter(this);
     list_ = makeTable({QStringLiteral("Eliminada"), QStringLiteral("Código"),
                        QStringLiteral("Propietario"), QStringLiteral("Mascota"),
                        QStringLiteral("Usuario"), QStringLiteral("Equipo")},
                       this);
     list_->setObjectName(QStringLiteral("tblEliminadas"));
     note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("lblEliminadas"));
     restore_ = new QPushButton(QStringLiteral("&Restaurar"), this);
     restore_->setObjectName(QStringLiteral("btnRestaurar"));
     restore_->setEnabled(false);
@@ -217,8 +222,22 @@ store::Status DeletedCardsDialog::reload() {
                        ? QStringLiteral("Se muestran las %1 eliminadas más recientes; escriba un "
                                         "código o un propietario para encontrar otras.")
                              .arg(kDeletedLimit)
+                   : entries_.size() == 1
+                       ? QStringLiteral("1 tarjeta eliminada.")
                        : QStringLiteral("%1 tarjetas eliminadas.").arg(entries_.size()));
     return status;
+}
+
+bool DeletedCardsDialog::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the search box searches at once; it neither closes the dialog nor restores.
+    if (watched == filter_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            (void)reload();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void DeletedCardsDialog::restoreSelected() {

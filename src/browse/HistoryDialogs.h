@@ -46,6 +46,9 @@ public:
     // Lists the deleted cards the search text finds; a failure is said to the user.
     store::Status reload();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void restoreSelected();
 

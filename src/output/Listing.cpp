@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
@@ -30,8 +31,12 @@
 #include <QStringBuilder>
 #include <QVBoxLayout>
 
+#include <QShortcut>
+#include <QTemporaryFile>
+
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 namespace output {
 
@@ -128,6 +133,18 @@ QImage fitted(const QImage& picture, const Box& box) {
     const QSize target(box.width * kPictureDpi / kTwipsPerInch,
                        box.height * kPictureDpi / kTwipsPerInch);
     return picture.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// Why a file could not be made in this folder, in a few Spanish words.
+QString folderProblem(const QString& folder, const QFile& file) {
+    const QFileInfo info(folder);
+    if (!info.exists())
+        return QStringLiteral("la carpeta %1 no existe").arg(quoted(folder));
+    if (!info.isDir())
+        return QStringLiteral("%1 no es una carpeta").arg(quoted(folder));
+    if (!info.isWritable())
+        return QStringLiteral("no hay permiso para escribir en la carpeta %1").arg(quoted(folder));
+    return file.errorString();
 }
 
 // A font of the report with the measures the painter needs, taken once.
@@ -309,6 +326,47 @@ bool ListingReport::print(QPrinter* printer, QString* error, const Progress& pro
     pagesPrinted_ = 0;
     printerFailed_ = false;
     canceled_ = false;
+    const QString target = printer->outputFileName();
+    if (target.isEmpty())
+        return printPages(printer, error, progress);
+
+    // Printed to a file: the pages go to a temporary file beside it, which takes the chosen name
+    // only once the last page is written. A cancelled or failed listing leaves nothing under
+    // that name, and a file already there keeps its contents.
+    const QFileInfo info(target);
+    QTemporaryFile partial(info.absolutePath() % QStringLiteral("/.") % info.fileName() %
+                           QStringLiteral(".XXXXXX.parcial"));
+    partial.setAutoRemove(false);
+    if (!partial.open()) {
+        printerFailed_ = true;
+        *error = QStringLiteral("No se pudo crear el archivo %1: %2.")
+                     .arg(quoted(target), folderProblem(info.absolutePath(), partial));
+        return false;
+    }
+    const QString partialPath = partial.fileName();
+    partial.close();
+    printer->setOutputFileName(partialPath);
+    bool printed = printPages(printer, error, progress);
+    printer->setOutputFileName(target);
+    if (printed) {
+        std::error_code failure;
+        // Replaces a file of that name in one step, also where QFile::rename would refuse.
+        std::filesystem::rename(std::filesystem::path(partialPath.toStdU16String()),
+                                std::filesystem::path(target.toStdU16String()), failure);
+        if (failure) {
+            printed = false;
+            pagesPrinted_ = 0;
+            printerFailed_ = true;
+            *error = QStringLiteral("No se pudo guardar el listado como %1: %2.")
+                         .arg(quoted(target), QString::fromLocal8Bit(failure.message()));
+        }
+    }
+    if (!printed)
+        QFile::remove(partialPath);
+    return printed;
+}
+
+bool ListingReport::printPages(QPrinter* printer, QString* error, const Progress& progress) {
     int total = 0;
     int current = 0;
     // Asked before each page; a "stop" aborts the job, so that no half listing is printed.
@@ -543,37 +601,79 @@ ListingPreview::ListingPreview(store::Registry registry, ListingPictures picture
     setModal(false);
 
     auto* bar = new QHBoxLayout;
-    const auto addButton = [&](const QString& caption, const QString& name, auto slot) {
+    // The page buttons show arrows; a screen reader and the tool tip say what they do.
+    const auto addButton = [&](const QString& caption, const QString& name, const QString& said,
+                               auto slot) {
         auto* b = new QPushButton(caption, this);
         b->setObjectName(name);
         b->setAutoDefault(false);
+        if (!said.isEmpty()) {
+            b->setAccessibleName(said);
+            b->setToolTip(said);
+        }
         connect(b, &QPushButton::clicked, this, slot);
         bar->addWidget(b);
+        controls_.push_back(b);
         return b;
     };
-    addButton(QStringLiteral("|<"), QStringLiteral("primeraPagina"), [this] { showPage(1); });
+    const auto first = [this] {
+        showPage(1);
+    };
+    const auto previous = [this] {
+        showPage(page_ - 1);
+    };
+    const auto next = [this] {
+        showPage(page_ + 1);
+    };
+    const auto last = [this] {
+        showPage(pages_);
+    };
+    addButton(QStringLiteral("|<"), QStringLiteral("primeraPagina"),
+              QStringLiteral("Primera página"), first);
     addButton(QStringLiteral("<"), QStringLiteral("paginaAnterior"),
-              [this] { showPage(page_ - 1); });
+              QStringLiteral("Página anterior"), previous);
     pageBox_ = new QSpinBox(this);
     pageBox_->setObjectName(QStringLiteral("pagina"));
+    pageBox_->setAccessibleName(QStringLiteral("Página"));
     pageBox_->setKeyboardTracking(false);
     bar->addWidget(pageBox_);
+    controls_.push_back(pageBox_);
     ofPages_ = new QLabel(this);
     bar->addWidget(ofPages_);
     addButton(QStringLiteral(">"), QStringLiteral("paginaSiguiente"),
-              [this] { showPage(page_ + 1); });
-    addButton(QStringLiteral(">|"), QStringLiteral("ultimaPagina"), [this] { showPage(pages_); });
+              QStringLiteral("Página siguiente"), next);
+    addButton(QStringLiteral(">|"), QStringLiteral("ultimaPagina"), QStringLiteral("Última página"),
+              last);
     bar->addStretch();
-    addButton(QStringLiteral("&Imprimir…"), QStringLiteral("imprimir"), [this] { print(); });
-    addButton(QStringLiteral("C&errar"), QStringLiteral("cerrar"), [this] { close(); });
+    addButton(QStringLiteral("&Imprimir…"), QStringLiteral("imprimir"), QString(),
+              [this] { print(); });
+    addButton(QStringLiteral("C&errar"), QStringLiteral("cerrar"), QString(), [this] { close(); });
     connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) {
         if (page != page_)
             showPage(page);
     });
+    // The paging keys of any viewer, wherever the focus is in the preview; the page box and the
+    // scrolled page would otherwise take PageDown and PageUp for themselves.
+    const auto pageKey = [this](QKeySequence key, auto slot) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this, slot] {
+            if (!printing_)
+                slot();
+        });
+    };
+    pageKey(QKeySequence(Qt::Key_PageDown), next);
+    pageKey(QKeySequence(Qt::Key_PageUp), previous);
+    pageKey(QKeySequence(Qt::CTRL | Qt::Key_Home), first);
+    pageKey(QKeySequence(Qt::CTRL | Qt::Key_End), last);
+    // The page box keeps Ctrl+Home and Ctrl+End as text keys, which mean nothing in a number.
+    pageBox_->installEventFilter(this);
 
     view_ = new QLabel(this);
+    view_->setObjectName(QStringLiteral("paginaListado"));
     view_->setAlignment(Qt::AlignCenter);
+    view_->setAccessibleName(QStringLiteral("Página del listado"));
     scroll_ = new QScrollArea(this);
+    controls_.push_back(scroll_);
     auto* scroll = scroll_;
     scroll->setWidget(view_);
     scroll->setWidgetResizable(true);
@@ -585,6 +685,32 @@ ListingPreview::ListingPreview(store::Registry registry, ListingPictures picture
 }
 
 ListingPreview::~ListingPreview() = default;
+
+bool ListingPreview::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == pageBox_ && event->type() == QEvent::KeyPress && !printing_) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_Home || key->key() == Qt::Key_End)) {
+            showPage(key->key() == Qt::Key_Home ? 1 : pages_);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ListingPreview::keyPressEvent(QKeyEvent* event) {
+    // Enter on a focused button presses it, as Space does: the buttons are not the dialog's
+    // default, so that Enter in the page box only goes to the page typed.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button && button->isEnabled() && !printing_) {
+            event->accept();
+            button->click();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
 
 void ListingPreview::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
@@ -642,6 +768,7 @@ void ListingPreview::showPage(int page) {
     pageBox_->setRange(1, pages_);
     pageBox_->setValue(page_);
     ofPages_->setText(QStringLiteral("de %1").arg(pages_));
+    view_->setAccessibleName(QStringLiteral("Página %1 de %2 del listado").arg(page_).arg(pages_));
     emit pageShown(page_);
 }
 
@@ -653,17 +780,22 @@ void ListingPreview::print() {
 }
 
 bool ListingPreview::printAll() {
-    // Page by page, with the event loop running between pages: the main window stays usable
-    // and the progress dialog's Cancel is heard. The preview itself waits behind the dialog.
+    // Page by page, with the event loop running between pages: the progress dialog's Cancel is
+    // heard, and the main window stays usable with its keys. The dialog is therefore not modal
+    // (a modal one would block the main window too, the preview's parent); the preview's own
+    // controls wait instead.
     QProgressDialog progress(QStringLiteral("Imprimiendo el listado…"), QStringLiteral("Cancelar"),
                              0, std::max(1, pages_), this);
     progress.setObjectName(QStringLiteral("progresoListado"));
     progress.setWindowTitle(kTitle);
-    progress.setWindowModality(Qt::WindowModal);
+    progress.setWindowModality(Qt::NonModal);
     progress.setAutoReset(false);
     progress.setAutoClose(false);
     progress.setMinimumDuration(0);
     printing_ = true;
+    for (QWidget* control : controls_)
+        control->setEnabled(false);
+    const QString toFile = printer_->outputFileName();
     QString error;
     const bool printed = report_.print(printer_.get(), &error, [&](int page, int pages) {
         progress.setMaximum(std::max(1, pages));
@@ -674,10 +806,31 @@ bool ListingPreview::printAll() {
         return !progress.wasCanceled();
     });
     printing_ = false;
+    for (QWidget* control : controls_)
+        control->setEnabled(true);
     progress.close();
-    if (!printed && !report_.canceled())
-        messages_.notice(error);
+    if (!printed) {
+        // Said either way. A file is left as it was. A print job cannot be taken back on every
+        // system (the toolkit's PDF-based printing hands the pages painted so far to the print
+        // queue even when stopped): the user is told where to look rather than told that
+        // nothing came out.
+        const QString nothing =
+            toFile.isEmpty()
+                ? QStringLiteral("Revise la cola de la impresora: puede haber recibido las páginas "
+                                 "anteriores.")
+                : QStringLiteral("No se guardó el listado en el archivo %1.").arg(quoted(toFile));
+        messages_.notice(
+            report_.canceled()
+                ? QString(QStringLiteral("Se canceló la impresión del listado. ") % nothing)
+                : QString(error % QStringLiteral("\n\n") % nothing));
+    }
     return printed;
+}
+
+void ListingPreview::reject() {
+    // Esc while the pages are being printed: the progress dialog's Cancel stops the print.
+    if (!printing_)
+        QDialog::reject();
 }
 
 void ListingPreview::closeEvent(QCloseEvent* event) {

@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
+class QKeyEvent;
 class QLabel;
 class QPainter;
 class QPrinter;
@@ -66,7 +68,9 @@ public:
     using Progress = std::function<bool(int page, int pages)>;
     // Paints every page onto the printer, which is already set up (see setUpListingPrinter).
     // On failure returns false with a Spanish reason in `error`; when `progress` stopped it, the
-    // job is aborted and `error` is empty (see canceled()).
+    // job is aborted and `error` is empty (see canceled()). A printer set to print to a file
+    // writes a temporary file beside it that takes the file's name only when every page is
+    // written: a stopped or failed print leaves no file, or the one there before untouched.
     bool print(QPrinter* printer, QString* error, const Progress& progress = {});
     // Paints one page (1-based; clamped to the pages there are) onto a painter already begun,
     // at `resolution` pixels per inch, for a printable area `usableHeightTwips` high: only the
@@ -81,6 +85,7 @@ public:
     bool canceled() const { return canceled_; }
 
 private:
+    bool printPages(QPrinter* printer, QString* error, const Progress& progress);
     // Paints from `firstPage` on, `onlyPages` pages (0: to the end); returns the pages painted,
     // or -1 with `error` set.
     int paint(QPainter& painter, int dpi, int usable, int firstPage, int onlyPages,
@@ -127,7 +132,8 @@ public:
     // Reads the shown page and the page count again.
     void refresh() { showPage(page_); }
     // Prints every page on printer() as it is set up, with a progress dialog (page N of M) whose
-    // Cancel stops the print; the main window stays usable meanwhile. A failure is reported.
+    // Cancel stops the print; the main window stays usable meanwhile, keys included. A failure
+    // or a cancel is reported, saying that nothing was printed.
     bool printAll();
 
 signals:
@@ -135,6 +141,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -148,6 +157,7 @@ private:
     QSpinBox* pageBox_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QLabel* ofPages_ = nullptr;
+    std::vector<QWidget*> controls_; // what waits while the pages are printed
     QImage image_;
     int page_ = 1;
     int pages_ = 0;

@@ -2,6 +2,7 @@
 
 #include "Folders.h"
 #include "Registry.h"
+#include "SearchIndex.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -115,6 +116,20 @@ QString reasonName(WriteReason reason) {
     return QString();
 }
 
+bool HistoryEntry::changed(Field f) const {
+    const std::optional<QString>& b = before[f];
+    const std::optional<QString>& a = after[f];
+    if (!b || !a || what != reasonName(WriteReason::Web))
+        return b != a;
+    const auto unpadded = [](const QString& value) {
+        qsizetype end = value.size();
+        while (end > 0 && value.at(end - 1) == u' ')
+            --end;
+        return QStringView(value).left(end);
+    };
+    return unpadded(*b) != unpadded(*a);
+}
+
 Card HistoryEntry::beforeCard() const {
     Card card;
     for (int i = 0; i < kFieldCount; ++i) {
@@ -210,31 +225,57 @@ Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry
 Status History::deleted(const QString& filter, int limit,
                         std::vector<HistoryEntry>* entries) const {
     entries->clear();
+    const QString doing = QStringLiteral("leer las tarjetas eliminadas");
+    const QString typed = filter.trimmed();
     QSqlQuery q(store_.database());
     q.setForwardOnly(true);
-    QString sql = QString::fromLatin1(kSelect) + QStringLiteral("WHERE accion = 'baja' ");
-    const QString typed = filter.trimmed();
-    // The code by its start, the owner anywhere in the name; compared as text, so that a typed
-    // % or _ means itself. lower() folds ASCII letters only, which covers how names are typed.
-    if (!typed.isEmpty())
-        sql += store_.server()
-                   ? QStringLiteral("AND (substr(codigo, 1, length(CAST(? AS text))) = ? OR "
-                                    "strpos(lower(CAST(antes AS json) ->> 'propietario'), "
-                                    "lower(CAST(? AS text))) > 0) ")
-                   : QStringLiteral("AND (substr(codigo, 1, length(?)) = ? OR "
-                                    "instr(lower(json_extract(antes, '$.propietario')), lower(?)) "
-                                    "> 0) ");
-    q.prepare(sql + QStringLiteral("ORDER BY id DESC LIMIT ?"));
-    if (!typed.isEmpty()) {
-        q.addBindValue(typed);
-        q.addBindValue(typed);
-        q.addBindValue(typed);
+    if (typed.isEmpty()) {
+        q.prepare(QString::fromLatin1(kSelect) +
+                  QStringLiteral("WHERE accion = 'baja' ORDER BY id DESC LIMIT ?"));
+        q.addBindValue(limit);
+        if (!q.exec())
+            return store_.failure(q.lastError(), doing);
+        while (q.next())
+            entries->push_back(entryFrom(q));
+        return Status();
     }
-    q.addBindValue(limit);
+
+    // The code by its start, exactly; the owner anywhere in the name, folded as the main search
+    // folds names (case, accents and the spaces between words do not count). The folding is
+    // the program's own, so the deletes are walked here, newest first, by their code and owner
+    // only, and the whole rows read for those found.
+    const QString folded = foldedName(typed);
+    q.prepare(store_.server()
+                  ? QStringLiteral("SELECT id, codigo, CAST(antes AS json) ->> 'propietario' FROM "
+                                   "\"Historial\" WHERE accion = 'baja' ORDER BY id DESC")
+                  : QStringLiteral("SELECT id, codigo, json_extract(antes, '$.propietario') FROM "
+                                   "Historial WHERE accion = 'baja' ORDER BY id DESC"));
     if (!q.exec())
-        return store_.failure(q.lastError(), QStringLiteral("leer las tarjetas eliminadas"));
-    while (q.next())
-        entries->push_back(entryFrom(q));
+        return store_.failure(q.lastError(), doing);
+    std::vector<qint64> found;
+    while (int(found.size()) < limit && q.next()) {
+        if (q.value(1).toString().startsWith(typed) ||
+            (!folded.isEmpty() && foldedName(q.value(2).toString()).contains(folded)))
+            found.push_back(q.value(0).toLongLong());
+    }
+    if (q.lastError().isValid())
+        return store_.failure(q.lastError(), doing);
+    q.finish();
+    if (found.empty())
+        return Status();
+    QStringList marks;
+    for (size_t i = 0; i < found.size(); ++i)
+        marks.append(QStringLiteral("?"));
+    QSqlQuery rows(store_.database());
+    rows.setForwardOnly(true);
+    rows.prepare(QString::fromLatin1(kSelect) + QStringLiteral("WHERE id IN (") + marks.join(u',') +
+                 QStringLiteral(") ORDER BY id DESC"));
+    for (qint64 id : found)
+        rows.addBindValue(id);
+    if (!rows.exec())
+        return store_.failure(rows.lastError(), doing);
+    while (rows.next())
+        entries->push_back(entryFrom(rows));
     return Status();
 }
 

@@ -42,7 +42,10 @@ struct HistoryEntry {
     std::array<std::optional<QString>, kFieldCount> before{};
     std::array<std::optional<QString>, kFieldCount> after{};
 
-    bool changed(Field f) const { return before[f] != after[f]; }
+    // Whether the row changed the field. A web card's values come padded to their field's
+    // width: a value that differs from the one stored before only by those trailing spaces did
+    // not change.
+    bool changed(Field f) const;
     // The card as the row's values before it give it (a deleted card as it was).
     Card beforeCard() const;
 };
@@ -56,7 +59,8 @@ public:
     // The card's changes, newest first (at most `limit`).
     Status forCode(const QString& code, int limit, std::vector<HistoryEntry>* entries) const;
     // Deleted cards, newest first (at most `limit`): those whose code starts with `filter` or
-    // whose owner holds it (without regard to case); all when `filter` is empty.
+    // whose owner holds it, compared as the main search compares names (without regard to
+    // case, accents or the spaces between words); all when `filter` is empty.
     Status deleted(const QString& filter, int limit, std::vector<HistoryEntry>* entries) const;
     // Puts back the card a delete removed, all its fields as they were, at its former id when
     // that id is free, otherwise after the last card. Refused (Duplicate) when a card with its

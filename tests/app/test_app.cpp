@@ -411,6 +411,20 @@ private slots:
             QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name),
                      QString::fromUtf16(n.name));
         }
+        // A combo holding a value is named by its label, the value told as its value, whether
+        // the combo or the box typed into is asked.
+        for (const Field f : {store::Especie, store::Raza, store::EReproductivo, store::Tamano}) {
+            w->setFieldText(f, QStringLiteral("Felino"));
+            QComboBox* combo = w->comboBox(f);
+            const QString label = store::cardField(f).label.toString();
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(combo);
+            QCOMPARE(a->role(), QAccessible::ComboBox);
+            QCOMPARE(a->text(QAccessible::Name), label);
+            QCOMPARE(a->text(QAccessible::Value), QStringLiteral("Felino"));
+            QCOMPARE(
+                QAccessible::queryAccessibleInterface(combo->lineEdit())->text(QAccessible::Name),
+                label);
+        }
         // Every list has a name of its own, after its box.
         QSet<QString> listNames;
         for (const char* list :

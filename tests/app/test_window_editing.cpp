@@ -466,8 +466,25 @@ private slots:
         type(Direccion, QStringLiteral("  Pasaje Uno "));
         erase(Propietario);
         type(Propietario, QStringLiteral("Ximena Ureta"));
-        child<QRadioButton>(QStringLiteral("Option1"))->setFocus();
-        QTest::keyClick(child(QStringLiteral("Option2")), Qt::Key_Space);
+        // The sex pair by the keyboard, as a radio group: each arrow chooses the option it moves
+        // to (the card had "M"), and Enter goes on with the choice the ring shows.
+        child<QRadioButton>(QStringLiteral("Option1"))->setFocus(Qt::TabFocusReason);
+        const struct {
+            Qt::Key key;
+            const char* focus;
+            const char16_t* sex;
+        } arrows[] = {{Qt::Key_Right, "Option2", u"H"},
+                      {Qt::Key_Left, "Option1", u"M"},
+                      {Qt::Key_Down, "Option2", u"H"},
+                      {Qt::Key_Up, "Option1", u"M"},
+                      {Qt::Key_Right, "Option2", u"H"}};
+        for (const auto& a : arrows) {
+            QTest::keyClick(QApplication::focusWidget(), a.key);
+            QCOMPARE(focusName(), QLatin1StringView(a.focus));
+            QCOMPARE(w->fieldText(Sexo), QString::fromUtf16(a.sex));
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!w->fieldHasFocus(Sexo));
         QCOMPARE(w->fieldText(Sexo), QStringLiteral("H"));
         messages.clear();
         click(QStringLiteral("cmdEditar"));

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -136,6 +138,76 @@ private slots:
             marked += fields->item(r, 0)->font().bold() ? 1 : 0;
         QCOMPARE(marked, kFieldCount);
         history->close();
+    }
+
+    // A search by name through to a delete and its restore, on a grid longer than the window:
+    // the grid shows its current card wherever it stands, and every way back lists every card.
+    void searchDeleteAndRestoreInALongGrid() {
+        std::vector<Card> cards;
+        for (int i = 1; i <= 300; ++i)
+            cards.push_back(makeCard(QStringLiteral("152000000000%1").arg(i, 3, 10, QChar(u'0'))));
+        cards[249][Propietario] = QStringLiteral("MARÍA Ortúzar");
+        start(cards);
+        // Whether the grid's current row is this one, in view and highlighted.
+        const auto showsCurrent = [this](int row) {
+            QTableView* grid = w->grid();
+            return w->gridCurrentRow() == row &&
+                   grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())) &&
+                   grid->selectionModel()->isRowSelected(row - 1, {});
+        };
+        const auto label = [this] {
+            return w->findChild<QLabel*>(QStringLiteral("Label27"))->text();
+        };
+        auto* bar = w->findChild<QLineEdit*>(QStringLiteral("txtBuscarPor"));
+        const auto search = [&](const QString& text) {
+            w->findChild<QAction*>(QStringLiteral("actBuscarPor"))->trigger();
+            QTest::keyClicks(bar, text);
+        };
+
+        search(QStringLiteral("ortuzar"));
+        QTRY_COMPARE(w->gridRows(), 2);
+        QTest::keyClick(bar, Qt::Key_Escape);
+        QCOMPARE(w->gridRows(), 301);
+        QVERIFY(showsCurrent(250));
+
+        // Nothing found says so, with the registry's total.
+        search(QStringLiteral("nadie"));
+        QTRY_COMPARE(w->gridRows(), 1);
+        QCOMPARE(label(), QStringLiteral("Ninguna tarjeta coincide con «nadie» (300 Mascotas "
+                                         "registradas)"));
+        QTest::keyClick(bar, Qt::Key_Escape);
+        QCOMPARE(w->gridRows(), 301);
+
+        // The only card found, deleted: Esc lists every card again.
+        search(QStringLiteral("maria"));
+        QTest::keyClick(bar, Qt::Key_Return);
+        QCOMPARE(w->gridRows(), 2);
+        messages.queue(Answer::Yes);
+        click(QStringLiteral("cmdEliminar"));
+        QCOMPARE(w->gridRows(), 1);
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : w.get(), Qt::Key_Escape);
+        QCOMPARE(w->gridRows(), 300);
+
+        // Found among the deleted cards as the main search finds names; Enter in the box only
+        // searches; the restored card shown in its place.
+        trigger(QStringLiteral("actEliminadas"));
+        auto* deleted = dialog<browse::DeletedCardsDialog>(QStringLiteral("DeletedCardsDialog"));
+        QVERIFY(deleted);
+        auto* filter = deleted->findChild<QLineEdit*>(QStringLiteral("txtBuscarEliminada"));
+        QTest::keyClicks(filter, QStringLiteral("maria ortuzar"));
+        QTest::keyClick(filter, Qt::Key_Return);
+        QVERIFY(deleted->isVisible());
+        auto* list = deleted->findChild<QTableWidget*>(QStringLiteral("tblEliminadas"));
+        QCOMPARE(list->rowCount(), 1);
+        QCOMPARE(deleted->findChild<QLabel*>(QStringLiteral("lblEliminadas"))->text(),
+                 QStringLiteral("1 tarjeta eliminada."));
+        click(deleted->findChild<QPushButton*>(QStringLiteral("btnRestaurar")));
+        QTRY_VERIFY(!dialog<QDialog>(QStringLiteral("DeletedCardsDialog")));
+        QCOMPARE(w->gridRows(), 301);
+        QVERIFY(showsCurrent(250));
+        QCOMPARE(w->fieldText(Propietario), QStringLiteral("MARÍA Ortúzar"));
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Seguro Elimina?")});
     }
 };
 

@@ -14,16 +14,21 @@
 #include "Startup.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -516,6 +521,114 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("Cachupín")), qPrintable(text));
         QVERIFY(text.contains(kFirst) && text.contains(kLast));
         QCOMPARE(win.messages.texts(), QStringList());
+    }
+
+    // The listing by keyboard: the preview pages with the keys of any viewer wherever its focus
+    // is, Enter presses the focused button, and a screen reader is told what each control is.
+    // Printed to a file and cancelled, it leaves no file and says so; while it prints, the main
+    // window's keys work.
+    void listingByKeyboard() {
+        std::vector<store::Card> cards;
+        for (int i = 0; i < 14; ++i) // four pages
+            cards.push_back(makeCard(QStringLiteral("152000000000%1").arg(i, 3, 10, QChar(u'0'))));
+        Window win(clock, cards);
+        win.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(win.w.get()));
+        win.click("cmdListado");
+        auto* preview = win.w->findChild<output::ListingPreview*>();
+        QVERIFY(preview);
+        QCOMPARE(preview->pageCount(), 4);
+
+        const struct {
+            const char* control;
+            const char16_t* name;
+        } named[] = {{"primeraPagina", u"Primera página"},
+                     {"paginaAnterior", u"Página anterior"},
+                     {"paginaSiguiente", u"Página siguiente"},
+                     {"ultimaPagina", u"Última página"},
+                     {"pagina", u"Página"},
+                     {"paginaListado", u"Página 1 de 4 del listado"}};
+        for (const auto& n : named) {
+            QWidget* c = preview->findChild<QWidget*>(QLatin1StringView(n.control));
+            QVERIFY2(c, n.control);
+            QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name),
+                     QString::fromUtf16(n.name));
+        }
+
+        const auto control = [&](const char* name) {
+            return preview->findChild<QWidget*>(QLatin1StringView(name));
+        };
+        QWidget* page = preview->findChild<QScrollArea*>()->viewport();
+        const struct {
+            QWidget* focus;
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            int page;
+        } keys[] = {
+            {control("pagina"), Qt::Key_PageDown, {}, 2},
+            {control("paginaSiguiente"), Qt::Key_PageDown, {}, 3},
+            {page, Qt::Key_PageUp, {}, 2},
+            {control("pagina"), Qt::Key_End, Qt::ControlModifier, 4},
+            {control("cerrar"), Qt::Key_Home, Qt::ControlModifier, 1},
+            {control("paginaSiguiente"), Qt::Key_Return, {}, 2},
+            {control("ultimaPagina"), Qt::Key_Enter, {}, 4},
+            {control("paginaAnterior"), Qt::Key_Return, {}, 3},
+            {control("primeraPagina"), Qt::Key_Enter, {}, 1},
+        };
+        for (const auto& k : keys) {
+            k.focus->setFocus(Qt::TabFocusReason);
+            preview->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), preview);
+            QTest::keyClick(k.focus, Qt::Key(k.key), k.modifiers);
+            QCOMPARE(preview->currentPage(), k.page);
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(control("paginaListado"))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("Página 1 de 4 del listado"));
+        QVERIFY(preview->isVisible());
+
+        // Printed to a file: Alt+A in the main window while the pages go out, then Cancel.
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("listado.pdf"));
+        preview->printer()->setOutputFileName(pdf);
+        bool addStarted = false;
+        bool controlsWaited = false;
+        int step = 0;
+        QTimer during;
+        connect(&during, &QTimer::timeout, this, [&] {
+            auto* progress =
+                preview->findChild<QProgressDialog*>(QStringLiteral("progresoListado"));
+            if (!progress || !progress->isVisible())
+                return;
+            if (step++ == 0) {
+                during.stop();
+                controlsWaited = !control("paginaSiguiente")->isEnabled();
+                win.w->activateWindow();
+                if (QTest::qWaitFor([&] { return QApplication::activeWindow() == win.w.get(); },
+                                    2000)) {
+                    QWidget* focus = QApplication::focusWidget();
+                    QTest::keyClick(focus ? focus : win.w.get(), Qt::Key_A, Qt::AltModifier);
+                    QTest::qWait(250); // an accelerator clicks its button after a short press
+                }
+                addStarted = win.w->buttonCaption(QStringLiteral("cmdSalir")) == u"&Cancela";
+                during.start(0);
+            } else {
+                during.stop();
+                progress->cancel();
+            }
+        });
+        during.start(0);
+        QVERIFY(!preview->printAll());
+        QVERIFY(controlsWaited);
+        QVERIFY(addStarted);
+        QVERIFY(!QFile::exists(pdf));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(win.messages.texts(),
+                 QStringList{QStringLiteral("Se canceló la impresión del listado. No se guardó el "
+                                            "listado en el archivo \"%1\".")
+                                 .arg(QDir::toNativeSeparators(pdf))});
+        QVERIFY(control("paginaSiguiente")->isEnabled());
+        preview->close();
     }
 };
 

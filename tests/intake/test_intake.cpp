@@ -1,3 +1,4 @@
+#include "History.h"
 #include "Intake.h"
 #include "ScriptedMessages.h"
 #include "TestRegistry.h"
@@ -95,6 +96,7 @@ private slots:
         Card old;
         old[Codigo] = QStringLiteral("985112");
         old[NombreAnimal] = QStringLiteral("Viejo");
+        old[Lugar] = QStringLiteral("Clinica Sur"); // as the web brings it, without its padding
         old[FichaClinica] = QStringLiteral("F-77");
         old[Color] = QStringLiteral("Negro");
         old[Tamano] = QStringLiteral("Grande");
@@ -115,6 +117,20 @@ private slots:
         QCOMPARE(card[DireccionCompleta], QStringLiteral("Av. España 123 "));
         for (Field f : {FichaClinica, Color, Tamano, GrupoFam, Cel})
             QCOMPARE(card[f], old[f]);
+
+        // Its history row tells the values that changed, not those the web only padded.
+        std::vector<HistoryEntry> rows;
+        QVERIFY(History(*cards_).forCode(QStringLiteral("985112"), 1, &rows));
+        QCOMPARE(rows.size(), size_t(1));
+        QCOMPARE(rows[0].what, QStringLiteral("web"));
+        const struct {
+            Field field;
+            bool changed;
+        } expected[] = {
+            {NombreAnimal, true}, {Lugar, false}, {Raza, false}, {Color, false}, {Direccion, true}};
+        for (const auto& e : expected)
+            QVERIFY2(rows[0].changed(e.field) == e.changed,
+                     qPrintable(cardField(e.field).name.toString()));
     }
 
     void severalRecordsStoredInOrderAndListedByCode() {
