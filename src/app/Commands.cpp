@@ -15,6 +15,8 @@
 #include "Listing.h"
 #include "MainWindow.h"
 #include "PrintSurfacePainter.h"
+#include "ReportLink.h"
+#include "ReportWindow.h"
 #include "StoreFollower.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
@@ -183,6 +185,7 @@ void Commands::wireStoreCommands() {
     window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
     wireHistory();
+    wireReport(window_, &report_);
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.

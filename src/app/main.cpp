@@ -21,10 +21,11 @@ bool needsNoWindow(int argc, char* argv[]) {
     return false;
 }
 
-// --certificado paints a PDF, which needs fonts but no display.
+// --certificado and --informe paint a PDF, which needs fonts but no display.
 bool paintsWithoutWindow(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
-        if (QByteArrayView(argv[i]).startsWith("--certificado"))
+        if (QByteArrayView(argv[i]).startsWith("--certificado") ||
+            QByteArrayView(argv[i]).startsWith("--informe"))
             return true;
     }
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -69,13 +70,20 @@ struct CommandLine {
     QString certificatePdf;    // --salida ARCHIVO.pdf, with --certificado
     QString copyToServer;      // --copiar-a-servidor URI, empty when not given
     int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
-    bool exitNow = false;      // --help or --version already printed, or an error reported
+    // --informe with --desde, --hasta (either may be left out: that side open), --por and
+    // --salida ARCHIVO.pdf|.csv, each value checked here.
+    bool report = false;
+    QDate reportFrom;
+    QDate reportTo;
+    QString reportBy; // mes, semana, implantador, lugar, especie or sexo
+    QString reportPath;
+    bool exitNow = false; // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
 // Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida,
-// --purgar-historial, --help and --version. Help and version are printed here; a bad command line
-// prints its error.
+// --purgar-historial, --informe with its options, --help and --version. Help and version are
+// printed here; a bad command line prints its error.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store
