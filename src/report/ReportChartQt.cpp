@@ -25,6 +25,7 @@ QChart* buildChart(const std::vector<Bar>& bars, const QString& title) {
     chart->setBackgroundRoundness(0);
     auto* set = new QBarSet(QStringLiteral("Tarjetas"));
     set->setColor(QColor(0x2e, 0x6d, 0xa4));
+    set->setLabelColor(Qt::black);
     QStringList labels;
     qint64 highest = 0;
     for (const Bar& bar : bars) {

@@ -55,17 +55,22 @@ private slots:
         f.copyRealMasterIni();
         // March 2026 (this month): 4 by Dra. Pérez in three spellings, 2 by Dr. Soto; February:
         // 2 by Dr. Soto; 2025: one; and two cards without a readable date.
-        f.addCards({card(QStringLiteral("100"), QStringLiteral("02/03/2026"), QStringLiteral("Dra. Pérez")),
-                    card(QStringLiteral("101"), QStringLiteral("2/3/2026"), QStringLiteral("Dra. Pérez")),
-                    card(QStringLiteral("102"), QStringLiteral("2026-03-10"), QStringLiteral(" DRA. PÉREZ")),
-                    card(QStringLiteral("103"), QStringLiteral("15/03/2026"), QStringLiteral("dra.  pérez ")),
-                    card(QStringLiteral("104"), QStringLiteral("14/03/2026"), QStringLiteral("Dr. Soto")),
-                    card(QStringLiteral("105"), QStringLiteral("01/03/2026"), QStringLiteral("DR. SOTO")),
-                    card(QStringLiteral("106"), QStringLiteral("20/02/2026"), QStringLiteral("Dr. Soto")),
-                    card(QStringLiteral("107"), QStringLiteral("28.02.2026"), QStringLiteral("Dr. Soto")),
-                    card(QStringLiteral("108"), QStringLiteral("31/12/2025"), QStringLiteral("Dr. Soto")),
-                    card(QStringLiteral("109"), QString(), QStringLiteral("Dr. Soto")),
-                    card(QStringLiteral("110"), QStringLiteral("31/02/2026"), QStringLiteral("Dr. Soto"))});
+        f.addCards(
+            {card(QStringLiteral("100"), QStringLiteral("02/03/2026"),
+                  QStringLiteral("Dra. Pérez")),
+             card(QStringLiteral("101"), QStringLiteral("2/3/2026"), QStringLiteral("Dra. Pérez")),
+             card(QStringLiteral("102"), QStringLiteral("2026-03-10"),
+                  QStringLiteral(" DRA. PÉREZ")),
+             card(QStringLiteral("103"), QStringLiteral("15/03/2026"),
+                  QStringLiteral("dra.  pérez ")),
+             card(QStringLiteral("104"), QStringLiteral("14/03/2026"), QStringLiteral("Dr. Soto")),
+             card(QStringLiteral("105"), QStringLiteral("01/03/2026"), QStringLiteral("DR. SOTO")),
+             card(QStringLiteral("106"), QStringLiteral("20/02/2026"), QStringLiteral("Dr. Soto")),
+             card(QStringLiteral("107"), QStringLiteral("28.02.2026"), QStringLiteral("Dr. Soto")),
+             card(QStringLiteral("108"), QStringLiteral("31/12/2025"), QStringLiteral("Dr. Soto")),
+             card(QStringLiteral("109"), QString(), QStringLiteral("Dr. Soto")),
+             card(QStringLiteral("110"), QStringLiteral("31/02/2026"),
+                  QStringLiteral("Dr. Soto"))});
         ScriptedMessages messages;
         const store::FixedClock clock(QDateTime(QDate(2026, 3, 20), QTime(10, 30)));
         app::StartupHooks hooks;
@@ -136,7 +141,8 @@ private slots:
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString exported = store::fromWindows1252(file.readAll());
-        QVERIFY2(exported.contains(QStringLiteral("Dra. Pérez;4;50,0 %\r\n")), qPrintable(exported));
+        QVERIFY2(exported.contains(QStringLiteral("Dra. Pérez;4;50,0 %\r\n")),
+                 qPrintable(exported));
         QVERIFY(exported.contains(QStringLiteral("Total 01/01/2026 al 31/12/2026;8;")));
         QVERIFY2(messages.boxes.empty(), qPrintable(messages.texts().join(u'\n')));
     }
