@@ -21,11 +21,13 @@ bool needsNoWindow(int argc, char* argv[]) {
     return false;
 }
 
-// --certificado and --informe paint a PDF, which needs fonts but no display.
+// --certificado and --informe paint a PDF, which needs fonts but no display; the report's own
+// options without --informe are only told off, which needs no display either.
 bool paintsWithoutWindow(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
-        if (QByteArrayView(argv[i]).startsWith("--certificado") ||
-            QByteArrayView(argv[i]).startsWith("--informe"))
+        const QByteArrayView arg(argv[i]);
+        if (arg.startsWith("--certificado") || arg.startsWith("--informe") ||
+            arg.startsWith("--desde") || arg.startsWith("--hasta") || arg.startsWith("--por"))
             return true;
     }
     return false;
