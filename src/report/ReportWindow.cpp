@@ -154,6 +154,8 @@ ReportWindow::~ReportWindow() {
 void ReportWindow::setRange(const DateRange& range) {
     period_->setCurrentIndex(range.from.isNull() && range.to.isNull() ? Everything : Other);
     openRange_ = range.from.isNull() && range.to.isNull();
+    from_->setEnabled(!openRange_);
+    to_->setEnabled(!openRange_);
     settingDates_ = true;
     if (range.from.isValid())
         from_->setDate(range.from);
@@ -188,9 +190,17 @@ void ReportWindow::quickChoice(int index) {
         range = {};
         break;
     default:
-        return; // the dates as they are
+        // The dates as they are, ready to be changed.
+        openRange_ = false;
+        from_->setEnabled(true);
+        to_->setEnabled(true);
+        start();
+        return;
     }
     openRange_ = index == Everything;
+    // Every date: the two dates play no part, and say so by being unavailable.
+    from_->setEnabled(!openRange_);
+    to_->setEnabled(!openRange_);
     settingDates_ = true;
     if (!openRange_) {
         from_->setDate(range.from);
