@@ -1,7 +1,7 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
-//                  [--base-datos URI [--server-only]]
+//                  [--base-datos URI [--server-only]] [--informe]
 //
 // Prints one JSON object per size (and one for the listing at 10,000 cards, and one for the
 // history dialogs over N cards with ten changes each, 100,000 unless told). Each size runs in a
@@ -12,7 +12,8 @@
 // With --base-datos (a libpq URI of a PostgreSQL database the benchmark may write into), each size
 // runs a second time over a registry on that server: the generated cards are copied once into a
 // schema of their own (bench_N_SEED), which the runs then use; the export is compared with psql's
-// \copy writing the same columns. --server-only leaves out the runs over DAT.db.
+// \copy writing the same columns. --server-only leaves out the runs over DAT.db. --informe measures
+// of each size only the implant report.
 #include "Registry.h"
 #include "ScriptedMessages.h"
 #include "TypeAheadList.h"
@@ -29,6 +30,7 @@
 #include "Listing.h"
 #include "MainWindow.h"
 #include "PgLink.h"
+#include "ReportWindow.h"
 #include "SearchIndex.h"
 #include "Startup.h"
 #include "TypeAheadIndex.h"
@@ -80,6 +82,7 @@ struct Options {
     QString server;           // --base-datos: a PostgreSQL database for the server runs
     bool serverOnly = false;  // no runs over DAT.db
     bool childServer = false; // this child runs its size over the server
+    bool reportOnly = false;  // --informe: of each size only the implant report
 };
 
 double ms(const QElapsedTimer& t) {
@@ -302,6 +305,71 @@ QStringList sampleValues(const store::CardStore& cards, store::Field field, int 
     return values;
 }
 
+// The implant report for the year 2023 by month (and by implanter) opened from the window: from
+// the command until the window shows the counted chart and table, with the longest pause of the
+// window's event loop meanwhile. The first count of a run builds the index of the dates where the
+// registry lacks it, and is reported apart.
+void measureReport(app::MainWindow& w, int reps, QJsonObject* out) {
+    auto* action = w.findChild<QAction*>(QStringLiteral("actInforme"));
+    if (!action) {
+        (*out)[QStringLiteral("error")] = QStringLiteral("sin la orden del informe");
+        return;
+    }
+    QElapsedTimer t;
+    t.start();
+    action->trigger();
+    auto* r = w.findChild<report::ReportWindow*>();
+    if (!r || !QTest::qWaitFor([&] { return !r->busy(); }, 600'000)) {
+        (*out)[QStringLiteral("error")] = QStringLiteral("el informe no terminó");
+        return;
+    }
+    (*out)[QStringLiteral("report_first_ms")] = ms(t);
+    const report::DateRange year{QDate(2023, 1, 1), QDate(2023, 12, 31)};
+    const auto once = [&](report::Grouping by, double* pause) {
+        // Another range first, and the grouping chosen over it, so that only the year is timed.
+        r->setRange({QDate(2022, 1, 1), QDate(2022, 1, 31)});
+        (void)QTest::qWaitFor([&] { return !r->busy(); }, 600'000);
+        r->setGrouping(by);
+        (void)QTest::qWaitFor([&] { return !r->busy(); }, 600'000);
+        // The longest the event loop goes without turning while the report is counted.
+        QElapsedTimer beat;
+        double longest = 0;
+        QTimer ticker;
+        ticker.setInterval(0);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longest = std::max(longest, double(beat.nsecsElapsed()) / 1e6);
+            beat.restart();
+        });
+        t.start();
+        beat.start();
+        ticker.start();
+        r->setRange(year);
+        (void)QTest::qWaitFor([&] { return !r->busy(); }, 600'000);
+        const double elapsed = ms(t);
+        ticker.stop();
+        r->repaint();
+        *pause = longest;
+        return elapsed;
+    };
+    std::vector<double> byMonth, byImplanter, pauses;
+    qint64 total = -1;
+    for (int i = 0; i < reps; ++i) {
+        double pause = 0;
+        byMonth.push_back(once(report::Grouping::Month, &pause));
+        pauses.push_back(pause);
+        total = r->result().total;
+        byImplanter.push_back(once(report::Grouping::Implanter, &pause));
+        pauses.push_back(pause);
+        if (r->result().total != total)
+            (*out)[QStringLiteral("error")] = QStringLiteral("el informe contó distinto");
+    }
+    (*out)[QStringLiteral("report_year_cards")] = total;
+    (*out)[QStringLiteral("report_year_by_month_ms")] = stats(byMonth);
+    (*out)[QStringLiteral("report_year_by_implanter_ms")] = stats(byImplanter);
+    (*out)[QStringLiteral("report_longest_pause_ms")] = stats(pauses);
+    r->close();
+}
+
 QJsonObject runSize(const Options& o, qint64 cards) {
     const int reps = o.quick ? 3 : 7;
     const int prefixes = o.quick ? 40 : 200;
@@ -340,6 +408,12 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     Folders f{server ? QString() : registryPath(o, cards)};
     if (server)
         f.folders.serverUri = schemaUri(o.server, serverSchema(cards));
+    if (o.reportOnly) {
+        double started = 0;
+        auto window = start(f.folders, messages, clock, &started);
+        measureReport(*window, reps, &out);
+        return out;
+    }
     std::vector<double> startTimes;
     std::unique_ptr<app::MainWindow> w;
     for (int i = 0; i < reps; ++i) {
@@ -668,6 +742,9 @@ QJsonObject runSize(const Options& o, qint64 cards) {
         out[QStringLiteral("external_change_lists_ready_ms")] = stats(listsReady);
         peaks[QStringLiteral("external_changes")] = peakRssMb();
     }
+
+    measureReport(*w, reps, &out);
+    peaks[QStringLiteral("report")] = peakRssMb();
 
     // The complete export, and as the floor sqlite3 (or on a server psql's \copy, as CSV) writing
     // the same columns.
@@ -1120,8 +1197,10 @@ int runChildren(const Options& o, const QString& self) {
     const auto child = [&](const QStringList& args) {
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(self, args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
-                          QStringList{QStringLiteral("--cache"), o.cache});
+        p.start(self,
+                args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
+                    (o.reportOnly ? QStringList{QStringLiteral("--informe")} : QStringList{}) +
+                    QStringList{QStringLiteral("--cache"), o.cache});
         p.waitForFinished(-1);
         std::fputs(p.readAllStandardOutput().constData(), stdout);
         std::fflush(stdout);
@@ -1152,6 +1231,8 @@ int runChildren(const Options& o, const QString& self) {
         }
     }
     load();
+    if (o.reportOnly)
+        return ok ? 0 : 1;
     if (o.serverOnly) {
         const QJsonObject outside{
             {QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
@@ -1215,10 +1296,12 @@ int main(int argc, char* argv[]) {
             ++i;
         } else if (a == u"--server-only") {
             o.serverOnly = true;
+        } else if (a == u"--informe") {
+            o.reportOnly = true;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
                                  "[--history-cards N] [--cache CARPETA] "
-                                 "[--base-datos URI [--server-only]]\n");
+                                 "[--base-datos URI [--server-only]] [--informe]\n");
             return 2;
         }
     }

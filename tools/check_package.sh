@@ -30,7 +30,7 @@ if grep -vE ' \./(usr/.*)?$' <<<"$contents"; then fail "archivos fuera de /usr";
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for dep in libqt6widgets6 libqt6sql6 libsqlite3-0 libmdb3 libqt6sql6-sqlite libqt6sql6-psql libpq5 qt6-qpa-plugins fonts-liberation; do
+for dep in libqt6widgets6 libqt6sql6 libqt6charts6 libsqlite3-0 libmdb3 libqt6sql6-sqlite libqt6sql6-psql libpq5 qt6-qpa-plugins fonts-liberation; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends no nombra $dep"
 done
 

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
+  qt6-charts-dev libqt6opengl6-dev
   fonts-liberation
   sqlite3 libsqlite3-dev
   postgresql libqt6sql6-psql libpq-dev

@@ -17,6 +17,8 @@
 #include "MainWindow.h"
 #include "PrintSurfacePainter.h"
 #include "ReaderTest.h"
+#include "ReportLink.h"
+#include "ReportWindow.h"
 #include "StoreFollower.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
@@ -179,6 +181,7 @@ void Commands::wireStoreCommands() {
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
     wireHistory();
     wireChipReader();
+    wireReport(window_, &report_);
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.

@@ -22,6 +22,9 @@ class ChangeWatch;
 namespace output {
 class ListingPreview;
 } // namespace output
+namespace report {
+class ReportWindow;
+} // namespace report
 namespace editing {
 class CardEditor;
 class IdentifierHints;
@@ -74,6 +77,7 @@ private:
     browse::StoreFollower* follower_ = nullptr;
     browse::FreeSearch* freeSearch_ = nullptr;
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
+    QPointer<report::ReportWindow> report_;    // the open implant report, if any
     int storeListener_ = 0;
 };
 

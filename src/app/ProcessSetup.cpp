@@ -109,7 +109,7 @@ RunKind runKind(int argc, char* argv[]) {
             continue;
         if (!arg.startsWith("-"))
             continue; // a stray word, which the parser ignores
-        if (isOneOf(arg, {"--certificado"}))
+        if (isOneOf(arg, {"--certificado", "--informe"}))
             painting = true;
         command = true;
     }
@@ -121,7 +121,7 @@ RunKind runKind(int argc, char* argv[]) {
 bool isWindowRun(const store::CommandLine& command) {
     return command.importMdb.isEmpty() && command.restoreFrom.isEmpty() &&
            command.certificateCode.isEmpty() && command.copyToServer.isEmpty() &&
-           command.purgeHistoryDays < 0;
+           command.purgeHistoryDays < 0 && !command.report;
 }
 
 bool debugRequested(int argc, char* argv[]) {

@@ -14,6 +14,8 @@
 #include "Intake.h"
 #include "MainWindow.h"
 #include "MessageBoxes.h"
+#include "ReportCommand.h"
+#include "ReportLink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -187,6 +189,16 @@ int runProgram(const store::CommandLine& command) {
     if (command.folders.installed())
         QDir().mkpath(command.folders.appDir);
     const store::Clock clock;
+    if (command.report) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        // The page names the registry the command chooses.
+        return report::runReportCommand(
+            command.folders, {command.reportFrom, command.reportTo},
+            report::groupingFromWord(command.reportBy).value_or(report::Grouping::Month),
+            command.reportPath, reportPageContext(command.folders, store::Registry()), clock, out,
+            err);
+    }
     if (!command.importMdb.isEmpty() || !command.restoreFrom.isEmpty()) {
         // Both work on the file DAT.db; with a server registry they would change a file nobody
         // uses.

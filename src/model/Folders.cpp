@@ -1,5 +1,6 @@
 #include "Folders.h"
 
+#include "Dates.h"
 #include "Ini.h"
 
 #include <QCommandLineParser>
@@ -192,6 +193,30 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("Muestra en la terminal los mensajes internos de Qt, en inglés, para el "
                        "personal de soporte."));
     parser.addOption(debug);
+    const QCommandLineOption report(
+        QStringList{QStringLiteral("informe")},
+        QStringLiteral("Escribe el informe de implantaciones (tarjetas por período o por campo "
+                       "según la fecha de atención) en el archivo PDF o CSV que indica --salida y "
+                       "termina. Con --desde, --hasta y --por."));
+    const QCommandLineOption reportFrom(
+        QStringList{QStringLiteral("desde")},
+        QStringLiteral("Primera fecha de atención del informe (con --informe); sin ella, desde la "
+                       "más antigua."),
+        QStringLiteral("DD/MM/AAAA"));
+    const QCommandLineOption reportTo(
+        QStringList{QStringLiteral("hasta")},
+        QStringLiteral("Última fecha de atención del informe (con --informe); sin ella, hasta la "
+                       "más reciente."),
+        QStringLiteral("DD/MM/AAAA"));
+    const QCommandLineOption reportBy(
+        QStringList{QStringLiteral("por")},
+        QStringLiteral("Agrupación del informe (con --informe): mes, semana, implantador, lugar, "
+                       "especie o sexo."),
+        QStringLiteral("agrupación"));
+    parser.addOption(report);
+    parser.addOption(reportFrom);
+    parser.addOption(reportTo);
+    parser.addOption(reportBy);
 
     const auto refuse = [&](const QString& message) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
@@ -239,11 +264,66 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
+    const auto refuse = [&](const QString& message) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+        result.exitNow = true;
+        result.exitCode = 2;
+        return result;
+    };
+    if (parser.isSet(report)) {
+        // Every value is checked before anything is opened or written.
+        if (parser.isSet(certificate))
+            return refuse(QStringLiteral("--informe y --certificado no van juntos: pida uno en "
+                                         "cada ejecución."));
+        const auto date = [&](const QCommandLineOption& option, QDate* out) {
+            if (!parser.isSet(option))
+                return true;
+            *out = parseDate(parser.value(option), QDate::currentDate());
+            return out->isValid();
+        };
+        if (!date(reportFrom, &result.reportFrom))
+            return refuse(QStringLiteral("--desde necesita una fecha DD/MM/AAAA, no «%1».")
+                              .arg(parser.value(reportFrom)));
+        if (!date(reportTo, &result.reportTo))
+            return refuse(QStringLiteral("--hasta necesita una fecha DD/MM/AAAA, no «%1».")
+                              .arg(parser.value(reportTo)));
+        if (result.reportFrom.isValid() && result.reportTo.isValid() &&
+            result.reportFrom > result.reportTo)
+            return refuse(QStringLiteral("--desde (%1) es posterior a --hasta (%2): dé primero la "
+                                         "fecha más antigua.")
+                              .arg(dateText(result.reportFrom), dateText(result.reportTo)));
+        const QString by = parser.value(reportBy).trimmed().toLower();
+        const QStringList words{QStringLiteral("mes"),         QStringLiteral("semana"),
+                                QStringLiteral("implantador"), QStringLiteral("lugar"),
+                                QStringLiteral("especie"),     QStringLiteral("sexo")};
+        if (!parser.isSet(reportBy) || !words.contains(by))
+            return refuse(QStringLiteral("--por necesita una agrupación: mes, semana, implantador, "
+                                         "lugar, especie o sexo%1.")
+                              .arg(parser.isSet(reportBy)
+                                       ? QStringLiteral(", no «%1»").arg(parser.value(reportBy))
+                                       : QString()));
+        const QString path = parser.value(certificatePdf).trimmed();
+        if (!parser.isSet(certificatePdf) ||
+            !(path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive) ||
+              path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)))
+            return refuse(
+                QStringLiteral("--informe necesita --salida ARCHIVO.pdf o ARCHIVO.csv: "
+                               "el archivo donde se escribe el informe%1.")
+                    .arg(parser.isSet(certificatePdf)
+                             ? QStringLiteral(", no «%1»").arg(parser.value(certificatePdf))
+                             : QString()));
+        result.report = true;
+        result.reportBy = by;
+        result.reportPath = path;
+        return result;
+    }
+    if (parser.isSet(reportFrom) || parser.isSet(reportTo) || parser.isSet(reportBy))
+        return refuse(QStringLiteral("--desde, --hasta y --por van con --informe."));
     if (parser.isSet(certificate) != parser.isSet(certificatePdf)) {
         std::fprintf(stderr, "%s\n",
                      parser.isSet(certificate)
                          ? "Falta --salida ARCHIVO.pdf: el archivo donde se escribe el certificado."
-                         : "--salida va con --certificado CODIGO.");
+                         : "--salida va con --certificado CODIGO o con --informe.");
         result.exitNow = true;
         result.exitCode = 2;
         return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -75,14 +76,22 @@ struct CommandLine {
     QString copyToServer;      // --copiar-a-servidor URI, empty when not given
     int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
     bool debug = false;        // --depurar: Qt's own messages also on standard error
+    // --informe with --desde, --hasta (either may be left out: that side open), --por and
+    // --salida ARCHIVO.pdf|.csv, each value checked here.
+    bool report = false;
+    QDate reportFrom;
+    QDate reportTo;
+    QString reportBy; // mes, semana, implantador, lugar, especie or sexo
+    QString reportPath;
     bool exitNow = false;      // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 
 // Parses --data-dir, --export-dir, --import-mdb, --restaurar, --certificado with --salida,
-// --purgar-historial, --depurar, --help and --version. Help and version are printed here; a bad
-// command line prints its error, before anything else runs: an option given an empty value, or a
-// --salida that cannot be written, ends the program with exit code 2.
+// --purgar-historial, --informe with its options, --depurar, --help and --version. Help and
+// version are printed here; a bad command line prints its error, before anything else runs: an
+// option given an empty value, or a --salida that cannot be written, ends the program with exit
+// code 2.
 CommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace store

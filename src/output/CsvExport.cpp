@@ -212,6 +212,18 @@ QByteArray csvLine(const store::Card& card, ExportKind kind) {
     return out;
 }
 
+QByteArray csvRow(std::span<const QString> values) {
+    const ByteTable& table = byteTable();
+    QByteArray out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ';';
+        appendValue(out, values[i], table);
+    }
+    out += "\r\n";
+    return out;
+}
+
 namespace {
 
 // Gathers the bytes of many lines and writes them to the device in large chunks.

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <span>
+
 class QIODevice;
 
 namespace store {
@@ -38,6 +40,9 @@ QByteArray csvHeader(ExportKind kind);
 // CR, or a sign not followed by a plain number or telephone) gets a leading apostrophe, so that it
 // opens as text.
 QByteArray csvLine(const store::Card& card, ExportKind kind);
+// Any other table's line under the same rules: the values in Windows-1252 separated by ';',
+// quoted or guarded against formulas as above, ending in CR LF.
+QByteArray csvRow(std::span<const QString> values);
 
 // Writes the header row and every card of the store in stored order to `device` (already open
 // for writing) in one forward-only pass. On failure returns false and sets `error` to a Spanish
