@@ -11,6 +11,7 @@
 #include "EntryKeys.h"
 #include "FreeSearch.h"
 #include "HistoryDialogs.h"
+#include "MergeDialog.h"
 #include "IdentifierHints.h"
 #include "Listing.h"
 #include "MainWindow.h"
@@ -183,6 +184,7 @@ void Commands::wireStoreCommands() {
     window_.grid()->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(certificate, &QAction::triggered, this, &Commands::showCertificate);
     wireHistory();
+    wireMerge();
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.
@@ -224,6 +226,21 @@ void Commands::wireHistory() {
         browse::showDeletedCards(
             *window_.cardStore(), window_.messages(),
             [this](store::RowId restored) { showRestored(restored); }, &window_);
+    });
+}
+
+void Commands::wireMerge() {
+    auto* merge = new QAction(QStringLiteral("Combinar tarjetas de otro registro…"), &window_);
+    merge->setObjectName(QStringLiteral("actCombinar"));
+    window_.grid()->addAction(merge);
+    window_.addAction(merge);
+    connect(merge, &QAction::triggered, this, [this] {
+        // Browse mode only, as a restore: the merge lists every card again afterwards.
+        if (!window_.buttonEnabled(QStringLiteral("cmdAgregar")) || window_.enEdicion())
+            return;
+        merge::startMerge(
+            *window_.cardStore(), window_.folders(), window_.clock(), window_.messages(),
+            [this] { showRestored(store::kNoRow); }, &window_);
     });
 }
 

@@ -9,13 +9,15 @@
 
 namespace {
 
-// --help, --version, --import-mdb, --restaurar and --purgar-historial work without a display.
+// --help, --version, --import-mdb, --restaurar, --purgar-historial and --combinar work without a
+// display.
 bool needsNoWindow(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const QByteArrayView arg(argv[i]);
         if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
             arg == "--version" || arg.startsWith("--import-mdb") || arg.startsWith("--restaurar") ||
-            arg.startsWith("--purgar-historial"))
+            arg.startsWith("--purgar-historial") || arg.startsWith("--combinar") ||
+            arg.startsWith("--conflictos"))
             return true;
     }
     return false;

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <span>
+
 class QIODevice;
 
 namespace store {
@@ -37,6 +39,10 @@ QByteArray csvHeader(ExportKind kind);
 // spreadsheet would run as a formula (starting with '=', '@', a tab or CR, or a sign not followed
 // by a plain number or telephone) gets a leading apostrophe, so that it opens as text.
 QByteArray csvLine(const store::Card& card, ExportKind kind);
+
+// One line of these values, written as csvLine writes each value (quoted, formula-safe,
+// Windows-1252), ';' between them, ending in CR LF: for the program's other CSV reports.
+QByteArray csvRecord(std::span<const QString> values);
 
 // Writes the header row and every card of the store in stored order to `device` (already open
 // for writing) in one forward-only pass. On failure returns false and sets `error` to a Spanish
