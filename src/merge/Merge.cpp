@@ -55,10 +55,10 @@ public:
         : name_(QStringLiteral("tarjetas-merge-%1").arg(connectionCounter.fetch_add(1))) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
-                                 .arg(kBusyTimeoutMs)
-                                 .arg(readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY")
-                                               : QString()));
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+                .arg(kBusyTimeoutMs)
+                .arg(readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
         open_ = db.open();
         error_ = db.lastError();
     }
@@ -284,20 +284,20 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
     plan->otherName = info.fileName();
     if (!here.registry().isServer() && info.exists() &&
         info.canonicalFilePath() == QFileInfo(here.path()).canonicalFilePath())
-        return Status::failure(ErrorKind::Other,
-                               QStringLiteral("El archivo %1 es el registro abierto: un registro no "
-                                              "se combina consigo mismo. Elija el archivo del "
-                                              "otro equipo o la copia que quiere combinar.")
-                                   .arg(quoted(otherPath)));
+        return Status::failure(
+            ErrorKind::Other, QStringLiteral("El archivo %1 es el registro abierto: un registro no "
+                                             "se combina consigo mismo. Elija el archivo del "
+                                             "otro equipo o la copia que quiere combinar.")
+                                  .arg(quoted(otherPath)));
 
     OtherRegistry other;
     // Reading the other file is the first half of the work, comparing the second.
     const auto half = [&](qint64 done, qint64 total, bool second) {
         return !progress || progress((second ? total : 0) + done, 2 * std::max<qint64>(total, 1));
     };
-    if (Status s = readOtherRegistry(
-            plan->otherPath, &other,
-            [&](qint64 done, qint64 total) { return half(done, total, false); });
+    if (Status s =
+            readOtherRegistry(plan->otherPath, &other,
+                              [&](qint64 done, qint64 total) { return half(done, total, false); });
         !s)
         return s;
     plan->otherCards = qint64(other.cards.size());
@@ -439,14 +439,16 @@ Status applyMerge(CardStore& here, const MergePlan& plan, std::vector<MergeOutco
     writes.reserve(plan.added.size() + plan.conflicts.size());
     for (const Card& card : plan.added) {
         writes.push_back({card, std::nullopt, false});
-        said.push_back({codeOf(card), QStringLiteral("nueva"), QStringLiteral("agregada"), QString()});
+        said.push_back(
+            {codeOf(card), QStringLiteral("nueva"), QStringLiteral("agregada"), QString()});
     }
     for (const Conflict& c : plan.conflicts) {
         const QString kind = className(c.kind);
         if (c.kind == CardClass::EliminadaAlli) {
             if (c.choice == Choice::TakeOther) {
                 writes.push_back({c.here, c.here, true});
-                said.push_back({c.code(), kind, QStringLiteral("eliminada en este registro"), QString()});
+                said.push_back(
+                    {c.code(), kind, QStringLiteral("eliminada en este registro"), QString()});
             } else {
                 said.push_back(
                     {c.code(), kind, QStringLiteral("se mantuvo la de este registro"), QString()});
@@ -520,8 +522,9 @@ Status backupBeforeMerge(const store::Folders& folders, const store::Registry& r
     const QString copy = store::dailyBackupPath(folders, day);
     const QString folder = QFileInfo(copy).absolutePath();
     if (!QDir().mkpath(folder))
-        return Status::failure(ErrorKind::CannotOpen,
-                               QStringLiteral("No se pudo crear la carpeta %1.").arg(quoted(folder)));
+        return Status::failure(
+            ErrorKind::CannotOpen,
+            QStringLiteral("No se pudo crear la carpeta %1.").arg(quoted(folder)));
     Status status = store::backupNow(registry.location(), copy);
     if (status)
         store::pruneDailyBackups(folder);
@@ -561,8 +564,8 @@ int runMergeCommand(const store::Folders& folders, const QString& otherPath, boo
     if (Status s = planMerge(*here, otherPath, &plan); !s)
         return fail(s, registry.quoted());
     for (Conflict& c : plan.conflicts)
-        c.choice = takeOther && c.kind == CardClass::Distinta ? Choice::TakeOther
-                                                              : Choice::KeepThis;
+        c.choice =
+            takeOther && c.kind == CardClass::Distinta ? Choice::TakeOther : Choice::KeepThis;
 
     // A copy of the registry as it was, to go back to, before anything is written to it.
     if (!plan.added.empty() || takeOther) {
@@ -601,7 +604,8 @@ int runMergeCommand(const store::Folders& folders, const QString& otherPath, boo
                 o.kind == className(CardClass::EliminadaAlli))
                 out << QStringLiteral("  %1: %2%3 - %4\n")
                            .arg(o.code, o.kind,
-                                o.fields.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(o.fields),
+                                o.fields.isEmpty() ? QString()
+                                                   : QStringLiteral(" (%1)").arg(o.fields),
                                 o.what);
         }
         if (!takeOther)

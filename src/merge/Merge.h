@@ -53,8 +53,8 @@ struct Conflict {
 
 // The other registry read and compared with this one, before anything is written.
 struct MergePlan {
-    QString otherPath; // absolute
-    QString otherName; // its file name, as the history rows and the report name it
+    QString otherPath;              // absolute
+    QString otherName;              // its file name, as the history rows and the report name it
     std::vector<store::Card> added; // class nueva, in the other registry's stored order
     qint64 equal = 0;
     std::vector<QString> equalCodes;

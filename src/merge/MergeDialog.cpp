@@ -13,8 +13,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressDialog>
-#include <QStandardItemModel>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -150,8 +150,7 @@ MergeDialog::MergeDialog(MergePlan plan, store::CardStore& cards, const store::F
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
 
-    connect(list_, &QTableWidget::currentCellChanged, this,
-            [this](int row) { showConflict(row); });
+    connect(list_, &QTableWidget::currentCellChanged, this, [this](int row) { showConflict(row); });
     connect(choice_, &QComboBox::currentIndexChanged, this, &MergeDialog::choose);
     connect(merge_, &QPushButton::clicked, this, &MergeDialog::mergeNow);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -209,12 +208,13 @@ void MergeDialog::showConflict(int row) {
 
     QString otherHeader = plan_.otherName;
     if (deletion)
-        otherHeader += QStringLiteral(" (eliminada el %1)")
-                           .arg(c.otherWhen.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+        otherHeader +=
+            QStringLiteral(" (eliminada el %1)")
+                .arg(c.otherWhen.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
     else if (c.otherNewer)
         otherHeader += QStringLiteral(" (más reciente)");
-    fields_->setHorizontalHeaderLabels({QStringLiteral("Campo"), QStringLiteral("Este registro"),
-                                        otherHeader});
+    fields_->setHorizontalHeaderLabels(
+        {QStringLiteral("Campo"), QStringLiteral("Este registro"), otherHeader});
     std::vector<store::Field> shown = c.changed;
     if (deletion) {
         shown.clear();
@@ -265,12 +265,12 @@ void MergeDialog::mergeNow() {
     }
     if (!status) {
         merge_->setEnabled(true);
-        messages_.inform(cancelled ? QStringLiteral("Se canceló la combinación: el registro %1 no "
-                                                    "cambió.")
-                                         .arg(cards_.registry().quoted())
-                                   : status.message() +
-                                         QStringLiteral("\n\nEl registro %1 no cambió.")
-                                             .arg(cards_.registry().quoted()),
+        messages_.inform(cancelled
+                             ? QStringLiteral("Se canceló la combinación: el registro %1 no "
+                                              "cambió.")
+                                   .arg(cards_.registry().quoted())
+                             : status.message() + QStringLiteral("\n\nEl registro %1 no cambió.")
+                                                      .arg(cards_.registry().quoted()),
                          kMergeTitle,
                          cancelled ? store::MessageLayer::Icon::Information
                                    : store::MessageLayer::Icon::Warning);

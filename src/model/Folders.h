@@ -69,9 +69,11 @@ struct CommandLine {
     QString certificatePdf;    // --salida ARCHIVO.pdf, with --certificado
     QString copyToServer;      // --copiar-a-servidor URI, empty when not given
     int purgeHistoryDays = -1; // --purgar-historial DIAS, -1 when not given
-    QString mergeFrom;         // --combinar ARCHIVO.db, empty when not given
-    bool mergeTakeOther = false; // --conflictos otro: conflicts take the other registry's card
-    bool exitNow = false;      // --help or --version already printed, or an error reported
+    // --combinar ARCHIVO.db (empty when not given); with --conflictos otro, conflicts take the
+    // other registry's card.
+    QString mergeFrom;
+    bool mergeTakeOther = false;
+    bool exitNow = false; // --help or --version already printed, or an error reported
     int exitCode = 0;
 };
 

@@ -1225,6 +1225,16 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
     if (writes.empty())
         return Status();
     const QString doing = QStringLiteral("combinar las tarjetas");
+    // Thousands of cards land at places all over a large file's indexes: a larger page cache for
+    // this one transaction keeps them from being read again and again.
+    std::optional<qint64> cacheSize;
+    if (!server()) {
+        QSqlQuery q(database());
+        if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
+            cacheSize = q.value(0).toLongLong();
+        q.finish();
+        q.exec(QStringLiteral("PRAGMA cache_size = -65536"));
+    }
     constexpr qint64 kProgressEvery = 64;
     static const std::vector<Field> everyField = [] {
         std::vector<Field> fields;
@@ -1254,8 +1264,8 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
                     if (Status s = w.read(id, &stored); !s)
                         return s;
                 }
-                const bool asDecided = m.expected ? id != kNoRow && stored == *m.expected
-                                                  : id == kNoRow;
+                const bool asDecided =
+                    m.expected ? id != kNoRow && stored == *m.expected : id == kNoRow;
                 if (!asDecided)
                     return Status::failure(
                         ErrorKind::Busy,
@@ -1278,6 +1288,8 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
             return Status();
         },
         doing);
+    if (cacheSize)
+        QSqlQuery(database()).exec(QStringLiteral("PRAGMA cache_size = %1").arg(*cacheSize));
     if (status)
         notify(Change::Reset, kNoRow, nullptr);
     return status;

@@ -91,8 +91,8 @@ private slots:
                       E = QStringLiteral("152000000000005"), F = QStringLiteral("152000000000006");
         folders = std::make_unique<AppFolders>();
         folders->copyRealMasterIni();
-        folders->addCards({makeCard(A), makeCard(B), makeCard(C), makeCard(D), makeCard(G),
-                           makeCard(H)});
+        folders->addCards(
+            {makeCard(A), makeCard(B), makeCard(C), makeCard(D), makeCard(G), makeCard(H)});
         const QString laptop = folders->root.filePath(QStringLiteral("operativo.db"));
         Card b = makeCard(B), g = makeCard(G), h = makeCard(H);
         b[Propietario] = QStringLiteral("Luis Soto");
@@ -113,7 +113,9 @@ private slots:
 
         messages.clear();
         app::StartupHooks hooks;
-        hooks.webIntake = [](MainWindow&) { return false; };
+        hooks.webIntake = [](MainWindow&) {
+            return false;
+        };
         hooks.dailyBackup = false;
         w = app::startUp(folders->folders, messages, clock, std::move(hooks));
         QVERIFY(w);
@@ -124,9 +126,10 @@ private slots:
 
         merge::MergeDialog* dialog = openMerge(laptop);
         QVERIFY(dialog);
-        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("lblCuentas"))
-                    ->text()
-                    .contains(QStringLiteral("nuevas 2, iguales 1, distintas 3, eliminadas allí 1")));
+        QVERIFY(
+            dialog->findChild<QLabel*>(QStringLiteral("lblCuentas"))
+                ->text()
+                .contains(QStringLiteral("nuevas 2, iguales 1, distintas 3, eliminadas allí 1")));
         auto* list = dialog->findChild<QTableWidget*>(QStringLiteral("tblConflictos"));
         auto* fields = dialog->findChild<QTableWidget*>(QStringLiteral("tblComparacion"));
         auto* choice = dialog->findChild<QComboBox*>(QStringLiteral("cboDecision"));
@@ -194,9 +197,10 @@ private slots:
         messages.clear();
         dialog = openMerge(laptop);
         QVERIFY(dialog);
-        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("lblCuentas"))
-                    ->text()
-                    .contains(QStringLiteral("nuevas 0, iguales 4, distintas 2, eliminadas allí 0")));
+        QVERIFY(
+            dialog->findChild<QLabel*>(QStringLiteral("lblCuentas"))
+                ->text()
+                .contains(QStringLiteral("nuevas 0, iguales 4, distintas 2, eliminadas allí 0")));
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("btnCombinar")),
                           Qt::LeftButton);
         QTRY_VERIFY(!top<merge::MergeDialog>());

@@ -170,15 +170,16 @@ private slots:
         const qint64 rows = historyRows(*here_);
         std::vector<merge::MergeOutcome> outcomes;
 
-        Status s = merge::applyMerge(*here_, p, &outcomes,
-                                     [](qint64 done, qint64) { return done == 0; });
+        Status s =
+            merge::applyMerge(*here_, p, &outcomes, [](qint64 done, qint64) { return done == 0; });
         QVERIFY(!s);
         QCOMPARE(storedCards(*here_), before);
 
         RowId d = kNoRow;
         QVERIFY(here_->findCode(QStringLiteral("C"), &d));
-        QVERIFY(here_->storeCardsByCode(std::vector<Card>{card(QStringLiteral("C"), QStringLiteral("Eva"))},
-                                        {}, nullptr, WriteReason::Modificacion));
+        QVERIFY(here_->storeCardsByCode(
+            std::vector<Card>{card(QStringLiteral("C"), QStringLiteral("Eva"))}, {}, nullptr,
+            WriteReason::Modificacion));
         const std::vector<Card> changed = storedCards(*here_);
         s = merge::applyMerge(*here_, p, &outcomes);
         QCOMPARE(s.kind(), ErrorKind::Busy);
@@ -221,8 +222,8 @@ private slots:
 
         const QString empty = dir_->filePath(QStringLiteral("vacio.db"));
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
-                                                        QStringLiteral("vacio"));
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("vacio"));
             db.setDatabaseName(empty);
             QVERIFY(db.open());
             QVERIFY(QSqlQuery(db).exec(QStringLiteral("CREATE TABLE Clientes (Codigo TEXT)")));
@@ -239,8 +240,8 @@ private slots:
 
         // Another program in the middle of a write to the other file.
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
-                                                        QStringLiteral("writer"));
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
             db.setDatabaseName(otherPath_);
             QVERIFY(db.open());
             QSqlQuery w(db);
@@ -273,13 +274,15 @@ private slots:
         QCOMPARE(merge::runMergeCommand(folders, otherPath_, false, clock, out), 0);
         QVERIFY2(said.contains(QStringLiteral("Nuevas, agregadas: 2")), qPrintable(said));
         QVERIFY(said.contains(QStringLiteral("  B: distinta (")));
-        QVERIFY(said.contains(QStringLiteral("  C: eliminada allí - se mantuvo la de este registro")));
+        QVERIFY(
+            said.contains(QStringLiteral("  C: eliminada allí - se mantuvo la de este registro")));
         QVERIFY(QFileInfo::exists(dailyBackupPath(folders, clock.today())));
 
         QFile report(folders.exportFile(QStringLiteral("Combinación 2026-12-09 18.05.csv")));
         QVERIFY(report.open(QIODevice::ReadOnly));
         const QByteArray bytes = report.readAll();
-        QVERIFY(bytes.startsWith("C\xf3" "digo;Clase;Resultado;Campos distintos;Archivo combinado\r\n"));
+        QVERIFY(bytes.startsWith("C\xf3"
+                                 "digo;Clase;Resultado;Campos distintos;Archivo combinado\r\n"));
         QVERIFY(bytes.contains("F;nueva;agregada;;'+notebook.db\r\n"));
         QVERIFY(bytes.contains("C;eliminada all\xed;"));
 
@@ -298,6 +301,18 @@ private slots:
         Card b;
         QVERIFY(here_->findCode(QStringLiteral("B"), &id) && here_->readCard(id, &b));
         QCOMPARE(b[Propietario], QStringLiteral("Luis"));
+
+        // A wrong choice stops the program before anything is opened.
+        const CommandLine wrong =
+            parseCommandLine({QStringLiteral("tarjetas"), QStringLiteral("--combinar"), otherPath_,
+                              QStringLiteral("--conflictos"), QStringLiteral("ambos")});
+        QVERIFY(wrong.exitNow);
+        QCOMPARE(wrong.exitCode, 2);
+        const CommandLine right =
+            parseCommandLine({QStringLiteral("tarjetas"), QStringLiteral("--combinar"), otherPath_,
+                              QStringLiteral("--conflictos"), QStringLiteral("Otro")});
+        QVERIFY(!right.exitNow);
+        QVERIFY(right.mergeTakeOther);
 
         said.clear();
         QCOMPARE(merge::runMergeCommand(folders, dir_->filePath(QStringLiteral("no.db")), false,
