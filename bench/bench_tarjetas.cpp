@@ -29,6 +29,7 @@
 #include "HistoryDialogs.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "Merge.h"
 #include "PgLink.h"
 #include "ReportWindow.h"
 #include "SearchIndex.h"
@@ -83,6 +84,7 @@ struct Options {
     bool serverOnly = false;  // no runs over DAT.db
     bool childServer = false; // this child runs its size over the server
     bool reportOnly = false;  // --informe: of each size only the implant report
+    qint64 childMerge = -1;   // merging a field campaign's registry into this many cards
 };
 
 double ms(const QElapsedTimer& t) {
@@ -1187,6 +1189,106 @@ QJsonObject startupFromOutside(const Options& o) {
     return out;
 }
 
+// A field campaign's registry merged into a registry of `cards` cards: 9,000 new cards and 1,000
+// of the registry's own with another owner and telephone, each conflict taking the other's card,
+// in one transaction; then the same file again, which writes nothing. The registry is a copy of
+// the generated one (a schema of its own on a server), so the cached one stays as it was.
+QJsonObject runMerge(const Options& o, qint64 cards) {
+    constexpr int kNew = 9'000, kChanged = 1'000;
+    QJsonObject r{{QStringLiteral("merge_into_cards"), cards},
+                  {QStringLiteral("engine"),
+                   o.childServer ? QStringLiteral("postgresql") : QStringLiteral("sqlite")}};
+    QTemporaryDir dir(QDir(o.cache).filePath(QStringLiteral("combinar-XXXXXX")));
+    store::Registry registry = store::Registry::file(dir.filePath(QStringLiteral("DAT.db")));
+    if (o.childServer) {
+        const QString schema = QStringLiteral("bench_combinar_%1").arg(cards);
+        const QString uri = schemaUri(o.server, schema);
+        qint64 copied = 0;
+        if (!serverExec(o.server, {QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(schema),
+                                   QStringLiteral("CREATE SCHEMA %1").arg(schema)}) ||
+            !store::copyToServer(registryPath(o, cards), uri, &copied) ||
+            !serverExec(uri, {QStringLiteral("VACUUM ANALYZE \"Clientes\"")}))
+            return r;
+        registry = store::Registry::server(uri);
+    } else if (!QFile::copy(registryPath(o, cards), registry.location())) {
+        return r;
+    }
+    store::Status status;
+    auto here = store::CardStore::open(registry, &status);
+    if (!here) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(status.message()));
+        return r;
+    }
+    // The changed cards spread over the whole registry.
+    std::vector<store::RowId> ids;
+    (void)here->rowIds(store::Order::Stored, &ids);
+    std::vector<store::RowId> picked;
+    for (int i = 0; i < kChanged && !ids.empty(); ++i)
+        picked.push_back(ids[size_t(i) * ids.size() / kChanged]);
+    std::vector<std::pair<store::RowId, store::Card>> read;
+    (void)here->readCards(picked, &read);
+    std::vector<store::Card> campaign;
+    for (int i = 0; i < kNew; ++i) {
+        store::Card c = read.empty() ? store::Card() : read[size_t(i) % read.size()].second;
+        c[store::Codigo] = QStringLiteral("9990000%1").arg(i, 8, 10, QLatin1Char('0'));
+        campaign.push_back(c);
+    }
+    for (auto& [id, card] : read) {
+        card[store::Propietario] = QStringLiteral("Dueño en terreno %1").arg(id);
+        card[store::Telefono1] = QStringLiteral("+56 9 %1").arg(id % 100000000);
+        campaign.push_back(card);
+    }
+    const QString otherPath = dir.filePath(QStringLiteral("operativo.db"));
+    {
+        auto other = store::CardStore::open(otherPath, &status);
+        if (!other || !other->insertCards(campaign, store::WriteReason::Alta))
+            return r;
+    }
+    // The processor time of this process beside the wall time: the machine is shared.
+    const auto cpuMs = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
+               (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    };
+    const auto mergeOnce = [&](QJsonObject* figures) {
+        QElapsedTimer t;
+        t.start();
+        const double cpu0 = cpuMs();
+        merge::MergePlan plan;
+        if (const store::Status s = merge::planMerge(*here, otherPath, &plan); !s) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(s.message()));
+            return false;
+        }
+        const double planMs = ms(t);
+        for (merge::Conflict& c : plan.conflicts)
+            c.choice = merge::Choice::TakeOther;
+        std::vector<merge::MergeOutcome> outcomes;
+        if (const store::Status s = merge::applyMerge(*here, plan, &outcomes); !s) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(s.message()));
+            return false;
+        }
+        figures->insert(QStringLiteral("compare_ms"), planMs);
+        figures->insert(QStringLiteral("write_ms"), ms(t) - planMs);
+        figures->insert(QStringLiteral("total_ms"), ms(t));
+        figures->insert(QStringLiteral("cpu_ms"), cpuMs() - cpu0);
+        figures->insert(QStringLiteral("new"), qint64(plan.added.size()));
+        figures->insert(QStringLiteral("conflicts"), qint64(plan.conflicts.size()));
+        return true;
+    };
+    QJsonObject first, again;
+    if (!mergeOnce(&first) || !mergeOnce(&again))
+        return r;
+    r.insert(QStringLiteral("merge_10000"), first);
+    r.insert(QStringLiteral("merge_again"), again);
+    r.insert(QStringLiteral("cards_after"), here->recordCount());
+    if (o.childServer)
+        (void)serverExec(
+            o.server,
+            {QStringLiteral("DROP SCHEMA IF EXISTS bench_combinar_%1 CASCADE").arg(cards)});
+    return r;
+}
+
 int runChildren(const Options& o, const QString& self) {
     std::printf("{\"machine\": %s}\n", QJsonDocument(QJsonArray{machine()})
                                            .toJson(QJsonDocument::Compact)
@@ -1220,12 +1322,16 @@ int runChildren(const Options& o, const QString& self) {
         if (!o.serverOnly) {
             load();
             ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
+            ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
         }
         if (!o.server.isEmpty()) {
             if (!ensureServerRegistry(o, n))
                 return 1;
             load();
             ok = child({QStringLiteral("--size"), QString::number(n),
+                        QStringLiteral("--base-datos"), o.server}) &&
+                 ok;
+            ok = child({QStringLiteral("--merge"), QString::number(n),
                         QStringLiteral("--base-datos"), o.server}) &&
                  ok;
         }
@@ -1279,6 +1385,9 @@ int main(int argc, char* argv[]) {
         } else if (a == u"--size" && !next.isEmpty()) {
             o.childSize = next.toLongLong();
             ++i;
+        } else if (a == u"--merge" && !next.isEmpty()) {
+            o.childMerge = next.toLongLong();
+            ++i;
         } else if (a == u"--listing") {
             o.childListing = true;
         } else if (a == u"--history" && !next.isEmpty()) {
@@ -1309,7 +1418,14 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "--server-only necesita --base-datos URI\n");
         return 2;
     }
-    o.childServer = o.childSize > 0 && !o.server.isEmpty();
+    o.childServer = (o.childSize > 0 || o.childMerge > 0) && !o.server.isEmpty();
+    if (o.childMerge > 0) {
+        if (!ensureRegistry(o, o.childMerge))
+            return 1;
+        const QJsonObject result = runMerge(o, o.childMerge);
+        std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
+        return result.contains(QStringLiteral("merge_10000")) ? 0 : 1;
+    }
     if (o.childListing || o.childHistory || o.childSize > 0) {
         const QJsonObject result = o.childHistory   ? runHistory(o)
                                    : o.childListing ? runListing(o)

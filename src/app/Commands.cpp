@@ -15,6 +15,7 @@
 #include "Ini.h"
 #include "Listing.h"
 #include "MainWindow.h"
+#include "MergeDialog.h"
 #include "PrintSurfacePainter.h"
 #include "ReaderTest.h"
 #include "ReportLink.h"
@@ -182,6 +183,7 @@ void Commands::wireStoreCommands() {
     wireHistory();
     wireChipReader();
     wireReport(window_, &report_);
+    wireMerge();
 
     window_.setCommandHandler(QStringLiteral("cmdListado"), [this] {
         // One preview: a second click brings it to the front with the cards as stored now.
@@ -223,6 +225,21 @@ void Commands::wireHistory() {
         browse::showDeletedCards(
             *window_.cardStore(), window_.messages(),
             [this](store::RowId restored) { showRestored(restored); }, &window_);
+    });
+}
+
+void Commands::wireMerge() {
+    auto* merge = new QAction(QStringLiteral("Combinar tarjetas de otro registro…"), &window_);
+    merge->setObjectName(QStringLiteral("actCombinar"));
+    window_.grid()->addAction(merge);
+    window_.addAction(merge);
+    connect(merge, &QAction::triggered, this, [this] {
+        // Browse mode only, as a restore: the merge lists every card again afterwards.
+        if (!window_.buttonEnabled(QStringLiteral("cmdAgregar")) || window_.enEdicion())
+            return;
+        merge::startMerge(
+            *window_.cardStore(), window_.folders(), window_.clock(), window_.messages(),
+            [this] { showRestored(store::kNoRow); }, &window_);
     });
 }
 

@@ -64,6 +64,7 @@ private:
     bool readShownCard(store::Card* card);
     void showCertificate();
     void wireHistory();
+    void wireMerge();
     void showRestored(store::RowId restored);
     void wireFreeSearch();
 

@@ -121,7 +121,8 @@ RunKind runKind(int argc, char* argv[]) {
 bool isWindowRun(const store::CommandLine& command) {
     return command.importMdb.isEmpty() && command.restoreFrom.isEmpty() &&
            command.certificateCode.isEmpty() && command.copyToServer.isEmpty() &&
-           command.purgeHistoryDays < 0 && !command.report;
+           command.purgeHistoryDays < 0 && !command.report &&
+           command.mergeFrom.isEmpty();
 }
 
 bool debugRequested(int argc, char* argv[]) {

@@ -13,6 +13,7 @@
 #include "Ini.h"
 #include "Intake.h"
 #include "MainWindow.h"
+#include "Merge.h"
 #include "MessageBoxes.h"
 #include "ReportCommand.h"
 #include "ReportLink.h"
@@ -225,6 +226,11 @@ int runProgram(const store::CommandLine& command) {
         QTextStream out(stdout);
         return store::runPurgeCommand(command.folders, command.purgeHistoryDays, out,
                                       QDateTime::currentDateTimeUtc());
+    }
+    if (!command.mergeFrom.isEmpty()) {
+        QTextStream out(stdout);
+        return merge::runMergeCommand(command.folders, command.mergeFrom, command.mergeTakeOther,
+                                      clock, out);
     }
     if (!command.importMdb.isEmpty()) {
         QTextStream out(stdout);

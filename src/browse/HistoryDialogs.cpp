@@ -98,7 +98,10 @@ CardHistoryDialog::CardHistoryDialog(const QString& code, std::vector<store::His
     changes_->setRowCount(int(entries_.size()));
     for (int r = 0; r < int(entries_.size()); ++r) {
         const store::HistoryEntry& e = entries_[size_t(r)];
-        setRow(changes_, r, {whenText(e.when), e.what, e.user, e.computer, summary(e)});
+        // A card merged in from another registry says which file it came from.
+        const QString what =
+            e.source.isEmpty() ? e.what : QStringLiteral("%1 (de %2)").arg(e.what, e.source);
+        setRow(changes_, r, {whenText(e.when), what, e.user, e.computer, summary(e)});
     }
     changes_->resizeColumnsToContents();
     connect(changes_, &QTableWidget::currentCellChanged, this, [this](int row) { showEntry(row); });

@@ -217,6 +217,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     parser.addOption(reportFrom);
     parser.addOption(reportTo);
     parser.addOption(reportBy);
+    const QCommandLineOption mergeFile(
+        QStringList{QStringLiteral("combinar")},
+        QStringLiteral("Combina en el registro las tarjetas de otro registro de este programa "
+                       "(por ejemplo el DAT.db de un notebook de terreno o una copia de "
+                       "respaldo) en una sola transacción: agrega las nuevas, deja las iguales y "
+                       "en cada conflicto mantiene la tarjeta de este registro, salvo con "
+                       "--conflictos otro. Escribe un informe en la carpeta de exportación, "
+                       "resume en pantalla y termina."),
+        QStringLiteral("archivo.db"));
+    const QCommandLineOption conflicts(
+        QStringList{QStringLiteral("conflictos")},
+        QStringLiteral("Con --combinar: \"este\" (por omisión) mantiene la tarjeta de este "
+                       "registro en cada conflicto; \"otro\" toma la del otro registro. Una "
+                       "tarjeta eliminada en el otro registro nunca se elimina aquí sin "
+                       "preguntar: sólo se lista."),
+        QStringLiteral("este|otro"));
+    parser.addOption(mergeFile);
+    parser.addOption(conflicts);
 
     const auto refuse = [&](const QString& message) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(message));
@@ -347,6 +365,25 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             return result;
         }
         result.purgeHistoryDays = days;
+    }
+    if (parser.isSet(conflicts) || parser.isSet(mergeFile)) {
+        const QString choice = parser.value(conflicts).trimmed().toLower();
+        QString error;
+        if (parser.isSet(mergeFile) && parser.value(mergeFile).trimmed().isEmpty())
+            error = QStringLiteral("--combinar necesita el archivo del otro registro.");
+        else if (parser.isSet(conflicts) && !parser.isSet(mergeFile))
+            error = QStringLiteral("--conflictos va con --combinar ARCHIVO.db.");
+        else if (parser.isSet(conflicts) && choice != u"este" && choice != u"otro")
+            error = QStringLiteral("--conflictos necesita «este» u «otro», no «%1».")
+                        .arg(parser.value(conflicts));
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+            result.exitNow = true;
+            result.exitCode = 2;
+            return result;
+        }
+        result.mergeFrom = parser.value(mergeFile);
+        result.mergeTakeOther = choice == u"otro";
     }
     return result;
 }

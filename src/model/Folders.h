@@ -83,6 +83,10 @@ struct CommandLine {
     QDate reportTo;
     QString reportBy; // mes, semana, implantador, lugar, especie or sexo
     QString reportPath;
+    // --combinar ARCHIVO.db (empty when not given); with --conflictos otro, conflicts take the
+    // other registry's card.
+    QString mergeFrom;
+    bool mergeTakeOther = false;
     bool exitNow = false;      // --help or --version already printed, or an error reported
     int exitCode = 0;
 };

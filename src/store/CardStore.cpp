@@ -845,6 +845,9 @@ public:
     // The id of the card with exactly this code, or kNoRow.
     Status find(const QString& code, RowId* id) { return store_.findCode(code, id); }
 
+    // The rows written from now on name the registry the values came from.
+    void setHistorySource(const QString& source) { history_->setSource(source); }
+
 private:
     QString returning() const {
         return store_.server() ? QStringLiteral(" RETURNING id") : QString();
@@ -1214,6 +1217,82 @@ void TableCursor::close() {
     currentId_ = kNoRow;
     mode_ = Mode::None;
     eof_ = true;
+}
+
+// Merging another registry: a function of its own over the one write path above.
+Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& source,
+                             const std::function<bool(qint64)>& progress) {
+    if (writes.empty())
+        return Status();
+    const QString doing = QStringLiteral("combinar las tarjetas");
+    // Thousands of cards land at places all over a large file's indexes: a larger page cache for
+    // this one transaction keeps them from being read again and again.
+    std::optional<qint64> cacheSize;
+    if (!server()) {
+        QSqlQuery q(database());
+        if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
+            cacheSize = q.value(0).toLongLong();
+        q.finish();
+        q.exec(QStringLiteral("PRAGMA cache_size = -65536"));
+    }
+    constexpr qint64 kProgressEvery = 64;
+    static const std::vector<Field> everyField = [] {
+        std::vector<Field> fields;
+        for (const CardField& f : cardFields())
+            fields.push_back(f.field);
+        return fields;
+    }();
+    const Status cancelled =
+        Status::failure(ErrorKind::Other, QStringLiteral("La combinación se canceló: el registro "
+                                                         "%1 no cambió.")
+                                              .arg(registry_.quoted()));
+    Status status = runWrite(
+        [&]() -> Status {
+            Writes w(*this, doing);
+            w.setHistorySource(source);
+            qint64 done = 0;
+            for (const MergeWrite& m : writes) {
+                if (progress && done % kProgressEvery == 0 && !progress(done))
+                    return cancelled;
+                ++done;
+                const QString& code = m.card[Codigo];
+                RowId id = kNoRow;
+                if (Status s = w.find(code, &id); !s)
+                    return s;
+                Card stored;
+                if (id != kNoRow) {
+                    if (Status s = w.read(id, &stored); !s)
+                        return s;
+                }
+                const bool asDecided =
+                    m.expected ? id != kNoRow && stored == *m.expected : id == kNoRow;
+                if (!asDecided)
+                    return Status::failure(
+                        ErrorKind::Busy,
+                        QStringLiteral("Otro programa cambió la tarjeta %1 del registro %2 "
+                                       "mientras se combinaba: no se guardó ningún cambio. "
+                                       "Vuelva a combinar para ver las tarjetas como están ahora.")
+                            .arg(code, registry_.quoted()));
+                Status s;
+                if (m.remove)
+                    s = w.remove(id, WriteReason::Combinacion);
+                else if (id == kNoRow)
+                    s = w.add(m.card, WriteReason::Combinacion, kNoRow, nullptr);
+                else if (stored != m.card) // the same values again write nothing
+                    s = w.change(id, m.card, everyField, WriteReason::Combinacion, nullptr);
+                if (!s)
+                    return s;
+            }
+            if (progress && !progress(done))
+                return cancelled;
+            return Status();
+        },
+        doing);
+    if (cacheSize)
+        QSqlQuery(database()).exec(QStringLiteral("PRAGMA cache_size = %1").arg(*cacheSize));
+    if (status)
+        notify(Change::Reset, kNoRow, nullptr);
+    return status;
 }
 
 } // namespace store

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -114,6 +115,16 @@ public:
     // card meant was deleted and its id given to another one meanwhile.
     Status removeCard(RowId id, const QString* expectedCode = nullptr);
 
+    // Cards from another registry merged into this one (see MergeWrite below): all the writes as
+    // one transaction, either all or none. Each checks first that the card stored under its code
+    // is still the one the merge was decided on (`expected`), and the whole merge is refused
+    // (Busy) when another program changed it meanwhile. Every card written gets a history row of
+    // reason "combinación" naming `source`. `progress`, when given, is called every few cards
+    // with the number done; returning false cancels the merge, which then writes nothing.
+    struct MergeWrite;
+    Status mergeCards(std::span<const MergeWrite> writes, const QString& source,
+                      const std::function<bool(qint64 done)>& progress = {});
+
     // The cards written since an earlier look, by this program or any other, as of one moment.
     // Table RegistroCambios (see ChangeLog.h) is filled by triggers on Clientes and keeps only the
     // latest writes: a look from further back, or one the log cannot answer, is not `complete`,
@@ -204,6 +215,15 @@ private:
     mutable qint64 countChanges_ = -1;
     // The statements kept prepared on a server, by their text; few, one per kind of query.
     mutable std::map<QString, QSqlQuery> prepared_;
+};
+
+// One write of a merge: `card` stored over the card with its code, or added when no card has it;
+// with `remove`, the card with that code deleted. `expected` is the card stored under the code
+// when the merge was decided (none for a card to add).
+struct CardStore::MergeWrite {
+    Card card;
+    std::optional<Card> expected;
+    bool remove = false;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an

@@ -46,8 +46,13 @@ const QString& currentComputer() {
 
 // The values as a JSON object keyed by column name; Null stays null, so that a restored card
 // tells a Null from an empty text as the store did.
-QString valuesJson(const Card& card, std::span<const Field> fields) {
+// The key of the registry a row's values came from; no field is named so.
+const QString kSourceKey = QStringLiteral("origen");
+
+QString valuesJson(const Card& card, std::span<const Field> fields, const QString& source = {}) {
     QJsonObject object;
+    if (!source.isEmpty())
+        object.insert(kSourceKey, source);
     auto put = [&](Field f) {
         const QString& v = card[f];
         object.insert(cardField(f).name.toString(), v.isNull() ? QJsonValue() : QJsonValue(v));
@@ -89,6 +94,11 @@ HistoryEntry entryFrom(const QSqlQuery& q) {
     e.cardId = q.isNull(6) ? kNoRow : q.value(6).toLongLong();
     e.before = valuesFrom(q.value(7).toString());
     e.after = valuesFrom(q.value(8).toString());
+    for (int column : {8, 7}) {
+        const QString json = q.value(column).toString();
+        if (e.source.isEmpty() && json.contains(kSourceKey))
+            e.source = QJsonDocument::fromJson(json.toUtf8()).object().value(kSourceKey).toString();
+    }
     return e;
 }
 
@@ -112,6 +122,8 @@ QString reasonName(WriteReason reason) {
         return QStringLiteral("importación");
     case WriteReason::Restauracion:
         return QStringLiteral("restauración");
+    case WriteReason::Combinacion:
+        return QStringLiteral("combinación");
     }
     return QString();
 }
@@ -199,8 +211,10 @@ bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before,
     insert_.bindValue(4, any ? (*any)[Codigo] : QString());
     insert_.bindValue(5, cardId);
     const QVariant none(QMetaType::fromType<QString>());
-    insert_.bindValue(6, before ? QVariant(valuesJson(*before, fields)) : none);
-    insert_.bindValue(7, after ? QVariant(valuesJson(*after, fields)) : none);
+    // The source goes with the values the row keeps last: after a write, before a delete.
+    insert_.bindValue(6, before ? QVariant(valuesJson(*before, fields, after ? QString() : source_))
+                                : none);
+    insert_.bindValue(7, after ? QVariant(valuesJson(*after, fields, source_)) : none);
     const bool ok = insert_.exec();
     if (ok)
         insert_.finish();

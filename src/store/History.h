@@ -22,9 +22,10 @@ namespace store {
 struct Folders;
 
 // Why a card was written: every write to table Clientes says it, and its history row keeps it.
-enum class WriteReason { Alta, Modificacion, Baja, Web, Importacion, Restauracion };
+enum class WriteReason { Alta, Modificacion, Baja, Web, Importacion, Restauracion, Combinacion };
 
-// "alta", "modificación", "baja", "web", "importación", "restauración": as stored and shown.
+// "alta", "modificación", "baja", "web", "importación", "restauración", "combinación":
+// as stored and shown.
 QString reasonName(WriteReason reason);
 
 // One row of table Historial: who changed which card when, and its values before and after.
@@ -38,6 +39,9 @@ struct HistoryEntry {
     QString what; // reasonName() of the write
     QString code;
     RowId cardId = kNoRow; // the card's id in Clientes when it was written
+    // Where the values came from when they came from another registry (its file name); empty
+    // otherwise. Kept as the key "origen" beside the field values of the row.
+    QString source;
     // A field the row does not hold is nullopt; a held Null value is a null QString.
     std::array<std::optional<QString>, kFieldCount> before{};
     std::array<std::optional<QString>, kFieldCount> after{};
@@ -90,11 +94,14 @@ public:
     bool record(WriteReason reason, RowId cardId, const Card* before, const Card* after,
                 std::span<const Field> fields = {});
     QSqlError error() const;
+    // The rows written from now on name this registry as where their values came from.
+    void setSource(const QString& source) { source_ = source; }
 
 private:
     QSqlQuery& insert_;
     bool prepared_ = false;
     QString when_;
+    QString source_;
 };
 
 // --purgar-historial DAYS: trims the history of the registry in `folders` to the last DAYS days,

@@ -4,6 +4,7 @@
 //   reliability_harness sync [--seed S]              SIGKILLs it before and after every sync of
 //                                                    every kind of write (needs the sync shim)
 //   reliability_harness concurrent --seconds T       two children edit one DAT.db at once
+//   reliability_harness merge --kills N [--seed S]   SIGKILLs the merge of another registry
 //
 // With TARJETAS_TEST_ENGINE=postgresql, crash and concurrent run on a fresh schema of the
 // TARJETAS_TEST_PG server instead of DAT.db.
@@ -14,6 +15,7 @@
 // and, after every kill, checks the store and the files against them.
 
 #include "History.h"
+#include "MergeKills.h"
 #include "Program.h"
 #include "TestRegistry.h"
 
@@ -860,8 +862,12 @@ int main(int argc, char** argv) {
         arg(args, "--seed", QString::number(QDateTime::currentMSecsSinceEpoch())).toULongLong();
     if (mode == u"child")
         return Child(args).run(args);
-    if (mode != u"crash" && mode != u"sync" && mode != u"concurrent") {
-        fprintf(stderr, "usage: %s crash --kills N | sync | concurrent --seconds T [--seed S]\n",
+    if (mode == u"merge-child")
+        return merge_kills::child(arg(args, "--here"), arg(args, "--other"));
+    if (mode != u"crash" && mode != u"sync" && mode != u"concurrent" && mode != u"merge") {
+        fprintf(stderr,
+                "usage: %s crash --kills N | sync | concurrent --seconds T | merge --kills N "
+                "[--seed S]\n",
                 argv[0]);
         return 2;
     }
@@ -874,6 +880,10 @@ int main(int argc, char** argv) {
                    "(tools/test.sh starts one).\n");
             return kSkipped;
         }
+        if (mode == u"merge") {
+            printf("seed %llu\n", static_cast<unsigned long long>(seed));
+            return merge_kills::run(arg(args, "--kills", QStringLiteral("10")).toInt(), seed, true);
+        }
         if (mode == u"sync") {
             printf("SKIP the sync sweep is about the file's syncs; a server makes its own.\n");
             return kSkipped;
@@ -883,6 +893,10 @@ int main(int argc, char** argv) {
     }
     if (mode == u"concurrent")
         return concurrent(arg(args, "--seconds", QStringLiteral("10")).toInt(), seed, server);
+    if (mode == u"merge") {
+        printf("seed %llu\n", static_cast<unsigned long long>(seed));
+        return merge_kills::run(arg(args, "--kills", QStringLiteral("10")).toInt(), seed, false);
+    }
     printf("seed %llu\n", static_cast<unsigned long long>(seed));
     Driver driver(seed, server);
     if (mode == u"sync")
