@@ -282,12 +282,6 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))
         result.importMdb = parser.value(importMdb);
-    const auto refuse = [&](const QString& message) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(message));
-        result.exitNow = true;
-        result.exitCode = 2;
-        return result;
-    };
     if (parser.isSet(report)) {
         // Every value is checked before anything is opened or written.
         if (parser.isSet(certificate))
