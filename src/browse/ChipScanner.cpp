@@ -197,9 +197,11 @@ bool ChipScanner::onKeyPress(QWidget* receiver, QKeyEvent* key) {
     const qint64 at = stamped ? qint64(key->timestamp()) : clock_();
     const qint64 gap = stamped == lastStamped_ && at >= lastAt_ ? at - lastAt_ : -1;
     const bool afterCode = lastWasCode_ && gap >= 0;
+    const bool afterScan = justScanned_ && afterCode;
     lastAt_ = at;
     lastStamped_ = stamped;
     lastWasCode_ = false;
+    justScanned_ = false;
 
     if (receiver == codeField_ && codeField_) {
         release();
@@ -211,18 +213,21 @@ bool ChipScanner::onKeyPress(QWidget* receiver, QKeyEvent* key) {
 
     if (isEnter(key) || isTab(key)) {
         const bool readers = afterCode && gap <= kReaderEnterMs;
+        if (readers && afterScan)
+            return true; // the reader's Enter or Tab after its suffix
         if (readers && !run_.isEmpty() && runFor_ == receiver) {
             if (const QString code = scannedCode(gap); !code.isEmpty()) {
                 finish(code);
                 return true;
             }
         }
+        const bool sameControl = lastFor_ == receiver;
         release();
         reset();
-        // Too soon after a letter or digit for a person: the Enter of a reader whose code was
-        // not recognised (or of one that also sends a suffix) goes nowhere rather than edit or
-        // click whatever is current.
-        return readers && isEnter(key) && !field;
+        // Too soon after a letter or digit on the grid or a button for a person: the Enter of a
+        // reader whose code was not recognised (or of one that also sends a suffix) goes nowhere
+        // rather than edit or click whatever is current.
+        return readers && isEnter(key) && browse && !field && sameControl;
     }
 
     const QChar c = runCharacter(key, settings_);
@@ -257,6 +262,7 @@ bool ChipScanner::onKeyPress(QWidget* receiver, QKeyEvent* key) {
     }
     run_.append(c);
     lastWasCode_ = true;
+    lastFor_ = receiver;
 
     if (!settings_.suffix.isEmpty() && run_.endsWith(settings_.suffix)) {
         if (const QString code = scannedCode(-1); !code.isEmpty()) {
@@ -300,6 +306,10 @@ QString ChipScanner::scannedCode(qint64 endGap) const {
         std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
                          sorted.end());
         const qint64 median = sorted[sorted.size() / 2];
+        // USB polls a reader once a millisecond, and a key takes a press and a release: keys
+        // closer than that come from a program (a paste, an automated test), not a reader.
+        if (median < 1)
+            return {};
         const qint64 leeway = std::max<qint64>(kSteadyLeewayMs, median / 2);
         if (std::any_of(gaps.begin(), gaps.end(),
                         [&](qint64 g) { return std::abs(g - median) > leeway; }))
@@ -318,6 +328,7 @@ void ChipScanner::finish(const QString& code) {
     const QPointer<QWidget> focus = runFor_;
     reset();
     lastWasCode_ = true; // the reader's Enter after its suffix goes nowhere either
+    justScanned_ = true;
     if (entering) {
         emit codeScannedWhileEntering(code);
         return;

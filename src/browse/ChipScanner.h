@@ -126,7 +126,9 @@ private:
 
     qint64 lastAt_ = 0;
     bool lastStamped_ = false;
-    bool lastWasCode_ = false; // the last key was a letter or digit (or ended a scan)
+    bool lastWasCode_ = false;  // the last key was a letter or digit (or ended a scan)
+    QPointer<QWidget> lastFor_; // where it went
+    bool justScanned_ = false;  // the last key ended a scan
     bool replaying_ = false;
 };
 

@@ -414,6 +414,11 @@ private slots:
         QCOMPARE(messages_.texts(), QStringList());
         QCOMPARE(w_->gridCurrentCode(), kCodes[1]);
         QCOMPARE(w_->gridRows(), 2);
+        // One that also sends Enter after the suffix: the Enter edits nothing.
+        scan(QStringLiteral("~") + kCodes[2] + u'#', 240);
+        QCOMPARE(messages_.texts(), QStringList());
+        QCOMPARE(w_->gridCurrentCode(), kCodes[2]);
+        QCOMPARE(w_->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
     }
 
     // "Probar lector…" measures a scan and proposes the settings that recognise it.

@@ -301,6 +301,8 @@ private slots:
         QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("abc12"), 2, &codes));
         QCOMPARE(codes, std::vector<QString>{QStringLiteral("ABC123")});
         QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("abc123"), 2, &codes));
+        QCOMPARE(codes, std::vector<QString>{QStringLiteral("ABC123")});
+        QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("ABC123"), 2, &codes));
         QCOMPARE(codes, std::vector<QString>{}); // the code itself is no other card
         QVERIFY(SearchIndex::codesAround(*store_, QStringLiteral("1520"), 2, &codes));
         QCOMPARE(codes.size(), size_t(2));

@@ -536,19 +536,23 @@ Status SearchIndex::codesAround(const CardStore& cards, const QString& text, int
     codes->clear();
     if (text.isEmpty())
         return Status();
-    QString pattern = text.toUpper();
+    QString pattern = text;
     pattern.replace(u'\\', QStringLiteral("\\\\"))
         .replace(u'%', QStringLiteral("\\%"))
         .replace(u'_', QStringLiteral("\\_"));
-    // One pass over the codes: only asked when a read code is not stored.
+    // One pass over the code index (a file's LIKE ignores the case of ASCII letters, a server's
+    // ILIKE of every letter): only asked when a read code is not stored, some hundred ms at a
+    // million cards.
+    const QString like =
+        cards.registry().isServer() ? QStringLiteral("ILIKE") : QStringLiteral("LIKE");
     QSqlQuery q(cards.database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT \"Codigo\" FROM \"Clientes\" WHERE (upper(\"Codigo\") LIKE ? "
-                             "ESCAPE '\\' OR upper(\"Codigo\") LIKE ? ESCAPE '\\') AND "
-                             "upper(\"Codigo\") <> ? ORDER BY id LIMIT ?"));
+    q.prepare(QStringLiteral("SELECT \"Codigo\" FROM \"Clientes\" WHERE (\"Codigo\" %1 ? ESCAPE "
+                             "'\\' OR \"Codigo\" %1 ? ESCAPE '\\') AND \"Codigo\" <> ? LIMIT ?")
+                  .arg(like));
     q.addBindValue(QString(pattern + u'%'));
     q.addBindValue(QString(u'%' + pattern));
-    q.addBindValue(text.toUpper());
+    q.addBindValue(text);
     q.addBindValue(limit);
     if (!q.exec())
         return failure(cards.path(), q.lastError(), QStringLiteral("buscar el código leído"));

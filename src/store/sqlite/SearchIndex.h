@@ -63,8 +63,9 @@ public:
     // or animal name has a word beginning with every typed word, whose R.U.T. begins with the
     // typed R.U.T., or whose telephone, cel or contact telephone begins with the typed digits.
     static Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids);
-    // Up to `limit` stored codes that begin or end with `text`, letter case aside, `text` itself
-    // excepted: the cards a code read short or in another case may be meant for.
+    // Up to `limit` stored codes, in no particular order, that begin or end with `text`, letter
+    // case aside, `text` itself excepted: the cards a code read short or in another letter case
+    // may be meant for.
     static Status codesAround(const CardStore& cards, const QString& text, int limit,
                               std::vector<QString>* codes);
     // The cards, in stored order, of the owner of card `id`: those with the same normalised
