@@ -91,7 +91,8 @@ QString noDisplayMessage() {
         "No se puede abrir la ventana del programa: no hay una pantalla gráfica disponible "
         "(DISPLAY o WAYLAND_DISPLAY no están definidas o no responden).\n"
         "Inicie tarjetas desde la sesión gráfica del equipo. Las opciones de línea de comandos "
-        "(tarjetas --help) trabajan sin pantalla.");
+        "(tarjetas --help) trabajan sin pantalla; tarjetas --depurar muestra el detalle para "
+        "soporte.");
 }
 
 RunKind runKind(int argc, char* argv[]) {
