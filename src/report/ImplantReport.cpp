@@ -76,7 +76,7 @@ QString foldKey(const QString& text) {
     return text.simplified().toCaseFolded();
 }
 
-// The field read for a grouping by a field.
+// The sex as a word from its folded stored letter; empty for anything else.
 QString sexWordOf(const QString& folded) {
     if (folded == u"m")
         return QStringLiteral("Macho");

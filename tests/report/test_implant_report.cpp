@@ -1,9 +1,11 @@
 #include "CardStore.h"
 #include "History.h"
 #include "ImplantReport.h"
+#include "ReportChart.h"
 #include "TestRegistry.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -306,6 +308,32 @@ private slots:
             QByteArray("Total todas las fechas;" + QByteArray::number(result.total) + ';')));
         QVERIFY(
             csv.contains(QByteArray("(no incluidas);" + QByteArray::number(result.undated) + ';')));
+    }
+
+    // The chart's bars: one per group under labels that all differ (an axis takes a category
+    // once, so two equal labels would lose a bar), the same cards as the table.
+    void chartBarsKeepEveryGroup() {
+        report::ReportResult weeks;
+        weeks.by = Grouping::Week;
+        weeks.rows = {{QStringLiteral("Semana 52 de 2022 (26/12 al 01/01)"), 3},
+                      {QStringLiteral("Semana 1 de 2023 (02/01 al 08/01)"), 1},
+                      {QStringLiteral("Semana 52 de 2023 (25/12 al 31/12)"), 2}};
+        report::ReportResult places;
+        places.by = Grouping::Place;
+        places.rows = {{QStringLiteral("Operativo Municipal Puente Alto"), 5},
+                       {QStringLiteral("Operativo Municipal Ñuñoa"), 4},
+                       {QStringLiteral("Centro Veterinario Peñalolén"), 2},
+                       {QStringLiteral("Centro Veterinario Maipú"), 1}};
+        for (const report::ReportResult& result : {weeks, places}) {
+            const std::vector<report::Bar> bars = report::chartBars(result);
+            QCOMPARE(bars.size(), result.rows.size());
+            QSet<QString> labels;
+            for (size_t i = 0; i < bars.size(); ++i) {
+                labels.insert(bars[i].label);
+                QCOMPARE(bars[i].count, result.rows[i].count);
+            }
+            QCOMPARE(labels.size(), qsizetype(bars.size()));
+        }
     }
 
     // A registry that is not there is told, not counted as empty.
