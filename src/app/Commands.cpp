@@ -239,7 +239,13 @@ void Commands::wireMerge() {
             return;
         merge::startMerge(
             *window_.cardStore(), window_.folders(), window_.clock(), window_.messages(),
-            [this] { showRestored(store::kNoRow); }, &window_);
+            [this] {
+                // Every card listed again, the first one shown, as at start-up.
+                showRestored(store::kNoRow);
+                if (window_.gridRows() > 1)
+                    window_.setGridCurrentRow(1);
+            },
+            &window_);
     });
 }
 

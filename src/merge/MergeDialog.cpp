@@ -31,14 +31,23 @@ QString quoted(const QString& path) {
 
 // A progress dialog that paints and takes Cancel while the work runs on the window's own thread:
 // each report lets the events through.
+//
+// While the write transaction is open (`writing`), no events are let through: the window's own
+// followers of the registry would then read through other connections that wait for this very
+// transaction on a server. The bar is painted directly, without Cancel.
 class Steps {
 public:
-    Steps(const QString& text, QWidget* parent)
-        : dialog_(text, QStringLiteral("Cancelar"), 0, 1000, parent) {
+    Steps(const QString& text, QWidget* parent, bool writing = false)
+        : dialog_(text, QStringLiteral("Cancelar"), 0, 1000, parent), writing_(writing) {
         dialog_.setObjectName(QStringLiteral("MergeProgress"));
         dialog_.setWindowTitle(kMergeTitle);
-        dialog_.setWindowModality(Qt::WindowModal);
-        dialog_.setMinimumDuration(300);
+        if (writing_) {
+            dialog_.setCancelButton(nullptr);
+            dialog_.setMinimumDuration(0);
+        } else {
+            dialog_.setWindowModality(Qt::WindowModal);
+            dialog_.setMinimumDuration(300);
+        }
         dialog_.setAutoReset(false);
         dialog_.setAutoClose(false);
         dialog_.setValue(0);
@@ -49,6 +58,10 @@ public:
             if (dialog_.maximum() != max)
                 dialog_.setMaximum(max);
             dialog_.setValue(int(std::min<qint64>(done, max)));
+            if (writing_) {
+                dialog_.repaint();
+                return true;
+            }
             QCoreApplication::processEvents();
             return !dialog_.wasCanceled();
         };
@@ -57,6 +70,7 @@ public:
 
 private:
     QProgressDialog dialog_;
+    bool writing_;
 };
 
 const char* const kChoiceTexts[] = {
@@ -259,7 +273,7 @@ void MergeDialog::mergeNow() {
     bool cancelled = false;
     {
         Steps steps(QStringLiteral("Combinando las tarjetas de %1…").arg(quoted(plan_.otherPath)),
-                    this);
+                    this, true);
         status = applyMerge(cards_, plan_, &outcomes, steps.report());
         cancelled = steps.cancelled();
     }

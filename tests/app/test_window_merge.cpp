@@ -180,6 +180,8 @@ private slots:
                                             makeCard(H), makeCard(F), makeCard(E)};
         QCOMPARE(stored(), expected);
         QCOMPARE(w->gridRows(), 8);
+        QCOMPARE(w->gridCurrentCode(), A); // a card shown again, as at start-up
+        QCOMPARE(w->fieldText(Codigo), A);
         QCOMPARE(historyRows(), rowsBefore + 5);
         for (const QString& code : {B, C, E, F, G}) {
             std::vector<HistoryEntry> rows;
