@@ -16,7 +16,7 @@ if [ "${1:-}" = ini ] || [ "${1:-}" = webcard ]; then
   shift
 fi
 if [ "$target" = ini ]; then
-  sources=(src/store/Ini.cpp)
+  sources=(src/model/Ini.cpp)
 fi
 out=build-fuzz
 mkdir -p "$out/corpus-$target"
@@ -25,8 +25,8 @@ mkdir -p "$out/corpus-$target"
 clang++ -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -DQT_USE_QSTRINGBUILDER \
-  -Isrc/store -Isrc/intake $(pkg-config --cflags Qt6Core) \
-  "tests/fuzz/fuzz_$target.cpp" "${sources[@]}" src/store/CardFields.cpp src/store/TextCodec.cpp \
+  -Isrc/model -Isrc/intake $(pkg-config --cflags Qt6Core) \
+  "tests/fuzz/fuzz_$target.cpp" "${sources[@]}" src/model/CardFields.cpp src/model/TextCodec.cpp \
   $(pkg-config --libs Qt6Core) -o "$out/fuzz_$target"
 
 if [ $# -eq 0 ]; then

@@ -1,4 +1,4 @@
-#include "../bench/Registry.h"
+#include "../../bench/Registry.h"
 #include "Ini.h"
 #include "TypeAheadIndex.h"
 

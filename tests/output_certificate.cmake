@@ -1,1 +1,0 @@
-tarjetas_test(test_certificate SOURCES test_certificate.cpp LIBS output)
