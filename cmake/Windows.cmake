@@ -85,6 +85,10 @@ file(WRITE "${CMAKE_BINARY_DIR}/qt.conf" "[Paths]\nPrefix = .\nPlugins = .\nTran
 function(tarjetas_windows_install)
   # A window program: started from the menu it opens no console window beside it.
   set_target_properties(tarjetas PROPERTIES WIN32_EXECUTABLE ON)
+  set(TARJETAS_ICON "${CMAKE_SOURCE_DIR}/packaging/windows/tarjetas.ico")
+  configure_file("${CMAKE_SOURCE_DIR}/packaging/windows/tarjetas.rc.in"
+                 "${CMAKE_BINARY_DIR}/tarjetas.rc" @ONLY)
+  target_sources(tarjetas PRIVATE "${CMAKE_BINARY_DIR}/tarjetas.rc")
   install(TARGETS tarjetas RUNTIME DESTINATION bin)
   foreach(dll IN LISTS TARJETAS_WIN64_RUNTIME_DLLS)
     install(FILES "${TARJETAS_WIN64_PREFIX}/bin/${dll}" DESTINATION bin)
@@ -96,4 +100,13 @@ function(tarjetas_windows_install)
   endforeach()
   install(FILES "${TARJETAS_WIN64_PREFIX}/translations/qtbase_es.qm" DESTINATION bin/translations)
   install(FILES "${CMAKE_SOURCE_DIR}/resources/Clientes Tolvane.INI" DESTINATION share/tarjetas)
+  # The installer's test: a fresh Wine prefix, a silent install, a card added through the installed
+  # program's window, an upgrade and an uninstall that keep the registry. It needs a display of its
+  # own (Xvfb), makensis and xdotool, and takes about a minute.
+  if(TARJETAS_BUILD_TESTS)
+    add_test(NAME windows_installer
+             COMMAND "${CMAKE_SOURCE_DIR}/tools/windows/test_installer.sh" "${CMAKE_BINARY_DIR}")
+    set_tests_properties(windows_installer PROPERTIES TIMEOUT 600 RUN_SERIAL ON)
+  endif()
 endfunction()
+

@@ -220,15 +220,26 @@ private slots:
             QVERIFY(QFile::copy(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + kIniFileName,
                                 QDir(dir).filePath(kIniFileName)));
         const QString home = tmp.filePath(u"home"_s);
+        const QString documents = home + u"/Documents"_s;
         const auto at = [&](FolderRules rules, const QString& exe, const QString& dataHome = {}) {
-            return defaultFolders(rules, {exe, home, dataHome});
+            return defaultFolders(rules, {exe, home, dataHome, documents});
         };
 
+        // Windows, portable: DAT.db beside the executable, exports in C:\.
+        const Folders stick = at(FolderRules::Windows, portable);
+        QVERIFY(!stick.installed());
+        QCOMPARE(stick.appFile(kDatabaseFileName), portable + u"/DAT.db"_s);
+        QCOMPARE(stick.dataDir, u"C:/TOLVANE_FILES"_s);
+        QCOMPARE(stick.exportFile(u"x.CSV"_s), u"C:/x.CSV"_s);
+        // Installed in Program Files: one registry for every user in C:\TOLVANE_FILES\, the
+        // master in share\tarjetas, exports in the user's Documents.
         const Folders win = at(FolderRules::Windows, installed);
-        QCOMPARE(win.appDir, installed);
+        QVERIFY(win.installed());
+        QCOMPARE(win.appDir, u"C:/TOLVANE_FILES"_s);
         QCOMPARE(win.dataDir, u"C:/TOLVANE_FILES"_s);
-        QCOMPARE(win.exportFile(u"x.CSV"_s), u"C:/x.CSV"_s);
-        QVERIFY(!win.installed());
+        QCOMPARE(win.masterIniFile(), tmp.filePath(u"usr/share/tarjetas/"_s) + kIniFileName);
+        QCOMPARE(win.exportDir, documents);
+        QCOMPARE(at(FolderRules::Windows, bare).appDir, bare);
 
         const Folders usb = at(FolderRules::Unix, portable);
         QCOMPARE(usb.appFile(kDatabaseFileName), portable + u"/DAT.db"_s);

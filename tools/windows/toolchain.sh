@@ -88,6 +88,8 @@ unpack() {
   rm -rf "$dir"
   if [ -f "$work/src/${pkg}_${version}.dsc" ]; then
     dpkg-source --no-check -x "$work/src/${pkg}_${version}.dsc" "$dir" > /dev/null
+    # dpkg-source leaves a link to the upstream tarball beside the tree.
+    rm -f "$(dirname "$dir")/${pkg}_${upstream}".orig.*
     return
   fi
   mkdir -p "$dir"
@@ -127,7 +129,8 @@ else
 fi
 
 # libmdb of mdbtools: its autotools build, glib replaced by its own small shim, no iconv (there is
-# none for MinGW in Debian). Two mends for Windows: the locale type of the MinGW runtime, and
+# none for MinGW in Debian). Mends for Windows (patches/mdbtools-windows.patch): the locale type
+# of the MinGW runtime, C linkage of the glib replacement for C++, and
 # UTF-16 text turned into UTF-8 by Windows itself, since msvcrt has no UTF-8 locale and the
 # library's own way would lose every non-ASCII letter of a name.
 mdb_version=1.0.1-0.1
@@ -170,9 +173,11 @@ else
       --without-zlib --without-icu --without-openssl --without-gssapi --without-ldap \
       --without-perl --without-python --without-tcl --disable-nls --disable-rpath \
       > "$work/libpq.log" 2>&1
-    for d in src/include src/common src/port src/interfaces/libpq; do
-      make -C "$d" -j"$jobs" >> "$work/libpq.log" 2>&1
-    done
+    # The frontend variants of the common and port libraries only, not the server's.
+    make -C src/include -j"$jobs" >> "$work/libpq.log" 2>&1
+    make -C src/common -j"$jobs" libpgcommon.a libpgcommon_shlib.a >> "$work/libpq.log" 2>&1
+    make -C src/port -j"$jobs" libpgport.a libpgport_shlib.a >> "$work/libpq.log" 2>&1
+    make -C src/interfaces/libpq -j"$jobs" >> "$work/libpq.log" 2>&1
     make -C src/interfaces/libpq install >> "$work/libpq.log" 2>&1
     install -m 644 src/include/postgres_ext.h src/include/pg_config_ext.h src/include/pg_config.h \
       "$prefix/include/"
