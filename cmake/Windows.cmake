@@ -12,10 +12,18 @@ set(ENV{PKG_CONFIG_LIBDIR} "${TARJETAS_WIN64_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
-# Tests run under Wine, in a Wine prefix of the build folder's own.
-if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tools/windows/wine-run.sh"
-      "--prefix" "${CMAKE_BINARY_DIR}/wine")
+# Tests run under Wine, in a Wine prefix of the build folder's own. Wine drops QT_* variables
+# from the environment, so the small winenv.exe hands QT_QPA_PLATFORM=offscreen to each test; and
+# Qt Test's log goes through a file (see tools/windows/wine-run.sh).
+if(CMAKE_CROSSCOMPILING AND TARJETAS_BUILD_TESTS)
+  add_executable(winenv "${CMAKE_SOURCE_DIR}/tools/windows/winenv.cpp")
+  target_link_libraries(winenv PRIVATE shell32)
+  set_target_properties(winenv PROPERTIES AUTOMOC OFF)
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tools/windows/wine-run.sh"
+        "--prefix" "${CMAKE_BINARY_DIR}/wine" "--env-launcher" "${CMAKE_BINARY_DIR}/winenv.exe"
+        "--qtest-log")
+  endif()
 endif()
 
 # What the program loads at run time, copied beside the executables in the build folder so that

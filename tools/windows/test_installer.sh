@@ -12,7 +12,7 @@ shots="${2:-}"
 installer="${TARJETAS_INSTALLER:-$("$here/installer.sh" "$build")}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/tarjetas-installer.XXXXXX")"
-export WINEPREFIX="$work/wine" HOME="$work/home"
+export WINEPREFIX="$work/wine" HOME="$work/home" TARJETAS_WINENV="$build/winenv.exe"
 mkdir -p "$HOME"
 wine_run() { env -u QT_QPA_PLATFORM "$here/wine-run.sh" "$@"; }
 wine_wait() { wineserver -w 2> /dev/null || true; }

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Runs a Windows executable under Wine, as CTest's emulator for the cross-built tests and by hand:
-#   tools/windows/wine-run.sh [--prefix WINEPREFIX] PROGRAM.exe [ARGUMENTS...]
-# With QT_QPA_PLATFORM set, PROGRAM must be a Qt program (see below).
+#   tools/windows/wine-run.sh [--prefix WINEPREFIX] [--env-launcher winenv.exe] PROGRAM.exe [ARGS...]
 # The Wine prefix (default: $WINEPREFIX, else ~/.wine) is made on first use, once, under a lock,
 # so that tests started in parallel do not race to create it. Wine's own messages are silenced
 # unless WINEDEBUG is set; the exit code is the program's.
 set -euo pipefail
-if [ "${1:-}" = --prefix ]; then
-  export WINEPREFIX="$2"
-  shift 2
-fi
+launcher="${TARJETAS_WINENV:-}"
+qtest_log=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --prefix) export WINEPREFIX="$2"; shift 2 ;;
+    --env-launcher) launcher="$2"; shift 2 ;;
+    --qtest-log) qtest_log=1; shift ;;
+    *) break ;;
+  esac
+done
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer dialogs, no menu entries written to the Linux desktop.
@@ -34,11 +39,24 @@ if [ ! -f "$WINEPREFIX/.tarjetas-ready" ]; then
     fi
   ) 9> "$WINEPREFIX.lock"
 fi
-# Wine hands no QT_* variable to Windows programs: a Qt program is given the platform that
-# QT_QPA_PLATFORM asks for (offscreen for the tests) on its command line instead.
-if [ -n "${QT_QPA_PLATFORM:-}" ] && [ $# -gt 0 ]; then
-  program="$1"
-  shift
-  set -- "$program" -platform "$QT_QPA_PLATFORM" "$@"
+# Wine hands no QT_* variable to Windows programs: winenv.exe (built with the tests) sets the
+# platform that QT_QPA_PLATFORM asks for (offscreen for the tests) inside Windows.
+command=("$wine")
+if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+  if [ -n "$launcher" ] && [ -f "$launcher" ]; then
+    command+=("$launcher" "QT_QPA_PLATFORM=$QT_QPA_PLATFORM" --)
+  else
+    echo "wine-run: QT_QPA_PLATFORM does not reach Windows programs without winenv.exe" >&2
+  fi
 fi
-exec "$wine" "$@"
+if [ $qtest_log = 0 ]; then
+  exec "${command[@]}" "$@"
+fi
+# A Qt Test program's log written to standard output is lost under Wine when that output is a
+# pipe (as under CTest): it writes to a file instead, shown here when the program ends.
+log="$(mktemp "${TMPDIR:-/tmp}/wine-qtest.XXXXXX")"
+trap 'rm -f "$log"' EXIT
+status=0
+"${command[@]}" "$@" -o "Z:${log//\//\\},txt" || status=$?
+cat "$log"
+exit $status
