@@ -23,7 +23,7 @@ if [ "${1:-}" = windows ]; then
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     cmake ninja-build pkg-config dpkg-dev patch autoconf automake libtool bison flex
     qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
-    wine64 nsis xvfb xauth imagemagick sqlite3
+    wine64 nsis xvfb xauth x11-utils xdotool imagemagick sqlite3 fonts-liberation
   )
 fi
 
