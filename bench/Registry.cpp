@@ -236,8 +236,8 @@ bool writeRegistry(qint64 cards, unsigned seed, const QString& path, const QStri
     }
 
     Sqlite s;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &s.db, SQLITE_OPEN_READWRITE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.toUtf8().constData(), &s.db, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
         *error = s.error();
         return false;
     }

@@ -18,6 +18,16 @@ packages=(
   dpkg-dev file lintian appstream desktop-file-utils
 )
 
+# `deps.sh windows`: what cross-building for Windows, its installer and its tests under Wine need.
+if [ "${1:-}" = windows ]; then
+  packages=(
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    cmake ninja-build pkg-config dpkg-dev patch autoconf automake libtool bison flex
+    qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
+    wine64 nsis xvfb xauth x11-utils xdotool imagemagick sqlite3 fonts-liberation
+  )
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

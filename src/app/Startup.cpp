@@ -186,7 +186,7 @@ void reportFirstPaint(QWidget* window) {
 } // namespace
 
 int runProgram(const store::CommandLine& command) {
-    // An installed program keeps DAT.db in the user's data folder, made on the first start.
+    // An installed program keeps DAT.db in a data folder of its own, made on the first start.
     if (command.folders.installed())
         QDir().mkpath(command.folders.appDir);
     const store::Clock clock;

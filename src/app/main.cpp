@@ -9,7 +9,40 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+
+#include <cstdlib>
+#endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+// On Windows the program is a window program, without a console of its own. Started from a
+// console with an option (--help, --import-mdb, ...), it writes its answers there, in UTF-8 for
+// the accents, unless they already go to a file or a pipe.
+UINT consoleCodePage = 0;
+void writeToParentConsole() {
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) != FILE_TYPE_UNKNOWN ||
+        !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    std::FILE* out = std::freopen("CONOUT$", "w", stdout);
+    std::FILE* err = std::freopen("CONOUT$", "w", stderr);
+    (void)out;
+    (void)err;
+    consoleCodePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    std::atexit([] { SetConsoleOutputCP(consoleCodePage); });
+}
+#endif
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+#ifdef Q_OS_WIN
+    if (argc > 1)
+        writeToParentConsole();
+#endif
     app::keepNewFilesPrivate();
     app::installMessageHandler(app::debugRequested(argc, argv));
 

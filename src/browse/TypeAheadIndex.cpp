@@ -490,7 +490,7 @@ void TypeAheadIndex::refresh() {
     if (!store_)
         return;
     if (!background_ || !anyBuilt() || ids_.size() > kAnswerWhileReadingUpTo) {
-        const bool large = ids_.size() > kAnswerWhileReadingUpTo;
+        [[maybe_unused]] const bool large = ids_.size() > kAnswerWhileReadingUpTo;
         cancel();
         ids_.clear();
         ids_.shrink_to_fit();

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
-#include <glib.h>
+// mdbtools.h brings glib, or on Windows the library's own small replacement for it.
 #include <mdbtools.h>
 
 #include <cmath>

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringBuilder>
 
 #include <cstdio>
@@ -73,35 +74,39 @@ FolderRules nativeFolderRules() {
 }
 
 Folders defaultFolders(FolderRules rules, const FolderSurroundings& around) {
+    const bool windows = rules == FolderRules::Windows;
     Folders f;
     f.appDir = around.executableDir;
-    if (rules == FolderRules::Windows) {
-        f.dataDir = QStringLiteral("C:/TOLVANE_FILES");
-        f.exportDir = QStringLiteral("C:/");
-        return f;
-    }
-    f.dataDir = QDir(around.home).filePath(QStringLiteral("TOLVANE_FILES"));
-    f.exportDir = around.home;
+    f.dataDir = windows ? QStringLiteral("C:/TOLVANE_FILES")
+                        : QDir(around.home).filePath(QStringLiteral("TOLVANE_FILES"));
+    f.exportDir = windows ? QStringLiteral("C:/") : around.home;
     // Only what lies beside the executable tells the two apart: a portable folder keeps
     // everything where it is, whatever its permissions.
     const QDir exe(around.executableDir);
     const QString shared = QDir::cleanPath(exe.filePath(QStringLiteral("../share/tarjetas")));
-    if (!QFileInfo(fileInFolder(around.executableDir, kIniFileName)).isFile() &&
-        QFileInfo(fileInFolder(shared, kIniFileName)).isFile()) {
-        // A relative $XDG_DATA_HOME is to be ignored, as the XDG rules say.
-        const QString dataHome = QDir::isAbsolutePath(around.dataHome)
-                                     ? around.dataHome
-                                     : QDir(around.home).filePath(QStringLiteral(".local/share"));
-        f.appDir = QDir(dataHome).filePath(QStringLiteral("tarjetas"));
-        f.masterDir = shared;
+    if (QFileInfo(fileInFolder(around.executableDir, kIniFileName)).isFile() ||
+        !QFileInfo(fileInFolder(shared, kIniFileName)).isFile())
+        return f;
+    f.masterDir = shared;
+    if (windows) {
+        // The installer makes C:\TOLVANE_FILES\ writable for every user of the PC.
+        f.appDir = f.dataDir;
+        f.exportDir = around.documents.isEmpty() ? around.home : around.documents;
+        return f;
     }
+    // A relative $XDG_DATA_HOME is to be ignored, as the XDG rules say.
+    const QString dataHome = QDir::isAbsolutePath(around.dataHome)
+                                 ? around.dataHome
+                                 : QDir(around.home).filePath(QStringLiteral(".local/share"));
+    f.appDir = QDir(dataHome).filePath(QStringLiteral("tarjetas"));
     return f;
 }
 
 Folders Folders::defaults() {
     return defaultFolders(nativeFolderRules(),
                           {QCoreApplication::applicationDirPath(), QDir::homePath(),
-                           qEnvironmentVariable("XDG_DATA_HOME")});
+                           qEnvironmentVariable("XDG_DATA_HOME"),
+                           QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)});
 }
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -113,8 +118,8 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     const QString registry = QDir::toNativeSeparators(f.appFile(kDatabaseFileName));
     const QString where =
         f.installed()
-            ? QStringLiteral("Programa instalado: el registro %1 está en la carpeta de datos del "
-                             "usuario; la configuración maestra, en %2.")
+            ? QStringLiteral("Programa instalado: el registro es %1; la configuración maestra, "
+                             "%2.")
                   .arg(registry, QDir::toNativeSeparators(f.masterIniFile()))
             : QStringLiteral("Programa en carpeta propia: el registro %1 y la configuración "
                              "maestra están junto al ejecutable.")

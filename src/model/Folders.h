@@ -27,11 +27,11 @@ QString unwritableFileReason(const QString& path);
 
 // The three folders the program works with.
 struct Folders {
-    QString appDir;    // DAT.db; the executable's folder, or the user's data folder when installed
-    QString dataDir;   // $HOME/TOLVANE_FILES: working configuration, web card, logo, offsets
-    QString exportDir; // $HOME: CSV exports
+    QString appDir;    // DAT.db; the executable's folder, or a data folder when installed
+    QString dataDir;   // TOLVANE_FILES: working configuration, web card, logo, offsets
+    QString exportDir; // CSV exports
     // The folder of the master configuration file when it is not appDir: the installed
-    // program's shared folder (/usr/share/tarjetas). Empty means appDir.
+    // program's shared folder (share/tarjetas beside bin/). Empty means appDir.
     QString masterDir{};
     // A PostgreSQL registry for this run (--base-datos URI), taking the place of DAT.db and of the
     // configuration's [BASE DE DATOS]; empty when not given.
@@ -55,15 +55,19 @@ FolderRules nativeFolderRules();
 struct FolderSurroundings {
     QString executableDir;
     QString home;
-    QString dataHome; // $XDG_DATA_HOME, empty when not set
+    QString dataHome{};  // $XDG_DATA_HOME, empty when not set
+    QString documents{}; // the user's Documents folder, empty when unknown
 };
 
-// Windows: DAT.db beside the executable, data in C:\TOLVANE_FILES\, exports in C:\.
-// Others: with the master configuration file beside the executable (a build folder, or a folder
-// copied to a USB stick) DAT.db lives there too; without it, and with the master in
-// ../share/tarjetas from the executable (an installed program), DAT.db lives in the user's data
-// folder, $XDG_DATA_HOME/tarjetas (normally ~/.local/share/tarjetas). Data in
-// $HOME/TOLVANE_FILES, exports in $HOME.
+// What lies beside the executable tells a portable program from an installed one, on every
+// system. Portable: the master configuration file beside the executable (a build folder, a
+// folder copied to a USB stick); DAT.db lives there too. Installed: no master beside the
+// executable but one in ../share/tarjetas from it.
+// Windows: data in C:\TOLVANE_FILES\; exports in C:\ when portable. Installed (in Program
+// Files, where users cannot write), DAT.db lives in C:\TOLVANE_FILES\ too, so that every user
+// of the PC works in one registry, and exports go to the user's Documents folder.
+// Others: data in $HOME/TOLVANE_FILES, exports in $HOME; installed, DAT.db lives in the user's
+// data folder, $XDG_DATA_HOME/tarjetas (normally ~/.local/share/tarjetas).
 Folders defaultFolders(FolderRules rules, const FolderSurroundings& around);
 
 // What the command line asked for.

@@ -29,7 +29,7 @@ std::unique_ptr<ChunkReader> ChunkReader::open(const Registry& registry, Status*
         return reader;
     }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(registry.location()).constData(), &db,
+    const int rc = sqlite3_open_v2(registry.location().toUtf8().constData(), &db,
                                    SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     std::unique_ptr<ChunkReader> reader(new ChunkReader(registry, db));
     if (rc != SQLITE_OK) {

@@ -1,4 +1,5 @@
 // The built program run as a process, without a display: --help, --version and --import-mdb.
+#include "BuiltProgram.h"
 #include "CardStore.h"
 #include "TestData.h"
 
@@ -34,15 +35,13 @@ class TestProgramImport : public QObject {
     QString appDir_;
     QString dataDir_;
     QString program_;
+    QStringList programFiles_; // what the copy of the program brought into appDir_
 
     // Runs the program copied into the temporary application folder, so that the DAT.db it
     // works on is never the build's own; no display is reachable.
     Run run(const QStringList& arguments, const QString& workingDir = {}) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QLatin1StringView(name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(testsupport::noDisplayEnvironment());
         p.setWorkingDirectory(workingDir.isEmpty() ? root_.path() : workingDir);
         p.start(program_, arguments);
         Run r;
@@ -54,8 +53,8 @@ class TestProgramImport : public QObject {
         }
         r.exitCode = p.exitCode();
         r.exitStatus = p.exitStatus();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.out = testsupport::programText(p.readAllStandardOutput());
+        r.err = testsupport::programText(p.readAllStandardError());
         return r;
     }
     QStringList folderArgs() const {
@@ -70,9 +69,9 @@ private slots:
         appDir_ = root_.filePath(QStringLiteral("app"));
         dataDir_ = root_.filePath(QStringLiteral("datos"));
         QVERIFY(QDir().mkpath(appDir_));
-        program_ = QDir(appDir_).filePath(QStringLiteral("tarjetas"));
-        QVERIFY(QFile::copy(QStringLiteral(TARJETAS_EXECUTABLE), program_));
-        QVERIFY(QFile::setPermissions(program_, QFile::permissions(program_) | QFile::ExeOwner));
+        program_ = QDir(appDir_).filePath(testsupport::builtProgramName());
+        programFiles_ = testsupport::copyBuiltProgram(appDir_);
+        QVERIFY(!programFiles_.isEmpty());
     }
 
     void helpAndVersionWithoutADisplay() {
@@ -101,9 +100,10 @@ private slots:
         QCOMPARE(r.out,
                  QStringLiteral("No se pudo leer el archivo «%1»: no tiene la tabla Clientes.\n"
                                 "No se importó ninguna tarjeta; el registro «%2» no cambió.\n")
-                     .arg(QDir::toNativeSeparators(jet3), QDir::toNativeSeparators(dbPath())));
+                     .arg(QDir::toNativeSeparators(QFileInfo(jet3).absoluteFilePath()),
+                          QDir::toNativeSeparators(dbPath())));
         QVERIFY(!QFileInfo::exists(dbPath()));
-        QCOMPARE(QDir(appDir_).entryList(QDir::Files), QStringList{QStringLiteral("tarjetas")});
+        QCOMPARE(QDir(appDir_).entryList(QDir::Files, QDir::Name), programFiles_);
         QVERIFY(!QDir(dataDir_).exists() || QDir(dataDir_).isEmpty());
         QCOMPARE(fileHash(jet3), before);
     }

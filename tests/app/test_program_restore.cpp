@@ -1,6 +1,7 @@
 // The built program run as a process, without a display: the copy made before --import-mdb and
 // --restaurar putting it back.
 #include "Backup.h"
+#include "BuiltProgram.h"
 #include "CardStore.h"
 #include "History.h"
 #include "Ini.h"
@@ -27,14 +28,11 @@ class TestProgramRestore : public QObject {
     // Runs the program copied into the temporary application folder; no display is reachable.
     int run(const QStringList& args, QString* out) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QLatin1StringView(name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(testsupport::noDisplayEnvironment());
         p.start(program_, QStringList{QStringLiteral("--data-dir"), folders_.dataDir} + args);
         if (!p.waitForFinished(60000))
             p.kill();
-        *out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        *out = testsupport::programText(p.readAllStandardOutput() + p.readAllStandardError());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     void addCards(const QStringList& codes) {
@@ -67,9 +65,8 @@ private slots:
         folders_.appDir = root_.filePath(QStringLiteral("app"));
         folders_.dataDir = root_.filePath(QStringLiteral("datos"));
         QVERIFY(QDir().mkpath(folders_.appDir));
-        program_ = folders_.appFile(QStringLiteral("tarjetas"));
-        QVERIFY(QFile::copy(QStringLiteral(TARJETAS_EXECUTABLE), program_));
-        QVERIFY(QFile::setPermissions(program_, QFile::permissions(program_) | QFile::ExeOwner));
+        program_ = folders_.appFile(testsupport::builtProgramName());
+        QVERIFY(!testsupport::copyBuiltProgram(folders_.appDir).isEmpty());
     }
 
     void copyBeforeImportThenRestoreIt() {

@@ -512,6 +512,9 @@ private slots:
         QVERIFY(!preview->pageImage().isNull());
 
         // The listing on paper holds the new value too.
+#ifdef Q_OS_WIN
+        QSKIP("reading the PDF back needs poppler's pdftotext, a Linux tool");
+#endif
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("listado.pdf"));
         QString error;

@@ -207,7 +207,8 @@ private slots:
         QCOMPARE(messages.boxes.size(), size_t(1));
         QCOMPARE(messages.boxes[0].icon, store::MessageLayer::Icon::Information);
         QVERIFY(messages.boxes[0].text.contains(QStringLiteral("Se importaron 3 tarjetas")));
-        QVERIFY(messages.boxes[0].text.contains(QStringLiteral("/datos/DAT.MDB")));
+        QVERIFY(messages.boxes[0].text.contains(
+            QDir::toNativeSeparators(QStringLiteral("/datos/DAT.MDB"))));
 
         // Once DAT.db exists nothing is imported again.
         messages.clear();

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -62,7 +63,8 @@ private slots:
         QVERIFY2(status, qPrintable(status.message()));
         if (expected == u"DAT.db") {
             QVERIFY(!r.isServer());
-            QCOMPARE(r.location(), QStringLiteral("/app/DAT.db"));
+            // On Windows "/app" lies on the current drive.
+            QCOMPARE(r.location(), QFileInfo(QStringLiteral("/app/DAT.db")).absoluteFilePath());
         } else {
             QVERIFY(r.isServer());
             QCOMPARE(r.location(), expected);
@@ -190,8 +192,14 @@ private slots:
                 QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
         }
         const Folders folders{dir.path(), dir.path(), dir.path()};
-        QCOMPARE(folders.dataFile(kWebCardFileName), dir.filePath(found));
-        QCOMPARE(folders.appFile(kWebCardFileName), dir.filePath(found));
+#ifdef Q_OS_WIN
+        // Windows itself finds a name in any case: either spelling is the same file.
+        const Qt::CaseSensitivity sameName = Qt::CaseInsensitive;
+#else
+        const Qt::CaseSensitivity sameName = Qt::CaseSensitive;
+#endif
+        QCOMPARE(folders.dataFile(kWebCardFileName).compare(dir.filePath(found), sameName), 0);
+        QCOMPARE(folders.appFile(kWebCardFileName).compare(dir.filePath(found), sameName), 0);
     }
 
     void commandLineOverridesFolders() {
@@ -220,15 +228,26 @@ private slots:
             QVERIFY(QFile::copy(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + kIniFileName,
                                 QDir(dir).filePath(kIniFileName)));
         const QString home = tmp.filePath(u"home"_s);
+        const QString documents = home + u"/Documents"_s;
         const auto at = [&](FolderRules rules, const QString& exe, const QString& dataHome = {}) {
-            return defaultFolders(rules, {exe, home, dataHome});
+            return defaultFolders(rules, {exe, home, dataHome, documents});
         };
 
+        // Windows, portable: DAT.db beside the executable, exports in C:\.
+        const Folders stick = at(FolderRules::Windows, portable);
+        QVERIFY(!stick.installed());
+        QCOMPARE(stick.appFile(kDatabaseFileName), portable + u"/DAT.db"_s);
+        QCOMPARE(stick.dataDir, u"C:/TOLVANE_FILES"_s);
+        QCOMPARE(stick.exportFile(u"x.CSV"_s), u"C:/x.CSV"_s);
+        // Installed in Program Files: one registry for every user in C:\TOLVANE_FILES\, the
+        // master in share\tarjetas, exports in the user's Documents.
         const Folders win = at(FolderRules::Windows, installed);
-        QCOMPARE(win.appDir, installed);
+        QVERIFY(win.installed());
+        QCOMPARE(win.appDir, u"C:/TOLVANE_FILES"_s);
         QCOMPARE(win.dataDir, u"C:/TOLVANE_FILES"_s);
-        QCOMPARE(win.exportFile(u"x.CSV"_s), u"C:/x.CSV"_s);
-        QVERIFY(!win.installed());
+        QCOMPARE(win.masterIniFile(), tmp.filePath(u"usr/share/tarjetas/"_s) + kIniFileName);
+        QCOMPARE(win.exportDir, documents);
+        QCOMPARE(at(FolderRules::Windows, bare).appDir, bare);
 
         const Folders usb = at(FolderRules::Unix, portable);
         QCOMPARE(usb.appFile(kDatabaseFileName), portable + u"/DAT.db"_s);

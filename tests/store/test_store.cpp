@@ -210,7 +210,7 @@ private slots:
         Status s;
         QVERIFY(!CardStore::open(registry_, &s));
         QCOMPARE(s.kind(), ErrorKind::NotADatabase);
-        QVERIFY(s.message().contains(path_));
+        QVERIFY(s.message().contains(QDir::toNativeSeparators(path_)));
 
         Status missing;
         QVERIFY(!CardStore::open(dir_->filePath(QStringLiteral("no/such/dir/DAT.db")), &missing));
@@ -225,7 +225,8 @@ private slots:
             QVERIFY(s.ok());
         }
         QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-        if (QFileInfo(path_).isWritable())
+        // As root (and under Wine run as root) the permissions stop no write.
+        if (QFile probe(path_); probe.open(QIODevice::ReadWrite))
             QSKIP("running as root: file permissions do not stop writes");
         Status s;
         auto db = CardStore::open(registry_, &s);

@@ -155,15 +155,16 @@ BackupCopy::Step BackupCopy::step(int pages) {
             return fail(QStringLiteral("el archivo %1 no existe").arg(quoted(source_)));
         }
         // Read-write only so that SQLite can roll back what a crashed writer left half-done;
-        // the copy never writes to the source.
-        int rc = sqlite3_open_v2(QFile::encodeName(source_).constData(), &from_,
-                                 SQLITE_OPEN_READWRITE, nullptr);
+        // the copy never writes to the source. SQLite takes file names in UTF-8 on every
+        // system (Windows' own 8-bit code page would lose a "ñ" in a folder name).
+        int rc =
+            sqlite3_open_v2(source_.toUtf8().constData(), &from_, SQLITE_OPEN_READWRITE, nullptr);
         if (rc != SQLITE_OK) {
             return fail(QStringLiteral("no se pudo leer %1: %2")
                             .arg(quoted(source_), reasonFor(rc, from_)));
         }
         QFile::remove(temporary_);
-        rc = sqlite3_open_v2(QFile::encodeName(temporary_).constData(), &to_,
+        rc = sqlite3_open_v2(temporary_.toUtf8().constData(), &to_,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         // An unfinished copy is thrown away, so it needs no journal; the final commit still
         // syncs the file.
@@ -229,8 +230,7 @@ Status BackupCopy::commit() {
 
 Status checkDatabaseFile(const QString& path, const std::atomic<bool>* cancel) {
     sqlite3* db = nullptr;
-    int rc =
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
     QStringList rows;
     if (rc == SQLITE_OK) {
         // Mapped into memory, a large file is checked in about half the time: the index is
@@ -497,7 +497,7 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
     qint64 cards = 0;
     {
         sqlite3* db = nullptr;
-        int rc = sqlite3_open_v2(QFile::encodeName(copy.temporaryPath()).constData(), &db,
+        int rc = sqlite3_open_v2(copy.temporaryPath().toUtf8().constData(), &db,
                                  SQLITE_OPEN_READONLY, nullptr);
         QString wrong;
         QStringList count;
@@ -518,8 +518,8 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
     bool locked = false;
     const bool hadRegistry = QFileInfo::exists(dbPath);
     if (hadRegistry) {
-        int rc = sqlite3_open_v2(QFile::encodeName(dbPath).constData(), &lock,
-                                 SQLITE_OPEN_READWRITE, nullptr);
+        int rc =
+            sqlite3_open_v2(dbPath.toUtf8().constData(), &lock, SQLITE_OPEN_READWRITE, nullptr);
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(lock, 5000);
             rc = sqlite3_exec(lock, "BEGIN IMMEDIATE; SELECT count(*) FROM sqlite_master", nullptr,
@@ -537,6 +537,7 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
     const auto unlock = [&] {
         if (locked)
             sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
+        locked = false;
         sqlite3_close(lock);
         lock = nullptr;
     };
@@ -582,6 +583,11 @@ int runRestoreCommand(const Folders& folders, const QString& backupPath, QTextSt
             syncPath(QFileInfo(dbPath).absolutePath());
         }
     }
+#ifdef Q_OS_WIN
+    // Windows renames no file that is open, this lock's own included: it goes first. A program
+    // that still has the registry open then makes the rename fail, and nothing changes.
+    unlock();
+#endif
     const Status committed = copy.commit();
     unlock();
     if (!committed) {

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Windows stage of the tests: completes the cross-building prefix (tools/windows/toolchain.sh),
+# cross-builds the program and its tests, runs the tests as Windows executables under Wine
+# (offscreen), then the installer's test in a fresh Wine prefix. Skipped, and said so, when
+# neither the prefix nor the shared archive it is made from is there.
+#   tools/windows/test.sh [BUILD_DIR]        (default build-win)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build="${1:-build-win}"
+prefix="${TARJETAS_WIN64_PREFIX:-/opt/tarjetas-win64}"
+archive="${TARJETAS_WIN64_ARCHIVE:-}"
+for shared in ../shared ../../shared; do
+  [ -z "$archive" ] && [ -f "$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz" ] &&
+    archive="$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz"
+done
+if [ ! -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ] && [ -z "$archive" ]; then
+  echo "Windows: SKIPPED. Neither the prefix $prefix nor the shared archive" \
+    "tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz is present, so the Windows build and its" \
+    "tests did not run."
+  exit 0
+fi
+export TARJETAS_WIN64_ARCHIVE="${archive:-none}"
+
+start=$SECONDS
+tools/windows/toolchain.sh "$prefix"
+echo "Windows: toolchain ready after $((SECONDS - start)) s"
+TARJETAS_WIN64_PREFIX="$prefix" tools/windows/build.sh "$build"
+echo "Windows: built after $((SECONDS - start)) s"
+# The unit and window tests run offscreen; the installer's test (windows_installer) starts a
+# virtual display of its own.
+(cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
+echo "Windows: tests run after $((SECONDS - start)) s"
