@@ -762,10 +762,12 @@ public:
     }
     // The seconds the children must run for the whole plan.
     int seconds() const {
+        // A restart takes a few seconds on a loaded machine; the children go on a while after
+        // the last event, so that each can be seen saving again.
         int ms = 0;
         for (Event e : plan_)
-            ms += kWorkMs + (e == Event::Stall ? stallMs_ : 3000);
-        return ms / 1000 + 8;
+            ms += kWorkMs + (e == Event::Stall ? stallMs_ + 2000 : 6000);
+        return ms / 1000 + 15;
     }
     // Runs the next event once its time came; false when the plan is done.
     bool tick() {
