@@ -808,7 +808,9 @@ private:
         return QProcess::execute(program, command);
     }
     void restart(const char* mode) {
-        if (run({pgCtl_, QStringLiteral("-D"), data_, QStringLiteral("-m"),
+        // The server's output goes to its log: it must not hold this run's output open.
+        if (run({pgCtl_, QStringLiteral("-D"), data_, QStringLiteral("-l"),
+                 data_ + QStringLiteral("/../server.log"), QStringLiteral("-m"),
                  QString::fromLatin1(mode), QStringLiteral("-w"), QStringLiteral("-t"),
                  QStringLiteral("60"), QStringLiteral("restart")}) != 0)
             failures.append(
