@@ -50,7 +50,10 @@ home="$work/home"
 mkdir -p "$home"
 export HOME="$home"
 unset XDG_DATA_HOME
-"$work/root/usr/bin/tarjetas" --help | grep -q "Programa instalado" || fail "--help no dice dónde está el registro"
+# Read whole before looking: grep -q leaving early would end the program with SIGPIPE once the
+# help is longer than one pipe write.
+help_text="$("$work/root/usr/bin/tarjetas" --help)"
+grep -q "Programa instalado" <<<"$help_text" || fail "--help no dice dónde está el registro"
 grep -q '^StartupWMClass=tarjetas$' "$work/root/usr/share/applications/cl.tarjetas.Tarjetas.desktop" ||
   fail "el menú no dice la clase de la ventana (StartupWMClass)"
 manual=$(MANWIDTH=100 man -l "$work/root/usr/share/man/man1/tarjetas.1.gz" 2>&1)
