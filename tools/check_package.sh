@@ -57,8 +57,9 @@ grep -q "Programa instalado" <<<"$help_text" || fail "--help no dice dónde est�
 grep -q '^StartupWMClass=tarjetas$' "$work/root/usr/share/applications/cl.tarjetas.Tarjetas.desktop" ||
   fail "el menú no dice la clase de la ventana (StartupWMClass)"
 manual=$(MANWIDTH=100 man -l "$work/root/usr/share/man/man1/tarjetas.1.gz" 2>&1)
+synopsis=$(sed -n '/^SINOPSIS/,/^DESCRIPCI/p;/^VARIOS/p' <<<"$manual")
 for option in --restaurar --copiar-a-servidor --depurar "VARIOS USUARIOS EN UN PC"; do
-  sed -n '/^SINOPSIS/,/^DESCRIPCI/p;/^VARIOS/p' <<<"$manual" | grep -qF -- "$option" ||
+  grep -qF -- "$option" <<<"$synopsis" ||
     fail "la página de manual no trae $option en su sinopsis"
 done
 # Spanish words split by English hyphenation rules ("vet-erinaria") at the end of a line.
