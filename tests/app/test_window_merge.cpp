@@ -22,6 +22,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 using app::MainWindow;
 using namespace store;
 
@@ -44,13 +46,18 @@ class TestWindowMerge : public QObject {
 
     // Chooses `path` in the file chooser the action opens, as a user would type it.
     merge::MergeDialog* openMerge(const QString& path) {
+        // The chooser takes a file only once it has read its folder, which a loaded machine
+        // makes slow: the file is chosen again until the chooser has closed.
         auto* chooser = new QTimer(this);
-        connect(chooser, &QTimer::timeout, this, [this, chooser, path] {
+        auto seen = std::make_shared<bool>(false);
+        connect(chooser, &QTimer::timeout, this, [this, chooser, path, seen] {
             if (auto* files = top<QFileDialog>()) {
-                chooser->stop();
-                chooser->deleteLater();
+                *seen = true;
                 files->selectFile(path);
                 static_cast<QDialog*>(files)->accept(); // as the Open button does
+            } else if (*seen) {
+                chooser->stop();
+                chooser->deleteLater();
             }
         });
         chooser->start(20);

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -94,6 +96,35 @@ inline QString makeHere(const QString& path, bool server) {
     return r.location();
 }
 
+// The children's sessions carry this name on a server, so that the harness can tell when a killed
+// one has ended.
+inline QString childSessionName() {
+    return QStringLiteral("tarjetas_merge_%1").arg(QCoreApplication::applicationPid());
+}
+
+// A killed child's session ends when the server notices: a COMMIT it had sent may still finish,
+// and only then is what it left final.
+inline void waitForChildSession() {
+    {
+        QSqlDatabase db = store::addRegistryConnection(
+            store::Registry::server(test_registry::serverUri()), QStringLiteral("merge_kills"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 10000 &&
+                   q.exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE "
+                                         "application_name = '%1'")
+                              .arg(childSessionName())) &&
+                   q.next() && q.value(0).toLongLong() > 0) {
+                q.finish();
+                QThread::msleep(5);
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("merge_kills"));
+}
+
 inline int run(int kills, quint64 seed, bool server) {
     QTemporaryDir dir;
     std::mt19937_64 gen(seed);
@@ -116,6 +147,9 @@ inline int run(int kills, quint64 seed, bool server) {
     const auto merged = [&](const QString& here, qint64 killAfterUs, bool* ended) {
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PGAPPNAME"), childSessionName());
+        p.setProcessEnvironment(environment);
         p.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("merge-child"), QStringLiteral("--here"), here,
                  QStringLiteral("--other"), other});
@@ -125,6 +159,8 @@ inline int run(int kills, quint64 seed, bool server) {
             p.kill();
         }
         p.waitForFinished(60000);
+        if (server && killAfterUs >= 0)
+            waitForChildSession();
         *ended = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     };
