@@ -501,10 +501,10 @@ Status writeMergeReport(const store::Folders& folders, const QDateTime& at, cons
     const QString header[] = {QStringLiteral("Código"), QStringLiteral("Clase"),
                               QStringLiteral("Resultado"), QStringLiteral("Campos distintos"),
                               QStringLiteral("Archivo combinado")};
-    QByteArray bytes = output::csvRecord(header);
+    QByteArray bytes = output::csvRow(header);
     for (const MergeOutcome& o : outcomes) {
         const QString line[] = {o.code, o.kind, o.what, o.fields, plan.otherName};
-        bytes += output::csvRecord(line);
+        bytes += output::csvRow(line);
     }
     file.write(bytes);
     if (!file.commit())

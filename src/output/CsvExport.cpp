@@ -195,18 +195,6 @@ QByteArray csvHeader(ExportKind kind) {
     return out;
 }
 
-QByteArray csvRecord(std::span<const QString> values) {
-    const ByteTable& table = byteTable();
-    QByteArray out;
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            out += ';';
-        appendValue(out, values[i], table);
-    }
-    out += "\r\n";
-    return out;
-}
-
 QByteArray csvLine(const store::Card& card, ExportKind kind) {
     const ByteTable& table = byteTable();
     QByteArray out;

@@ -44,10 +44,6 @@ QByteArray csvLine(const store::Card& card, ExportKind kind);
 // quoted or guarded against formulas as above, ending in CR LF.
 QByteArray csvRow(std::span<const QString> values);
 
-// One line of these values, written as csvLine writes each value (quoted, formula-safe,
-// Windows-1252), ';' between them, ending in CR LF: for the program's other CSV reports.
-QByteArray csvRecord(std::span<const QString> values);
-
 // Writes the header row and every card of the store in stored order to `device` (already open
 // for writing) in one forward-only pass. On failure returns false and sets `error` to a Spanish
 // reason.
