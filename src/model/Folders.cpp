@@ -181,8 +181,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("codigo"));
     const QCommandLineOption certificatePdf(
         QStringList{QStringLiteral("salida")},
-        QStringLiteral("Archivo PDF del certificado (con --certificado)."),
-        QStringLiteral("archivo.pdf"));
+        QStringLiteral(
+            "Archivo que se escribe: el PDF del certificado (con --certificado) o el PDF "
+            "o CSV del informe (con --informe)."),
+        QStringLiteral("archivo"));
     parser.addOption(importMdb);
     parser.addOption(certificate);
     parser.addOption(certificatePdf);
