@@ -314,6 +314,13 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
     for (const OtherRegistry::Deleted& d : other.deleted)
         codes.push_back(d.card[Codigo]);
 
+    const auto readHereFailure = [&](const QSqlError& error) {
+        const store::SqlReason r = CardStore::explain(error, here.registry().engine());
+        return Status::failure(r.kind,
+                               QStringLiteral("No se pudo leer el registro %1: %2.")
+                                   .arg(here.registry().quoted(), r.reason),
+                               r.detail);
+    };
     std::unordered_map<QString, Card> stored;
     const QString select = QStringLiteral("SELECT ") % CardStore::columnList() %
                            QStringLiteral(" FROM \"Clientes\" WHERE \"Codigo\" IN (");
@@ -325,13 +332,8 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
                             QStringLiteral("?)"));
         for (size_t i = 0; ok && i < n; ++i)
             q.bindValue(int(i), codes[at + i]);
-        if (!ok || !q.exec()) {
-            const store::SqlReason r = CardStore::explain(q.lastError(), here.registry().engine());
-            return Status::failure(r.kind,
-                                   QStringLiteral("No se pudo leer el registro %1: %2.")
-                                       .arg(here.registry().quoted(), r.reason),
-                                   r.detail);
-        }
+        if (!ok || !q.exec())
+            return readHereFailure(q.lastError());
         while (q.next()) {
             Card card = CardStore::cardFromQuery(q, 0);
             stored.emplace(codeOf(card), std::move(card));
@@ -343,13 +345,41 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
 
     std::unordered_map<QString, QDateTime> otherTimes(other.lastChange.begin(),
                                                       other.lastChange.end());
-    store::History history(const_cast<CardStore&>(here));
+    // The time of this registry's last history row of each code in conflict, looked up for
+    // many codes at once.
+    std::vector<QString> inConflict;
+    seen.clear();
+    for (const Card& card : other.cards) {
+        const auto found = stored.find(codeOf(card));
+        if (found != stored.end() && !(found->second == card) && seen.insert(codeOf(card)).second)
+            inConflict.push_back(codeOf(card));
+    }
+    for (const OtherRegistry::Deleted& d : other.deleted) {
+        if (stored.contains(d.card[Codigo]) && seen.insert(d.card[Codigo]).second)
+            inConflict.push_back(d.card[Codigo]);
+    }
+    std::unordered_map<QString, QDateTime> hereTimes;
+    for (size_t at = 0; at < inConflict.size(); at += kLookupChunk) {
+        const size_t n = std::min(kLookupChunk, inConflict.size() - at);
+        bool ok = q.prepare(
+            QStringLiteral("SELECT codigo, cuando FROM \"Historial\" WHERE id IN (SELECT max(id) "
+                           "FROM \"Historial\" WHERE codigo IN (") %
+            QStringLiteral("?,").repeated(qsizetype(n) - 1) %
+            QStringLiteral("?) GROUP BY codigo)"));
+        for (size_t i = 0; ok && i < n; ++i)
+            q.bindValue(int(i), inConflict[at + i]);
+        if (!ok || !q.exec())
+            return readHereFailure(q.lastError());
+        while (q.next())
+            hereTimes.emplace(
+                q.value(0).toString(),
+                QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs).toUTC());
+        q.finish();
+    }
     // The time of this registry's last history row for the code, if any.
     const auto hereTime = [&](const QString& code, QDateTime* when) -> Status {
-        std::vector<store::HistoryEntry> entries;
-        if (Status s = history.forCode(code, 1, &entries); !s)
-            return s;
-        *when = entries.empty() ? QDateTime() : entries.front().when.toUTC();
+        const auto t = hereTimes.find(code);
+        *when = t == hereTimes.end() ? QDateTime() : t->second;
         return Status();
     };
 
