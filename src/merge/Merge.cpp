@@ -8,6 +8,7 @@
 #include "Registry.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,8 +18,10 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 #include <QTextStream>
+#include <QThread>
 
 #include <atomic>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -545,8 +548,68 @@ Status writeMergeReport(const store::Folders& folders, const QDateTime& at, cons
     return Status();
 }
 
+namespace {
+
+// The copy of the file `source` at `destination` a few thousand pages at a time, then its check
+// on a thread of its own, calling `progress` between the steps and while the check runs, so that
+// a window paints and takes Cancel meanwhile; cancelled, nothing is left behind.
+Status copyWithProgress(const QString& source, const QString& destination,
+                        const Progress& progress) {
+    const Status cancelled =
+        Status::failure(ErrorKind::Other, QStringLiteral("Se canceló la copia de respaldo."));
+    store::BackupCopy copy(source, destination);
+    QElapsedTimer busy;
+    for (;;) {
+        const store::BackupCopy::Step step = copy.step(4 * store::DailyBackup::kPagesPerStep);
+        if (step == store::BackupCopy::Step::Failed)
+            return copy.status();
+        if (step == store::BackupCopy::Step::Copied)
+            break;
+        if (step == store::BackupCopy::Step::Busy) {
+            if (!busy.isValid())
+                busy.start();
+            else if (busy.elapsed() > store::DailyBackup::kBusyGiveUpMs)
+                return Status::failure(ErrorKind::Busy,
+                                       QStringLiteral("otro programa tuvo el registro ocupado "
+                                                      "demasiado tiempo"));
+            QThread::msleep(50);
+        } else {
+            busy.invalidate();
+        }
+        // The copy is the first half of the bar, the check the second.
+        const qint64 total = std::max(copy.totalPages(), 1);
+        if (!progress(total - std::max(copy.remainingPages(), 0), 2 * total))
+            return cancelled;
+    }
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    Status checked;
+    std::thread checker([&] {
+        checked = store::checkDatabaseFile(copy.temporaryPath(), &cancel);
+        done = true;
+    });
+    const qint64 total = std::max(copy.totalPages(), 1);
+    QElapsedTimer t;
+    t.start();
+    while (!done) {
+        // The check's own progress is not told: the bar creeps on towards its end.
+        const qint64 crept = total - total * 1000 / (1000 + t.elapsed());
+        if (!cancel && !progress(total + crept, 2 * total))
+            cancel = true;
+        QThread::msleep(20);
+    }
+    checker.join();
+    if (cancel)
+        return cancelled;
+    if (!checked)
+        return checked;
+    return copy.commit();
+}
+
+} // namespace
+
 Status backupBeforeMerge(const store::Folders& folders, const store::Registry& registry,
-                         const QDate& day) {
+                         const QDate& day, const Progress& progress) {
     if (registry.isServer())
         return Status();
     const QString copy = store::dailyBackupPath(folders, day);
@@ -555,7 +618,8 @@ Status backupBeforeMerge(const store::Folders& folders, const store::Registry& r
         return Status::failure(
             ErrorKind::CannotOpen,
             QStringLiteral("No se pudo crear la carpeta %1.").arg(quoted(folder)));
-    Status status = store::backupNow(registry.location(), copy);
+    Status status = progress ? copyWithProgress(registry.location(), copy, progress)
+                             : store::backupNow(registry.location(), copy);
     if (status)
         store::pruneDailyBackups(folder);
     return status;

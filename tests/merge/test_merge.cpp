@@ -309,6 +309,33 @@ private slots:
         QVERIFY(merge::planMerge(*here_, otherPath_, &p));
     }
 
+    // The window's backup copy before a merge, made a step at a time: whole and sound when let
+    // run, and nothing at all left in the folder when cancelled.
+    void backupWithProgress() {
+        SKIP_ON_SERVER("a server has no backup copy");
+        makeRegistries();
+        Folders folders;
+        folders.appDir = dir_->path();
+        folders.dataDir = dir_->filePath(QStringLiteral("datos"));
+        const QDate day(2026, 12, 9);
+        const QString copy = dailyBackupPath(folders, day);
+        qint64 calls = 0;
+        Status s = merge::backupBeforeMerge(folders, here_->registry(), day,
+                                            [&](qint64, qint64) { return ++calls < 1; });
+        QVERIFY(!s);
+        QVERIFY(calls > 0);
+        QCOMPARE(QDir(QFileInfo(copy).absolutePath()).entryList(QDir::Files), QStringList());
+
+        s = merge::backupBeforeMerge(folders, here_->registry(), day,
+                                     [](qint64 done, qint64 total) { return done <= total; });
+        QVERIFY2(s, qPrintable(s.message()));
+        QVERIFY(checkDatabaseFile(copy));
+        Status opened;
+        auto copied = CardStore::open(copy, &opened);
+        QVERIFY2(copied, qPrintable(opened.message()));
+        QCOMPARE(storedCards(*copied), storedCards(*here_));
+    }
+
     // The command line: conflicts kept and listed, the report formula-safe in Windows-1252;
     // then the other's cards taken; a deletion there is only listed.
     void command() {
