@@ -380,10 +380,9 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
         q.finish();
     }
     // The time of this registry's last history row for the code, if any.
-    const auto hereTime = [&](const QString& code, QDateTime* when) -> Status {
+    const auto hereTime = [&](const QString& code) {
         const auto t = hereTimes.find(code);
-        *when = t == hereTimes.end() ? QDateTime() : t->second;
-        return Status();
+        return t == hereTimes.end() ? QDateTime() : t->second;
     };
 
     seen.clear();
@@ -408,9 +407,7 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
         c.changed = changedFields(c.here, c.other);
         const auto t = otherTimes.find(code);
         c.otherWhen = t == otherTimes.end() ? QDateTime() : t->second;
-        QDateTime mine;
-        if (Status s = hereTime(code, &mine); !s)
-            return s;
+        const QDateTime mine = hereTime(code);
         if (c.otherWhen.isValid() && mine.isValid())
             c.otherNewer = c.otherWhen > mine;
         else
@@ -423,9 +420,7 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
             continue;
         // A deletion older than this registry's last change of the card (a card added again
         // here after a deletion both registries saw) is not a question.
-        QDateTime mine;
-        if (Status s = hereTime(d.card[Codigo], &mine); !s)
-            return s;
+        const QDateTime mine = hereTime(d.card[Codigo]);
         if (mine.isValid() && d.when.isValid() && d.when <= mine)
             continue;
         Conflict c;
