@@ -1276,9 +1276,32 @@ QJsonObject runMerge(const Options& o, qint64 cards) {
         figures->insert(QStringLiteral("conflicts"), qint64(plan.conflicts.size()));
         return true;
     };
+    // The machine's load beside the figures: the machine is shared.
+    const auto load = [] {
+        QFile f(QStringLiteral("/proc/loadavg"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
+    };
+    r.insert(QStringLiteral("loadavg_before"), load());
+    // The backup copy made before a merge into a file, measured apart from the merge.
+    if (!o.childServer) {
+        store::Folders folders;
+        folders.appDir = dir.path();
+        folders.dataDir = dir.filePath(QStringLiteral("datos"));
+        folders.exportDir = dir.path();
+        QElapsedTimer t;
+        t.start();
+        if (const store::Status s =
+                merge::backupBeforeMerge(folders, registry, QDate::currentDate());
+            !s) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(s.message()));
+            return r;
+        }
+        r.insert(QStringLiteral("backup_copy_ms"), ms(t));
+    }
     QJsonObject first, again;
     if (!mergeOnce(&first) || !mergeOnce(&again))
         return r;
+    r.insert(QStringLiteral("loadavg_after"), load());
     r.insert(QStringLiteral("merge_10000"), first);
     r.insert(QStringLiteral("merge_again"), again);
     r.insert(QStringLiteral("cards_after"), here->recordCount());

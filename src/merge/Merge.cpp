@@ -8,6 +8,7 @@
 #include "Registry.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,8 +18,10 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 #include <QTextStream>
+#include <QThread>
 
 #include <atomic>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -314,6 +317,13 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
     for (const OtherRegistry::Deleted& d : other.deleted)
         codes.push_back(d.card[Codigo]);
 
+    const auto readHereFailure = [&](const QSqlError& error) {
+        const store::SqlReason r = CardStore::explain(error, here.registry().engine());
+        return Status::failure(r.kind,
+                               QStringLiteral("No se pudo leer el registro %1: %2.")
+                                   .arg(here.registry().quoted(), r.reason),
+                               r.detail);
+    };
     std::unordered_map<QString, Card> stored;
     const QString select = QStringLiteral("SELECT ") % CardStore::columnList() %
                            QStringLiteral(" FROM \"Clientes\" WHERE \"Codigo\" IN (");
@@ -325,13 +335,8 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
                             QStringLiteral("?)"));
         for (size_t i = 0; ok && i < n; ++i)
             q.bindValue(int(i), codes[at + i]);
-        if (!ok || !q.exec()) {
-            const store::SqlReason r = CardStore::explain(q.lastError(), here.registry().engine());
-            return Status::failure(r.kind,
-                                   QStringLiteral("No se pudo leer el registro %1: %2.")
-                                       .arg(here.registry().quoted(), r.reason),
-                                   r.detail);
-        }
+        if (!ok || !q.exec())
+            return readHereFailure(q.lastError());
         while (q.next()) {
             Card card = CardStore::cardFromQuery(q, 0);
             stored.emplace(codeOf(card), std::move(card));
@@ -343,14 +348,41 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
 
     std::unordered_map<QString, QDateTime> otherTimes(other.lastChange.begin(),
                                                       other.lastChange.end());
-    store::History history(const_cast<CardStore&>(here));
+    // The time of this registry's last history row of each code in conflict, looked up for
+    // many codes at once.
+    std::vector<QString> inConflict;
+    seen.clear();
+    for (const Card& card : other.cards) {
+        const auto found = stored.find(codeOf(card));
+        if (found != stored.end() && !(found->second == card) && seen.insert(codeOf(card)).second)
+            inConflict.push_back(codeOf(card));
+    }
+    for (const OtherRegistry::Deleted& d : other.deleted) {
+        if (stored.contains(d.card[Codigo]) && seen.insert(d.card[Codigo]).second)
+            inConflict.push_back(d.card[Codigo]);
+    }
+    std::unordered_map<QString, QDateTime> hereTimes;
+    for (size_t at = 0; at < inConflict.size(); at += kLookupChunk) {
+        const size_t n = std::min(kLookupChunk, inConflict.size() - at);
+        bool ok = q.prepare(
+            QStringLiteral("SELECT codigo, cuando FROM \"Historial\" WHERE id IN (SELECT max(id) "
+                           "FROM \"Historial\" WHERE codigo IN (") %
+            QStringLiteral("?,").repeated(qsizetype(n) - 1) %
+            QStringLiteral("?) GROUP BY codigo)"));
+        for (size_t i = 0; ok && i < n; ++i)
+            q.bindValue(int(i), inConflict[at + i]);
+        if (!ok || !q.exec())
+            return readHereFailure(q.lastError());
+        while (q.next())
+            hereTimes.emplace(
+                q.value(0).toString(),
+                QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs).toUTC());
+        q.finish();
+    }
     // The time of this registry's last history row for the code, if any.
-    const auto hereTime = [&](const QString& code, QDateTime* when) -> Status {
-        std::vector<store::HistoryEntry> entries;
-        if (Status s = history.forCode(code, 1, &entries); !s)
-            return s;
-        *when = entries.empty() ? QDateTime() : entries.front().when.toUTC();
-        return Status();
+    const auto hereTime = [&](const QString& code) {
+        const auto t = hereTimes.find(code);
+        return t == hereTimes.end() ? QDateTime() : t->second;
     };
 
     seen.clear();
@@ -375,9 +407,7 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
         c.changed = changedFields(c.here, c.other);
         const auto t = otherTimes.find(code);
         c.otherWhen = t == otherTimes.end() ? QDateTime() : t->second;
-        QDateTime mine;
-        if (Status s = hereTime(code, &mine); !s)
-            return s;
+        const QDateTime mine = hereTime(code);
         if (c.otherWhen.isValid() && mine.isValid())
             c.otherNewer = c.otherWhen > mine;
         else
@@ -390,9 +420,7 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
             continue;
         // A deletion older than this registry's last change of the card (a card added again
         // here after a deletion both registries saw) is not a question.
-        QDateTime mine;
-        if (Status s = hereTime(d.card[Codigo], &mine); !s)
-            return s;
+        const QDateTime mine = hereTime(d.card[Codigo]);
         if (mine.isValid() && d.when.isValid() && d.when <= mine)
             continue;
         Conflict c;
@@ -515,8 +543,68 @@ Status writeMergeReport(const store::Folders& folders, const QDateTime& at, cons
     return Status();
 }
 
+namespace {
+
+// The copy of the file `source` at `destination` a few thousand pages at a time, then its check
+// on a thread of its own, calling `progress` between the steps and while the check runs, so that
+// a window paints and takes Cancel meanwhile; cancelled, nothing is left behind.
+Status copyWithProgress(const QString& source, const QString& destination,
+                        const Progress& progress) {
+    const Status cancelled =
+        Status::failure(ErrorKind::Other, QStringLiteral("Se canceló la copia de respaldo."));
+    store::BackupCopy copy(source, destination);
+    QElapsedTimer busy;
+    for (;;) {
+        const store::BackupCopy::Step step = copy.step(4 * store::DailyBackup::kPagesPerStep);
+        if (step == store::BackupCopy::Step::Failed)
+            return copy.status();
+        if (step == store::BackupCopy::Step::Copied)
+            break;
+        if (step == store::BackupCopy::Step::Busy) {
+            if (!busy.isValid())
+                busy.start();
+            else if (busy.elapsed() > store::DailyBackup::kBusyGiveUpMs)
+                return Status::failure(ErrorKind::Busy,
+                                       QStringLiteral("otro programa tuvo el registro ocupado "
+                                                      "demasiado tiempo"));
+            QThread::msleep(50);
+        } else {
+            busy.invalidate();
+        }
+        // The copy is the first half of the bar, the check the second.
+        const qint64 total = std::max(copy.totalPages(), 1);
+        if (!progress(total - std::max(copy.remainingPages(), 0), 2 * total))
+            return cancelled;
+    }
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    Status checked;
+    std::thread checker([&] {
+        checked = store::checkDatabaseFile(copy.temporaryPath(), &cancel);
+        done = true;
+    });
+    const qint64 total = std::max(copy.totalPages(), 1);
+    QElapsedTimer t;
+    t.start();
+    while (!done) {
+        // The check's own progress is not told: the bar creeps on towards its end.
+        const qint64 crept = total - total * 1000 / (1000 + t.elapsed());
+        if (!cancel && !progress(total + crept, 2 * total))
+            cancel = true;
+        QThread::msleep(20);
+    }
+    checker.join();
+    if (cancel)
+        return cancelled;
+    if (!checked)
+        return checked;
+    return copy.commit();
+}
+
+} // namespace
+
 Status backupBeforeMerge(const store::Folders& folders, const store::Registry& registry,
-                         const QDate& day) {
+                         const QDate& day, const Progress& progress) {
     if (registry.isServer())
         return Status();
     const QString copy = store::dailyBackupPath(folders, day);
@@ -525,7 +613,8 @@ Status backupBeforeMerge(const store::Folders& folders, const store::Registry& r
         return Status::failure(
             ErrorKind::CannotOpen,
             QStringLiteral("No se pudo crear la carpeta %1.").arg(quoted(folder)));
-    Status status = store::backupNow(registry.location(), copy);
+    Status status = progress ? copyWithProgress(registry.location(), copy, progress)
+                             : store::backupNow(registry.location(), copy);
     if (status)
         store::pruneDailyBackups(folder);
     return status;

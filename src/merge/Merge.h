@@ -114,10 +114,12 @@ store::Status writeMergeReport(const store::Folders& folders, const QDateTime& a
 // other's non-empty fields are this card's values already).
 std::optional<store::Card> resolvedCard(const Conflict& conflict);
 
-// The day's backup copy of the registry file `registry` in the data folder's backups, made at
-// once before a merge writes to it (replacing one made earlier that day); nothing for a server.
+// The day's backup copy of the registry file `registry` in the data folder's backups, made
+// before a merge writes to it (replacing one made earlier that day); nothing for a server.
+// With `progress`, the copy goes a step at a time and its check runs on a thread of its own,
+// `progress` called meanwhile; returning false cancels it, leaving no copy behind.
 store::Status backupBeforeMerge(const store::Folders& folders, const store::Registry& registry,
-                                const QDate& day);
+                                const QDate& day, const Progress& progress = {});
 
 // The Spanish words of a class, as the window and the report show it.
 QString className(CardClass kind);

@@ -50,6 +50,12 @@ public:
         dialog_.setAutoReset(false);
         dialog_.setAutoClose(false);
         dialog_.setValue(0);
+        if (writing_) {
+            // Shown and painted once before the transaction opens (the events let through here
+            // find nothing held yet): a window never shown is not painted by repaint().
+            dialog_.show();
+            QCoreApplication::processEvents();
+        }
     }
     Progress report() {
         return [this](qint64 done, qint64 total) {
@@ -255,7 +261,21 @@ void MergeDialog::mergeNow() {
     merge_->setEnabled(false);
     // The day's copy of the file, to go back to, before anything is written to it.
     {
-        const Status copied = backupBeforeMerge(folders_, cards_.registry(), clock_.today());
+        Status copied;
+        bool stopped = false;
+        {
+            // Nothing is written yet: the window goes on and Cancel stops before the merge.
+            Steps steps(QStringLiteral("Copia de respaldo del registro antes de combinar…"), this);
+            copied = backupBeforeMerge(folders_, cards_.registry(), clock_.today(), steps.report());
+            stopped = steps.cancelled();
+        }
+        if (stopped) {
+            merge_->setEnabled(true);
+            messages_.inform(QStringLiteral("Se canceló la combinación: el registro %1 no cambió.")
+                                 .arg(cards_.registry().quoted()),
+                             kMergeTitle, store::MessageLayer::Icon::Information);
+            return;
+        }
         if (!copied &&
             messages_.askYesNo(QStringLiteral("No se pudo hacer la copia de respaldo del registro "
                                               "antes de combinar:\n%1\n\n¿Combinar de todos "

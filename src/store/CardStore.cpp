@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace store {
 
@@ -501,8 +503,174 @@ public:
     // The rows written from now on name the registry the values came from.
     void setHistorySource(const QString& source) { history_->setSource(source); }
 
+    // Batches of a merge: each statement below takes many cards, so that a server is asked once
+    // per batch rather than several times per card. The codes of a batch are distinct.
+
+    // The stored cards with these codes (a null code looked up as an empty one), by code, with
+    // their ids; on a server their rows locked until the transaction ends, as read() locks one.
+    Status findMany(std::span<const QString> codes,
+                    std::unordered_map<QString, std::pair<RowId, Card>>* found) {
+        found->clear();
+        if (codes.empty())
+            return Status();
+        QSqlError error;
+        QSqlQuery* query =
+            batchQuery(QStringLiteral("SELECT id, ") % columnList() %
+                           QStringLiteral(" FROM \"Clientes\" WHERE \"Codigo\" IN ") %
+                           marks(int(codes.size()), 1) % store_.engine_->lockRow(),
+                       &error);
+        if (!query)
+            return store_.failure(error, doing_);
+        QSqlQuery& q = *query;
+        int at = 0;
+        for (const QString& code : codes)
+            q.bindValue(at++, code.isNull() ? QStringLiteral("") : code);
+        if (!q.exec())
+            return store_.failure(q.lastError(), doing_);
+        while (q.next()) {
+            Card card = cardFromQuery(q, 1);
+            QString code = card[Codigo];
+            found->emplace(std::move(code), std::pair{q.value(0).toLongLong(), std::move(card)});
+        }
+        q.finish();
+        return Status();
+    }
+
+    // Adds the cards in this order, one statement for all; their new ids in `ids`, in the same
+    // order. Their history rows are the caller's (see recordMany).
+    Status addMany(std::span<const Card* const> cards, std::vector<RowId>* ids) {
+        ids->clear();
+        if (cards.empty())
+            return Status();
+        QSqlError error;
+        QSqlQuery* query =
+            batchQuery(QStringLiteral("INSERT INTO \"Clientes\" (") % columnList() %
+                           QStringLiteral(") VALUES ") % marks(kFieldCount, cards.size()) %
+                           QStringLiteral(" RETURNING id, \"Codigo\""),
+                       &error);
+        if (!query)
+            return failed(error, *cards.front());
+        QSqlQuery& q = *query;
+        int at = 0;
+        for (const Card* card : cards) {
+            for (const QString& v : *card)
+                q.bindValue(at++, bindable(v));
+        }
+        if (!q.exec())
+            return failed(q.lastError(), *cards.front());
+        // The rows come back in no promised order: matched by their codes, distinct in a batch.
+        std::unordered_map<QString, RowId> byCode;
+        while (q.next())
+            byCode.emplace(q.isNull(1) ? QStringLiteral("") : q.value(1).toString(),
+                           q.value(0).toLongLong());
+        q.finish();
+        for (const Card* card : cards) {
+            const auto it =
+                byCode.find((*card)[Codigo].isNull() ? QStringLiteral("") : (*card)[Codigo]);
+            if (it == byCode.end())
+                return failed(QSqlError(QString(),
+                                        QStringLiteral("la tarjeta agregada no se encontró"),
+                                        QSqlError::StatementError),
+                              *card);
+            ids->push_back(it->second);
+        }
+        return Status();
+    }
+
+    // Writes every field of each card over the stored card with its id, one statement for all.
+    Status changeMany(std::span<const std::pair<RowId, const Card*>> cards) {
+        if (cards.empty())
+            return Status();
+        static const QString sets = [] {
+            QStringList list;
+            for (const CardField& f : cardFields())
+                list.append(quotedName(f.field) % QStringLiteral(" = v.c") %
+                            QString::number(int(f.field)));
+            return list.join(QStringLiteral(", "));
+        }();
+        static const QString names = [] {
+            QString list = QStringLiteral("id");
+            for (int i = 0; i < kFieldCount; ++i)
+                list += QStringLiteral(", c") + QString::number(i);
+            return list;
+        }();
+        QSqlError error;
+        QSqlQuery* query =
+            batchQuery(QStringLiteral("WITH v(") % names % QStringLiteral(") AS (VALUES ") %
+                           marks(kFieldCount + 1, cards.size()) %
+                           QStringLiteral(") UPDATE \"Clientes\" SET ") % sets %
+                           QStringLiteral(" FROM v WHERE \"Clientes\".id = CAST(v.id AS bigint)"),
+                       &error);
+        if (!query)
+            return failed(error, *cards.front().second);
+        QSqlQuery& q = *query;
+        int at = 0;
+        for (const auto& [id, card] : cards) {
+            q.bindValue(at++, id);
+            for (const QString& v : *card)
+                q.bindValue(at++, bindable(v));
+        }
+        if (!q.exec())
+            return failed(q.lastError(), *cards.front().second);
+        q.finish();
+        return Status();
+    }
+
+    // History rows made with history(), one statement for all, in this order.
+    Status recordMany(std::span<const HistoryWriter::Row> rows) {
+        if (rows.empty())
+            return Status();
+        QSqlError error;
+        QSqlQuery* query = batchQuery(
+            QStringLiteral("INSERT INTO \"Historial\" (cuando, usuario, equipo, accion, codigo, "
+                           "tarjeta, antes, despues) VALUES ") %
+                marks(int(std::tuple_size_v<HistoryWriter::Row>), rows.size()),
+            &error);
+        if (!query)
+            return store_.failure(error, doing_);
+        QSqlQuery& q = *query;
+        int at = 0;
+        for (const HistoryWriter::Row& row : rows) {
+            for (const QVariant& v : row)
+                q.bindValue(at++, v);
+        }
+        if (!q.exec())
+            return store_.failure(q.lastError(), doing_);
+        q.finish();
+        return Status();
+    }
+    const HistoryWriter& history() const { return *history_; }
+
 private:
     QString returning() const { return store_.engine_->returningId(); }
+    // "(?,?),(?,?)": `rows` groups of `columns` marks.
+    static QString marks(int columns, size_t rows) {
+        const QString row =
+            u'(' % QStringLiteral("?,").repeated(columns - 1) % QStringLiteral("?)");
+        QString all;
+        all.reserve(qsizetype(rows) * (row.size() + 1));
+        for (size_t i = 0; i < rows; ++i) {
+            if (i > 0)
+                all += u',';
+            all += row;
+        }
+        return all;
+    }
+    // A batch's statement, prepared once for the transaction: the batches are of one size
+    // but the last.
+    QSqlQuery* batchQuery(const QString& sql, QSqlError* error) {
+        auto it = batches_.find(sql);
+        if (it == batches_.end()) {
+            QSqlQuery q(db_);
+            q.setForwardOnly(true);
+            if (!q.prepare(sql)) {
+                *error = q.lastError();
+                return nullptr;
+            }
+            it = batches_.emplace(sql, std::move(q)).first;
+        }
+        return &it->second;
+    }
     static bool sameValue(const QString& a, const QString& b) {
         return a.isNull() == b.isNull() && a == b;
     }
@@ -532,6 +700,7 @@ private:
     QSqlQuery insertAt_;
     QSqlQuery read_;
     QSqlQuery remove_;
+    std::map<QString, QSqlQuery> batches_;
 };
 
 Status CardStore::addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
@@ -907,53 +1076,89 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
         q.finish();
         q.exec(QStringLiteral("PRAGMA cache_size = -65536"));
     }
-    constexpr qint64 kProgressEvery = 64;
-    static const std::vector<Field> everyField = [] {
-        std::vector<Field> fields;
-        for (const CardField& f : cardFields())
-            fields.push_back(f.field);
-        return fields;
-    }();
+    // Cards written per batch of statements: a server is asked a few times per batch.
+    constexpr size_t kMergeBatch = 200;
     const Status cancelled =
         Status::failure(ErrorKind::Other, QStringLiteral("La combinación se canceló: el registro "
                                                          "%1 no cambió.")
                                               .arg(registry_.quoted()));
+    const auto changedMeanwhile = [&](const QString& code) {
+        return Status::failure(ErrorKind::Busy,
+                               QStringLiteral("Otro programa cambió la tarjeta %1 del registro %2 "
+                                              "mientras se combinaba: no se guardó ningún cambio. "
+                                              "Vuelva a combinar para ver las tarjetas como están "
+                                              "ahora.")
+                                   .arg(code, registry_.quoted()));
+    };
+    const auto keyOf = [](const Card& card) {
+        return card[Codigo].isNull() ? QStringLiteral("") : card[Codigo];
+    };
     Status status = runWrite(
         [&]() -> Status {
             Writes w(*this, doing);
             w.setHistorySource(source);
             qint64 done = 0;
-            for (const MergeWrite& m : writes) {
-                if (progress && done % kProgressEvery == 0 && !progress(done))
+            std::unordered_set<QString> codes;
+            std::vector<QString> batchCodes;
+            std::unordered_map<QString, std::pair<RowId, Card>> stored;
+            std::vector<const Card*> adds;
+            std::vector<std::pair<RowId, const Card*>> changes;
+            std::vector<const Card*> before; // the stored card of each change
+            std::vector<RowId> added;
+            std::vector<HistoryWriter::Row> rows;
+            for (size_t at = 0; at < writes.size();) {
+                if (progress && !progress(done))
                     return cancelled;
-                ++done;
-                const QString& code = m.card[Codigo];
-                RowId id = kNoRow;
-                if (Status s = w.find(code, &id); !s)
+                // The next batch: its codes distinct, so that one look-up tells each write what
+                // is stored under its code before any of the batch is written.
+                codes.clear();
+                batchCodes.clear();
+                size_t end = at;
+                while (end < writes.size() && end - at < kMergeBatch &&
+                       codes.insert(keyOf(writes[end].card)).second)
+                    batchCodes.push_back(keyOf(writes[end++].card));
+                if (Status s = w.findMany(batchCodes, &stored); !s)
                     return s;
-                Card stored;
-                if (id != kNoRow) {
-                    if (Status s = w.read(id, &stored); !s)
-                        return s;
+                adds.clear();
+                changes.clear();
+                before.clear();
+                for (size_t i = at; i < end; ++i) {
+                    const MergeWrite& m = writes[i];
+                    const auto found = stored.find(batchCodes[i - at]);
+                    const bool present = found != stored.end();
+                    const bool asDecided =
+                        m.expected ? present && found->second.second == *m.expected : !present;
+                    if (!asDecided)
+                        return changedMeanwhile(m.card[Codigo]);
+                    if (m.remove) {
+                        if (!present)
+                            continue; // nothing stored to delete
+                        if (Status s = w.remove(found->second.first, WriteReason::Combinacion); !s)
+                            return s;
+                    } else if (!present) {
+                        adds.push_back(&m.card);
+                    } else if (found->second.second != m.card) { // the same values write nothing
+                        changes.emplace_back(found->second.first, &m.card);
+                        before.push_back(&found->second.second);
+                    }
                 }
-                const bool asDecided =
-                    m.expected ? id != kNoRow && stored == *m.expected : id == kNoRow;
-                if (!asDecided)
-                    return Status::failure(
-                        ErrorKind::Busy,
-                        QStringLiteral("Otro programa cambió la tarjeta %1 del registro %2 "
-                                       "mientras se combinaba: no se guardó ningún cambio. "
-                                       "Vuelva a combinar para ver las tarjetas como están ahora.")
-                            .arg(code, registry_.quoted()));
-                Status s;
-                if (m.remove)
-                    s = w.remove(id, WriteReason::Combinacion);
-                else if (id == kNoRow)
-                    s = w.add(m.card, WriteReason::Combinacion, kNoRow, nullptr);
-                else if (stored != m.card) // the same values again write nothing
-                    s = w.change(id, m.card, everyField, WriteReason::Combinacion, nullptr);
-                if (!s)
+                if (Status s = w.addMany(adds, &added); !s)
                     return s;
+                if (Status s = w.changeMany(changes); !s)
+                    return s;
+                // One history row per card written: the added ones' in their order, then the
+                // changed ones'.
+                rows.clear();
+                for (size_t i = 0; i < adds.size(); ++i)
+                    rows.push_back(
+                        w.history().row(WriteReason::Combinacion, added[i], nullptr, adds[i]));
+                for (size_t i = 0; i < changes.size(); ++i)
+                    rows.push_back(w.history().row(WriteReason::Combinacion, changes[i].first,
+                                                   before[i], changes[i].second));
+                if (Status s = w.recordMany(rows); !s)
+                    return s;
+                done += qint64(end - at);
+                at = end;
             }
             if (progress && !progress(done))
                 return cancelled;

@@ -201,22 +201,28 @@ QSqlError HistoryWriter::error() const {
     return insert_.lastError();
 }
 
+HistoryWriter::Row HistoryWriter::row(WriteReason reason, RowId cardId, const Card* before,
+                                      const Card* after, std::span<const Field> fields) const {
+    const Card* any = after ? after : before;
+    const QVariant none(QMetaType::fromType<QString>());
+    // The source goes with the values the row keeps last: after a write, before a delete.
+    return Row{when_,
+               currentUser(),
+               currentComputer(),
+               reasonName(reason),
+               any ? (*any)[Codigo] : QString(),
+               cardId,
+               before ? QVariant(valuesJson(*before, fields, after ? QString() : source_)) : none,
+               after ? QVariant(valuesJson(*after, fields, source_)) : none};
+}
+
 bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before, const Card* after,
                            std::span<const Field> fields) {
     if (!prepared_)
         return false;
-    const Card* any = after ? after : before;
-    insert_.bindValue(0, when_);
-    insert_.bindValue(1, currentUser());
-    insert_.bindValue(2, currentComputer());
-    insert_.bindValue(3, reasonName(reason));
-    insert_.bindValue(4, any ? (*any)[Codigo] : QString());
-    insert_.bindValue(5, cardId);
-    const QVariant none(QMetaType::fromType<QString>());
-    // The source goes with the values the row keeps last: after a write, before a delete.
-    insert_.bindValue(6, before ? QVariant(valuesJson(*before, fields, after ? QString() : source_))
-                                : none);
-    insert_.bindValue(7, after ? QVariant(valuesJson(*after, fields, source_)) : none);
+    const Row values = row(reason, cardId, before, after, fields);
+    for (int i = 0; i < int(values.size()); ++i)
+        insert_.bindValue(i, values[size_t(i)]);
     const bool ok = insert_.exec();
     if (ok)
         insert_.finish();

@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 
 #include <array>
 #include <optional>
@@ -93,6 +94,11 @@ public:
     // when there was none); `fields` limits the row to those fields (all when empty).
     bool record(WriteReason reason, RowId cardId, const Card* before, const Card* after,
                 std::span<const Field> fields = {});
+    // The values record() writes, in the order of insertStatement()'s columns, for a caller that
+    // writes many rows in one statement.
+    using Row = std::array<QVariant, 8>;
+    Row row(WriteReason reason, RowId cardId, const Card* before, const Card* after,
+            std::span<const Field> fields = {}) const;
     QSqlError error() const;
     // The rows written from now on name this registry as where their values came from.
     void setSource(const QString& source) { source_ = source; }

@@ -205,6 +205,59 @@ private slots:
         }
     }
 
+    // More cards than the store writes at once: every card lands as decided, the new ones in
+    // the other's order, and each history row names the id its card was stored under.
+    void moreCardsThanOneBatch() {
+        makeRegistries();
+        std::vector<Card> mine, theirs;
+        for (int i = 0; i < 450; ++i) {
+            const QString code = QStringLiteral("H%1").arg(i, 3, 10, QLatin1Char('0'));
+            mine.push_back(card(code));
+            theirs.push_back(card(code, i % 3 ? QStringLiteral("Ana") : QStringLiteral("Eva")));
+            theirs.push_back(card(QStringLiteral("N%1").arg(i)));
+        }
+        QVERIFY(here_->insertCards(mine, WriteReason::Alta));
+        {
+            Status s;
+            auto other = CardStore::open(otherPath_, &s);
+            QVERIFY2(other && other->insertCards(theirs, WriteReason::Alta),
+                     qPrintable(s.message()));
+        }
+        merge::MergePlan p = plan();
+        QCOMPARE(p.count(CardClass::Nueva), 452);
+        QCOMPARE(p.count(CardClass::Distinta), 151);
+        for (merge::Conflict& c : p.conflicts)
+            c.choice = Choice::TakeOther;
+        std::vector<merge::MergeOutcome> outcomes;
+        const Status s = merge::applyMerge(*here_, p, &outcomes);
+        QVERIFY2(s, qPrintable(s.message()));
+
+        std::vector<Card> expected = {card(QStringLiteral("A")),
+                                      card(QStringLiteral("B"), QStringLiteral("Luis")),
+                                      card(QStringLiteral("D"))};
+        expected[1][Telefono1] = QStringLiteral("");
+        for (size_t i = 0; i < theirs.size(); i += 2)
+            expected.push_back(theirs[i]);
+        expected.push_back(card(QStringLiteral("F")));
+        expected.push_back(card(QStringLiteral("E")));
+        for (size_t i = 1; i < theirs.size(); i += 2)
+            expected.push_back(theirs[i]);
+        QCOMPARE(storedCards(*here_), expected);
+        std::vector<RowId> ids;
+        QVERIFY(here_->rowIds(Order::Stored, &ids));
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const QString code = expected[i][Codigo];
+            std::vector<HistoryEntry> rows;
+            QVERIFY(History(*here_).forCode(code, 1, &rows));
+            const bool written = code.startsWith(u'N') || code == u"B" || code == u"E" ||
+                                 code == u"F" || expected[i][Propietario] == u"Eva";
+            QCOMPARE(rows.front().what,
+                     written ? QStringLiteral("combinación") : QStringLiteral("alta"));
+            QCOMPARE(rows.front().cardId, ids[i]);
+        }
+        QCOMPARE(plan().count(CardClass::Igual), 4 + 2 * 450); // A, B, E, F and the others
+    }
+
     // Files that are not to be merged, each refused in Spanish before anything is read into the
     // registry.
     void refusals() {
@@ -254,6 +307,33 @@ private slots:
         }
         QSqlDatabase::removeDatabase(QStringLiteral("writer"));
         QVERIFY(merge::planMerge(*here_, otherPath_, &p));
+    }
+
+    // The window's backup copy before a merge, made a step at a time: whole and sound when let
+    // run, and nothing at all left in the folder when cancelled.
+    void backupWithProgress() {
+        SKIP_ON_SERVER("a server has no backup copy");
+        makeRegistries();
+        Folders folders;
+        folders.appDir = dir_->path();
+        folders.dataDir = dir_->filePath(QStringLiteral("datos"));
+        const QDate day(2026, 12, 9);
+        const QString copy = dailyBackupPath(folders, day);
+        qint64 calls = 0;
+        Status s = merge::backupBeforeMerge(folders, here_->registry(), day,
+                                            [&](qint64, qint64) { return ++calls < 1; });
+        QVERIFY(!s);
+        QVERIFY(calls > 0);
+        QCOMPARE(QDir(QFileInfo(copy).absolutePath()).entryList(QDir::Files), QStringList());
+
+        s = merge::backupBeforeMerge(folders, here_->registry(), day,
+                                     [](qint64 done, qint64 total) { return done <= total; });
+        QVERIFY2(s, qPrintable(s.message()));
+        QVERIFY(checkDatabaseFile(copy));
+        Status opened;
+        auto copied = CardStore::open(copy, &opened);
+        QVERIFY2(copied, qPrintable(opened.message()));
+        QCOMPARE(storedCards(*copied), storedCards(*here_));
     }
 
     // The command line: conflicts kept and listed, the report formula-safe in Windows-1252;
