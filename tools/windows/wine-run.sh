@@ -40,14 +40,16 @@ if [ ! -f "$WINEPREFIX/.tarjetas-ready" ]; then
   ) 9> "$WINEPREFIX.lock"
 fi
 # Wine hands no QT_* variable to Windows programs: winenv.exe (built with the tests) sets the
-# platform that QT_QPA_PLATFORM asks for (offscreen for the tests) inside Windows.
+# platform that QT_QPA_PLATFORM asks for (offscreen for the tests) inside Windows. It also
+# empties DISPLAY and WAYLAND_DISPLAY there, as on Windows, where they never exist (Wine's own
+# display driver reads Linux's DISPLAY, not the Windows program's).
 command=("$wine")
-if [ -n "${QT_QPA_PLATFORM:-}" ]; then
-  if [ -n "$launcher" ] && [ -f "$launcher" ]; then
-    command+=("$launcher" "QT_QPA_PLATFORM=$QT_QPA_PLATFORM" --)
-  else
-    echo "wine-run: QT_QPA_PLATFORM does not reach Windows programs without winenv.exe" >&2
-  fi
+if [ -n "$launcher" ] && [ -f "$launcher" ]; then
+  command+=("$launcher" DISPLAY= WAYLAND_DISPLAY=)
+  [ -n "${QT_QPA_PLATFORM:-}" ] && command+=("QT_QPA_PLATFORM=$QT_QPA_PLATFORM")
+  command+=(--)
+elif [ -n "${QT_QPA_PLATFORM:-}" ]; then
+  echo "wine-run: QT_QPA_PLATFORM does not reach Windows programs without winenv.exe" >&2
 fi
 if [ $qtest_log = 0 ]; then
   exec "${command[@]}" "$@"
