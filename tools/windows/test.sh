@@ -9,9 +9,12 @@ cd "$(dirname "$0")/../.."
 build="${1:-build-win}"
 prefix="${TARJETAS_WIN64_PREFIX:-/opt/tarjetas-win64}"
 archive="${TARJETAS_WIN64_ARCHIVE:-}"
-for shared in ../shared ../../shared; do
-  [ -z "$archive" ] && [ -f "$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz" ] &&
+# shared/ lies beside the clone (in a worktree of it, one level further up); a clone made
+# elsewhere on this machine (CI's) finds it in /work.
+for shared in ../shared ../../shared /work/shared; do
+  if [ -z "$archive" ] && [ -f "$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz" ]; then
     archive="$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz"
+  fi
 done
 if [ ! -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ] && [ -z "$archive" ]; then
   echo "Windows: SKIPPED. Neither the prefix $prefix nor the shared archive" \
