@@ -29,6 +29,20 @@ tools/windows/toolchain.sh "$prefix"
 echo "Windows: toolchain ready after $((SECONDS - start)) s"
 TARJETAS_WIN64_PREFIX="$prefix" tools/windows/build.sh "$build"
 echo "Windows: built after $((SECONDS - start)) s"
+# The tests' PostgreSQL cluster, on the loopback since the Windows libpq has no Unix sockets, so
+# that the server tests (*_pg) run too; stopped and deleted at the end whatever happens.
+pg_dir="$(mktemp -d -u "${TMPDIR:-/tmp}/tarjetas-pg-win.XXXXXX")"
+trap 'tools/pg_cluster.sh stop "$pg_dir"' EXIT
+for _ in 1 2 3 4 5; do
+  port=$((20000 + RANDOM % 40000))
+  if TARJETAS_TEST_PG="$(TARJETAS_PG_TCP_PORT=$port tools/pg_cluster.sh start "$pg_dir" 2> /dev/null)"; then
+    break
+  fi
+  tools/pg_cluster.sh stop "$pg_dir"
+  TARJETAS_TEST_PG=""
+done
+[ -n "$TARJETAS_TEST_PG" ] || { echo "Windows: no free port for the tests' PostgreSQL cluster" >&2; exit 1; }
+export TARJETAS_TEST_PG
 # The unit and window tests run offscreen; the installer's test (windows_installer) starts a
 # virtual display of its own.
 (cd "$build" && ctest --output-on-failure --parallel "$(nproc)")
