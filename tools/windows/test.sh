@@ -11,9 +11,13 @@ prefix="${TARJETAS_WIN64_PREFIX:-/opt/tarjetas-win64}"
 archive="${TARJETAS_WIN64_ARCHIVE:-}"
 # shared/ lies beside the clone (in a worktree of it, one level further up); a clone made
 # elsewhere on this machine (CI's) finds it in /work.
+# The tests' data files (tests/support/TestData.h) come from the same shared folder.
 for shared in ../shared ../../shared /work/shared; do
   if [ -z "$archive" ] && [ -f "$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz" ]; then
     archive="$shared/toolchains/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz"
+  fi
+  if [ -z "${TARJETAS_TESTDATA_DIR:-}" ] && [ -d "$shared/testdata" ]; then
+    export TARJETAS_TESTDATA_DIR="$(cd "$shared/testdata" && pwd)"
   fi
 done
 if [ ! -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ] && [ -z "$archive" ]; then
