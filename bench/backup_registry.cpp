@@ -19,6 +19,7 @@ public:
     void inform(const QString& text, const QString&, Icon) override { notice(text); }
     Answer askYesNo(const QString&, const QString&, Answer a) override { return a; }
     Answer askYesNoCancel(const QString&, const QString&, Answer a) override { return a; }
+    QString chooseFileToOpen(const QString&, const QString&, const QString&) override { return {}; }
 };
 
 double ms(const QElapsedTimer& t) {

@@ -147,6 +147,15 @@ void Commands::wireStoreCommands() {
                 &browse::TypeAheadLists::dropHiddenEntries);
         connect(watch_.get(), &store::ChangeWatch::changedElsewhere, follower_,
                 &browse::StoreFollower::changedElsewhere);
+        // While a server cannot be reached the footer says so; the watch keeps trying.
+        connect(watch_.get(), &store::ChangeWatch::connectionChanged, this, [this](bool lost) {
+            if (!window_.cardStore())
+                return;
+            window_.setRegistryText(
+                window_.cardStore()->registry().describe() +
+                (lost ? QStringLiteral(" — Sin conexión con el servidor; reintentando…")
+                      : QString()));
+        });
     }
 
     editor_ = std::make_unique<editing::CardEditor>(window_, *window_.table(), window_.messages(),

@@ -1,5 +1,6 @@
 #include "MessageBoxes.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace app {
@@ -136,6 +137,13 @@ MessageBoxes::Answer MessageBoxes::askYesNoCancel(const QString& text, const QSt
     box.setDefaultButton(button(defaultAnswer));
     box.setEscapeButton(QMessageBox::Cancel);
     return answerOf(box.exec(), Answer::Cancel);
+}
+
+QString MessageBoxes::chooseFileToOpen(const QString& title, const QString& folder,
+                                       const QString& filter) {
+    // Qt's own chooser, the same on every desktop and under Wine.
+    return QFileDialog::getOpenFileName(parent_, title, folder, filter, nullptr,
+                                        QFileDialog::DontUseNativeDialog);
 }
 
 } // namespace app

@@ -21,6 +21,8 @@ public:
     void inform(const QString& text, const QString& title, Icon icon) override;
     Answer askYesNo(const QString& text, const QString& title, Answer defaultAnswer) override;
     Answer askYesNoCancel(const QString& text, const QString& title, Answer defaultAnswer) override;
+    QString chooseFileToOpen(const QString& title, const QString& folder,
+                             const QString& filter) override;
 
 private:
     QPointer<QWidget> parent_;

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -315,10 +314,9 @@ void startMerge(store::CardStore& cards, const store::Folders& folders, const st
                 store::MessageLayer& messages, MergeDialog::Merged merged, QWidget* parent,
                 QString otherPath) {
     if (otherPath.isEmpty()) {
-        otherPath = QFileDialog::getOpenFileName(
-            parent, kMergeTitle, folders.exportDir,
-            QStringLiteral("Registros de tarjetas (*.db);;Todos los archivos (*)"), nullptr,
-            QFileDialog::DontUseNativeDialog);
+        otherPath = messages.chooseFileToOpen(
+            kMergeTitle, folders.exportDir,
+            QStringLiteral("Registros de tarjetas (*.db);;Todos los archivos (*)"));
         if (otherPath.isEmpty())
             return;
     }

@@ -181,8 +181,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         QStringLiteral("codigo"));
     const QCommandLineOption certificatePdf(
         QStringList{QStringLiteral("salida")},
-        QStringLiteral("Archivo PDF del certificado (con --certificado)."),
-        QStringLiteral("archivo.pdf"));
+        QStringLiteral(
+            "Archivo que se escribe: el PDF del certificado (con --certificado) o el PDF "
+            "o CSV del informe (con --informe)."),
+        QStringLiteral("archivo"));
     parser.addOption(importMdb);
     parser.addOption(certificate);
     parser.addOption(certificatePdf);
@@ -281,8 +283,21 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.dataDir = QDir(parser.value(dataDir)).absolutePath();
     if (parser.isSet(exportDir))
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
-    if (parser.isSet(server))
+    if (parser.isSet(server)) {
         result.folders.serverUri = parser.value(server);
+        // An empty value (a launcher's variable left unset) would otherwise fall back to DAT.db,
+        // and this workstation would keep its cards apart from the others'.
+        if (result.folders.serverUri.trimmed().isEmpty()) {
+            std::fprintf(stderr, "%s\n",
+                         qUtf8Printable(QStringLiteral(
+                             "--base-datos necesita la dirección del registro en el servidor "
+                             "(postgresql://usuario@servidor:puerto/base), y llegó vacía. Revise "
+                             "el acceso directo o el script que abre el programa.")));
+            result.exitNow = true;
+            result.exitCode = 2;
+            return result;
+        }
+    }
     if (parser.isSet(copy))
         result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))

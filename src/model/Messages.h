@@ -24,6 +24,10 @@ public:
     // Yes/No/Cancel; `defaultAnswer` is Yes, No or Cancel.
     virtual Answer askYesNoCancel(const QString& text, const QString& title,
                                   Answer defaultAnswer) = 0;
+    // An existing file chosen by the user to open, under `title`, starting in `folder`, offering
+    // `filter` (QFileDialog's syntax); empty when the user cancels.
+    virtual QString chooseFileToOpen(const QString& title, const QString& folder,
+                                     const QString& filter) = 0;
 };
 
 inline const QString kDefaultTitle = QStringLiteral("Tarjeta de Identificacion");

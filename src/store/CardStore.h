@@ -31,8 +31,7 @@ struct OpenOptions {
 };
 
 class TableCursor;
-class BusyWait;
-class PgLink;
+class StoreEngine;
 class History;
 enum class WriteReason;
 
@@ -52,7 +51,8 @@ public:
     QString text(Field f) const; // as Card holds it: null QString for Null
 
 private:
-    friend class CardStore;
+    friend class SqliteEngine;
+    friend class ServerEngine;
     std::array<QByteArrayView, kFieldCount> values_;
     std::array<bool, kFieldCount> nulls_{};
 };
@@ -150,8 +150,25 @@ public:
     int addChangeListener(ChangeListener listener);
     void removeChangeListener(int handle);
 
+    // A server connection that was lost (the server restarted, the network was cut) is made
+    // again at the next command: a read is made once more on the new connection when its first
+    // statement finds the old one gone; a write is begun again only when nothing of it was sent,
+    // otherwise refused with its message, so that it is never stored twice.
+    // connectionLost() tells whether it is lost now, reconnect() tries at once (a window does
+    // every few seconds while it is lost), and reconnections() counts the times it was made
+    // again, so that what belonged to the old session (listening for other workstations'
+    // writes) is renewed and followers catch up. A file is never lost this way.
+    bool connectionLost() const;
+    Status reconnect() const;
+    int reconnections() const { return reconnections_; }
+    // Runs a read of the caller's own (search, history) the same way.
+    Status withConnection(const std::function<Status()>& read) const;
+
     // The connection, for subsystems that keep their own indexes or run their own queries.
     QSqlDatabase database() const;
+    // What differs between the file and the server (StoreEngine.h).
+    const StoreEngine& engine() const { return *engine_; }
+    StoreEngine& engine() { return *engine_; }
 
     // The Spanish reason of an engine error (not a database, damaged, locked, read-only, disk
     // full, …), with the engine's own words kept apart.
@@ -168,29 +185,23 @@ public:
 
 private:
     friend class TableCursor;
-    CardStore(Registry registry, QString connection);
-    static std::unique_ptr<CardStore> openServer(std::unique_ptr<CardStore> store, Status* status,
-                                                 const OpenOptions& options);
-    bool server() const { return registry_.isServer(); }
-    // The server's forms of the walks and the count that use SQLite's own API on a file.
-    qint64 serverRecordCount(Status* status) const;
-    Status serverRowIds(Order order, qint64 limit, std::vector<RowId>* ids) const;
-    Status serverForEachRawCard(Order order,
-                                const std::function<bool(RowId, const RawCard&)>& visit) const;
-    void serverNoteOwnWrite(Change change) const;
-    PgLink* bulk(Status* status, const QString& doing) const;
-    Status failure(const struct SqlReason& reason, const QString& doing) const;
+    friend class StoreEngine;
     friend class History;
     friend class ServerSearch;
+    friend class SearchIndex;
     class Writes;
+    CardStore(Registry registry, QString connection);
+    bool server() const { return registry_.isServer(); }
+    Status failure(const struct SqlReason& reason, const QString& doing) const;
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);
     // Adds a card inside a transaction runWrite opened, at `wantedId` when given.
     Status addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
                             const QString& doing);
     void notify(Change change, RowId id, const Card* card) const;
-    // Keeps a count taken inside a read transaction of the file as the count of this moment.
-    void keepCount(qint64 count) const;
+    Status readOne(RowId id, Card* card) const;
+    Status findOne(const QString& code, RowId* id) const;
+    Status readChanges(qint64 since, bool withCount, Changes* changes) const;
     // `sql` prepared in a query for reuse. On a server the statement is prepared once per
     // connection and kept, since preparing and releasing it are a round trip each and a save
     // makes dozens of statements; on a file `local` is prepared, unless it already holds `sql`.
@@ -200,21 +211,12 @@ private:
 
     Registry registry_;
     QString connection_;
-    // On a server, a libpq connection of the store's own for the whole-table reads.
-    mutable std::unique_ptr<PgLink> bulk_;
-    std::unique_ptr<BusyWait> busyWait_;
+    std::unique_ptr<StoreEngine> engine_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
     bool historyReady_ = false;   // table Historial is known to exist
     bool changeLogReady_ = false; // table RegistroCambios and its triggers are known to exist
-    // The last count, and the file's data version and this connection's change total when it
-    // was taken (-1: not counted). On a server the version is the value of the sequence every
-    // write to the table advances.
-    mutable qint64 count_ = -1;
-    mutable qint64 countVersion_ = -1;
-    mutable qint64 countChanges_ = -1;
-    // The statements kept prepared on a server, by their text; few, one per kind of query.
-    mutable std::map<QString, QSqlQuery> prepared_;
+    mutable int reconnections_ = 0;
 };
 
 // One write of a merge: `card` stored over the card with its code, or added when no card has it;
@@ -263,6 +265,12 @@ public:
     bool hasCurrent() const { return currentId_ != kNoRow; }
 
     Status update();
+    // Update of an edit that refuses (Changed) when the stored card, read once its row is locked
+    // inside the write, is no longer the card the edit began from: another program changed it
+    // meanwhile. The copy buffer and the mode stay; the card the edit began from becomes the
+    // card as stored now (current() once the edit is cancelled), so that a second call writes
+    // over it.
+    Status updateUnlessChanged();
     Status remove(); // deletes the current card; afterwards there is no current row
 
     RowId lastModified() const { return lastModified_; }
@@ -278,6 +286,7 @@ public:
 
 private:
     enum class Mode { None, Add, Edit };
+    Status write(bool unlessChanged);
     Status loadBatch();
     Status readRestOfWalk();
 

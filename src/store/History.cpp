@@ -1,5 +1,7 @@
 #include "History.h"
 
+#include "StoreEngine.h"
+
 #include "Folders.h"
 #include "Registry.h"
 #include "SearchIndex.h"
@@ -346,6 +348,9 @@ Status History::purgeBefore(const QDateTime& cutoff, qint64* removed) {
     return store_.runWrite(
         [&]() -> Status {
             QSqlQuery q(store_.database());
+            // Years of history may take longer to delete than a command's statements may run.
+            if (store_.server() && !q.exec(QStringLiteral("SET LOCAL statement_timeout = 0")))
+                return store_.failure(q.lastError(), doing);
             q.prepare(QStringLiteral("DELETE FROM \"Historial\" WHERE cuando < ?"));
             q.addBindValue(isoUtc(cutoff));
             if (!q.exec())

@@ -14,13 +14,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -44,27 +42,15 @@ class TestWindowMerge : public QObject {
         return nullptr;
     }
 
-    // Chooses `path` in the file chooser the action opens, as a user would type it.
+    // Opens the merge through the grid's context menu and chooses `path` in its file chooser.
     merge::MergeDialog* openMerge(const QString& path) {
-        // The chooser takes a file only once it has read its folder, which a loaded machine
-        // makes slow: the file is chosen again until the chooser has closed.
-        auto* chooser = new QTimer(this);
-        auto seen = std::make_shared<bool>(false);
-        connect(chooser, &QTimer::timeout, this, [this, chooser, path, seen] {
-            if (auto* files = top<QFileDialog>()) {
-                *seen = true;
-                files->selectFile(path);
-                static_cast<QDialog*>(files)->accept(); // as the Open button does
-            } else if (*seen) {
-                chooser->stop();
-                chooser->deleteLater();
-            }
-        });
-        chooser->start(20);
+        messages.queueFile(path);
         QAction* action = w->findChild<QAction*>(QStringLiteral("actCombinar"));
         if (!action || !w->grid()->actions().contains(action))
             return nullptr;
         action->trigger();
+        if (messages.choosers != QStringList{merge::kMergeTitle})
+            return nullptr;
         for (int waited = 0; !top<merge::MergeDialog>() && waited < 10000; waited += 20)
             QTest::qWait(20);
         return top<merge::MergeDialog>();

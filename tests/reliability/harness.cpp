@@ -5,6 +5,10 @@
 //                                                    every kind of write (needs the sync shim)
 //   reliability_harness concurrent --seconds T       two children edit one DAT.db at once
 //   reliability_harness merge --kills N [--seed S]   SIGKILLs the merge of another registry
+//   reliability_harness outage --restarts N --stalls M [--stall-seconds S]
+//                                                    two children on one server while it is
+//                                                    restarted N times (fast and immediate) and
+//                                                    its sessions are stopped M times for S s
 //
 // With TARJETAS_TEST_ENGINE=postgresql, crash and concurrent run on a fresh schema of the
 // TARJETAS_TEST_PG server instead of DAT.db.
@@ -26,12 +30,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 using namespace reliability;
@@ -261,8 +267,18 @@ private:
         const qint64 end = monotonicNs() + qint64(seconds) * 1000000000;
         Cards view;
         for (int i = 0; monotonicNs() < end; ++i) {
-            if (i % 3 == 0)
-                view = stored();
+            if (i % 3 == 0) {
+                // While a server is away the window keeps what it showed and says why; the
+                // commands go on from that view and are refused until it is back.
+                Cards now;
+                QString error;
+                if (readAll(*p_.cards, &now, &error))
+                    view = std::move(now);
+                else if (!error.contains(u"servidor"))
+                    stored(); // reports the failure and ends
+                else
+                    QThread::msleep(100);
+            }
             const int r = gen_.below(100);
             if (r < 35 || view.empty()) {
                 const Card c = gen_.typed(QStringLiteral("P%1").arg(gen_.below(10)));
@@ -714,12 +730,147 @@ public:
     int inFlightLanded_ = 0, inFlightLost_ = 0, exportsChecked_ = 0, leftovers_ = 0;
 };
 
+// What the outage run does to the server under the two children: restarts (alternately fast and
+// immediate) and stalls of the children's sessions (SIGSTOP, then SIGCONT after a while), each
+// after a few seconds of normal work, and what each left to check: both children must save
+// again after every event, without being restarted.
+class Outage {
+public:
+    enum Event { FastRestart, ImmediateRestart, Stall };
+
+    Outage(const QString& serverUri, int restarts, int stalls, int stallSeconds)
+        : stallMs_(stallSeconds * 1000) {
+        // The test cluster listens on a socket in its own folder, beside its data.
+        const QString host = QUrl::fromPercentEncoding(
+            serverUri.section(u'@', 1).section(u'/', 0, 0).section(u'?', 0, 0).toUtf8());
+        data_ = host + QStringLiteral("/data");
+        for (const QString& dir : QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs))
+            if (QFile::exists(QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(dir)))
+                pgCtl_ = QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(dir);
+        for (int i = 0; i < std::max(restarts, stalls); ++i) {
+            if (i < restarts)
+                plan_.push_back(i % 2 == 0 ? Event::FastRestart : Event::ImmediateRestart);
+            if (i < stalls)
+                plan_.push_back(Event::Stall);
+        }
+        clock_.start();
+    }
+    bool usable(QString* why) const {
+        *why = !QFile::exists(data_ + QStringLiteral("/PG_VERSION"))
+                   ? QStringLiteral("the test server's data folder is not at ") + data_
+               : pgCtl_.isEmpty() ? QStringLiteral("pg_ctl was not found")
+                                  : QString();
+        return why->isEmpty();
+    }
+    // The seconds the children must run for the whole plan.
+    int seconds() const {
+        // A restart takes a few seconds on a loaded machine; the children go on a while after
+        // the last event, so that each can be seen saving again.
+        int ms = 0;
+        for (Event e : plan_)
+            ms += kWorkMs + (e == Event::Stall ? stallMs_ + 2000 : 6000);
+        return ms / 1000 + 15;
+    }
+    // Runs the next event once its time came; false when the plan is done.
+    bool tick() {
+        if (next_ >= plan_.size())
+            return false;
+        if (clock_.elapsed() < due_)
+            return true;
+        const Event e = plan_[next_++];
+        const qint64 start = monotonicNs();
+        if (e == Event::Stall)
+            stall();
+        else
+            restart(e == Event::FastRestart ? "fast" : "immediate");
+        done_.push_back({e, start, monotonicNs()});
+        due_ = clock_.elapsed() + kWorkMs;
+        return true;
+    }
+    struct Done {
+        Event event;
+        qint64 begun, ended;
+    };
+    const std::vector<Done>& done() const { return done_; }
+    // Whether an operation waited through an event (its time is then the event's).
+    bool overlaps(qint64 begun, qint64 ended) const {
+        return std::any_of(done_.begin(), done_.end(),
+                           [&](const Done& d) { return begun <= d.ended && ended >= d.begun; });
+    }
+    QStringList failures;
+    static constexpr int kWorkMs = 2500;
+
+private:
+    int run(QStringList command) {
+        if (geteuid() == 0)
+            command = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                                  QStringLiteral("--")} +
+                      command;
+        const QString program = geteuid() == 0 ? QStringLiteral("runuser") : command.takeFirst();
+        return QProcess::execute(program, command);
+    }
+    void restart(const char* mode) {
+        // The server's output goes to its log: it must not hold this run's output open.
+        if (run({pgCtl_, QStringLiteral("-D"), data_, QStringLiteral("-l"),
+                 data_ + QStringLiteral("/../server.log"), QStringLiteral("-m"),
+                 QString::fromLatin1(mode), QStringLiteral("-w"), QStringLiteral("-t"),
+                 QStringLiteral("60"), QStringLiteral("restart")}) != 0)
+            failures.append(
+                QStringLiteral("pg_ctl restart -m %1 failed").arg(QLatin1StringView(mode)));
+    }
+    // The children's sessions, found by the name their connections carry.
+    void stall() {
+        QStringList pids;
+        {
+            QSqlDatabase db = store::addRegistryConnection(
+                store::Registry::server(test_registry::serverUri()), QStringLiteral("outage"));
+            QSqlQuery q(db);
+            if (db.open() &&
+                q.exec(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE application_name "
+                                      "LIKE 'tarjetas_outage_%1_%%'")
+                           .arg(QCoreApplication::applicationPid())))
+                while (q.next())
+                    pids.append(q.value(0).toString());
+            q.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("outage"));
+        if (pids.isEmpty()) {
+            failures.append(QStringLiteral("no session of the children to stall"));
+            return;
+        }
+        QProcess::execute(QStringLiteral("kill"), QStringList{QStringLiteral("-STOP")} + pids);
+        stalled_ = pids;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < stallMs_) {
+            if (pump_)
+                pump_();
+            QThread::msleep(20);
+        }
+        QProcess::execute(QStringLiteral("kill"), QStringList{QStringLiteral("-CONT")} + pids);
+    }
+
+public:
+    std::function<void()> pump_; // reads the children's reports while a stall lasts
+
+private:
+    QString data_, pgCtl_;
+    int stallMs_;
+    std::vector<Event> plan_;
+    size_t next_ = 0;
+    qint64 due_ = kWorkMs;
+    QElapsedTimer clock_;
+    std::vector<Done> done_;
+    QStringList stalled_;
+};
+
 // Two children on one store. Every operation ends, either saved or refused with its message,
 // within the busy timeout and a second; the store ends as the acknowledged operations left it,
 // and its history tells every acknowledged write. `serverUri`: the store is that PostgreSQL
 // database, where writes to other cards never wait and a card another child is writing is
 // waited for, so that no write is ever refused as busy.
-int concurrent(int seconds, quint64 seed, const QString& serverUri) {
+int concurrent(int seconds, quint64 seed, const QString& serverUri, Outage* outage = nullptr) {
     QTemporaryDir dir;
     {
         // Creates the store before both start.
@@ -730,18 +881,32 @@ int concurrent(int seconds, quint64 seed, const QString& serverUri) {
         }
     }
     std::vector<std::unique_ptr<Run>> runs;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
+        // Under an outage each child's sessions carry a name, so that they can be stopped.
+        const QString uri = outage ? serverUri + (serverUri.contains(u'?') ? u'&' : u'?') +
+                                         QStringLiteral("application_name=tarjetas_outage_%1_%2")
+                                             .arg(QCoreApplication::applicationPid())
+                                             .arg(i)
+                                   : serverUri;
         runs.push_back(std::make_unique<Run>(
             QStringList{
                 QStringLiteral("--mode"), QStringLiteral("concurrent"), QStringLiteral("--dir"),
                 dir.path(), QStringLiteral("--seed"), QString::number(seed + quint64(i)),
                 QStringLiteral("--seconds"), QString::number(seconds), QStringLiteral("--clock"),
-                QString::number(1900000000LL + i * 1000000), QStringLiteral("--server"), serverUri},
+                QString::number(1900000000LL + i * 1000000), QStringLiteral("--server"), uri},
             false));
+    }
+    if (outage)
+        outage->pump_ = [&] {
+            for (auto& r : runs)
+                r->pump(0);
+        };
     for (bool running = true; running;) {
         running = false;
         for (auto& r : runs)
             running = r->pump(50) || running;
+        if (outage)
+            outage->tick();
     }
     QStringList failures;
     std::map<QString, int> refusals;
@@ -774,12 +939,34 @@ int concurrent(int seconds, quint64 seed, const QString& serverUri) {
             else if (op.refusal.startsWith(u"Otro programa modificó esta tarjeta"))
                 // The window showed an older version and its user answered No to overwriting.
                 ++refusals[QStringLiteral("modificada por otro programa")];
+            else if (outage && op.refusal.contains(u"servidor"))
+                ++refusals[QStringLiteral("sin servidor")];
+            else if (outage && op.refusal.contains(u"ocupado") &&
+                     outage->overlaps(op.begun, op.ended))
+                // A stopped session holds its row locks until it goes on.
+                ++refusals[QStringLiteral("ocupado durante una detención")];
             else
                 failures.append(QStringLiteral("%1 refused with an unexpected message: %2")
                                     .arg(op.kind, op.refusal));
-            if (op.ms > kBusyTimeoutMs + 1000)
+            if (op.ms > kBusyTimeoutMs + 1000 && !(outage && outage->overlaps(op.begun, op.ended)))
                 failures.append(QStringLiteral("a %1 waited %2 ms").arg(op.kind).arg(op.ms));
         }
+    }
+    if (outage) {
+        failures += outage->failures;
+        // Each child saved again after every event, before the next one (or the end).
+        const auto& done = outage->done();
+        for (size_t e = 0; e < done.size(); ++e) {
+            const qint64 until =
+                e + 1 < done.size() ? done[e + 1].begun : std::numeric_limits<qint64>::max();
+            for (size_t c = 0; c < runs.size(); ++c)
+                if (std::none_of(runs[c]->ops.begin(), runs[c]->ops.end(), [&](const Op& op) {
+                        return op.acked && op.begun > done[e].ended && op.ended < until;
+                    }))
+                    failures.append(
+                        QStringLiteral("child %1 saved nothing after event %2").arg(c).arg(e + 1));
+        }
+        printf("%zu events on the server (restarts and stalls)\n", done.size());
     }
     Program program(dir.path(), QDateTime::currentDateTime(), kBusyTimeoutMs, serverUri);
     Cards found;
@@ -864,10 +1051,11 @@ int main(int argc, char** argv) {
         return Child(args).run(args);
     if (mode == u"merge-child")
         return merge_kills::child(arg(args, "--here"), arg(args, "--other"));
-    if (mode != u"crash" && mode != u"sync" && mode != u"concurrent" && mode != u"merge") {
+    if (mode != u"crash" && mode != u"sync" && mode != u"concurrent" && mode != u"merge" &&
+        mode != u"outage") {
         fprintf(stderr,
                 "usage: %s crash --kills N | sync | concurrent --seconds T | merge --kills N "
-                "[--seed S]\n",
+                "| outage --restarts N --stalls M [--stall-seconds S] [--seed S]\n",
                 argv[0]);
         return 2;
     }
@@ -890,12 +1078,28 @@ int main(int argc, char** argv) {
         }
         QTemporaryDir names; // a path no other run uses names the schema
         server = test_registry::registryAt(names.filePath(QStringLiteral("DAT.db"))).location();
+    } else if (mode == u"outage") {
+        printf("SKIP the outage run restarts a server (TARJETAS_TEST_ENGINE=postgresql).\n");
+        return kSkipped;
     }
     if (mode == u"concurrent")
         return concurrent(arg(args, "--seconds", QStringLiteral("10")).toInt(), seed, server);
     if (mode == u"merge") {
         printf("seed %llu\n", static_cast<unsigned long long>(seed));
         return merge_kills::run(arg(args, "--kills", QStringLiteral("10")).toInt(), seed, false);
+    }
+    if (mode == u"outage") {
+        Outage outage(test_registry::serverUri(),
+                      arg(args, "--restarts", QStringLiteral("20")).toInt(),
+                      arg(args, "--stalls", QStringLiteral("10")).toInt(),
+                      arg(args, "--stall-seconds", QStringLiteral("10")).toInt());
+        QString why;
+        if (!outage.usable(&why)) {
+            printf("SKIP %s\n", qPrintable(why));
+            return kSkipped;
+        }
+        printf("seed %llu\n", static_cast<unsigned long long>(seed));
+        return concurrent(outage.seconds(), seed, server, &outage);
     }
     printf("seed %llu\n", static_cast<unsigned long long>(seed));
     Driver driver(seed, server);

@@ -24,6 +24,8 @@ public:
     };
 
     void queue(Answer answer) { answers_.push_back(answer); }
+    // The file the next file chooser returns, as if the user had chosen it (empty: cancelled).
+    void queueFile(const QString& path) { files_.push_back(path); }
 
     void notice(const QString& text) override {
         boxes.push_back(
@@ -39,6 +41,16 @@ public:
                           Answer defaultAnswer) override {
         return ask(Kind::YesNoCancel, text, title, defaultAnswer, Answer::Cancel);
     }
+    QString chooseFileToOpen(const QString& title, const QString&, const QString&) override {
+        choosers.append(title);
+        if (files_.empty()) {
+            ++unanswered;
+            return {};
+        }
+        QString path = files_.front();
+        files_.pop_front();
+        return path;
+    }
 
     QStringList texts() const {
         QStringList list;
@@ -49,11 +61,14 @@ public:
     void clear() {
         boxes.clear();
         answers_.clear();
+        files_.clear();
+        choosers.clear();
         unanswered = 0;
     }
 
     std::vector<Box> boxes;
-    int unanswered = 0; // questions asked with no prepared answer
+    QStringList choosers; // the titles of the file choosers opened
+    int unanswered = 0;   // questions and file choosers with no prepared answer
 
 private:
     Answer ask(Kind kind, const QString& text, const QString& title, Answer defaultAnswer,
@@ -69,4 +84,5 @@ private:
         return answer;
     }
     std::deque<Answer> answers_;
+    std::deque<QString> files_;
 };

@@ -2,17 +2,22 @@
 // over the whole table, which read through a libpq connection of the store's own with binary COPY
 // instead of a QVariant per value.
 
-#include "CardStore.h"
+#include "ServerEngine.h"
+
 #include "ChangeLog.h"
 #include "PgLink.h"
+#include "SearchIndex.h"
 #include "SearchIndexServer.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringBuilder>
 
 #include <algorithm>
+
+#include <libpq-fe.h>
 
 namespace store {
 
@@ -60,38 +65,73 @@ int serverVersion(const QString& comment) {
 
 } // namespace
 
-std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> store, Status* status,
-                                                 const OpenOptions& options) {
+ServerEngine::ServerEngine(CardStore& store) : StoreEngine(store) {}
+
+ServerEngine::~ServerEngine() = default;
+
+void ServerEngine::close() {
+    prepared_.clear(); // its statements use the connection the store closes
+}
+
+Status ServerEngine::openSession() const {
     const QString connecting = QStringLiteral("conectar con el servidor");
-    SqlReason reason;
-    store->bulk_ = PgLink::connect(store->registry_.location(), &reason);
-    if (!store->bulk_) {
-        *status = store->failure(reason, connecting);
-        return nullptr;
-    }
-    QSqlDatabase db = addRegistryConnection(store->registry_, store->connection_);
-    if (!db.open()) {
-        *status = store->failure(db.lastError(), connecting);
-        return nullptr;
-    }
+    QSqlDatabase db = database();
+    if (!db.open())
+        return failure(db.lastError(), connecting);
     QSqlQuery q(db);
     // A row another workstation is writing is waited for up to the busy timeout, then the write
-    // is refused as busy, as on a file another program holds.
-    if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(options.busyTimeoutMs))) {
-        *status = store->failure(q.lastError(), connecting);
-        return nullptr;
+    // is refused as busy, as on a file another program holds. A statement the server itself
+    // keeps waiting longer (a disk that hangs, a lock outside the rows) is cancelled by the
+    // server: a command is refused in the time the user is promised, not left waiting.
+    if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(busyTimeoutMs_)) ||
+        !q.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs)))
+        return failure(q.lastError(), connecting);
+    return Status();
+}
+
+bool ServerEngine::lost() const {
+    const QSqlDatabase db = database();
+    if (!db.isOpen())
+        return true;
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    // The driver names libpq's handle by its struct's name.
+    if (!v.isValid() ||
+        (qstrcmp(v.typeName(), "pg_conn*") != 0 && qstrcmp(v.typeName(), "PGconn*") != 0))
+        return true;
+    return PQstatus(*static_cast<PGconn* const*>(v.constData())) != CONNECTION_OK;
+}
+
+Status ServerEngine::reconnect() {
+    // The statements prepared on the old session are gone with it, and the bulk link is made
+    // again when next needed.
+    prepared_.clear();
+    bulk_.reset();
+    database().close();
+    return openSession();
+}
+
+Status ServerEngine::open(const OpenOptions& options) {
+    const QString connecting = QStringLiteral("conectar con el servidor");
+    busyTimeoutMs_ = options.busyTimeoutMs;
+    SqlReason reason;
+    bulk_ = PgLink::connect(registry().location(), &reason);
+    if (!bulk_) {
+        return failure(reason, connecting);
     }
+    QSqlDatabase db = addRegistryConnection(registry(), connectionName());
+    if (Status s = openSession(); !s)
+        return s;
+    QSqlQuery q(db);
     if (!q.exec(QStringLiteral("SELECT to_regclass('\"Clientes\"') IS NOT NULL, "
                                "obj_description(to_regclass('\"Clientes\"'), 'pg_class')")) ||
         !q.next()) {
-        *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));
-        return nullptr;
+        return failure(q.lastError(), QStringLiteral("leer la base de datos"));
     }
     const bool hasTable = q.value(0).toBool();
     const QString comment = q.value(1).toString();
     q.finish();
     if (!hasTable) {
-        const Status created = store->runWrite(
+        const Status created = runWrite(
             [&]() -> Status {
                 QSqlQuery w(db);
                 // Two workstations starting on an empty database at once: the second waits for
@@ -99,53 +139,49 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
                 if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")) ||
                     !w.exec(QStringLiteral("SELECT to_regclass('\"Clientes\"') IS NOT NULL")) ||
                     !w.next())
-                    return store->failure(w.lastError(), QStringLiteral("crear el registro"));
+                    return failure(w.lastError(), QStringLiteral("crear el registro"));
                 if (w.value(0).toBool())
                     return Status();
                 w.finish();
                 for (const QString& statement : serverSchema())
                     if (!w.exec(statement))
-                        return store->failure(w.lastError(),
-                                              QStringLiteral("crear la tabla Clientes"));
-                return ServerSearch::createIn(*store, {});
+                        return failure(w.lastError(), QStringLiteral("crear la tabla Clientes"));
+                return ServerSearch::createIn(store_, {});
             },
             QStringLiteral("crear el registro"));
         if (!created) {
-            *status = created;
-            return nullptr;
+            return created;
         }
     } else if (serverVersion(comment) > kServerSchemaVersion) {
-        *status = Status::failure(
+        return Status::failure(
             ErrorKind::NotADatabase,
             QStringLiteral("El registro %1 fue creado por una versión más nueva del programa.")
-                .arg(store->registry_.quoted()));
-        return nullptr;
+                .arg(registry().quoted()));
     }
     if (hasTable && serverVersion(comment) < 3) {
         // A database of an earlier version gets the change log. Two workstations upgrading at
         // once: the second waits for the first and then finds it done. When the user may not
         // change the schema, browsing still works and the window reads every card after another
         // workstation's write, as before.
-        (void)store->runWrite(
+        (void)runWrite(
             [&]() -> Status {
                 QSqlQuery w(db);
                 if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")) ||
                     !w.exec(QStringLiteral(
                         "SELECT obj_description(to_regclass('\"Clientes\"'), 'pg_class')")) ||
                     !w.next())
-                    return store->failure(w.lastError(), QStringLiteral("crear el registro de "
-                                                                        "cambios"));
+                    return failure(w.lastError(), QStringLiteral("crear el registro de "
+                                                                 "cambios"));
                 const int version = serverVersion(w.value(0).toString());
                 w.finish();
                 if (version >= 3)
                     return Status();
                 for (const QString& statement : ChangeLog::serverStatements())
                     if (!w.exec(statement))
-                        return store->failure(w.lastError(),
-                                              QStringLiteral("crear el registro de cambios"));
+                        return failure(w.lastError(),
+                                       QStringLiteral("crear el registro de cambios"));
                 if (!w.exec(QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas 3'")))
-                    return store->failure(w.lastError(),
-                                          QStringLiteral("crear el registro de cambios"));
+                    return failure(w.lastError(), QStringLiteral("crear el registro de cambios"));
                 return Status();
             },
             QStringLiteral("crear el registro de cambios"));
@@ -153,23 +189,20 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
     // The log and its triggers are made in one transaction: the table tells both are there.
     if (!q.exec(QStringLiteral("SELECT to_regclass('\"RegistroCambios\"') IS NOT NULL")) ||
         !q.next()) {
-        *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));
-        return nullptr;
+        return failure(q.lastError(), QStringLiteral("leer la base de datos"));
     }
-    store->changeLogReady_ = q.value(0).toBool();
+    changeLogReady() = q.value(0).toBool();
     q.finish();
     if (!q.exec(QStringLiteral("SELECT * FROM \"Clientes\" LIMIT 0"))) {
-        *status = store->failure(q.lastError(), QStringLiteral("leer la base de datos"));
-        return nullptr;
+        return failure(q.lastError(), QStringLiteral("leer la base de datos"));
     }
     const QSqlRecord record = q.record();
     for (const CardField& f : cardFields()) {
         if (record.indexOf(f.name.toString()) < 0) {
-            *status = Status::failure(
+            return Status::failure(
                 ErrorKind::NotADatabase,
                 QStringLiteral("El registro %1 no tiene la columna %2 en la tabla Clientes.")
-                    .arg(store->registry_.quoted(), f.name.toString()));
-            return nullptr;
+                    .arg(registry().quoted(), f.name.toString()));
         }
     }
     q.finish();
@@ -177,19 +210,18 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
     // user may not create tables, browsing still works; the first write tries again and says why.
     if (q.exec(QStringLiteral("SELECT to_regclass('\"Historial\"') IS NOT NULL")) && q.next() &&
         q.value(0).toBool()) {
-        store->historyReady_ = true;
+        historyReady() = true;
     } else {
         q.finish();
-        (void)store->runWrite([] { return Status(); }, QStringLiteral("crear el historial"));
+        (void)runWrite([] { return Status(); }, QStringLiteral("crear el historial"));
     }
-    *status = Status();
-    return store;
+    return Status();
 }
 
-PgLink* CardStore::bulk(Status* status, const QString& doing) const {
+PgLink* ServerEngine::bulk(Status* status, const QString& doing) const {
     if (!bulk_) {
         SqlReason reason;
-        bulk_ = PgLink::connect(registry_.location(), &reason);
+        bulk_ = PgLink::connect(registry().location(), &reason);
         if (!bulk_) {
             *status = failure(reason, doing);
             return nullptr;
@@ -198,7 +230,7 @@ PgLink* CardStore::bulk(Status* status, const QString& doing) const {
     return bulk_.get();
 }
 
-qint64 CardStore::serverRecordCount(Status* status) const {
+qint64 ServerEngine::recordCount(Status* status) const {
     const QString doing = QStringLiteral("contar las tarjetas");
     QSqlQuery q(database());
     // The count is kept while the registry's writes stay where they were when it was taken. The
@@ -206,7 +238,7 @@ qint64 CardStore::serverRecordCount(Status* status) const {
     // write is still open is taken again once that write commits. Without the log, the sequence
     // moves when a write statement runs (its value before its first use is 0 as well as after it:
     // is_called tells them apart).
-    if (!q.exec(changeLogReady_
+    if (!q.exec(changeLogReady()
                     ? QStringLiteral("SELECT coalesce(max(orden), 0) FROM \"RegistroCambios\"")
                     : QStringLiteral("SELECT CASE WHEN is_called THEN last_value + 1 ELSE 0 END "
                                      "FROM \"Clientes_cambios\"")) ||
@@ -231,7 +263,7 @@ qint64 CardStore::serverRecordCount(Status* status) const {
     return count_;
 }
 
-void CardStore::serverNoteOwnWrite(Change change) const {
+void ServerEngine::noteOwnWrite(CardStore::Change change) const {
     if (count_ < 0)
         return;
     // The count stays good only if this write is the only one since it was taken: the log's end
@@ -239,25 +271,25 @@ void CardStore::serverNoteOwnWrite(Change change) const {
     // after). Anything else, a gap left by a write rolled back included, counts again.
     QSqlQuery q(database());
     qint64 mine = -1;
-    if (change != Change::Reset &&
-        q.exec(changeLogReady_
+    if (change != CardStore::Change::Reset &&
+        q.exec(changeLogReady()
                    ? QStringLiteral("SELECT coalesce(max(orden), 0) FROM \"RegistroCambios\"")
                    : QStringLiteral("SELECT currval('\"Clientes_cambios\"') + 1")) &&
         q.next())
         mine = q.value(0).toLongLong();
-    const qint64 rows = changeLogReady_ && change == Change::Changed ? 2 : 1;
+    const qint64 rows = changeLogReady() && change == CardStore::Change::Changed ? 2 : 1;
     if (mine < 0 || mine != countVersion_ + rows) {
         count_ = -1;
         return;
     }
     countVersion_ = mine;
-    if (change == Change::Added)
+    if (change == CardStore::Change::Added)
         ++count_;
-    else if (change == Change::Removed)
+    else if (change == CardStore::Change::Removed)
         --count_;
 }
 
-Status CardStore::serverRowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
+Status ServerEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     const QString doing = QStringLiteral("leer las tarjetas");
     Status status;
     PgLink* link = bulk(&status, doing);
@@ -282,9 +314,8 @@ Status CardStore::serverRowIds(Order order, qint64 limit, std::vector<RowId>* id
     return Status();
 }
 
-Status
-CardStore::serverForEachRawCard(Order order,
-                                const std::function<bool(RowId, const RawCard&)>& visit) const {
+Status ServerEngine::forEachRawCard(Order order,
+                                    const std::function<bool(RowId, const RawCard&)>& visit) const {
     const QString doing = QStringLiteral("leer las tarjetas");
     Status status;
     PgLink* link = bulk(&status, doing);
@@ -293,7 +324,8 @@ CardStore::serverForEachRawCard(Order order,
     RawCard raw;
     SqlReason reason;
     const bool ok = link->copyOut(
-        QStringLiteral("SELECT id, ") % columnList() % QStringLiteral(" FROM \"Clientes\"") %
+        QStringLiteral("SELECT id, ") % CardStore::columnList() %
+            QStringLiteral(" FROM \"Clientes\"") %
             (order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
                                     : QStringLiteral(" ORDER BY id")),
         kFieldCount + 1,
@@ -307,6 +339,133 @@ CardStore::serverForEachRawCard(Order order,
         },
         &reason);
     return ok ? Status() : failure(reason, doing);
+}
+
+QString ServerEngine::beginWrite() const {
+    // Every statement waits for another workstation's row locks up to the busy timeout
+    // (lock_timeout), and a plain transaction is enough: rows are locked as written.
+    return QStringLiteral("BEGIN");
+}
+
+QString ServerEngine::beginSnapshot() const {
+    return QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+}
+
+QString ServerEngine::lockRow() const {
+    return QStringLiteral(" FOR UPDATE");
+}
+
+QString ServerEngine::returningId() const {
+    return QStringLiteral(" RETURNING id");
+}
+
+RowId ServerEngine::insertedId(QSqlQuery& insert) const {
+    // A server tells the new id only when asked for it.
+    return insert.next() ? insert.value(0).toLongLong() : kNoRow;
+}
+
+bool ServerEngine::ensureChangeLog(QSqlError*) {
+    return true; // made with the schema, or when the registry is brought to this version
+}
+
+void ServerEngine::keepCount(qint64) const {
+    // A server's count is taken again as soon as its write sequence moved.
+}
+
+void ServerEngine::countFollowed(qint64, qint64) const {}
+
+Status ServerEngine::readChunk(std::span<const RowId> ids,
+                               std::unordered_map<RowId, Card>* found) const {
+    QSqlQuery local(database());
+    local.setForwardOnly(true);
+    bool ok = false;
+    // One statement for any number of ids, kept prepared: the ids go as one array.
+    QSqlQuery& q = prepared(local,
+                            QStringLiteral("SELECT id, ") % CardStore::columnList() %
+                                QStringLiteral(" FROM \"Clientes\" WHERE id = ANY "
+                                               "(CAST(? AS bigint[]))"),
+                            &ok);
+    QByteArray array = "{";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (i > 0)
+            array += ',';
+        array += QByteArray::number(ids[i]);
+    }
+    array += '}';
+    if (ok)
+        q.bindValue(0, QString::fromLatin1(array));
+    if (!ok || !q.exec())
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    while (q.next())
+        found->emplace(q.value(0).toLongLong(), CardStore::cardFromQuery(q, 1));
+    q.finish();
+    return Status();
+}
+
+QSqlQuery& ServerEngine::prepared(QSqlQuery& local, const QString& sql, bool* ok) const {
+    // Prepared once per connection and kept: preparing and releasing a statement are a round
+    // trip each, and a save makes dozens of statements.
+    if (auto it = prepared_.find(sql); it != prepared_.end()) {
+        *ok = true;
+        return it->second;
+    }
+    *ok = local.prepare(sql);
+    if (!*ok)
+        return local;
+    return prepared_.emplace(sql, std::move(local)).first->second;
+}
+
+SqlReason ServerEngine::explain(const QSqlError& error) const {
+    return explainServerError(error.nativeErrorCode(),
+                              error.databaseText().isEmpty() ? error.text() : error.databaseText());
+}
+
+bool ServerEngine::searchPresent(Status* status) const {
+    bool made = false;
+    *status = ServerSearch::present(store_, &made);
+    return made;
+}
+
+Status ServerEngine::searchBuild(const std::function<void(qint64, qint64)>& progress) {
+    return ServerSearch::build(store_, progress);
+}
+
+namespace {
+void sortUnique(std::vector<RowId>* ids) {
+    std::sort(ids->begin(), ids->end());
+    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+}
+} // namespace
+
+Status ServerEngine::searchFind(const QString& typed, std::vector<RowId>* ids) const {
+    if (Status s = ServerSearch::find(store_, typed, ids); !s)
+        return s;
+    sortUnique(ids);
+    return Status();
+}
+
+Status ServerEngine::searchSameOwner(RowId id, const Card& card, std::vector<RowId>* ids) const {
+    const QString rut = normaliseRut(card[Rut]);
+    const QString owner = foldedName(card[Propietario]);
+    // The index finds the candidates; the exact comparison is made here, on the indexed values.
+    const Field field = rut.isEmpty() ? Propietario : Rut;
+    const auto same = [&](const QString& value) {
+        return rut.isEmpty() ? foldedName(value) == owner : normaliseRut(value) == rut;
+    };
+    if (Status s = ServerSearch::sameOwner(store_, field, rut.isEmpty() ? card[Propietario] : rut,
+                                           same, ids);
+        !s)
+        return s;
+    // The card itself always belongs to its owner, even were the index behind.
+    ids->push_back(id);
+    sortUnique(ids);
+    return Status();
+}
+
+QString ServerEngine::deletedFilterSql() const {
+    return QStringLiteral("AND (substr(codigo, 1, length(CAST(? AS text))) = ? OR "
+                          "strpos(lower(CAST(antes AS json) ->> 'propietario'), "
+                          "lower(CAST(? AS text))) > 0) ");
 }
 
 } // namespace store
