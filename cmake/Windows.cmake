@@ -29,7 +29,7 @@ endif()
 # What the program loads at run time, copied beside the executables in the build folder so that
 # the program and its tests run from it (and the installer takes the same files).
 set(TARJETAS_WIN64_RUNTIME_DLLS
-    Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6PrintSupport.dll Qt6Sql.dll
+    Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6PrintSupport.dll Qt6Sql.dll Qt6Concurrent.dll
     libsqlite3-0.dll libqrencode.dll libmdb-3.dll libpq.dll)
 set(TARJETAS_WIN64_TEST_DLLS Qt6Test.dll)
 set(TARJETAS_WIN64_PLUGINS

@@ -122,8 +122,7 @@ RunKind runKind(int argc, char* argv[]) {
 bool isWindowRun(const store::CommandLine& command) {
     return command.importMdb.isEmpty() && command.restoreFrom.isEmpty() &&
            command.certificateCode.isEmpty() && command.copyToServer.isEmpty() &&
-           command.purgeHistoryDays < 0 && !command.report &&
-           command.mergeFrom.isEmpty();
+           command.purgeHistoryDays < 0 && !command.report && command.mergeFrom.isEmpty();
 }
 
 bool debugRequested(int argc, char* argv[]) {
@@ -135,9 +134,15 @@ bool debugRequested(int argc, char* argv[]) {
 }
 
 bool displayConfigured() {
+#ifdef Q_OS_WIN
+    // A Windows program started by a user always has the desktop; DISPLAY and WAYLAND_DISPLAY
+    // are X11's and Wayland's and are never set there.
+    return true;
+#else
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#endif
 }
 
 } // namespace app

@@ -36,7 +36,7 @@ bool isWindowRun(const store::CommandLine& command);
 bool debugRequested(int argc, char* argv[]);
 
 // Whether a window system could be reached without asking Qt: a platform named in
-// QT_QPA_PLATFORM, or a DISPLAY or WAYLAND_DISPLAY to connect to.
+// QT_QPA_PLATFORM, or a DISPLAY or WAYLAND_DISPLAY to connect to (on Windows, always).
 bool displayConfigured();
 
 } // namespace app

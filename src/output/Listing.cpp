@@ -334,17 +334,21 @@ bool ListingReport::print(QPrinter* printer, QString* error, const Progress& pro
     // only once the last page is written. A cancelled or failed listing leaves nothing under
     // that name, and a file already there keeps its contents.
     const QFileInfo info(target);
-    QTemporaryFile partial(info.absolutePath() % QStringLiteral("/.") % info.fileName() %
-                           QStringLiteral(".XXXXXX.parcial"));
-    partial.setAutoRemove(false);
-    if (!partial.open()) {
-        printerFailed_ = true;
-        *error = QStringLiteral("No se pudo crear el archivo %1: %2.")
-                     .arg(quoted(target), folderProblem(info.absolutePath(), partial));
-        return false;
+    QString partialPath;
+    {
+        // Only the name is wanted: QTemporaryFile keeps its handle open until it is destroyed,
+        // and on Windows an open file can be neither renamed nor removed.
+        QTemporaryFile partial(info.absolutePath() % QStringLiteral("/.") % info.fileName() %
+                               QStringLiteral(".XXXXXX.parcial"));
+        partial.setAutoRemove(false);
+        if (!partial.open()) {
+            printerFailed_ = true;
+            *error = QStringLiteral("No se pudo crear el archivo %1: %2.")
+                         .arg(quoted(target), folderProblem(info.absolutePath(), partial));
+            return false;
+        }
+        partialPath = partial.fileName();
     }
-    const QString partialPath = partial.fileName();
-    partial.close();
     printer->setOutputFileName(partialPath);
     bool printed = printPages(printer, error, progress);
     printer->setOutputFileName(target);

@@ -35,6 +35,12 @@ QDateEdit* dateEdit(const QString& name, QWidget* parent) {
     edit->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
     edit->setCalendarPopup(true);
     edit->setMinimumDate(QDate(store::kFirstDateYear, 1, 1));
+#ifdef Q_OS_WIN
+    // Windows' style sizes a box with a calendar button too narrow for its date: the year's last
+    // digit would be cut.
+    edit->setMinimumWidth(edit->sizeHint().width() +
+                          edit->fontMetrics().horizontalAdvance(QStringLiteral("00")));
+#endif
     return edit;
 }
 

@@ -1,5 +1,6 @@
 // The built program run as a process, without a display: --informe writes the report, and every
 // bad option value is refused with exit code 2 before anything is opened or written.
+#include "BuiltProgram.h"
 #include "CardStore.h"
 #include "Folders.h"
 #include "History.h"
@@ -33,10 +34,7 @@ class TestProgramReport : public QObject {
 
     int run(const QStringList& args, QString* out) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QLatin1StringView(name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(testsupport::noDisplayEnvironment());
         p.start(program_, QStringList{QStringLiteral("--data-dir"), folders_.dataDir} + args);
         if (!p.waitForFinished(60000))
             p.kill();
@@ -51,9 +49,8 @@ private slots:
         folders_.appDir = root_.filePath(QStringLiteral("app"));
         folders_.dataDir = root_.filePath(QStringLiteral("datos"));
         QVERIFY(QDir().mkpath(folders_.appDir));
-        program_ = folders_.appFile(QStringLiteral("tarjetas"));
-        QVERIFY(QFile::copy(QStringLiteral(TARJETAS_EXECUTABLE), program_));
-        QVERIFY(QFile::setPermissions(program_, QFile::permissions(program_) | QFile::ExeOwner));
+        program_ = folders_.appFile(testsupport::builtProgramName());
+        QVERIFY(!testsupport::copyBuiltProgram(folders_.appDir).isEmpty());
         QVERIFY(QFile::copy(QStringLiteral(TARJETAS_SOURCE_DIR "/resources/") + store::kIniFileName,
                             folders_.appFile(store::kIniFileName)));
         store::Status status;
@@ -126,6 +123,11 @@ private slots:
 
         const QString pdf = out("meses.pdf");
         QCOMPARE(run(words({"--informe", "--por", "mes", "--salida"}) << pdf, &said), 0);
+#ifdef Q_OS_WIN
+        QFile written(pdf);
+        QVERIFY2(written.open(QIODevice::ReadOnly) && written.read(5) == "%PDF-", qPrintable(said));
+        QSKIP("reading the PDF back needs poppler's pdftotext, a Linux tool");
+#endif
         QProcess p;
         p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
         QVERIFY(p.waitForFinished(60000));

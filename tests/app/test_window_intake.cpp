@@ -390,9 +390,12 @@ private slots:
                                             QStringLiteral("Clientes Tolvane.INI")}));
         if (!bytes.isEmpty())
             QCOMPARE(fileBytes(rejected(f)), bytes);
+#ifndef Q_OS_WIN
         // The refused file holds personal data: its user's alone, whatever the web side gave it.
+        // (Windows has no such modes; its folder's access rules apply.)
         QCOMPARE(QFile::permissions(rejected(f)),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+#endif
     }
 
     // Another program holding the store's write lock: the file stays as it came and the card
@@ -488,10 +491,16 @@ private slots:
                           "ESPECIE=Canino|Felino|\r\n");
         AppFolders::write(dir + QStringLiteral("cliente.tlv"),
                           webRecord("300000000000003", "Clinica Sur", "Firulais"));
+        QStringList owners{QStringLiteral("Firulais")};
+        QStringList codes{QStringLiteral("300000000000003")};
+#ifndef Q_OS_WIN
         // A second web file whose name differs only in case is taken in at the same start, in
-        // name order, and not left for a later one.
+        // name order, and not left for a later one. (On Windows both names are one file.)
         AppFolders::write(dir + QStringLiteral("Cliente.Tlv"),
                           webRecord("300000000000004", "Clinica Norte", "Cachupin"));
+        owners.prepend(QStringLiteral("Cachupin"));
+        codes.append(QStringLiteral("300000000000004"));
+#endif
         QImage red(206, 151, QImage::Format_RGB32);
         red.fill(Qt::red);
         QVERIFY(red.save(dir + QStringLiteral("logocliente.BMP"), "BMP"));
@@ -500,11 +509,10 @@ private slots:
         QVERIFY(w);
         QCOMPARE(w->textoPie(), QStringLiteral("Pie en minusculas"));
         QCOMPARE(w->comboBox(store::Especie)->count(), 2);
-        QCOMPARE(messages.boxes.size(), size_t(2));
-        QVERIFY(messages.boxes[0].text.contains(QStringLiteral("Cachupin")));
-        QVERIFY(messages.boxes[1].text.contains(QStringLiteral("Firulais")));
-        QCOMPARE(gridCodes(*w), (QStringList{QStringLiteral("300000000000003"),
-                                             QStringLiteral("300000000000004")}));
+        QCOMPARE(messages.boxes.size(), size_t(owners.size()));
+        for (qsizetype i = 0; i < owners.size(); ++i)
+            QVERIFY(messages.boxes[size_t(i)].text.contains(owners[i]));
+        QCOMPARE(gridCodes(*w), codes);
         const QPixmap logo = w->findChild<QLabel*>(QStringLiteral("Image12"))->pixmap();
         QCOMPARE(logo.toImage().pixelColor(logo.width() / 2, logo.height() / 2), QColor(Qt::red));
         QCOMPARE(dataFiles(f), (QStringList{QStringLiteral("clientes tolvane.ini"),

@@ -625,7 +625,8 @@ private slots:
         QVERIFY(controlsWaited);
         QVERIFY(addStarted);
         QVERIFY(!QFile::exists(pdf));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
         QCOMPARE(win.messages.texts(),
                  QStringList{QStringLiteral("Se canceló la impresión del listado. No se guardó el "
                                             "listado en el archivo \"%1\".")

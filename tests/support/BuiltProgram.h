@@ -18,7 +18,8 @@ inline QString builtProgramName() {
 }
 
 // The environment of a run without a display. On Windows the copy finds its libraries beside
-// the built program, through PATH.
+// the built program, through PATH, and Qt's plugins there (the offscreen platform that the
+// certificate and the report paint with, the SQLite driver) through QT_PLUGIN_PATH.
 inline QProcessEnvironment noDisplayEnvironment() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -27,6 +28,7 @@ inline QProcessEnvironment noDisplayEnvironment() {
     const QString built = QFileInfo(QStringLiteral(TARJETAS_EXECUTABLE)).absolutePath();
     env.insert(QStringLiteral("PATH"),
                QDir::toNativeSeparators(built) + u';' + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("QT_PLUGIN_PATH"), QDir::toNativeSeparators(built));
 #endif
     return env;
 }

@@ -6,6 +6,8 @@
 #                         Qt's plugins and Spanish texts, share\tarjetas\ with the master INI;
 #   BUILD_DIR/portable/   the same program as one folder with the master INI beside tarjetas.exe,
 #                         which keeps DAT.db beside it (a USB stick, a shared folder).
+# The prefix holds no Qt Charts, so the report's chart is the one drawn with a painter
+# (TARJETAS_CHARTS=OFF).
 # Usage: tools/windows/build.sh [BUILD_DIR]        (default build-win)
 # Environment: TARJETAS_WIN64_PREFIX (default /opt/tarjetas-win64); TARJETAS_WIN_TESTS=0 builds
 # the program alone.
@@ -24,7 +26,7 @@ fi
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DCMAKE_BUILD_TYPE=Release -DTARJETAS_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=Release -DTARJETAS_BUILD_BENCH=OFF -DTARJETAS_CHARTS=OFF \
   -DTARJETAS_BUILD_TESTS="$([ "$tests" = 0 ] && echo OFF || echo ON)" > /dev/null
 cmake --build "$build" --parallel "$jobs"
 

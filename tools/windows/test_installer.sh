@@ -76,9 +76,13 @@ answer_boxes() {
   fail "a message box would not close"
 }
 add_card() {
-  # Wine's GDI leaves out some glyphs of Liberation Sans (the capital I); Qt's own FreeType engine
-  # draws them all, for the screenshots.
-  QT_QPA_PLATFORM=windows:fontengine=freetype "$here/wine-run.sh" "$1" &
+  # Started as from the menu, with no Qt variable. For screenshots Qt's own FreeType engine
+  # draws the text, since Wine's GDI leaves out some glyphs of Liberation Sans (the capital I).
+  if [ -n "$shots" ]; then
+    QT_QPA_PLATFORM=windows:fontengine=freetype "$here/wine-run.sh" "$1" &
+  else
+    env -u QT_QPA_PLATFORM "$here/wine-run.sh" "$1" &
+  fi
   local pid=$!
   main=""
   for _ in $(seq 120); do

@@ -13,9 +13,12 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 prefix="${1:-${TARJETAS_WIN64_PREFIX:-/opt/tarjetas-win64}}"
-# shared/ lies beside the clone (in a worktree of it, one level further up).
-shared="$repo/../shared/toolchains"
-[ -d "$shared" ] || shared="$repo/../../shared/toolchains"
+# shared/ lies beside the clone (in a worktree of it, one level further up); a clone made
+# elsewhere on this machine (CI's) finds it in /work.
+for shared in "$repo/../shared/toolchains" "$repo/../../shared/toolchains" \
+  /work/shared/toolchains; do
+  [ -d "$shared" ] && break
+done
 archive="${TARJETAS_WIN64_ARCHIVE:-$shared/tarjetas-win64-qt6.4.2-sqlite3.40.1.tar.xz}"
 work="${TARJETAS_WIN64_WORK:-${TMPDIR:-/tmp}/tarjetas-win64-work}"
 host=x86_64-w64-mingw32

@@ -40,14 +40,16 @@ if [ ! -f "$WINEPREFIX/.tarjetas-ready" ]; then
   ) 9> "$WINEPREFIX.lock"
 fi
 # Wine hands no QT_* variable to Windows programs: winenv.exe (built with the tests) sets the
-# platform that QT_QPA_PLATFORM asks for (offscreen for the tests) inside Windows.
+# platform that QT_QPA_PLATFORM asks for (offscreen for the tests) inside Windows. It also
+# empties DISPLAY and WAYLAND_DISPLAY there, as on Windows, where they never exist (Wine's own
+# display driver reads Linux's DISPLAY, not the Windows program's).
 command=("$wine")
-if [ -n "${QT_QPA_PLATFORM:-}" ]; then
-  if [ -n "$launcher" ] && [ -f "$launcher" ]; then
-    command+=("$launcher" "QT_QPA_PLATFORM=$QT_QPA_PLATFORM" --)
-  else
-    echo "wine-run: QT_QPA_PLATFORM does not reach Windows programs without winenv.exe" >&2
-  fi
+if [ -n "$launcher" ] && [ -f "$launcher" ]; then
+  command+=("$launcher" DISPLAY= WAYLAND_DISPLAY=)
+  [ -n "${QT_QPA_PLATFORM:-}" ] && command+=("QT_QPA_PLATFORM=$QT_QPA_PLATFORM")
+  command+=(--)
+elif [ -n "${QT_QPA_PLATFORM:-}" ]; then
+  echo "wine-run: QT_QPA_PLATFORM does not reach Windows programs without winenv.exe" >&2
 fi
 if [ $qtest_log = 0 ]; then
   exec "${command[@]}" "$@"
@@ -56,7 +58,28 @@ fi
 # pipe (as under CTest): it writes to a file instead, shown here when the program ends.
 log="$(mktemp "${TMPDIR:-/tmp}/wine-qtest.XXXXXX")"
 trap 'rm -f "$log"' EXIT
+"${command[@]}" "$@" -o "Z:${log//\//\\},txt" &
+runner=$!
+# Now and then Wine never ends a test program that has finished (its log says so, its totals
+# written): 30 seconds after that it is ended here, and its totals give the exit code.
+finished=""
+while kill -0 "$runner" 2> /dev/null; do
+  if [ -z "$finished" ] && grep -q '^\*\*\*\*\*\*\*\*\* Finished testing of' "$log"; then
+    finished=$SECONDS
+  fi
+  if [ -n "$finished" ] && [ $((SECONDS - finished)) -ge 30 ]; then
+    # The program is the one process whose command line names this log file.
+    for pid in $(pgrep -f -- "$(basename "$log"),txt" || true); do kill "$pid" 2> /dev/null || true; done
+    kill "$runner" 2> /dev/null || true
+    wait "$runner" 2> /dev/null || true
+    cat "$log"
+    failed="$(sed -n 's/^Totals: [0-9]* passed, \([0-9]*\) failed.*/\1/p' "$log")"
+    echo "wine-run: the test program had finished but Wine did not end it; ended after 30 s" >&2
+    exit "${failed:-1}"
+  fi
+  sleep 0.3
+done
 status=0
-"${command[@]}" "$@" -o "Z:${log//\//\\},txt" || status=$?
+wait "$runner" || status=$?
 cat "$log"
 exit $status
