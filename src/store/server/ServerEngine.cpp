@@ -215,6 +215,115 @@ Status ServerEngine::open(const OpenOptions& options) {
         q.finish();
         (void)runWrite([] { return Status(); }, QStringLiteral("crear el historial"));
     }
+    // Without them the window keeps the values itself, as before.
+    (void)checkValueIndexes(false);
+    return Status();
+}
+
+namespace {
+
+// The fields whose stored values the window offers while a card is typed.
+constexpr Field kOfferedFields[] = {Lugar,     Color, Implantador, Propietario, Rut,
+                                    Telefono1, Cel,   Direccion,   Contacto,    Telefono2};
+
+// Up to this many cards an index missing is made at once when the registry is opened.
+constexpr qint64 kIndexAtOpenUpTo = 200'000;
+
+QString valueIndexName(Field field) {
+    return QStringLiteral("Clientes_valores_") + cardField(field).name.toString().toLower();
+}
+
+// The lower case of a field in byte order, the expression its index holds.
+QString folded(Field field) {
+    return QStringLiteral("lower(\"") % cardField(field).name.toString() %
+           QStringLiteral("\") COLLATE \"C\"");
+}
+
+} // namespace
+
+Status ServerEngine::checkValueIndexes(bool evenIfLarge) {
+    const QString doing = QStringLiteral("preparar las listas de valores");
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("SELECT count(*), (SELECT reltuples::bigint FROM pg_class WHERE "
+                               "oid = to_regclass('\"Clientes\"')) FROM pg_indexes WHERE "
+                               "schemaname = current_schema() AND tablename = 'Clientes' AND "
+                               "indexname LIKE 'Clientes\\_valores\\_%'")) ||
+        !q.next())
+        return failure(q.lastError(), doing);
+    const qint64 present = q.value(0).toLongLong();
+    const qint64 rows = q.value(1).toLongLong();
+    q.finish();
+    valueIndexes_ = present >= qint64(std::size(kOfferedFields));
+    if (valueIndexes_ || (!evenIfLarge && rows > kIndexAtOpenUpTo))
+        return Status();
+    // Each index holds a field's lower case and the card's id: a prefix is a range of it, its
+    // distinct values are found one probe each, and the first card of a value is the next.
+    const Status made = runWrite(
+        [&]() -> Status {
+            QSqlQuery w(database());
+            if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")))
+                return failure(w.lastError(), doing);
+            for (const Field f : kOfferedFields) {
+                if (!w.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS \"") % valueIndexName(f) %
+                            QStringLiteral("\" ON \"Clientes\" (") % folded(f) %
+                            QStringLiteral(", id)")))
+                    return failure(w.lastError(), doing);
+            }
+            return Status();
+        },
+        doing);
+    valueIndexes_ = made.ok();
+    return made;
+}
+
+Status ServerEngine::makeValueIndexes() {
+    return checkValueIndexes(true);
+}
+
+Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int limit,
+                                        QStringList* values) const {
+    values->clear();
+    if (typed.isEmpty() || limit <= 0)
+        return Status();
+    const QString f = folded(field);
+    const QString column = u'"' % cardField(field).name.toString() % u'"';
+    // A walk over the distinct lower cases in the prefix's range, one index probe each (the
+    // index holds every card's, many alike), and for each the value of its first card. The
+    // range ends before the prefix followed by the last code point: every text that begins
+    // with the prefix lies below it. The values found are listed in stored order, by their
+    // first cards, as the window lists the values it holds; past `limit` values, those first in
+    // byte order are the ones listed.
+    QSqlQuery local(database());
+    local.setForwardOnly(true);
+    bool ok = false;
+    QSqlQuery& q = prepared(
+        local,
+        QStringLiteral("WITH RECURSIVE p(lo, hi) AS (SELECT lower(CAST(? AS text)) COLLATE \"C\", "
+                       "lower(CAST(? AS text)) || chr(1114111) COLLATE \"C\"), "
+                       "t(f) AS ((SELECT ") %
+            f % QStringLiteral(" FROM \"Clientes\", p WHERE ") % f %
+            QStringLiteral(" >= p.lo AND ") % f %
+            QStringLiteral(" < p.hi ORDER BY 1 LIMIT 1) UNION ALL SELECT (SELECT ") % f %
+            QStringLiteral(" FROM \"Clientes\", p WHERE ") % f % QStringLiteral(" > t.f AND ") % f %
+            QStringLiteral(" < p.hi ORDER BY 1 LIMIT 1) FROM t WHERE t.f IS NOT NULL) "
+                           "SELECT v FROM (SELECT c.v, c.id FROM t CROSS JOIN LATERAL (SELECT ") %
+            column % QStringLiteral(" AS v, id FROM \"Clientes\" WHERE ") % f %
+            QStringLiteral(" = t.f ORDER BY id LIMIT 1) c WHERE t.f IS NOT NULL LIMIT ?) s "
+                           "ORDER BY id"),
+        &ok);
+    if (ok) {
+        q.bindValue(0, typed);
+        q.bindValue(1, typed);
+        q.bindValue(2, limit);
+    }
+    if (!ok || !q.exec())
+        return failure(q.lastError(), QStringLiteral("leer los valores guardados"));
+    while (q.next()) {
+        const QString value = q.value(0).toString();
+        if (!value.isEmpty())
+            values->append(value);
+    }
+    q.finish();
     return Status();
 }
 
