@@ -104,6 +104,7 @@ void CardGridModel::clear() {
     windowStart_ = 0;
     windowIds_.clear();
     anchors_.clear();
+    sampled_ = false;
     rewritten_.clear();
     removed_.clear();
     for (Header& h : headers_)
@@ -357,6 +358,7 @@ void CardGridModel::showStored(qint64 count, store::RowId lastId) {
     anchors_.clear();
     rewritten_.clear();
     removed_.clear();
+    sampled_ = false;
     paged_ = cards_ && count > 0 && lastId != store::kNoRow;
     stored_ =
         paged_ ? static_cast<int>(std::min<qint64>(count, std::numeric_limits<int>::max() - 1)) : 0;
@@ -437,12 +439,20 @@ bool CardGridModel::ensureIds(int from, int to) const {
             anchorRow = row, anchorId = id, backwards = true, distance = row - to + 1;
         }
     };
-    consider(stored_, lastId_ + 1);
-    if (auto after = anchors_.lower_bound(to); after != anchors_.end())
-        consider(after->first, after->second);
-    if (auto before = anchors_.lower_bound(from); before != anchors_.begin()) {
-        --before;
-        consider(before->first, before->second);
+    const auto nearest = [&] {
+        anchorRow = -1, anchorId = kBeforeFirst, backwards = false, distance = from + 1;
+        consider(stored_, lastId_ + 1);
+        if (auto after = anchors_.lower_bound(to); after != anchors_.end())
+            consider(after->first, after->second);
+        if (auto before = anchors_.lower_bound(from); before != anchors_.begin()) {
+            --before;
+            consider(before->first, before->second);
+        }
+    };
+    nearest();
+    if (!sampled_ && distance > 4 * qint64(sampleStride())) {
+        sampleAnchors();
+        nearest();
     }
     if (backwards) {
         status = cards_->idsFrom(anchorId, true, lastId_, anchorRow - to, to - from, &ids);
@@ -459,6 +469,26 @@ bool CardGridModel::ensureIds(int from, int to) const {
     return true;
 }
 
+int CardGridModel::sampleStride() const {
+    // At most about a thousand anchors from the sample, and never fewer than 16 pages apart.
+    return std::max(16 * pageRows_, stored_ / 1024);
+}
+
+void CardGridModel::sampleAnchors() const {
+    sampled_ = true;
+    std::vector<store::RowId> ids;
+    const int stride = sampleStride();
+    if (const store::Status status = cards_->idsEvery(stride, lastId_, &ids); !status) {
+        reportError(status.message());
+        return;
+    }
+    for (size_t k = 0; k < ids.size(); ++k) {
+        const qint64 row = qint64(k + 1) * stride - 1;
+        if (row < stored_)
+            anchors_[static_cast<int>(row)] = ids[k];
+    }
+}
+
 int CardGridModel::storedRow(store::RowId id) const {
     if (!paged_ || id == store::kNoRow || id > lastId_ || removed_.contains(id) || !cards_)
         return -1;
@@ -468,24 +498,31 @@ int CardGridModel::storedRow(store::RowId id) const {
                    ? windowStart_ + static_cast<int>(at - windowIds_.begin())
                    : -1;
     }
-    // Counted from the known row nearest by id: the cost is the cards in between.
+    // Counted from the known row nearest by id, the listing's start (ids begin near 0) and end
+    // included: the cost is the cards in between.
     int anchorRow = -1;
     store::RowId anchorId = kBeforeFirst;
+    store::RowId bestGap = id;
     const auto consider = [&](int row, store::RowId known) {
-        const auto gap = [&](store::RowId other) {
-            return other == kBeforeFirst ? std::numeric_limits<store::RowId>::max()
-                                         : (other > id ? other - id : id - other);
-        };
-        if (gap(known) < gap(anchorId))
-            anchorRow = row, anchorId = known;
+        const store::RowId gap = known > id ? known - id : id - known;
+        if (gap < bestGap)
+            anchorRow = row, anchorId = known, bestGap = gap;
     };
-    consider(stored_, lastId_ + 1);
-    if (!windowIds_.empty()) {
-        consider(windowStart_, windowIds_.front());
-        consider(windowStart_ + static_cast<int>(windowIds_.size()) - 1, windowIds_.back());
+    const auto nearest = [&] {
+        anchorRow = -1, anchorId = kBeforeFirst, bestGap = id;
+        consider(stored_, lastId_ + 1);
+        if (!windowIds_.empty()) {
+            consider(windowStart_, windowIds_.front());
+            consider(windowStart_ + static_cast<int>(windowIds_.size()) - 1, windowIds_.back());
+        }
+        for (const auto& [row, known] : anchors_)
+            consider(row, known);
+    };
+    nearest();
+    if (!sampled_ && bestGap > 4 * qint64(sampleStride())) {
+        sampleAnchors();
+        nearest();
     }
-    for (const auto& [row, known] : anchors_)
-        consider(row, known);
     qint64 between = 0;
     store::Status status = anchorId < id ? cards_->countBetween(anchorId, id, &between)
                                          : cards_->countBetween(id, anchorId, &between);

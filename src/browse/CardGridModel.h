@@ -110,6 +110,10 @@ private:
     // Makes the ids of listed rows [from, to) known; false when they could not be read.
     bool ensureIds(int from, int to) const;
     void dropStoredRow(int row, store::RowId id);
+    // A jump more than four sampleStride() rows from every known row reads first the id at
+    // every sampleStride()-th row of the listing, once, so that every later jump starts near one.
+    int sampleStride() const;
+    void sampleAnchors() const;
     void reportError(const QString& message) const;
 
     const store::CardStore* cards_ = nullptr;
@@ -132,6 +136,7 @@ private:
     mutable int windowStart_ = 0;
     mutable std::vector<store::RowId> windowIds_;
     mutable std::map<int, store::RowId> anchors_;
+    mutable bool sampled_ = false;
     // Values of listed rows rewritten by the commands, by id, and the ids whose rows were
     // removed.
     std::unordered_map<store::RowId, Values> rewritten_;

@@ -283,6 +283,28 @@ Status CardStore::idsFrom(RowId from, bool backwards, RowId upTo, qint64 skip, q
     });
 }
 
+Status CardStore::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
+    ids->clear();
+    if (stride <= 0)
+        return Status();
+    return withConnection([&] {
+        ids->clear();
+        QSqlQuery q(database());
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral("SELECT id FROM (SELECT id, row_number() OVER (ORDER BY id) "
+                                      "AS n FROM \"Clientes\" WHERE id <= ?) s WHERE n % ? = 0 "
+                                      "ORDER BY id")))
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        q.bindValue(0, upTo);
+        q.bindValue(1, stride);
+        if (!q.exec())
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        while (q.next())
+            ids->push_back(q.value(0).toLongLong());
+        return Status();
+    });
+}
+
 Status CardStore::countBetween(RowId after, RowId before, qint64* count) const {
     *count = 0;
     if (before <= after + 1)
