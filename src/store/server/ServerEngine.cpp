@@ -293,28 +293,31 @@ Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int l
     // with the prefix lies below it. The values found are listed in stored order, by their
     // first cards, as the window lists the values it holds; past `limit` values, those first in
     // byte order are the ones listed.
+    // The range's ends written into each probe, not joined in: only so are they the index's
+    // bounds rather than a filter over every entry.
+    const QString lo = QStringLiteral("(lower(CAST(? AS text)) COLLATE \"C\")");
+    const QString hi = QStringLiteral("(lower(CAST(? AS text)) || chr(1114111) COLLATE \"C\")");
     QSqlQuery local(database());
     local.setForwardOnly(true);
     bool ok = false;
     QSqlQuery& q = prepared(
         local,
-        QStringLiteral("WITH RECURSIVE p(lo, hi) AS (SELECT lower(CAST(? AS text)) COLLATE \"C\", "
-                       "lower(CAST(? AS text)) || chr(1114111) COLLATE \"C\"), "
-                       "t(f) AS ((SELECT ") %
-            f % QStringLiteral(" FROM \"Clientes\", p WHERE ") % f %
-            QStringLiteral(" >= p.lo AND ") % f %
-            QStringLiteral(" < p.hi ORDER BY 1 LIMIT 1) UNION ALL SELECT (SELECT ") % f %
-            QStringLiteral(" FROM \"Clientes\", p WHERE ") % f % QStringLiteral(" > t.f AND ") % f %
-            QStringLiteral(" < p.hi ORDER BY 1 LIMIT 1) FROM t WHERE t.f IS NOT NULL) "
+        QStringLiteral("WITH RECURSIVE t(f) AS ((SELECT ") % f %
+            QStringLiteral(" FROM \"Clientes\" WHERE ") % f % QStringLiteral(" >= ") % lo %
+            QStringLiteral(" AND ") % f % QStringLiteral(" < ") % hi %
+            QStringLiteral(" ORDER BY 1 LIMIT 1) UNION ALL SELECT (SELECT ") % f %
+            QStringLiteral(" FROM \"Clientes\" WHERE ") % f % QStringLiteral(" > t.f AND ") % f %
+            QStringLiteral(" < ") % hi %
+            QStringLiteral(" ORDER BY 1 LIMIT 1) FROM t WHERE t.f IS NOT NULL) "
                            "SELECT v FROM (SELECT c.v, c.id FROM t CROSS JOIN LATERAL (SELECT ") %
             column % QStringLiteral(" AS v, id FROM \"Clientes\" WHERE ") % f %
             QStringLiteral(" = t.f ORDER BY id LIMIT 1) c WHERE t.f IS NOT NULL LIMIT ?) s "
                            "ORDER BY id"),
         &ok);
     if (ok) {
-        q.bindValue(0, typed);
-        q.bindValue(1, typed);
-        q.bindValue(2, limit);
+        for (int i = 0; i < 3; ++i)
+            q.bindValue(i, typed);
+        q.bindValue(3, limit);
     }
     if (!ok || !q.exec())
         return failure(q.lastError(), QStringLiteral("leer los valores guardados"));
