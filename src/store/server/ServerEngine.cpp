@@ -287,12 +287,12 @@ Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int l
         return Status();
     const QString f = folded(field);
     const QString column = u'"' % cardField(field).name.toString() % u'"';
-    // A walk over the distinct lower cases in the prefix's range, one index probe each (the
-    // index holds every card's, many alike), and for each the value of its first card. The
-    // range ends before the prefix followed by the last code point: every text that begins
-    // with the prefix lies below it. The values found are listed in stored order, by their
-    // first cards, as the window lists the values it holds; past `limit` values, those first in
-    // byte order are the ones listed.
+    // A walk over the distinct lower cases in the prefix's range in the order of the index, each
+    // probe giving the next lower case and its first card at once (the index holds them as
+    // (lower case, id)); then the value of each such card. The range ends before the prefix
+    // followed by the last code point: every text that begins with the prefix lies below it.
+    // The values found are listed in stored order, by their first cards, as the window lists
+    // the values it holds; past `limit` values, those first in byte order are the ones listed.
     // The range's ends written into each probe, not joined in: only so are they the index's
     // bounds rather than a filter over every entry.
     const QString lo = QStringLiteral("(lower(CAST(? AS text)) COLLATE \"C\")");
@@ -302,17 +302,16 @@ Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int l
     bool ok = false;
     QSqlQuery& q = prepared(
         local,
-        QStringLiteral("WITH RECURSIVE t(f) AS ((SELECT ") % f %
-            QStringLiteral(" FROM \"Clientes\" WHERE ") % f % QStringLiteral(" >= ") % lo %
+        QStringLiteral("WITH RECURSIVE t(f, id) AS ((SELECT ") % f %
+            QStringLiteral(", id FROM \"Clientes\" WHERE ") % f % QStringLiteral(" >= ") % lo %
             QStringLiteral(" AND ") % f % QStringLiteral(" < ") % hi %
-            QStringLiteral(" ORDER BY 1 LIMIT 1) UNION ALL SELECT (SELECT ") % f %
-            QStringLiteral(" FROM \"Clientes\" WHERE ") % f % QStringLiteral(" > t.f AND ") % f %
-            QStringLiteral(" < ") % hi %
-            QStringLiteral(" ORDER BY 1 LIMIT 1) FROM t WHERE t.f IS NOT NULL) "
-                           "SELECT v FROM (SELECT c.v, c.id FROM t CROSS JOIN LATERAL (SELECT ") %
-            column % QStringLiteral(" AS v, id FROM \"Clientes\" WHERE ") % f %
-            QStringLiteral(" = t.f ORDER BY id LIMIT 1) c WHERE t.f IS NOT NULL LIMIT ?) s "
-                           "ORDER BY id"),
+            QStringLiteral(" ORDER BY 1, 2 LIMIT 1) UNION ALL SELECT n.f, n.id FROM t CROSS JOIN "
+                           "LATERAL (SELECT ") %
+            f % QStringLiteral(" AS f, id FROM \"Clientes\" WHERE ") % f %
+            QStringLiteral(" > t.f AND ") % f % QStringLiteral(" < ") % hi %
+            QStringLiteral(" ORDER BY 1, 2 LIMIT 1) n) SELECT c.") % column %
+            QStringLiteral(" FROM (SELECT id FROM t LIMIT ?) s JOIN \"Clientes\" c ON c.id = "
+                           "s.id ORDER BY s.id"),
         &ok);
     if (ok) {
         for (int i = 0; i < 3; ++i)
