@@ -53,6 +53,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -218,11 +219,30 @@ qint64 serverCount(const QString& uri, const QString& schema) {
 // cards; the runs add and delete as many cards as they add, and edit colours; a schema found with
 // another number of cards is made again. (The schema keeps its name: the search index's triggers
 // name the schema they were made in.)
+// The indexes of the type-ahead values, which a registry opened with many cards does not make on
+// its own: made once after the copy, as the registry's administrator would.
+bool ensureValueIndexes(const QString& uri) {
+    QElapsedTimer t;
+    t.start();
+    store::Status status;
+    auto cards = store::CardStore::open(store::Registry::server(uri), &status);
+    if (cards)
+        status = cards->makeValueIndexes();
+    if (!status) {
+        std::fprintf(stderr, "no se pudieron hacer los índices de valores: %s\n",
+                     qUtf8Printable(status.message()));
+        return false;
+    }
+    if (ms(t) > 1000)
+        std::fprintf(stderr, "índices de valores hechos en %.1f s\n", ms(t) / 1000);
+    return true;
+}
+
 bool ensureServerRegistry(const Options& o, qint64 cards) {
     const QString schema = serverSchema(cards);
     const qint64 present = serverCount(o.server, schema);
     if (present == cards)
-        return true;
+        return ensureValueIndexes(schemaUri(o.server, schema));
     if (!ensureRegistry(o, cards))
         return false;
     QElapsedTimer t;
@@ -246,7 +266,7 @@ bool ensureServerRegistry(const Options& o, qint64 cards) {
     std::fprintf(stderr, "copiadas %lld tarjetas al servidor en %.1f s (%.1f s con VACUUM): %s\n",
                  static_cast<long long>(copied), copyMs / 1000, ms(t) / 1000,
                  qUtf8Printable(schema));
-    return true;
+    return ensureValueIndexes(schemaUri(o.server, schema));
 }
 
 // Temporary application and data folders; the application folder holds the master INI and,
@@ -456,6 +476,45 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("rss_after_startup_mb")] = currentRssMb();
     if (firstCode.isEmpty() || w->gridRows() != cards + 1)
         out[QStringLiteral("error")] = QStringLiteral("la ventana no mostró la primera tarjeta");
+
+    // The grid paged down a screenful at a time from the first card, each key timed until the
+    // card is loaded and the window has painted; then the scroll bar dragged to the middle (a
+    // jump far from every row read so far) and to the end, and a page up from there.
+    {
+        browse::CardGrid* grid = w->grid();
+        grid->setFocus(Qt::OtherFocusReason);
+        std::vector<double> down, jumps, up;
+        for (int i = 0; i < 40; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QTest::keyClick(grid, Qt::Key_PageDown);
+            QCoreApplication::processEvents();
+            down.push_back(ms(t));
+        }
+        QScrollBar* bar = grid->verticalScrollBar();
+        for (const int to : {bar->maximum() / 2, bar->maximum() / 3, bar->maximum()}) {
+            QElapsedTimer t;
+            t.start();
+            bar->setValue(to);
+            QCoreApplication::processEvents();
+            jumps.push_back(ms(t));
+        }
+        grid->setCurrentRow(grid->rows() - 1);
+        QCoreApplication::processEvents();
+        for (int i = 0; i < 20; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QTest::keyClick(grid, Qt::Key_PageUp);
+            QCoreApplication::processEvents();
+            up.push_back(ms(t));
+        }
+        out[QStringLiteral("grid_page_down_ms")] = stats(down);
+        out[QStringLiteral("grid_page_up_from_end_ms")] = stats(up);
+        out[QStringLiteral("grid_scroll_jump_ms")] = stats(jumps);
+        grid->setCurrentRow(1);
+        QCoreApplication::processEvents();
+    }
+    peaks[QStringLiteral("grid")] = peakRssMb();
 
     store::CardStore& store = *w->cardStore();
     std::mt19937 rng(kSeed);

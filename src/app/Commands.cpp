@@ -261,17 +261,15 @@ void Commands::wireMerge() {
 void Commands::showRestored(store::RowId restored) {
     // Every card in stored order, as at start-up, with the restored one current: it may stand
     // at its former place, anywhere in the grid.
-    std::vector<store::RowId> ids;
-    if (const store::Status status = window_.cardStore()->rowIds(store::Order::Stored, &ids);
+    int row = 0;
+    if (const store::Status status = window_.gridShowStored(*window_.cardStore(), restored, &row);
         !status) {
         window_.messages().notice(status.message());
         return;
     }
-    window_.gridShowRows(ids);
-    const auto at = std::lower_bound(ids.begin(), ids.end(), restored);
     window_.modoConsulta();
-    if (at != ids.end() && *at == restored)
-        window_.setGridCurrentRow(int(at - ids.begin()) + 1);
+    if (row > 0)
+        window_.setGridCurrentRow(row);
 }
 
 void Commands::wireFreeSearch() {

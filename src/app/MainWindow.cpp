@@ -792,6 +792,44 @@ std::vector<store::RowId> MainWindow::gridRowIds() const {
     return grid_->cardModel()->rowIds();
 }
 
+store::Status MainWindow::gridShowStored(const store::CardStore& cards, store::RowId keep,
+                                         int* keepRow) {
+    if (&cards != cards_.get() || !cards.pagesStoredOrder())
+        return EntryForm::gridShowStored(cards, keep, keepRow);
+    llenaGrilla();
+    loadingCard_ = true;
+    const store::Status status = grid_->showStored(cards);
+    loadingCard_ = false;
+    if (keepRow)
+        *keepRow = status ? grid_->cardModel()->storedRow(keep) + 1 : 0;
+    return status;
+}
+
+bool MainWindow::gridListsStored() const {
+    return grid_->cardModel()->listsStored();
+}
+
+bool MainWindow::gridFollowStored(std::span<const store::RowId> written,
+                                  std::span<const std::pair<store::RowId, store::Card>> stored,
+                                  qint64 count) {
+    browse::CardGridModel* model = grid_->cardModel();
+    if (!model->listsStored())
+        return false;
+    loadingCard_ = true;
+    bool followed = true;
+    auto card = stored.begin();
+    for (const store::RowId id : written) {
+        if (card != stored.end() && card->first == id) {
+            followed = model->storedWritten(id) && followed;
+            ++card;
+        } else {
+            model->storedGone(id);
+        }
+    }
+    loadingCard_ = false;
+    return followed && model->storedRows() == count;
+}
+
 void MainWindow::setSearchControlsVisible(bool visible) {
     // The frames cover the entry area while searching; the code box and the two search buttons
     // stand over them.

@@ -100,6 +100,12 @@ public:
     bool gridEnabled() const override;
     void gridShowRows(const std::vector<store::RowId>& ids) override;
     std::vector<store::RowId> gridRowIds() const override;
+    store::Status gridShowStored(const store::CardStore& cards, store::RowId keep,
+                                 int* keepRow) override;
+    bool gridListsStored() const override;
+    bool gridFollowStored(std::span<const store::RowId> written,
+                          std::span<const std::pair<store::RowId, store::Card>> stored,
+                          qint64 count) override;
     void setSearchControlsVisible(bool visible) override;
     void llenaGrilla() override;
     store::Status gridAppendStored(const store::CardStore& cards,

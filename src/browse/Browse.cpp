@@ -108,6 +108,12 @@ store::RowId currentCellChanged(const BrowseContext& c, store::RowId shown) {
 }
 
 store::Status fillGrid(CardGrid& grid, const store::CardStore& cards, store::Order order) {
+    if (order == store::Order::Stored && cards.pagesStoredOrder()) {
+        const store::Status status = grid.showStored(cards);
+        if (status && grid.rows() > 1)
+            grid.setCurrentRow(1);
+        return status;
+    }
     std::vector<store::RowId> ids;
     const store::Status status = cards.rowIds(order, &ids);
     if (!status)

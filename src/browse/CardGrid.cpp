@@ -114,6 +114,18 @@ void CardGrid::appendIds(std::span<const store::RowId> ids) {
     model_->appendIds(ids);
 }
 
+store::Status CardGrid::showStored(const store::CardStore& cards) {
+    store::Status status;
+    const qint64 count = cards.recordCount(&status);
+    store::RowId last = store::kNoRow;
+    if (status)
+        status = cards.lastId(&last);
+    if (!status)
+        return status;
+    model_->showStored(count, last);
+    return status;
+}
+
 void CardGrid::replaceCard(int row, const store::Card& card) {
     model_->replaceCard(row - 1, card);
 }

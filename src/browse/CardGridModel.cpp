@@ -4,10 +4,27 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <limits>
 
 namespace browse {
 
+namespace {
+
+// Ids read around the rows shown: a row within kNearPages pages of the known ones extends them;
+// one further off is reached from the nearest anchor. At most kWindowPages pages of ids are kept.
+constexpr int kNearPages = 4;
+constexpr int kWindowPages = 32;
+constexpr size_t kMaxAnchors = 4096;
+constexpr store::RowId kBeforeFirst = std::numeric_limits<store::RowId>::min();
+
+} // namespace
+
 CardGridModel::CardGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void CardGridModel::setPageRows(int rows) {
+    pageRows_ = std::max(1, rows);
+    invalidateCache();
+}
 
 void CardGridModel::setStore(const store::CardStore* cards) {
     beginResetModel();
@@ -18,7 +35,7 @@ void CardGridModel::setStore(const store::CardStore* cards) {
 }
 
 int CardGridModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : stored_ + static_cast<int>(rows_.size());
 }
 
 int CardGridModel::columnCount(const QModelIndex& parent) const {
@@ -81,6 +98,15 @@ void CardGridModel::clear() {
     freeHeld_.clear();
     pages_.clear();
     pageOrder_.clear();
+    paged_ = false;
+    stored_ = 0;
+    lastId_ = store::kNoRow;
+    windowStart_ = 0;
+    windowIds_.clear();
+    anchors_.clear();
+    sampled_ = false;
+    rewritten_.clear();
+    removed_.clear();
     for (Header& h : headers_)
         h = Header();
     endResetModel();
@@ -117,6 +143,10 @@ qint64 CardGridModel::hold(Held held) {
 }
 
 void CardGridModel::appendCard(const store::Card& card, store::RowId id) {
+    // A card added after the paged listing's last joins the listing: its values are read like
+    // the others', and nothing is held for it.
+    if (paged_ && rows_.empty() && id != store::kNoRow && id > lastId_ && storedWritten(id))
+        return;
     const int row = rowCount();
     beginInsertRows({}, row, row);
     rows_.push_back(hold({id, valuesOf(card)}));
@@ -126,7 +156,16 @@ void CardGridModel::appendCard(const store::Card& card, store::RowId id) {
 void CardGridModel::replaceCard(int row, const store::Card& card) {
     if (row < 0 || row >= rowCount())
         return;
-    qint64& entry = rows_[static_cast<size_t>(row)];
+    if (row < stored_) {
+        const store::RowId id = storedId(row);
+        if (id == store::kNoRow)
+            return;
+        rewritten_[id] = valuesOf(card);
+        invalidateCache();
+        emit dataChanged(index(row, 0), index(row, kColumns - 1));
+        return;
+    }
+    qint64& entry = rows_[static_cast<size_t>(row - stored_)];
     if (entry < 0)
         held_[static_cast<size_t>(-entry - 1)].values = valuesOf(card);
     else
@@ -137,14 +176,21 @@ void CardGridModel::replaceCard(int row, const store::Card& card) {
 void CardGridModel::removeCardRow(int row) {
     if (row < 0 || row >= rowCount())
         return;
+    if (row < stored_) {
+        const store::RowId id = storedId(row);
+        beginRemoveRows({}, row, row);
+        dropStoredRow(row, id);
+        endRemoveRows();
+        return;
+    }
     beginRemoveRows({}, row, row);
-    const qint64 entry = rows_[static_cast<size_t>(row)];
+    const qint64 entry = rows_[static_cast<size_t>(row - stored_)];
     if (entry < 0) {
         const auto slot = static_cast<size_t>(-entry - 1);
         held_[slot] = Held();
         freeHeld_.push_back(slot);
     }
-    rows_.erase(rows_.begin() + row);
+    rows_.erase(rows_.begin() + (row - stored_));
     // Rows below moved up: the cached pages no longer match their rows.
     invalidateCache();
     endRemoveRows();
@@ -160,7 +206,21 @@ QString CardGridModel::cellText(int row, int column) const {
 void CardGridModel::setCellText(int row, int column, const QString& text) {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kColumns)
         return;
-    qint64& entry = rows_[static_cast<size_t>(row)];
+    if (row < stored_) {
+        const store::RowId id = storedId(row);
+        if (id == store::kNoRow)
+            return;
+        auto it = rewritten_.find(id);
+        if (it == rewritten_.end()) {
+            const Values* current = rowValues(row);
+            it = rewritten_.emplace(id, current ? *current : Values()).first;
+        }
+        it->second[static_cast<size_t>(column)] = text;
+        invalidateCache();
+        emit dataChanged(index(row, column), index(row, column));
+        return;
+    }
+    qint64& entry = rows_[static_cast<size_t>(row - stored_)];
     if (entry >= 0) {
         const Values* current = rowValues(row);
         entry = hold({entry, current ? *current : Values()});
@@ -172,12 +232,17 @@ void CardGridModel::setCellText(int row, int column, const QString& text) {
 store::RowId CardGridModel::rowId(int row) const {
     if (row < 0 || row >= rowCount())
         return store::kNoRow;
-    const qint64 entry = rows_[static_cast<size_t>(row)];
+    if (row < stored_)
+        return storedId(row);
+    const qint64 entry = rows_[static_cast<size_t>(row - stored_)];
     return entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id;
 }
 
 std::vector<store::RowId> CardGridModel::rowIds() const {
     std::vector<store::RowId> ids;
+    if (paged_)
+        return ids; // the listing's ids are not held: it cannot tell them all
+
     ids.reserve(rows_.size());
     for (const qint64 entry : rows_) {
         const store::RowId id = entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id;
@@ -195,11 +260,11 @@ void CardGridModel::invalidateCache() {
 const CardGridModel::Values* CardGridModel::rowValues(int row) const {
     if (row < 0 || row >= rowCount())
         return nullptr;
-    const qint64 entry = rows_[static_cast<size_t>(row)];
+    const qint64 entry = row < stored_ ? 0 : rows_[static_cast<size_t>(row - stored_)];
     if (entry < 0)
         return &held_[static_cast<size_t>(-entry - 1)].values;
-    const std::vector<Values>& values = page(row / kPageRows);
-    const auto offset = static_cast<size_t>(row % kPageRows);
+    const std::vector<Values>& values = page(row / pageRows_);
+    const auto offset = static_cast<size_t>(row % pageRows_);
     return offset < values.size() ? &values[offset] : nullptr;
 }
 
@@ -214,47 +279,375 @@ const std::vector<CardGridModel::Values>& CardGridModel::page(int pageIndex) con
         pageOrder_.pop_back();
     }
 
-    const size_t first = static_cast<size_t>(pageIndex) * kPageRows;
-    const size_t last = std::min(rows_.size(), first + kPageRows);
+    const int first = pageIndex * pageRows_;
+    const int last = std::min(rowCount(), first + pageRows_);
+    // The ids of the listed rows of this page, and a page's worth either way: a page down or up
+    // finds its ids known.
+    if (first < stored_)
+        ensureIds(first - pageRows_, std::min(last, stored_) + pageRows_);
+    const auto entryOf = [&](int r) -> qint64 {
+        if (r >= stored_)
+            return rows_[static_cast<size_t>(r - stored_)];
+        const int at = r - windowStart_;
+        if (at < 0 || at >= static_cast<int>(windowIds_.size()))
+            return store::kNoRow; // could not be read: an empty row
+        return windowIds_[static_cast<size_t>(at)];
+    };
     std::vector<store::RowId> ids;
-    for (size_t r = first; r < last; ++r) {
-        if (rows_[r] >= 0)
-            ids.push_back(rows_[r]);
+    for (int r = first; r < last; ++r) {
+        const qint64 entry = entryOf(r);
+        if (entry >= 0 && !(r < stored_ && rewritten_.contains(entry)))
+            ids.push_back(entry);
     }
     std::vector<std::pair<store::RowId, store::Card>> cards;
     if (cards_ && !ids.empty()) {
-        const store::Status status = cards_->readCards(ids, &cards);
-        if (!status && !errorPending_) {
-            // Painting must not open a box: report once the current event is done.
-            errorPending_ = true;
-            QMetaObject::invokeMethod(
-                const_cast<CardGridModel*>(this),
-                [this, message = status.message()] {
-                    errorPending_ = false;
-                    emit const_cast<CardGridModel*>(this)->storeError(message);
-                },
-                Qt::QueuedConnection);
-        }
+        if (const store::Status status = cards_->readCards(ids, &cards); !status)
+            reportError(status.message());
     }
     std::unordered_map<store::RowId, const store::Card*> byId;
     byId.reserve(cards.size());
     for (const auto& [id, card] : cards)
         byId.emplace(id, &card);
 
-    std::vector<Values> values(last - first);
-    for (size_t r = first; r < last; ++r) {
-        const qint64 entry = rows_[r];
+    std::vector<Values> values(static_cast<size_t>(std::max(0, last - first)));
+    for (int r = first; r < last; ++r) {
+        const qint64 entry = entryOf(r);
         if (entry < 0)
             continue;
+        Values& v = values[static_cast<size_t>(r - first)];
+        if (r < stored_) {
+            if (const auto it = rewritten_.find(entry); it != rewritten_.end()) {
+                v = it->second;
+                continue;
+            }
+        }
         const auto it = byId.find(entry);
         if (it == byId.end())
             continue; // no longer stored: an empty row
-        Values& v = values[r - first];
         for (int f = 0; f < store::kGridFieldCount; ++f)
             v[static_cast<size_t>(f + 1)] = (*it->second)[static_cast<store::Field>(f)];
     }
     pageOrder_.push_front(pageIndex);
     return pages_.emplace(pageIndex, std::move(values)).first->second;
+}
+
+void CardGridModel::reportError(const QString& message) const {
+    if (errorPending_)
+        return;
+    // Painting must not open a box: report once the current event is done.
+    errorPending_ = true;
+    QMetaObject::invokeMethod(
+        const_cast<CardGridModel*>(this),
+        [this, message] {
+            errorPending_ = false;
+            emit const_cast<CardGridModel*>(this)->storeError(message);
+        },
+        Qt::QueuedConnection);
+}
+
+void CardGridModel::showStored(qint64 count, store::RowId lastId) {
+    // The headers stay; every row goes.
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    held_.clear();
+    freeHeld_.clear();
+    invalidateCache();
+    windowStart_ = 0;
+    windowIds_.clear();
+    anchors_.clear();
+    rewritten_.clear();
+    removed_.clear();
+    sampled_ = false;
+    paged_ = cards_ && count > 0 && lastId != store::kNoRow;
+    stored_ =
+        paged_ ? static_cast<int>(std::min<qint64>(count, std::numeric_limits<int>::max() - 1)) : 0;
+    lastId_ = paged_ ? lastId : store::kNoRow;
+    endResetModel();
+}
+
+store::RowId CardGridModel::storedId(int row) const {
+    if (row < 0 || row >= stored_)
+        return store::kNoRow;
+    if (!ensureIds(row - pageRows_, row + pageRows_))
+        return store::kNoRow;
+    const int at = row - windowStart_;
+    return at >= 0 && at < static_cast<int>(windowIds_.size()) ? windowIds_[static_cast<size_t>(at)]
+                                                               : store::kNoRow;
+}
+
+bool CardGridModel::ensureIds(int from, int to) const {
+    from = std::max(from, 0);
+    to = std::min(to, stored_);
+    if (from >= to || !cards_)
+        return true;
+    const int windowEnd = windowStart_ + static_cast<int>(windowIds_.size());
+    if (!windowIds_.empty() && from >= windowStart_ && to <= windowEnd)
+        return true;
+    const int nearRows = kNearPages * pageRows_;
+    const int windowMax = kWindowPages * pageRows_;
+
+    std::vector<store::RowId> ids;
+    store::Status status;
+    if (!windowIds_.empty() && from <= windowEnd + nearRows && to >= windowStart_ - nearRows) {
+        // Near the known ids: the cards right after the last known, or right before the first.
+        if (to > windowEnd) {
+            status = cards_->idsFrom(windowIds_.back(), false, lastId_, 0, to - windowEnd, &ids);
+            if (!status) {
+                reportError(status.message());
+                return false;
+            }
+            windowIds_.insert(windowIds_.end(), ids.begin(), ids.end());
+        }
+        if (from < windowStart_) {
+            status =
+                cards_->idsFrom(windowIds_.front(), true, lastId_, 0, windowStart_ - from, &ids);
+            if (!status) {
+                reportError(status.message());
+                return false;
+            }
+            windowIds_.insert(windowIds_.begin(), ids.rbegin(), ids.rend());
+            windowStart_ -= static_cast<int>(ids.size());
+        }
+        // Keep at most windowMax ids, those around the rows asked for.
+        const int size = static_cast<int>(windowIds_.size());
+        if (size > windowMax) {
+            anchors_[windowStart_] = windowIds_.front();
+            const int keepFrom = std::clamp(from - (windowMax - (to - from)) / 2, windowStart_,
+                                            windowStart_ + size - windowMax);
+            const int dropFront = keepFrom - windowStart_;
+            windowIds_.erase(windowIds_.begin() + dropFront + windowMax, windowIds_.end());
+            windowIds_.erase(windowIds_.begin(), windowIds_.begin() + dropFront);
+            windowStart_ = keepFrom;
+        }
+        return true;
+    }
+
+    // Far from the known ids: from the nearest known row, the listing's two ends included.
+    if (!windowIds_.empty())
+        anchors_[windowStart_] = windowIds_.front();
+    if (anchors_.size() > kMaxAnchors)
+        anchors_.erase(std::next(anchors_.begin(), static_cast<long>(anchors_.size() / 2)));
+    int anchorRow = -1;
+    store::RowId anchorId = kBeforeFirst;
+    bool backwards = false;
+    qint64 distance = from + 1;
+    const auto consider = [&](int row, store::RowId id) {
+        if (row < from && from - row < distance) {
+            anchorRow = row, anchorId = id, backwards = false, distance = from - row;
+        } else if (row >= to && row - to + 1 < distance) {
+            anchorRow = row, anchorId = id, backwards = true, distance = row - to + 1;
+        }
+    };
+    const auto nearest = [&] {
+        anchorRow = -1, anchorId = kBeforeFirst, backwards = false, distance = from + 1;
+        consider(stored_, lastId_ + 1);
+        if (auto after = anchors_.lower_bound(to); after != anchors_.end())
+            consider(after->first, after->second);
+        if (auto before = anchors_.lower_bound(from); before != anchors_.begin()) {
+            --before;
+            consider(before->first, before->second);
+        }
+    };
+    nearest();
+    if (!sampled_ && distance > 4 * qint64(sampleStride())) {
+        sampleAnchors();
+        nearest();
+    }
+    if (backwards) {
+        status = cards_->idsFrom(anchorId, true, lastId_, anchorRow - to, to - from, &ids);
+        std::reverse(ids.begin(), ids.end());
+    } else {
+        status = cards_->idsFrom(anchorId, false, lastId_, from - anchorRow - 1, to - from, &ids);
+    }
+    if (!status) {
+        reportError(status.message());
+        return false;
+    }
+    windowIds_ = std::move(ids);
+    windowStart_ = backwards ? to - static_cast<int>(windowIds_.size()) : from;
+    return true;
+}
+
+int CardGridModel::sampleStride() const {
+    // At most about a thousand anchors from the sample, and never fewer than 16 pages apart.
+    return std::max(16 * pageRows_, stored_ / 1024);
+}
+
+void CardGridModel::sampleAnchors() const {
+    sampled_ = true;
+    std::vector<store::RowId> ids;
+    const int stride = sampleStride();
+    if (const store::Status status = cards_->idsEvery(stride, lastId_, &ids); !status) {
+        reportError(status.message());
+        return;
+    }
+    for (size_t k = 0; k < ids.size(); ++k) {
+        const qint64 row = qint64(k + 1) * stride - 1;
+        if (row < stored_)
+            anchors_[static_cast<int>(row)] = ids[k];
+    }
+}
+
+int CardGridModel::storedRow(store::RowId id) const {
+    if (!paged_ || id == store::kNoRow || id > lastId_ || removed_.contains(id) || !cards_)
+        return -1;
+    if (!windowIds_.empty() && id >= windowIds_.front() && id <= windowIds_.back()) {
+        const auto at = std::lower_bound(windowIds_.begin(), windowIds_.end(), id);
+        return at != windowIds_.end() && *at == id
+                   ? windowStart_ + static_cast<int>(at - windowIds_.begin())
+                   : -1;
+    }
+    // Counted from the known row nearest by id, the listing's start (ids begin near 0) and end
+    // included: the cost is the cards in between.
+    int anchorRow = -1;
+    store::RowId anchorId = kBeforeFirst;
+    store::RowId bestGap = id;
+    const auto consider = [&](int row, store::RowId known) {
+        const store::RowId gap = known > id ? known - id : id - known;
+        if (gap < bestGap)
+            anchorRow = row, anchorId = known, bestGap = gap;
+    };
+    const auto nearest = [&] {
+        anchorRow = -1, anchorId = kBeforeFirst, bestGap = id;
+        consider(stored_, lastId_ + 1);
+        if (!windowIds_.empty()) {
+            consider(windowStart_, windowIds_.front());
+            consider(windowStart_ + static_cast<int>(windowIds_.size()) - 1, windowIds_.back());
+        }
+        for (const auto& [row, known] : anchors_)
+            consider(row, known);
+    };
+    nearest();
+    if (!sampled_ && bestGap > 4 * qint64(sampleStride())) {
+        sampleAnchors();
+        nearest();
+    }
+    qint64 between = 0;
+    store::Status status = anchorId < id ? cards_->countBetween(anchorId, id, &between)
+                                         : cards_->countBetween(id, anchorId, &between);
+    if (!status) {
+        reportError(status.message());
+        return -1;
+    }
+    const qint64 row = anchorId < id ? anchorRow + 1 + between : anchorRow - 1 - between;
+    if (row < 0 || row >= stored_)
+        return -1;
+    // Read the ids there: the row is the card's only when the card is stored.
+    if (!ensureIds(static_cast<int>(row) - pageRows_, static_cast<int>(row) + pageRows_))
+        return -1;
+    const int at = static_cast<int>(row) - windowStart_;
+    return at >= 0 && at < static_cast<int>(windowIds_.size()) &&
+                   windowIds_[static_cast<size_t>(at)] == id
+               ? static_cast<int>(row)
+               : -1;
+}
+
+qint64 CardGridModel::storedRows() const {
+    qint64 n = stored_;
+    for (const qint64 entry : rows_) {
+        if ((entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id) != store::kNoRow)
+            ++n;
+    }
+    return n;
+}
+
+bool CardGridModel::storedWritten(store::RowId id) {
+    if (!paged_)
+        return false;
+    if (id > lastId_) {
+        if (!rows_.empty())
+            return false; // held rows follow the listing: the card cannot join its end
+        const int row = stored_;
+        beginInsertRows({}, row, row);
+        if (windowIds_.empty())
+            windowStart_ = row;
+        if (windowStart_ + static_cast<int>(windowIds_.size()) == row)
+            windowIds_.push_back(id);
+        ++stored_;
+        lastId_ = id;
+        invalidateCache();
+        endInsertRows();
+        return true;
+    }
+    if (removed_.contains(id))
+        return false; // its row was removed: stored again at its old id
+    rewritten_.erase(id);
+    invalidateCache();
+    if (const int at = static_cast<int>(std::lower_bound(windowIds_.begin(), windowIds_.end(), id) -
+                                        windowIds_.begin());
+        at < static_cast<int>(windowIds_.size()) && windowIds_[static_cast<size_t>(at)] == id) {
+        const int row = windowStart_ + at;
+        emit dataChanged(index(row, 0), index(row, kColumns - 1));
+    }
+    return true;
+}
+
+void CardGridModel::storedGone(store::RowId id) {
+    if (!paged_ || id == store::kNoRow)
+        return;
+    if (id > lastId_ || removed_.contains(id)) {
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            const qint64 entry = rows_[i];
+            if ((entry >= 0 ? entry : held_[static_cast<size_t>(-entry - 1)].id) == id) {
+                removeCardRow(stored_ + static_cast<int>(i));
+                return;
+            }
+        }
+        return;
+    }
+    // The card is no longer stored, so its row is where it stood: in the ids known, or after
+    // the cards counted from the nearest known row.
+    int row = -1;
+    const auto at = std::lower_bound(windowIds_.begin(), windowIds_.end(), id);
+    if (at != windowIds_.end() && *at == id) {
+        row = windowStart_ + static_cast<int>(at - windowIds_.begin());
+    } else {
+        int anchorRow = -1;
+        store::RowId anchorId = kBeforeFirst;
+        for (const auto& [r, known] : anchors_) {
+            if (known < id)
+                anchorRow = r, anchorId = known;
+        }
+        qint64 between = 0;
+        if (const store::Status status = cards_->countBetween(anchorId, id, &between); !status) {
+            reportError(status.message());
+            return;
+        }
+        row = static_cast<int>(anchorRow + 1 + between);
+        // The ids known were read without the card: where they stand is no longer sure.
+        windowIds_.clear();
+    }
+    if (row < 0 || row >= stored_)
+        return;
+    beginRemoveRows({}, row, row);
+    dropStoredRow(row, id);
+    endRemoveRows();
+}
+
+void CardGridModel::dropStoredRow(int row, store::RowId id) {
+    const int at = row - windowStart_;
+    if (at >= 0 && at < static_cast<int>(windowIds_.size()) &&
+        windowIds_[static_cast<size_t>(at)] == id)
+        windowIds_.erase(windowIds_.begin() + at);
+    else if (row < windowStart_)
+        --windowStart_;
+    else if (at >= 0 && at < static_cast<int>(windowIds_.size()))
+        windowIds_.clear();
+    std::map<int, store::RowId> moved;
+    for (const auto& [r, known] : anchors_) {
+        if (r < row)
+            moved.emplace(r, known);
+        else if (r > row)
+            moved.emplace(r - 1, known);
+    }
+    anchors_ = std::move(moved);
+    --stored_;
+    if (id != store::kNoRow) {
+        removed_.insert(id);
+        rewritten_.erase(id);
+    }
+    invalidateCache();
 }
 
 } // namespace browse

@@ -7,8 +7,10 @@
 
 #include <deque>
 #include <list>
+#include <map>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace browse {
@@ -19,6 +21,12 @@ namespace browse {
 // the commands). So a registry of a million cards costs one id per row, not one string per cell.
 // Rows are always built from a card's values, never from a joined text: a value holding a tab, a
 // line break or any other character stays in its own column.
+//
+// Over a registry kept on a server, every card in stored order is listed without its ids: the
+// model knows how many cards there are and the largest id listed, and reads the ids of the rows
+// shown plus a margin from the store by id (the cards after a known id, or before it), keeping a
+// few known rows as anchors so that a jump far away walks from the nearest one. Rows appended
+// after that listing are held as above.
 //
 // Model row r is grid row r + 1 (grid row 0 is the header); model column c is grid column c.
 class CardGridModel : public QAbstractTableModel {
@@ -32,6 +40,9 @@ public:
 
     // The store the id rows are read from; may be null (then only held rows exist).
     void setStore(const store::CardStore* cards);
+    // Rows read from the store at a time (kPageRows unless set, as tests do to page through a
+    // few cards); the cache is dropped.
+    void setPageRows(int rows);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -63,6 +74,23 @@ public:
     // Values read from the store are cached: drop them when the store changed underneath.
     void invalidateCache();
 
+    // Every stored card in stored order, as paged listing: `count` rows for the cards with ids
+    // up to `lastId`. The store must be set; every row held before is dropped.
+    void showStored(qint64 count, store::RowId lastId);
+    // Whether the first rows are that listing.
+    bool listsStored() const { return paged_; }
+    // The row of stored card `id` in that listing; -1 when not listed or not readable.
+    int storedRow(store::RowId id) const;
+    // How many listed rows are stored cards (the listing's and held rows with an id).
+    qint64 storedRows() const;
+    // Another program's writes to a stored card, followed in ascending id order: a card added
+    // after the listing's last joins its end, a written card shows its values as stored. False
+    // when the listing cannot tell where the card belongs (a card stored again at an old id):
+    // the caller lists again.
+    bool storedWritten(store::RowId id);
+    // The card is no longer stored: its row, when listed, is removed.
+    void storedGone(store::RowId id);
+
 signals:
     // Reading rows from the store failed; emitted once per failure, outside painting.
     void storeError(const QString& message);
@@ -77,6 +105,16 @@ private:
     const Values* rowValues(int row) const;
     const std::vector<Values>& page(int pageIndex) const;
     qint64 hold(Held held);
+    // The id of a listed row, reading ids around it when not known.
+    store::RowId storedId(int row) const;
+    // Makes the ids of listed rows [from, to) known; false when they could not be read.
+    bool ensureIds(int from, int to) const;
+    void dropStoredRow(int row, store::RowId id);
+    // A jump more than four sampleStride() rows from every known row reads first the id at
+    // every sampleStride()-th row of the listing, once, so that every later jump starts near one.
+    int sampleStride() const;
+    void sampleAnchors() const;
+    void reportError(const QString& message) const;
 
     const store::CardStore* cards_ = nullptr;
     struct Header {
@@ -89,9 +127,24 @@ private:
     std::vector<qint64> rows_;
     std::deque<Held> held_;
     std::vector<size_t> freeHeld_;
+    // The paged listing: rows [0, paged_ ? stored_ : 0) are the stored cards with id up to
+    // lastId_, in id order, then come rows_. The ids of rows [windowStart_, + windowIds_.size())
+    // are known, and a few rows further off are kept as anchors (row → id).
+    bool paged_ = false;
+    int stored_ = 0;
+    store::RowId lastId_ = store::kNoRow;
+    mutable int windowStart_ = 0;
+    mutable std::vector<store::RowId> windowIds_;
+    mutable std::map<int, store::RowId> anchors_;
+    mutable bool sampled_ = false;
+    // Values of listed rows rewritten by the commands, by id, and the ids whose rows were
+    // removed.
+    std::unordered_map<store::RowId, Values> rewritten_;
+    std::unordered_set<store::RowId> removed_;
     mutable std::unordered_map<int, std::vector<Values>> pages_;
     mutable std::list<int> pageOrder_; // most recently used first
     mutable bool errorPending_ = false;
+    int pageRows_ = kPageRows;
 };
 
 } // namespace browse

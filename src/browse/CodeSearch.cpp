@@ -65,7 +65,13 @@ void CodeSearch::open() {
 }
 
 void CodeSearch::run() {
-    const SearchResult result = findByCode(store_, form_.fieldText(store::Codigo));
+    // An empty code lists every card: as at start-up, a page at a time where the grid can.
+    const bool all = store::trimSpaces(form_.fieldText(store::Codigo)).isEmpty();
+    SearchResult result;
+    if (all)
+        result.status = form_.gridShowStored(store_, store::kNoRow, nullptr);
+    else
+        result = findByCode(store_, form_.fieldText(store::Codigo));
     if (!result.status) {
         // Saying "not found" here would be wrong: the card may well be stored. Keep the grid as
         // it was so the user can close the search and go on working.
@@ -73,13 +79,15 @@ void CodeSearch::run() {
         form_.focusField(store::Codigo);
         return;
     }
-    if (result.ids.empty() && !emptied_) {
+    if (!all && result.ids.empty() && !emptied_) {
         // Kept so that closing the search can list these again.
-        before_ = form_.gridRowIds();
+        beforeStored_ = form_.gridListsStored();
+        before_ = beforeStored_ ? std::vector<store::RowId>() : form_.gridRowIds();
         beforeRow_ = form_.gridCurrentRow();
         emptied_ = true;
     }
-    form_.gridShowRows(result.ids);
+    if (!all)
+        form_.gridShowRows(result.ids);
     if (form_.gridRows() < 2) {
         messages_.notice(QStringLiteral("CODIGO NO ENCONTRADO"));
         form_.focusField(store::Codigo);
@@ -99,16 +107,20 @@ void CodeSearch::close() {
         std::vector<store::RowId> ids = std::move(before_);
         int row = beforeRow_;
         if (ids.empty()) {
-            // The grid could not tell what it listed: every card, in stored order.
-            store::Status status = store_.rowIds(store::Order::Stored, &ids);
-            if (!status)
+            // Every card in stored order: what the grid listed, or, when it could not tell,
+            // from the first card.
+            if (!beforeStored_)
+                row = 1;
+            if (const store::Status status = form_.gridShowStored(store_, store::kNoRow, nullptr);
+                !status)
                 messages_.notice(status.message());
-            row = 1;
+        } else {
+            form_.gridShowRows(ids);
         }
-        form_.gridShowRows(ids);
         form_.setGridCurrentRow(std::clamp(row, 1, std::max(1, form_.gridRows() - 1)));
     }
     emptied_ = false;
+    beforeStored_ = false;
     before_.clear();
     form_.cargaTarjeta();
     enableCommands();

@@ -54,6 +54,7 @@ private:
     store::MessageLayer& messages_;
     // What the grid listed before a search that found nothing emptied it.
     std::vector<store::RowId> before_;
+    bool beforeStored_ = false; // every card, listed a page at a time (before_ is empty then)
     int beforeRow_ = 0;
     bool emptied_ = false;
 };

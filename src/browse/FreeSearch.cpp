@@ -210,17 +210,15 @@ void FreeSearch::show(const std::vector<store::RowId>& ids, store::RowId current
 }
 
 void FreeSearch::listAll(store::RowId keep) {
-    std::vector<store::RowId> ids;
-    if (const store::Status status = cards_.rowIds(store::Order::Stored, &ids); !status) {
+    int row = 0;
+    if (const store::Status status = form_.gridShowStored(cards_, keep, &row); !status) {
         messages_.notice(status.message());
         return;
     }
     listing_ = false;
     ran_.clear();
-    form_.gridShowRows(ids);
-    const auto at = std::find(ids.begin(), ids.end(), keep);
     if (form_.gridRows() > 1)
-        form_.setGridCurrentRow(at == ids.end() ? 1 : int(at - ids.begin()) + 1);
+        form_.setGridCurrentRow(row > 0 ? row : 1);
     else
         form_.cargaTarjeta();
 }

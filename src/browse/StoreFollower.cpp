@@ -160,7 +160,47 @@ void StoreFollower::applyWhenBrowsing() {
     applyToGrid();
 }
 
+void StoreFollower::followStored() {
+    store::CardStore::Changes changes;
+    std::vector<std::pair<store::RowId, store::Card>> stored;
+    if (gridSeen_ >= 0 && cards_.changesSince(gridSeen_, true, &changes) && changes.complete &&
+        cards_.readCards(changes.ids, &stored) &&
+        form_.gridFollowStored(changes.ids, stored, changes.count)) {
+        gridSeen_ = changes.position;
+        // The current row moved with its card; when its card went, it stands on a neighbour.
+        const int rows = form_.gridRows() - 1;
+        const int row = std::clamp(form_.gridCurrentRow(), rows == 0 ? 0 : 1, rows);
+        if (row > 0)
+            form_.setGridCurrentRow(row);
+        form_.modoConsulta();
+        return;
+    }
+    // Listed again, from the log's position taken before: a write in between is applied again at
+    // the next look, which changes nothing.
+    if (changes.position < 0 || !changes.complete)
+        (void)cards_.changesSince(-1, false, &changes);
+    gridSeen_ = changes.position;
+    const store::RowId current = form_.shownCardId();
+    const int before = form_.gridCurrentRow();
+    int row = 0;
+    if (const store::Status status = form_.gridShowStored(cards_, current, &row); !status) {
+        gridSeen_ = -1;
+        messages_.notice(status.message());
+        return;
+    }
+    const int rows = form_.gridRows() - 1;
+    if (row <= 0)
+        row = std::clamp(before, rows == 0 ? 0 : 1, rows);
+    if (row > 0)
+        form_.setGridCurrentRow(row);
+    form_.modoConsulta();
+}
+
 void StoreFollower::applyToGrid() {
+    if (form_.gridListsStored()) {
+        followStored();
+        return;
+    }
     store::CardStore::Changes changes;
     {
         const std::vector<store::RowId> shown = form_.gridRowIds();

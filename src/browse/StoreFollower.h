@@ -25,9 +25,11 @@ class TypeAheadIndex;
 // changes nothing. When the log cannot tell (it no longer reaches back that far, or the store has
 // none), the type-ahead values and the grid's ids are read again whole.
 //
-// The grid keeps what it lists and in which order: rows whose card is no longer stored are
-// dropped, a grid that listed every card gets the new cards at its end, and a grid that listed a
-// search's result gets none. The current row stays on its card while that card is stored.
+// The grid keeps what it lists and in which order (a grid that lists every card a page at a time
+// follows the cards written itself, and is listed again when it cannot tell where one belongs):
+// rows whose card is no longer stored are dropped, a grid that listed every card gets the new cards
+// at its end, and a grid that listed a search's result gets none. The current row stays on its card
+// while that card is stored.
 class StoreFollower : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +52,8 @@ private:
     void applyWhenBrowsing();
     void followLists();
     void applyToGrid();
+    // The same for a grid that lists every card a page at a time.
+    void followStored();
     // Applies the cards written since the grid's last look; false when they could not be read.
     bool applyChanges(const store::CardStore::Changes& changes,
                       const std::vector<store::RowId>& shown, bool listsAll);

@@ -391,6 +391,8 @@ bool TypeAheadMatches::fill(qsizetype upTo) const {
 }
 
 QString TypeAheadMatches::at(qsizetype i) const {
+    if (listed_)
+        return i >= 0 && i < listed_->size() ? listed_->at(i) : QString();
     if (i < 0 || i >= count_ || !fill(i))
         return QString();
     const std::string_view t = data_->text(entries_[size_t(i)]);
@@ -406,6 +408,14 @@ QStringList TypeAheadMatches::toList() const {
 }
 
 QString TypeAheadMatches::longestOfField() const {
+    if (listed_) {
+        QString longest;
+        for (const QString& entry : *listed_) {
+            if (entry.size() > longest.size())
+                longest = entry;
+        }
+        return longest;
+    }
     if (!data_ || data_->longest == kNone)
         return QString();
     const std::string_view t = data_->text(data_->longest);
@@ -414,6 +424,7 @@ QString TypeAheadMatches::longestOfField() const {
 
 void TypeAheadMatches::clear() {
     data_.reset();
+    listed_.reset();
     typed_.clear();
     count_ = 0;
     entries_ = {};
@@ -473,6 +484,8 @@ void TypeAheadIndex::cancel() {
 }
 
 void TypeAheadIndex::reset() {
+    if (store_ && store_->valuesFromStore())
+        return; // nothing held
     cancel();
     ids_.clear();
     ids_.shrink_to_fit();
@@ -487,7 +500,7 @@ void TypeAheadIndex::refresh() {
     // than the lists' continuity: the lists then go without values during the read, as they do
     // while the read after start-up runs.
     constexpr size_t kAnswerWhileReadingUpTo = 250'000;
-    if (!store_)
+    if (!store_ || store_->valuesFromStore())
         return;
     if (!background_ || !anyBuilt() || ids_.size() > kAnswerWhileReadingUpTo) {
         [[maybe_unused]] const bool large = ids_.size() > kAnswerWhileReadingUpTo;
@@ -513,7 +526,7 @@ void TypeAheadIndex::refresh() {
 }
 
 void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background how) {
-    if (!store_)
+    if (!store_ || store_->valuesFromStore())
         return;
     cancel();
     if (ready)
@@ -667,7 +680,7 @@ store::Status TypeAheadIndex::build(store::Field field) {
         waitForBackground(-1);
     if (index_[field])
         return store::Status();
-    if (!store_)
+    if (!store_ || store_->valuesFromStore())
         return store::Status();
     const bool first = !anyBuilt();
     if (first)
@@ -723,6 +736,19 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed, QSt
 store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
                                       TypeAheadMatches* values) {
     values->clear();
+    if (store_ && store_->valuesFromStore()) {
+        if (!offers(field))
+            return store::Status();
+        auto listed = std::make_shared<QStringList>();
+        const store::Status status =
+            store_->valuesStartingWith(field, typed.toString(), kAskedEntries, listed.get());
+        if (!status)
+            return status;
+        values->count_ = listed->size();
+        values->typed_ = typed.toString();
+        values->listed_ = std::move(listed);
+        return status;
+    }
     // A keystroke before the background read is done waits for it a moment at most; then the
     // list shows nothing until the read is taken over.
     if (worker_ && !serving_ && !waitForBackground(40))

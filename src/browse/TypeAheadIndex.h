@@ -148,6 +148,8 @@ private:
     bool fill(qsizetype upTo) const;
 
     std::shared_ptr<const detail::FieldData> data_;
+    // The entries as the store answered them, when the store is asked (see TypeAheadIndex).
+    std::shared_ptr<const QStringList> listed_;
     std::uint64_t generation_ = 0;
     QString typed_;
     qsizetype count_ = 0;
@@ -174,6 +176,11 @@ struct TypeAheadBackground {
 // cardRemoved, called after each successful write to the store; changes that arrive while the
 // background read runs are kept and applied to its result. Writes by other programs are not seen
 // until refresh() or reset().
+//
+// A store that answers the values itself (a server, from an index per field) is asked at each
+// keystroke instead, and nothing is held: its answer lists at most kAskedEntries entries (the
+// first in byte order of their lower case when more match), and it sees every workstation's
+// writes at once.
 class TypeAheadIndex {
 public:
     explicit TypeAheadIndex(const store::CardStore* store);
@@ -183,6 +190,7 @@ public:
 
     // The ten fields that offer their stored values, in the order of the window's fields.
     static const std::array<store::Field, 10>& fields();
+    static constexpr int kAskedEntries = 200;
     static bool offers(store::Field field);
 
     // Starts reading the ten fields off the calling thread, which must run a Qt event loop: when

@@ -251,6 +251,116 @@ Status CardStore::readCard(RowId id, Card* card) const {
     return withConnection([&] { return readOne(id, card); });
 }
 
+Status CardStore::idsFrom(RowId from, bool backwards, RowId upTo, qint64 skip, qint64 limit,
+                          std::vector<RowId>* ids) const {
+    ids->clear();
+    if (limit <= 0)
+        return Status();
+    return withConnection([&] {
+        ids->clear();
+        QSqlQuery local(database());
+        local.setForwardOnly(true);
+        bool ok = false;
+        // Both walk the primary key from `from` on: the cost is the rows passed over and read,
+        // not the size of the registry.
+        QSqlQuery& q = prepared(
+            local,
+            backwards ? QStringLiteral("SELECT id FROM \"Clientes\" WHERE id < ? AND id <= ? "
+                                       "ORDER BY id DESC LIMIT ? OFFSET ?")
+                      : QStringLiteral("SELECT id FROM \"Clientes\" WHERE id > ? AND id <= ? "
+                                       "ORDER BY id LIMIT ? OFFSET ?"),
+            &ok);
+        if (ok) {
+            q.bindValue(0, from);
+            q.bindValue(1, upTo);
+            q.bindValue(2, limit);
+            q.bindValue(3, std::max<qint64>(skip, 0));
+        }
+        if (!ok || !q.exec())
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        while (q.next())
+            ids->push_back(q.value(0).toLongLong());
+        q.finish();
+        return Status();
+    });
+}
+
+Status CardStore::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
+    ids->clear();
+    if (stride <= 0)
+        return Status();
+    return withConnection([&] {
+        ids->clear();
+        QSqlQuery q(database());
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral("SELECT id FROM (SELECT id, row_number() OVER (ORDER BY id) "
+                                      "AS n FROM \"Clientes\" WHERE id <= ?) s WHERE n % ? = 0 "
+                                      "ORDER BY id")))
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        q.bindValue(0, upTo);
+        q.bindValue(1, stride);
+        if (!q.exec())
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        while (q.next())
+            ids->push_back(q.value(0).toLongLong());
+        return Status();
+    });
+}
+
+Status CardStore::countBetween(RowId after, RowId before, qint64* count) const {
+    *count = 0;
+    if (before <= after + 1)
+        return Status();
+    return withConnection([&] {
+        QSqlQuery local(database());
+        bool ok = false;
+        QSqlQuery& q = prepared(
+            local, QStringLiteral("SELECT count(*) FROM \"Clientes\" WHERE id > ? AND id < ?"),
+            &ok);
+        if (ok) {
+            q.bindValue(0, after);
+            q.bindValue(1, before);
+        }
+        if (!ok || !q.exec() || !q.next())
+            return failure(q.lastError(), QStringLiteral("contar las tarjetas"));
+        *count = q.value(0).toLongLong();
+        q.finish();
+        return Status();
+    });
+}
+
+Status CardStore::lastId(RowId* id) const {
+    *id = kNoRow;
+    return withConnection([&] {
+        QSqlQuery q(database());
+        if (!q.exec(QStringLiteral("SELECT max(id) FROM \"Clientes\"")))
+            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+        if (q.next() && !q.value(0).isNull())
+            *id = q.value(0).toLongLong();
+        return Status();
+    });
+}
+
+bool CardStore::pagesStoredOrder() const {
+    return engine_->pagesStoredOrder();
+}
+
+bool CardStore::valuesFromStore() const {
+    return engine_->valuesFromStore();
+}
+
+Status CardStore::valuesStartingWith(Field field, const QString& typed, int limit,
+                                     QStringList* values) const {
+    return withConnection([&] {
+        values->clear();
+        return engine_->valuesStartingWith(field, typed, limit, values);
+    });
+}
+
+Status CardStore::makeValueIndexes() {
+    return engine_->makeValueIndexes();
+}
+
 Status CardStore::readOne(RowId id, Card* card) const {
     QSqlQuery local(database());
     bool ok = false;

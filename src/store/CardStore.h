@@ -89,6 +89,39 @@ public:
     // The cards with these ids, in the same order; a card no longer stored is left out.
     Status readCards(std::span<const RowId> ids, std::vector<std::pair<RowId, Card>>* cards) const;
     Status readCard(RowId id, Card* card) const;
+
+    // Paging through stored order without reading every id, for windows over a registry too
+    // large to list whole. Up to `limit` ids ascending of the cards after id `from` and up to
+    // id `upTo`, the first `skip` of them passed over; with `backwards`, the cards before id
+    // `from`, descending.
+    Status idsFrom(RowId from, bool backwards, RowId upTo, qint64 skip, qint64 limit,
+                   std::vector<RowId>* ids) const;
+    // The ids at every `stride`-th place of stored order up to id `upTo`: places stride - 1,
+    // 2 × stride - 1, …, counted from 0. One walk over the primary key, for placing rows far
+    // apart without walking to each.
+    Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const;
+    // How many cards have an id strictly between `after` and `before`.
+    Status countBetween(RowId after, RowId before, qint64* count) const;
+    // The largest id stored; kNoRow when the registry is empty.
+    Status lastId(RowId* id) const;
+    // Whether a window should page through stored order by id rather than hold every id:
+    // a server, where the registry may hold many millions of cards and every read crosses the
+    // network.
+    bool pagesStoredOrder() const;
+
+    // The type-ahead values asked of the store itself, for a registry too large to hold them in
+    // the window (a server with an index per offered field): up to `limit` distinct stored
+    // values of `field` that begin with `typed` (spaces count), letters compared without regard
+    // to case, each once in the letter case of its first card and in the order of their first
+    // cards; past `limit`, the first in byte order of their lower case. valuesFromStore() tells
+    // whether the store answers this way.
+    bool valuesFromStore() const;
+    Status valuesStartingWith(Field field, const QString& typed, int limit,
+                              QStringList* values) const;
+    // Makes the indexes those lookups use where they are missing: a registry opened with few
+    // cards gets them at once, a large one only when asked (this takes minutes at millions of
+    // cards, and the window keeps its own values until then).
+    Status makeValueIndexes();
     // The id of the card with exactly this code (binary comparison), or kNoRow.
     Status findCode(const QString& code, RowId* id) const;
     // Walks every card in the given order with one forward-only query; visit returns false to

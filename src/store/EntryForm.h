@@ -74,6 +74,31 @@ public:
     // The ids of the stored cards the card rows show, in grid order, so that a listing can be put
     // back later with gridShowRows. Empty when the grid cannot tell them.
     virtual std::vector<RowId> gridRowIds() const { return {}; }
+    // Lists every stored card in stored order, as at start-up; the current row is 0 afterwards.
+    // `keepRow`, when given, is set to the grid row of card `keep` (0 when it is not listed).
+    virtual Status gridShowStored(const CardStore& cards, RowId keep, int* keepRow) {
+        std::vector<RowId> ids;
+        if (const Status status = cards.rowIds(Order::Stored, &ids); !status)
+            return status;
+        gridShowRows(ids);
+        if (keepRow) {
+            const auto at = std::lower_bound(ids.begin(), ids.end(), keep);
+            *keepRow = at != ids.end() && *at == keep ? int(at - ids.begin()) + 1 : 0;
+        }
+        return Status();
+    }
+    // Whether the card rows are such a listing read a page at a time from the store rather than
+    // a list of ids (a registry on a server): gridRowIds() cannot tell them then, and the grid
+    // follows other programs' writes with gridFollowStored.
+    virtual bool gridListsStored() const { return false; }
+    // Other programs' writes applied to that listing: the cards `written` (ascending ids), of
+    // which `stored` (ascending too) are still stored, the store then holding `count` cards.
+    // False when the listing must be read again.
+    virtual bool gridFollowStored(std::span<const RowId> /*written*/,
+                                  std::span<const std::pair<RowId, Card>> /*stored*/,
+                                  qint64 /*count*/) {
+        return false;
+    }
 
     // --- search mode ---
     // Shows btnBuscarOK and btnBuscarFin and places and shows Frame1 and Frame2 over the entry

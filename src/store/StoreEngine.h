@@ -57,6 +57,21 @@ public:
     // The store's own committed write, for the count.
     virtual void noteOwnWrite(CardStore::Change change) const = 0;
 
+    // Whether a window pages through stored order rather than holding every id
+    // (see CardStore::pagesStoredOrder).
+    virtual bool pagesStoredOrder() const { return false; }
+
+    // The distinct stored values of a field that begin with `typed`, letters compared without
+    // regard to case, asked of the engine's own indexes (see CardStore::valuesStartingWith);
+    // valuesFromStore() tells whether it has them.
+    virtual bool valuesFromStore() const { return false; }
+    virtual Status valuesStartingWith(Field, const QString&, int, QStringList*) const {
+        return Status::failure(ErrorKind::Other,
+                               QStringLiteral("El registro no busca valores por su comienzo."));
+    }
+    // Makes the indexes valuesStartingWith uses, however large the registry.
+    virtual Status makeValueIndexes() { return Status(); }
+
     // Bulk reads.
     virtual Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const = 0;
     // One chunk of at most kReadChunk ids: the cards found, by id.

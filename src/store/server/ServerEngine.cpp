@@ -215,6 +215,117 @@ Status ServerEngine::open(const OpenOptions& options) {
         q.finish();
         (void)runWrite([] { return Status(); }, QStringLiteral("crear el historial"));
     }
+    // Without them the window keeps the values itself, as before.
+    (void)checkValueIndexes(false);
+    return Status();
+}
+
+namespace {
+
+// The fields whose stored values the window offers while a card is typed.
+constexpr Field kOfferedFields[] = {Lugar,     Color, Implantador, Propietario, Rut,
+                                    Telefono1, Cel,   Direccion,   Contacto,    Telefono2};
+
+// Up to this many cards an index missing is made at once when the registry is opened.
+constexpr qint64 kIndexAtOpenUpTo = 200'000;
+
+QString valueIndexName(Field field) {
+    return QStringLiteral("Clientes_valores_") + cardField(field).name.toString().toLower();
+}
+
+// The lower case of a field in byte order, the expression its index holds.
+QString folded(Field field) {
+    return QStringLiteral("lower(\"") % cardField(field).name.toString() %
+           QStringLiteral("\") COLLATE \"C\"");
+}
+
+} // namespace
+
+Status ServerEngine::checkValueIndexes(bool evenIfLarge) {
+    const QString doing = QStringLiteral("preparar las listas de valores");
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("SELECT count(*), (SELECT reltuples::bigint FROM pg_class WHERE "
+                               "oid = to_regclass('\"Clientes\"')) FROM pg_indexes WHERE "
+                               "schemaname = current_schema() AND tablename = 'Clientes' AND "
+                               "indexname LIKE 'Clientes\\_valores\\_%'")) ||
+        !q.next())
+        return failure(q.lastError(), doing);
+    const qint64 present = q.value(0).toLongLong();
+    const qint64 rows = q.value(1).toLongLong();
+    q.finish();
+    valueIndexes_ = present >= qint64(std::size(kOfferedFields));
+    if (valueIndexes_ || (!evenIfLarge && rows > kIndexAtOpenUpTo))
+        return Status();
+    // Each index holds a field's lower case and the card's id: a prefix is a range of it, its
+    // distinct values are found one probe each, and the first card of a value is the next.
+    const Status made = runWrite(
+        [&]() -> Status {
+            QSqlQuery w(database());
+            if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")))
+                return failure(w.lastError(), doing);
+            for (const Field f : kOfferedFields) {
+                if (!w.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS \"") % valueIndexName(f) %
+                            QStringLiteral("\" ON \"Clientes\" (") % folded(f) %
+                            QStringLiteral(", id)")))
+                    return failure(w.lastError(), doing);
+            }
+            return Status();
+        },
+        doing);
+    valueIndexes_ = made.ok();
+    return made;
+}
+
+Status ServerEngine::makeValueIndexes() {
+    return checkValueIndexes(true);
+}
+
+Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int limit,
+                                        QStringList* values) const {
+    values->clear();
+    if (typed.isEmpty() || limit <= 0)
+        return Status();
+    const QString f = folded(field);
+    const QString column = u'"' % cardField(field).name.toString() % u'"';
+    // A walk over the distinct lower cases in the prefix's range in the order of the index, each
+    // probe giving the next lower case and its first card at once (the index holds them as
+    // (lower case, id)); then the value of each such card. The range ends before the prefix
+    // followed by the last code point: every text that begins with the prefix lies below it.
+    // The values found are listed in stored order, by their first cards, as the window lists
+    // the values it holds; past `limit` values, those first in byte order are the ones listed.
+    // The range's ends written into each probe, not joined in: only so are they the index's
+    // bounds rather than a filter over every entry.
+    const QString lo = QStringLiteral("(lower(CAST(? AS text)) COLLATE \"C\")");
+    const QString hi = QStringLiteral("(lower(CAST(? AS text)) || chr(1114111) COLLATE \"C\")");
+    QSqlQuery local(database());
+    local.setForwardOnly(true);
+    bool ok = false;
+    QSqlQuery& q = prepared(
+        local,
+        QStringLiteral("WITH RECURSIVE t(f, id) AS ((SELECT ") % f %
+            QStringLiteral(", id FROM \"Clientes\" WHERE ") % f % QStringLiteral(" >= ") % lo %
+            QStringLiteral(" AND ") % f % QStringLiteral(" < ") % hi %
+            QStringLiteral(" ORDER BY 1, 2 LIMIT 1) UNION ALL SELECT n.f, n.id FROM t CROSS JOIN "
+                           "LATERAL (SELECT ") %
+            f % QStringLiteral(" AS f, id FROM \"Clientes\" WHERE ") % f %
+            QStringLiteral(" > t.f AND ") % f % QStringLiteral(" < ") % hi %
+            QStringLiteral(" ORDER BY 1, 2 LIMIT 1) n) SELECT c.") % column %
+            QStringLiteral(" FROM (SELECT id FROM t LIMIT ?) s JOIN \"Clientes\" c ON c.id = "
+                           "s.id ORDER BY s.id"),
+        &ok);
+    if (ok) {
+        for (int i = 0; i < 3; ++i)
+            q.bindValue(i, typed);
+        q.bindValue(3, limit);
+    }
+    if (!ok || !q.exec())
+        return failure(q.lastError(), QStringLiteral("leer los valores guardados"));
+    while (q.next()) {
+        const QString value = q.value(0).toString();
+        if (!value.isEmpty())
+            values->append(value);
+    }
+    q.finish();
     return Status();
 }
 

@@ -32,6 +32,11 @@ public:
     void countFollowed(qint64 count, qint64 position) const override;
     void noteOwnWrite(CardStore::Change change) const override;
 
+    bool pagesStoredOrder() const override { return true; }
+    bool valuesFromStore() const override { return valueIndexes_; }
+    Status valuesStartingWith(Field field, const QString& typed, int limit,
+                              QStringList* values) const override;
+    Status makeValueIndexes() override;
     Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const override;
     Status readChunk(std::span<const RowId> ids,
                      std::unordered_map<RowId, Card>* found) const override;
@@ -54,6 +59,10 @@ public:
 private:
     // Opens the store's Qt connection and sets up its session.
     Status openSession() const;
+
+    // Whether the indexes of the type-ahead fields exist; made where missing while few cards.
+    Status checkValueIndexes(bool evenIfLarge);
+    bool valueIndexes_ = false;
 
     int busyTimeoutMs_ = 3000;
     mutable std::unique_ptr<PgLink> bulk_;
