@@ -4,7 +4,9 @@
 #include "History.h"
 #include "PgLink.h"
 #include "SearchIndex.h"
+#include "StoreThread.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -13,6 +15,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringBuilder>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -122,6 +125,8 @@ sqlite3* handleOf(const QSqlDatabase& db) {
 class BusyWait {
 public:
     explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
+    // On the store's own thread the wait ends with the budget of the command under way instead.
+    void setThread(const StoreThread* thread) { thread_ = thread; }
 
     static int retry(void* self, int attempt) {
         return static_cast<BusyWait*>(self)->retry(attempt);
@@ -131,7 +136,8 @@ private:
     int retry(int attempt) {
         if (attempt == 0)
             waited_.start();
-        const qint64 left = timeoutMs_ - waited_.elapsed();
+        const qint64 left = thread_ && thread_->onStoreThread() ? thread_->lockWaitLeft()
+                                                                : timeoutMs_ - waited_.elapsed();
         if (left <= 0)
             return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(
@@ -140,6 +146,7 @@ private:
     }
 
     int timeoutMs_;
+    const StoreThread* thread_ = nullptr;
     QElapsedTimer waited_;
 };
 
@@ -176,6 +183,21 @@ CardStore::CardStore(Registry registry, QString connection)
     : registry_(std::move(registry)), connection_(std::move(connection)) {}
 
 CardStore::~CardStore() {
+    if (thread_) {
+        // The connection is closed where it works, and its driver given back to this thread so
+        // that the connection can be removed here.
+        QThread* home = QThread::currentThread();
+        (void)call([&] {
+            prepared_.clear();
+            bulk_.reset();
+            db_.close();
+            if (QSqlDriver* driver = db_.driver())
+                driver->moveToThread(home);
+            return Status();
+        });
+        thread_.reset();
+        db_ = QSqlDatabase();
+    }
     prepared_.clear(); // its statements use the connection closed below
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
@@ -186,7 +208,62 @@ CardStore::~CardStore() {
 }
 
 QSqlDatabase CardStore::database() const {
-    return QSqlDatabase::database(connection_, false);
+    return thread_ ? db_ : QSqlDatabase::database(connection_, false);
+}
+
+void CardStore::workOnOwnThread() {
+    if (thread_ || !QCoreApplication::instance())
+        return;
+    db_ = QSqlDatabase::database(connection_, false);
+    thread_ = std::make_unique<StoreThread>();
+    if (QSqlDriver* driver = db_.driver())
+        driver->moveToThread(thread_->thread());
+    if (busyWait_)
+        busyWait_->setThread(thread_.get());
+    if (server()) {
+        setServerStoppers(*thread_);
+    } else if (sqlite3* handle = handleOf(db_)) {
+        // Interrupting a statement is SQLite's one call meant for another thread.
+        const auto interrupt = [handle] {
+            sqlite3_interrupt(handle);
+        };
+        thread_->setStoppers({interrupt, interrupt});
+    }
+}
+
+bool CardStore::handOver() const {
+    return thread_ && !thread_->onStoreThread();
+}
+
+Status CardStore::call(const std::function<Status()>& work, bool scan) const {
+    if (!handOver())
+        return work();
+    Status result;
+    const StoreThread::Outcome outcome = thread_->run([&] { result = work(); }, scan);
+    deliverNotices();
+    // Work stopped for its time fails with whatever the engine says of an interruption; a wait
+    // for a lock that gave up by itself already says why.
+    if (outcome == StoreThread::Outcome::Interrupted && !result.ok() &&
+        result.kind() != ErrorKind::Busy) {
+        result = Status::failure(
+            server() ? ErrorKind::Unreachable : ErrorKind::Busy,
+            QStringLiteral("El registro %1 no respondió en %2 segundos: otro programa u otro "
+                           "puesto lo tiene ocupado, o el servidor no contesta. Lo escrito en la "
+                           "ventana se conserva; inténtelo de nuevo en un momento.")
+                .arg(registry_.quoted())
+                .arg(StoreThread::kCommandBudgetMs / 1000),
+            result.detail());
+    }
+    return result;
+}
+
+void CardStore::deliverNotices() const {
+    std::vector<Notice> notices = std::move(notices_);
+    notices_.clear();
+    for (const Notice& n : notices) {
+        for (const auto& listener : listeners_)
+            listener.second(n.change, n.id, n.card ? &*n.card : nullptr);
+    }
 }
 
 QSqlQuery& CardStore::prepared(QSqlQuery& local, const QString& sql, bool* ok) const {
@@ -463,6 +540,17 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
+    if (handOver()) {
+        qint64 count = -1;
+        const Status s = call([&] {
+            Status inner;
+            count = recordCount(&inner);
+            return inner;
+        });
+        if (status)
+            *status = s;
+        return s.ok() ? count : -1;
+    }
     if (server())
         return serverRecordCount(status);
     // The data version changes when another connection commits; the writes of this one are
@@ -509,6 +597,8 @@ Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
 }
 
 Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
+    if (handOver())
+        return call([&] { return rowIds(order, limit, ids); });
     ids->clear();
     if (server())
         return serverRowIds(order, limit, ids);
@@ -526,6 +616,8 @@ Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) con
 
 Status CardStore::readCards(std::span<const RowId> ids,
                             std::vector<std::pair<RowId, Card>>* cards) const {
+    if (handOver())
+        return call([&] { return readCards(ids, cards); });
     cards->clear();
     if (ids.empty())
         return Status();
@@ -583,6 +675,8 @@ Status CardStore::readCards(std::span<const RowId> ids,
 }
 
 Status CardStore::readCard(RowId id, Card* card) const {
+    if (handOver())
+        return call([&] { return readCard(id, card); });
     QSqlQuery local(database());
     bool ok = false;
     QSqlQuery& q = prepared(local,
@@ -605,6 +699,8 @@ Status CardStore::readCard(RowId id, Card* card) const {
 }
 
 Status CardStore::findCode(const QString& code, RowId* id) const {
+    if (handOver())
+        return call([&] { return findCode(code, id); });
     *id = kNoRow;
     QSqlQuery local(database());
     bool ok = false;
@@ -622,6 +718,16 @@ Status CardStore::findCode(const QString& code, RowId* id) const {
 
 Status CardStore::forEachRawCard(Order order,
                                  const std::function<bool(RowId, const RawCard&)>& visit) const {
+    if (handOver()) {
+        return call(
+            [&] {
+                return forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+                    thread_->progress();
+                    return visit(id, raw);
+                });
+            },
+            true);
+    }
     if (server())
         return serverForEachRawCard(order, visit);
     Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % columnList() %
@@ -695,6 +801,10 @@ void CardStore::notify(Change change, RowId id, const Card* card) const {
             count_ = -1;
         if (sqlite3* db = handleOf(database()))
             countChanges_ = sqlite3_total_changes64(db);
+    }
+    if (thread_ && thread_->onStoreThread()) {
+        notices_.push_back({change, id, card ? std::optional<Card>(*card) : std::nullopt});
+        return;
     }
     for (const auto& listener : listeners_)
         listener.second(change, id, card);
@@ -877,6 +987,8 @@ Status CardStore::addInTransaction(const Card& card, WriteReason reason, RowId w
 }
 
 Status CardStore::insertCard(const Card& card, RowId* id) {
+    if (handOver())
+        return call([&] { return insertCard(card, id); });
     RowId added = kNoRow;
     const QString doing = QStringLiteral("guardar la tarjeta");
     Status status = runWrite(
@@ -892,6 +1004,8 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
 }
 
 Status CardStore::insertCards(std::span<const Card> cards, WriteReason reason) {
+    if (handOver())
+        return call([&] { return insertCards(cards, reason); });
     if (cards.empty())
         return Status();
     const QString doing = QStringLiteral("guardar las tarjetas");
@@ -912,6 +1026,8 @@ Status CardStore::insertCards(std::span<const Card> cards, WriteReason reason) {
 
 Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
                                    std::vector<bool>* updated, WriteReason reason) {
+    if (handOver())
+        return call([&] { return storeCardsByCode(cards, keepOnUpdate, updated, reason); });
     std::vector<bool> replaced;
     std::vector<Field> written;
     for (const CardField& f : cardFields()) {
@@ -943,6 +1059,8 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
 }
 
 Status CardStore::removeCard(RowId id, const QString* expectedCode) {
+    if (handOver())
+        return call([&] { return removeCard(id, expectedCode); });
     const QString doing = QStringLiteral("eliminar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
@@ -983,6 +1101,8 @@ void TableCursor::setIndex(const QString& name) {
 }
 
 Status TableCursor::seek(const QString& code) {
+    if (store_->handOver())
+        return store_->call([&] { return seek(code); });
     RowId id = kNoRow;
     Status s = store_->findCode(code, &id);
     if (!s) {
@@ -1065,6 +1185,8 @@ const Card& TableCursor::current() const {
 }
 
 Status TableCursor::update() {
+    if (store_->handOver())
+        return store_->call([&] { return update(); });
     if (mode_ == Mode::None)
         return Status::failure(ErrorKind::Other,
                                QStringLiteral("No hay una tarjeta en edición para guardar."));
@@ -1103,6 +1225,8 @@ Status TableCursor::update() {
 }
 
 Status TableCursor::remove() {
+    if (store_->handOver())
+        return store_->call([&] { return remove(); });
     if (currentId_ == kNoRow)
         return Status::failure(ErrorKind::NoCurrentRow,
                                QStringLiteral("No hay una tarjeta seleccionada para eliminar."));
@@ -1115,6 +1239,8 @@ Status TableCursor::remove() {
 }
 
 Status TableCursor::setBookmark(RowId id) {
+    if (store_->handOver())
+        return store_->call([&] { return setBookmark(id); });
     Card card;
     Status s = store_->readCard(id, &card);
     if (!s)
@@ -1125,6 +1251,8 @@ Status TableCursor::setBookmark(RowId id) {
 }
 
 Status TableCursor::moveFirst() {
+    if (store_->handOver())
+        return store_->call([&] { return moveFirst(); });
     batch_.clear();
     batchPos_ = 0;
     walkPos_ = 0;
@@ -1164,6 +1292,8 @@ Status TableCursor::readRestOfWalk() {
 }
 
 Status TableCursor::moveNext() {
+    if (store_->handOver())
+        return store_->call([&] { return moveNext(); });
     if (eof_)
         return Status();
     ++batchPos_;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct OpenOptions {
 
 class TableCursor;
 class BusyWait;
+class StoreThread;
 class PgLink;
 class History;
 enum class WriteReason;
@@ -140,7 +142,23 @@ public:
     void removeChangeListener(int handle);
 
     // The connection, for subsystems that keep their own indexes or run their own queries.
+    // Once the store works on its own thread, they use it only inside call().
     QSqlDatabase database() const;
+
+    // From here on the connection works on a thread of its own (see StoreThread.h): every call
+    // that reaches the database hands its work over and waits with the caller's event loop
+    // turning, under one time budget per user command. For a window's store; without it every
+    // call runs on the caller's thread, as tools and tests use the store.
+    void workOnOwnThread();
+    // The store's thread, or null while it works on the caller's.
+    StoreThread* storeThread() const { return thread_.get(); }
+    // Runs `work`, which uses the connection, on the store's thread when it has one, and turns
+    // work stopped for running out of time into a failure that says so. `scan` as in
+    // StoreThread::run().
+    Status call(const std::function<Status()>& work, bool scan = false) const;
+    // True on the caller's side of a store that works on its own thread: a member that reaches
+    // the database hands its work over with call() (and runs it directly once there).
+    bool handOver() const;
 
     // The Spanish reason of an engine error (not a database, damaged, locked, read-only, disk
     // full, …), with the engine's own words kept apart.
@@ -187,8 +205,23 @@ private:
     // calls finish() when done, so that no result is kept between uses.
     QSqlQuery& prepared(QSqlQuery& local, const QString& sql, bool* ok) const;
 
+    void deliverNotices() const;
+    // How work on a server connection is stopped when its time is up (CardStoreServer.cpp).
+    void setServerStoppers(StoreThread& thread) const;
+
     Registry registry_;
     QString connection_;
+    // The store's own thread, the connection kept for use there (a lookup by name only works on
+    // the thread the driver belongs to), and the writes made there, told to the listeners on
+    // the caller's thread once the work is done.
+    std::unique_ptr<StoreThread> thread_;
+    QSqlDatabase db_;
+    struct Notice {
+        Change change;
+        RowId id;
+        std::optional<Card> card;
+    };
+    mutable std::vector<Notice> notices_;
     // On a server, a libpq connection of the store's own for the whole-table reads.
     mutable std::unique_ptr<PgLink> bulk_;
     std::unique_ptr<BusyWait> busyWait_;

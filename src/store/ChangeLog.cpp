@@ -133,6 +133,8 @@ QStringList serverStatements() {
 } // namespace ChangeLog
 
 Status CardStore::changesSince(qint64 since, bool withCount, Changes* changes) const {
+    if (handOver())
+        return call([&] { return changesSince(since, withCount, changes); });
     *changes = Changes();
     const QString doing = QStringLiteral("leer los cambios del registro");
     QSqlDatabase db = database();
@@ -188,6 +190,13 @@ Status CardStore::changesSince(qint64 since, bool withCount, Changes* changes) c
 }
 
 void CardStore::countFollowed(qint64 count, qint64 position) const {
+    if (handOver()) {
+        (void)call([&] {
+            countFollowed(count, position);
+            return Status();
+        });
+        return;
+    }
     if (server() || count < 0 || position < 0)
         return; // a server's count is taken again as soon as its write sequence moved
     QSqlQuery q(database());

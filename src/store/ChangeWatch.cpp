@@ -1,6 +1,7 @@
 #include "ChangeWatch.h"
 
 #include "CardStore.h"
+#include "StoreThread.h"
 
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -15,8 +16,8 @@ namespace {
 
 // SQLite: `PRAGMA data_version` on the store's own connection changes when any other connection
 // has committed to the file since the last time this connection asked, and never for this
-// connection's own commits. Asking costs a few microseconds, so it is asked on the window's
-// thread.
+// connection's own commits. Asking costs a few microseconds; while the store is busy with other
+// work it is not asked at all (the next poll asks).
 class SqliteChangeWatch final : public ChangeWatch {
 public:
     SqliteChangeWatch(const CardStore& store, int pollMs) : store_(store) {
@@ -27,7 +28,13 @@ public:
     }
 
     bool check() override {
-        const qint64 now = read();
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return false;
+        qint64 now = -1;
+        (void)store_.call([&] {
+            now = read();
+            return Status();
+        });
         if (now < 0)
             return false;
         if (version_ >= 0 && now == version_)
@@ -86,12 +93,18 @@ public:
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         // The notices name the schema of the table written: several registries may share one
         // database, each in a schema of its own, and only this one's writes concern the window.
-        QSqlQuery schema(store_.database());
-        if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
-            schema_ = schema.value(0).toString();
-        schema.finish();
+        // The driver belongs to the store's thread once it has one: it listens there.
         QSqlDriver* driver = store_.database().driver();
-        if (!driver || !driver->subscribeToNotification(kChannel)) {
+        bool listening = false;
+        (void)store_.call([&] {
+            QSqlQuery schema(store_.database());
+            if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
+                schema_ = schema.value(0).toString();
+            schema.finish();
+            listening = driver && driver->subscribeToNotification(kChannel);
+            return Status();
+        });
+        if (!listening) {
             lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
                              .arg(store_.registry().quoted());
             return;
@@ -109,13 +122,22 @@ public:
     }
 
     ~ServerChangeWatch() override {
-        if (QSqlDriver* driver = store_.database().driver())
-            driver->unsubscribeFromNotification(kChannel);
+        if (QSqlDriver* driver = store_.database().driver()) {
+            (void)store_.call([&] {
+                driver->unsubscribeFromNotification(kChannel);
+                return Status();
+            });
+        }
     }
 
     bool check() override {
         if (!pending_)
             return false;
+        // What follows reads the store: not in the middle of other work, but once it is done.
+        if (StoreThread* thread = store_.storeThread(); thread && thread->busy()) {
+            thread->afterWork(this, [this] { check(); });
+            return false;
+        }
         pending_ = false;
         emit changedElsewhere();
         return true;

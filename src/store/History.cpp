@@ -193,6 +193,8 @@ bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before,
 }
 
 Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry>* entries) const {
+    if (store_.handOver())
+        return store_.call([&] { return forCode(code, limit, entries); });
     entries->clear();
     QSqlQuery q(store_.database());
     q.setForwardOnly(true);
@@ -209,6 +211,8 @@ Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry
 
 Status History::deleted(const QString& filter, int limit,
                         std::vector<HistoryEntry>* entries) const {
+    if (store_.handOver())
+        return store_.call([&] { return deleted(filter, limit, entries); });
     entries->clear();
     QSqlQuery q(store_.database());
     q.setForwardOnly(true);
@@ -239,6 +243,8 @@ Status History::deleted(const QString& filter, int limit,
 }
 
 Status History::restore(qint64 entryId, RowId* restored) {
+    if (store_.handOver())
+        return store_.call([&] { return restore(entryId, restored); });
     *restored = kNoRow;
     Card card;
     RowId formerId = kNoRow;
@@ -286,6 +292,8 @@ Status History::restore(qint64 entryId, RowId* restored) {
 }
 
 Status History::purgeBefore(const QDateTime& cutoff, qint64* removed) {
+    if (store_.handOver())
+        return store_.call([&] { return purgeBefore(cutoff, removed); });
     *removed = 0;
     const QString doing = QStringLiteral("recortar el historial");
     return store_.runWrite(

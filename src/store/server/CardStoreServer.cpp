@@ -6,13 +6,19 @@
 #include "ChangeLog.h"
 #include "PgLink.h"
 #include "SearchIndexServer.h"
+#include "StoreThread.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringBuilder>
 
+#include <libpq-fe.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <thread>
 
 namespace store {
 
@@ -184,6 +190,48 @@ std::unique_ptr<CardStore> CardStore::openServer(std::unique_ptr<CardStore> stor
     }
     *status = Status();
     return store;
+}
+
+void CardStore::setServerStoppers(StoreThread& thread) const {
+    // The store's two connections: Qt's, and the libpq one of the whole-table reads.
+    const auto connections = [this] {
+        std::vector<PGconn*> conns;
+        const QVariant v = db_.driver() ? db_.driver()->handle() : QVariant();
+        // Qt names the handle's type after libpq's struct.
+        if (v.isValid() &&
+            (qstrcmp(v.typeName(), "pg_conn*") == 0 || qstrcmp(v.typeName(), "PGconn*") == 0))
+            conns.push_back(*static_cast<PGconn* const*>(v.constData()));
+        if (PgLink* link = bulk_.get())
+            conns.push_back(link->handle());
+        return conns;
+    };
+    // A cancel request reaches a server that is slow or waits for a lock; the statement then
+    // fails and the connection stays usable. Sending it means connecting to the server and
+    // waiting for its answer, so it is sent from a thread of its own, never the window's.
+    const auto interrupt = [connections] {
+        std::vector<PGcancel*> cancels;
+        for (PGconn* conn : connections()) {
+            if (PGcancel* cancel = PQgetCancel(conn))
+                cancels.push_back(cancel);
+        }
+        std::thread([cancels] {
+            for (PGcancel* cancel : cancels) {
+                char error[256];
+                (void)PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }).detach();
+    };
+    // A server that does not answer at all (stopped, or the network gone) never answers the
+    // cancel either: shutting the socket down makes the statement fail at once. The connection
+    // is lost then, and opened again like any lost connection.
+    const auto cutOff = [connections] {
+        for (PGconn* conn : connections()) {
+            if (const int socket = PQsocket(conn); socket >= 0)
+                ::shutdown(socket, SHUT_RDWR);
+        }
+    };
+    thread.setStoppers({interrupt, cutOff});
 }
 
 PgLink* CardStore::bulk(Status* status, const QString& doing) const {

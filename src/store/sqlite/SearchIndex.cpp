@@ -289,6 +289,15 @@ QString foldedName(QStringView text) {
 }
 
 bool SearchIndex::present(const CardStore& cards, Status* status) {
+    if (cards.handOver()) {
+        bool made = false;
+        *status = cards.call([&] {
+            Status inner;
+            made = present(cards, &inner);
+            return inner;
+        });
+        return made;
+    }
     if (cards.registry().isServer()) {
         bool made = false;
         *status = ServerSearch::present(cards, &made);
@@ -390,6 +399,8 @@ Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qin
 }
 
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
+    if (cards.handOver())
+        return cards.call([&] { return find(cards, typed, ids); });
     ids->clear();
     const QString code = trimSpaces(typed);
     if (code.isEmpty())
@@ -423,6 +434,8 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
 }
 
 Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids) {
+    if (cards.handOver())
+        return cards.call([&] { return sameOwner(cards, id, ids); });
     ids->clear();
     Card card;
     if (Status s = cards.readCard(id, &card); !s)
