@@ -125,7 +125,7 @@ sqlite3* handleOf(const QSqlDatabase& db) {
 class BusyWait {
 public:
     explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
-    // On the store's own thread the wait ends with the budget of the command under way instead.
+    // On the store's own thread the wait also ends with the budget of the command under way.
     void setThread(const StoreThread* thread) { thread_ = thread; }
 
     static int retry(void* self, int attempt) {
@@ -136,8 +136,9 @@ private:
     int retry(int attempt) {
         if (attempt == 0)
             waited_.start();
-        const qint64 left = thread_ && thread_->onStoreThread() ? thread_->lockWaitLeft()
-                                                                : timeoutMs_ - waited_.elapsed();
+        qint64 left = timeoutMs_ - waited_.elapsed();
+        if (thread_ && thread_->onStoreThread())
+            left = std::min(left, thread_->lockWaitLeft());
         if (left <= 0)
             return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(
@@ -235,11 +236,11 @@ bool CardStore::handOver() const {
     return thread_ && !thread_->onStoreThread();
 }
 
-Status CardStore::call(const std::function<Status()>& work, bool scan) const {
+Status CardStore::call(const std::function<Status()>& work, StoreThread::Kind kind) const {
     if (!handOver())
         return work();
     Status result;
-    const StoreThread::Outcome outcome = thread_->run([&] { result = work(); }, scan);
+    const StoreThread::Outcome outcome = thread_->run([&] { result = work(); }, kind);
     deliverNotices();
     // Work stopped for its time fails with whatever the engine says of an interruption; a wait
     // for a lock that gave up by itself already says why.
@@ -726,7 +727,7 @@ Status CardStore::forEachRawCard(Order order,
                     return visit(id, raw);
                 });
             },
-            true);
+            StoreThread::Kind::Scan);
     }
     if (server())
         return serverForEachRawCard(order, visit);

@@ -3,6 +3,7 @@
 #include "CardFields.h"
 #include "Registry.h"
 #include "Status.h"
+#include "StoreThread.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -32,7 +33,6 @@ struct OpenOptions {
 
 class TableCursor;
 class BusyWait;
-class StoreThread;
 class PgLink;
 class History;
 enum class WriteReason;
@@ -153,9 +153,9 @@ public:
     // The store's thread, or null while it works on the caller's.
     StoreThread* storeThread() const { return thread_.get(); }
     // Runs `work`, which uses the connection, on the store's thread when it has one, and turns
-    // work stopped for running out of time into a failure that says so. `scan` as in
-    // StoreThread::run().
-    Status call(const std::function<Status()>& work, bool scan = false) const;
+    // work stopped for running out of time into a failure that says so.
+    Status call(const std::function<Status()>& work,
+                StoreThread::Kind kind = StoreThread::Kind::Command) const;
     // True on the caller's side of a store that works on its own thread: a member that reaches
     // the database hands its work over with call() (and runs it directly once there).
     bool handOver() const;

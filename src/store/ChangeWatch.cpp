@@ -17,11 +17,12 @@ namespace {
 // SQLite: `PRAGMA data_version` on the store's own connection changes when any other connection
 // has committed to the file since the last time this connection asked, and never for this
 // connection's own commits. Asking costs a few microseconds; while the store is busy with other
-// work it is not asked at all (the next poll asks).
+// work it is not asked at all, and while another program holds the file it is not waited for:
+// the next poll asks again.
 class SqliteChangeWatch final : public ChangeWatch {
 public:
     SqliteChangeWatch(const CardStore& store, int pollMs) : store_(store) {
-        version_ = read();
+        version_ = look();
         timer_.setInterval(pollMs);
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         timer_.start();
@@ -30,11 +31,7 @@ public:
     bool check() override {
         if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
             return false;
-        qint64 now = -1;
-        (void)store_.call([&] {
-            now = read();
-            return Status();
-        });
+        const qint64 now = look();
         if (now < 0)
             return false;
         if (version_ >= 0 && now == version_)
@@ -48,6 +45,17 @@ public:
     }
 
 private:
+    qint64 look() {
+        qint64 version = -1;
+        (void)store_.call(
+            [&] {
+                version = read();
+                return Status();
+            },
+            StoreThread::Kind::Look);
+        return version;
+    }
+
     sqlite3* handle() const {
         const QSqlDatabase db = store_.database();
         const QVariant v = db.driver() ? db.driver()->handle() : QVariant();

@@ -111,7 +111,7 @@ bool StoreThread::event(QEvent* event) {
     return true;
 }
 
-StoreThread::Outcome StoreThread::run(const std::function<void()>& work, bool scan) {
+StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind kind) {
     if (onStoreThread()) {
         work();
         return Outcome::Done;
@@ -124,7 +124,7 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, bool sc
     QEventLoop loop;
     auto job = std::make_shared<Job>();
     job->work = work;
-    job->lockDeadline = budgetEnd - kLockMarginMs;
+    job->lockDeadline = kind == Kind::Look ? start : budgetEnd - kLockMarginMs;
     job->loop = &loop;
     link_->lastProgress = start;
     QMetaObject::invokeMethod(
@@ -151,13 +151,14 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, bool sc
             return;
         }
         const qint64 now = nowMs();
-        if (!indicated_ && now - start >= kIndicatorDelayMs) {
+        if (!indicated_ && kind != Kind::Look && now - start >= kIndicatorDelayMs) {
             indicated_ = true;
             emit waiting(true);
         }
         // A scan that keeps moving keeps its time; one that stalls is stopped like other work.
-        const qint64 end =
-            scan ? std::max(budgetEnd, link_->lastProgress.load() + kCommandBudgetMs) : budgetEnd;
+        const qint64 end = kind == Kind::Scan
+                               ? std::max(budgetEnd, link_->lastProgress.load() + kCommandBudgetMs)
+                               : budgetEnd;
         if (now >= end - kLockMarginMs / 3 && !interrupted) {
             interrupted = true;
             if (stoppers_.interrupt)
@@ -178,8 +179,10 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, bool sc
     watch.stop();
     waits_.erase(std::find(waits_.begin(), waits_.end(), job.get()));
     --depth_;
-    spentMs_ += nowMs() - start;
-    sinceLastWork_.restart();
+    if (kind != Kind::Look) {
+        spentMs_ += nowMs() - start;
+        sinceLastWork_.restart();
+    }
     if (depth_ == 0) {
         if (indicated_) {
             indicated_ = false;

@@ -41,6 +41,12 @@ public:
     // Work begun this long after the last work ended starts a new command.
     static constexpr int kCommandGapMs = 1000;
 
+    // What the work is: part of a user command; a walk over a whole registry, which may take
+    // longer than the budget and has its time counted from its last sign of progress; or a look
+    // made by a timer (has another program written?), which never waits for a lock, shows no
+    // notice and spends nothing of the command's budget: it looks again at its next turn.
+    enum class Kind { Command, Scan, Look };
+
     enum class Outcome {
         Done,        // the work ran to its end
         Interrupted, // the budget ran out and the work was interrupted (or its connection cut)
@@ -61,9 +67,8 @@ public:
     void setStoppers(Stoppers stoppers) { stoppers_ = std::move(stoppers); }
 
     // Runs `work` on the store thread and returns when it is done or given up. Called on the
-    // store thread itself (work inside work) it runs right away. A `scan` walks a whole registry
-    // and may take longer than the budget: its time counts from its last sign of progress.
-    Outcome run(const std::function<void()>& work, bool scan = false);
+    // store thread itself (work inside work) it runs right away.
+    Outcome run(const std::function<void()>& work, Kind kind = Kind::Command);
 
     QThread* thread() const { return thread_; }
     bool onStoreThread() const;
