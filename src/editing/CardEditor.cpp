@@ -95,6 +95,11 @@ QString notADate(Field f) {
     return which + QStringLiteral(" no es una fecha válida (dd/mm/aaaa).");
 }
 
+const QString kChangedWhileEditing =
+    QStringLiteral("Otro programa modificó esta tarjeta mientras usted la editaba. Cambió: %1.\n\n"
+                   "¿Guardar de todos modos lo que usted ingresó, reemplazando esos cambios?");
+const QString kChangedWhileEditingTitle = QStringLiteral("Tarjeta modificada por otro programa");
+
 // The fields of a card shown in the window whose stored value differs between two versions of
 // it, by their grid header. Null and an empty text both show as an empty field.
 QStringList changedFields(const store::Card& before, const store::Card& after) {
@@ -305,7 +310,7 @@ void CardEditor::grabaTarjetaNueva() {
     cursor_.setLockEdits(false);
     cursor_.addNew();
     forEachWrite([&](Field f) { cursor_.setField(f, card[f]); });
-    status = cursor_.update();
+    status = cursor_.updateUnlessChanged();
     if (!status) {
         cursor_.cancelUpdate();
         // Another program may have stored the code after the seek; the unique index refuses it.
@@ -343,22 +348,30 @@ void CardEditor::grabaTarjetaEditada() {
                                                                      : keptTypingNote(status));
         return;
     }
-    if (!goOnDespiteChanges(editBase_, kRecordNotFound,
-                            QStringLiteral("Otro programa modificó esta tarjeta mientras usted la "
-                                           "editaba. Cambió: %1.\n\n¿Guardar de todos modos lo "
-                                           "que usted ingresó, reemplazando esos cambios?"),
-                            QStringLiteral("Tarjeta modificada por otro programa")))
+    if (!goOnDespiteChanges(editBase_, kRecordNotFound, kChangedWhileEditing,
+                            kChangedWhileEditingTitle))
         return; // entry mode and what was typed stay; Cancela shows the stored card
 
     const store::Card card = cardFromForm();
     cursor_.setLockEdits(false);
-    status = cursor_.edit();
-    if (status) {
-        forEachWrite([&](Field f) {
-            if (f != store::Codigo)
-                cursor_.setField(f, card[f]);
-        });
-        status = cursor_.update();
+    // The comparison above may be overtaken by another program's write committed before this
+    // save takes the card: the save compares again once the card is locked, and asks again.
+    for (int attempt = 0;; ++attempt) {
+        const store::Card before = cursor_.current();
+        status = cursor_.edit();
+        if (status) {
+            forEachWrite([&](Field f) {
+                if (f != store::Codigo)
+                    cursor_.setField(f, card[f]);
+            });
+            status = cursor_.updateUnlessChanged();
+        }
+        if (status.kind() != store::ErrorKind::Changed || attempt >= 3)
+            break;
+        cursor_.cancelUpdate();
+        if (!goOnDespiteChanges({id, before}, kRecordNotFound, kChangedWhileEditing,
+                                kChangedWhileEditingTitle))
+            return; // entry mode and what was typed stay
     }
     if (!status) {
         cursor_.cancelUpdate();

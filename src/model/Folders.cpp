@@ -185,8 +185,21 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         result.folders.dataDir = QDir(parser.value(dataDir)).absolutePath();
     if (parser.isSet(exportDir))
         result.folders.exportDir = QDir(parser.value(exportDir)).absolutePath();
-    if (parser.isSet(server))
+    if (parser.isSet(server)) {
         result.folders.serverUri = parser.value(server);
+        // An empty value (a launcher's variable left unset) would otherwise fall back to DAT.db,
+        // and this workstation would keep its cards apart from the others'.
+        if (result.folders.serverUri.trimmed().isEmpty()) {
+            std::fprintf(stderr, "%s\n",
+                         qUtf8Printable(QStringLiteral(
+                             "--base-datos necesita la dirección del registro en el servidor "
+                             "(postgresql://usuario@servidor:puerto/base), y llegó vacía. Revise "
+                             "el acceso directo o el script que abre el programa.")));
+            result.exitNow = true;
+            result.exitCode = 2;
+            return result;
+        }
+    }
     if (parser.isSet(copy))
         result.copyToServer = parser.value(copy);
     if (parser.isSet(importMdb))

@@ -13,6 +13,7 @@ enum class ErrorKind {
     DiskFull,
     Duplicate, // a second card with a code already stored
     NotFound,  // the card is no longer in the store
+    Changed,   // another program changed the card since it was read
     NoCurrentRow,
     Io,          // reading or writing the file failed
     Unreachable, // the database server cannot be reached, or the connection to it was lost

@@ -1,15 +1,11 @@
 #include "CardStore.h"
 
-#include "ChangeLog.h"
 #include "History.h"
 #include "PgLink.h"
-#include "SearchIndex.h"
-#include "StoreThread.h"
+#include "ServerEngine.h"
+#include "SqliteEngine.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,139 +13,29 @@
 #include <QStringBuilder>
 #include <QThread>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <atomic>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
 namespace store {
 
 namespace {
 
-// 2: table Historial, and the search index BusquedaTarjetas kept by triggers.
-// 3: the change log RegistroCambios kept by triggers.
-constexpr int kSchemaVersion = 3;
-constexpr size_t kBatchSize = 256;
+constexpr size_t kBatchSize = StoreEngine::kReadChunk;
 
 std::atomic<int> connectionCounter{0};
-
-QString quoted(const QString& path) {
-    return u'«' % QDir::toNativeSeparators(path) % u'»';
-}
-
-// SQLite result codes (the primary code is the low byte of an extended one).
-enum SqliteCode {
-    SqlitePerm = 3,
-    SqliteBusy = 5,
-    SqliteLocked = 6,
-    SqliteReadOnly = 8,
-    SqliteIoErr = 10,
-    SqliteCorrupt = 11,
-    SqliteFull = 13,
-    SqliteCantOpen = 14,
-    SqliteConstraint = 19,
-    SqliteNotADb = 26,
-};
 
 QVariant bindable(const QString& value) {
     // A null QString is bound as SQL NULL, an empty one as ''.
     return value.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(value);
 }
 
-QString orderClause(Order order) {
-    return order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
-                                  : QStringLiteral(" ORDER BY id");
-}
-
 QString quotedName(Field f) {
     return u'"' % cardField(f).name.toString() % u'"';
 }
 
-// The sequence every statement that writes table Clientes on a server advances (a trigger does
-// it), so that a count can tell whether another workstation wrote since it was taken.
-const QString kChangeSequence = QStringLiteral("\"Clientes_cambios\"");
-
-// A statement on the store's own connection. Scans over many cards use SQLite directly: going
-// through QSqlQuery costs a QVariant per value, which made a walk over a million cards take
-// seconds longer than the store itself needs.
-class Statement {
-public:
-    Statement(sqlite3* db, const QString& sql) : db_(db) {
-        if (db_) {
-            const QByteArray utf8 = sql.toUtf8();
-            rc_ = sqlite3_prepare_v2(db_, utf8.constData(), int(utf8.size()), &stmt_, nullptr);
-        }
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool prepared() const { return stmt_ != nullptr && rc_ == SQLITE_OK; }
-    // True while a row is ready; false at the end or on an error (see failed()).
-    bool step() {
-        rc_ = sqlite3_step(stmt_);
-        return rc_ == SQLITE_ROW;
-    }
-    bool failed() const { return rc_ != SQLITE_OK && rc_ != SQLITE_ROW && rc_ != SQLITE_DONE; }
-    sqlite3_stmt* get() const { return stmt_; }
-    QSqlError error() const {
-        const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_MISUSE;
-        return QSqlError(QString(), db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString(),
-                         QSqlError::StatementError, QString::number(code));
-    }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* stmt_ = nullptr;
-    int rc_ = SQLITE_ERROR;
-};
-
-sqlite3* handleOf(const QSqlDatabase& db) {
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(v.constData());
-}
-
 } // namespace
-
-// How the store waits for another program that holds the file: SQLite's own busy timeout sleeps
-// longer and longer between tries (up to 100 ms), so behind another program that writes without
-// pause it kept missing the moments the file was free, and one command of the window, which runs
-// several statements (the seek, the write, the reads that show the result), waited several
-// seconds more than the timeout. Trying again every few milliseconds takes the file as soon as it
-// is free; each statement still gives up after the timeout.
-class BusyWait {
-public:
-    explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
-    // On the store's own thread the wait also ends with the budget of the command under way.
-    void setThread(const StoreThread* thread) { thread_ = thread; }
-
-    static int retry(void* self, int attempt) {
-        return static_cast<BusyWait*>(self)->retry(attempt);
-    }
-
-private:
-    int retry(int attempt) {
-        if (attempt == 0)
-            waited_.start();
-        qint64 left = timeoutMs_ - waited_.elapsed();
-        if (thread_ && thread_->onStoreThread())
-            left = std::min(left, thread_->lockWaitLeft());
-        if (left <= 0)
-            return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(
-            std::min<qint64>(left, std::min(1 << std::min(attempt, 3), 5))));
-        return 1;
-    }
-
-    int timeoutMs_;
-    const StoreThread* thread_ = nullptr;
-    QElapsedTimer waited_;
-};
 
 QString RawCard::text(Field f) const {
     if (nulls_[f])
@@ -189,8 +75,8 @@ CardStore::~CardStore() {
         // that the connection can be removed here.
         QThread* home = QThread::currentThread();
         (void)call([&] {
-            prepared_.clear();
-            bulk_.reset();
+            if (engine_)
+                engine_->close();
             db_.close();
             if (QSqlDriver* driver = db_.driver())
                 driver->moveToThread(home);
@@ -199,7 +85,8 @@ CardStore::~CardStore() {
         thread_.reset();
         db_ = QSqlDatabase();
     }
-    prepared_.clear(); // its statements use the connection closed below
+    if (engine_)
+        engine_->close(); // it may keep statements on the connection closed below
     {
         QSqlDatabase db = QSqlDatabase::database(connection_, false);
         if (db.isOpen())
@@ -219,17 +106,7 @@ void CardStore::workOnOwnThread() {
     thread_ = std::make_unique<StoreThread>();
     if (QSqlDriver* driver = db_.driver())
         driver->moveToThread(thread_->thread());
-    if (busyWait_)
-        busyWait_->setThread(thread_.get());
-    if (server()) {
-        setServerStoppers(*thread_);
-    } else if (sqlite3* handle = handleOf(db_)) {
-        // Interrupting a statement is SQLite's one call meant for another thread.
-        const auto interrupt = [handle] {
-            sqlite3_interrupt(handle);
-        };
-        thread_->setStoppers({interrupt, interrupt});
-    }
+    thread_->setStoppers(engine_->workOn(*thread_));
 }
 
 bool CardStore::handOver() const {
@@ -268,18 +145,7 @@ void CardStore::deliverNotices() const {
 }
 
 QSqlQuery& CardStore::prepared(QSqlQuery& local, const QString& sql, bool* ok) const {
-    if (!server()) {
-        *ok = local.lastQuery() == sql || local.prepare(sql);
-        return local;
-    }
-    if (auto it = prepared_.find(sql); it != prepared_.end()) {
-        *ok = true;
-        return it->second;
-    }
-    *ok = local.prepare(sql);
-    if (!*ok)
-        return local;
-    return prepared_.emplace(sql, std::move(local)).first->second;
+    return engine_->prepared(local, sql, ok);
 }
 
 SqlReason CardStore::explain(const QSqlError& error, Registry::Engine engine) {
@@ -287,51 +153,7 @@ SqlReason CardStore::explain(const QSqlError& error, Registry::Engine engine) {
         return explainServerError(error.nativeErrorCode(), error.databaseText().isEmpty()
                                                                ? error.text()
                                                                : error.databaseText());
-    const int code = error.nativeErrorCode().toInt() & 0xff;
-    SqlReason r;
-    r.detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    switch (code) {
-    case SqliteBusy:
-    case SqliteLocked:
-        r.kind = ErrorKind::Busy;
-        r.reason = QStringLiteral("otro programa tiene el archivo ocupado; intente de nuevo en "
-                                  "unos momentos");
-        break;
-    case SqliteReadOnly:
-    case SqlitePerm:
-        r.kind = ErrorKind::ReadOnly;
-        r.reason = QStringLiteral("el archivo o su carpeta no permiten escribir");
-        break;
-    case SqliteFull:
-        r.kind = ErrorKind::DiskFull;
-        r.reason = QStringLiteral("el disco está lleno");
-        break;
-    case SqliteConstraint:
-        r.kind = ErrorKind::Duplicate;
-        r.reason = QStringLiteral("ya existe una tarjeta con ese código");
-        break;
-    case SqliteNotADb:
-        r.kind = ErrorKind::NotADatabase;
-        r.reason = QStringLiteral("el archivo no es un registro de tarjetas (no es una base de "
-                                  "datos)");
-        break;
-    case SqliteCorrupt:
-        r.kind = ErrorKind::NotADatabase;
-        r.reason = QStringLiteral("el archivo está dañado");
-        break;
-    case SqliteCantOpen:
-        r.kind = ErrorKind::CannotOpen;
-        r.reason = QStringLiteral("no se puede abrir el archivo");
-        break;
-    case SqliteIoErr:
-        r.kind = ErrorKind::Io;
-        r.reason = QStringLiteral("falló la lectura o escritura del disco");
-        break;
-    default:
-        r.reason = QStringLiteral("error de la base de datos");
-        break;
-    }
-    return r;
+    return explainFileError(error);
 }
 
 QString CardStore::couldNot(const QString& doing) {
@@ -343,28 +165,7 @@ QString CardStore::couldNot(const QString& doing) {
 }
 
 Status CardStore::failure(const QSqlError& error, const QString& doing) const {
-    SqlReason r = explain(error, registry_.engine());
-    if (server())
-        return failure(r, doing);
-    const int code = error.nativeErrorCode().toInt() & 0xff;
-    if (code == SqliteReadOnly &&
-        sqlite3_extended_errcode(handleOf(database())) == SQLITE_READONLY_DBMOVED) {
-        // SQLite refuses to write once the file it opened is no longer at its path: another
-        // program moved, replaced or deleted it, or its folder is gone. Writing on would go to a
-        // file nobody sees.
-        r.kind = ErrorKind::Io;
-        r.reason = QStringLiteral("el archivo ya no está donde se abrió (otro programa lo movió, "
-                                  "reemplazó o borró, o su carpeta dejó de estar disponible); "
-                                  "cierre el programa y vuelva a abrirlo");
-    } else if (code == SqliteCantOpen &&
-               !QFileInfo(QFileInfo(path()).absolutePath()).isWritable()) {
-        // A write needs a journal file beside the store; in a folder that cannot be written the
-        // journal is what cannot be opened, while the store itself is open.
-        r.kind = ErrorKind::ReadOnly;
-        r.reason = QStringLiteral("su carpeta no permite escribir, y guardar necesita crear un "
-                                  "archivo de respaldo temporal en ella");
-    }
-    return failure(r, doing);
+    return failure(engine_->explain(error), doing);
 }
 
 Status CardStore::failure(const SqlReason& r, const QString& doing) const {
@@ -385,145 +186,78 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
         QStringLiteral("tarjetas-store-%1").arg(connectionCounter.fetch_add(1));
     std::unique_ptr<CardStore> store(new CardStore(registry, connection));
     if (registry.isServer())
-        return openServer(std::move(store), status, options);
-    const QString& file = store->path();
-
-    const QFileInfo info(file);
-    if (!info.exists() && !QFileInfo(info.absolutePath()).isDir()) {
-        *status = Status::failure(
-            ErrorKind::CannotOpen,
-            QStringLiteral("No se pudo crear el registro %1: la carpeta %2 no existe.")
-                .arg(quoted(file), quoted(info.absolutePath())));
+        store->engine_ = std::make_unique<ServerEngine>(*store);
+    else
+        store->engine_ = std::make_unique<SqliteEngine>(*store);
+    *status = store->engine_->open(options);
+    if (!*status)
         return nullptr;
-    }
-    if (info.exists() && !info.isFile()) {
-        *status = Status::failure(
-            ErrorKind::CannotOpen,
-            QStringLiteral("No se pudo abrir el registro %1: no es un archivo.").arg(quoted(file)));
-        return nullptr;
-    }
-
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-    db.setDatabaseName(file);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options.busyTimeoutMs));
-    if (!db.open()) {
-        *status = store->failure(db.lastError(), QStringLiteral("abrir el archivo"));
-        return nullptr;
-    }
-
-    store->busyWait_ = std::make_unique<BusyWait>(options.busyTimeoutMs);
-    if (sqlite3* handle = handleOf(db))
-        sqlite3_busy_handler(handle, &BusyWait::retry, store->busyWait_.get());
-
-    QSqlQuery q(db);
-    // Reading the schema is the first access to the file: a file that is not SQLite fails here.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                               "name = 'Clientes'")) ||
-        !q.next()) {
-        *status = store->failure(q.lastError(), QStringLiteral("leer el archivo"));
-        return nullptr;
-    }
-    const bool hasTable = q.value(0).toInt() > 0;
-    q.finish();
-    q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
-
-    if (!hasTable) {
-        store->changeLogReady_ = true; // made below with the table it follows
-        const Status created = store->runWrite(
-            [&]() -> Status {
-                QStringList columns{QStringLiteral("id INTEGER PRIMARY KEY")};
-                for (const CardField& f : cardFields())
-                    columns.append(f.name.toString() + QStringLiteral(" TEXT"));
-                QSqlQuery w(db);
-                if (!w.exec(QStringLiteral("CREATE TABLE Clientes (") %
-                            columns.join(QStringLiteral(", ")) % u')'))
-                    return store->failure(w.lastError(), QStringLiteral("crear la tabla Clientes"));
-                if (!w.exec(QStringLiteral(
-                        "CREATE UNIQUE INDEX PrimaryKey ON Clientes (Codigo COLLATE BINARY)")))
-                    return store->failure(w.lastError(), QStringLiteral("crear el índice"));
-                if (Status index = SearchIndex::createIn(db, file); !index)
-                    return index;
-                QSqlError error;
-                if (!ChangeLog::createIn(db, &error))
-                    return store->failure(error, QStringLiteral("crear el registro"));
-                if (!w.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
-                    return store->failure(w.lastError(), QStringLiteral("crear el registro"));
-                return Status();
-            },
-            QStringLiteral("crear el registro"));
-        if (!created) {
-            *status = created;
-            return nullptr;
-        }
-    } else {
-        // A store written by a later version may use columns this one does not know.
-        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next() &&
-            q.value(0).toInt() > kSchemaVersion) {
-            *status = Status::failure(
-                ErrorKind::NotADatabase,
-                QStringLiteral("El registro %1 fue creado por una versión más nueva del programa.")
-                    .arg(quoted(file)));
-            return nullptr;
-        }
-        q.finish();
-        // A store of an earlier version gets its history table and its change log now (runWrite
-        // creates them). When the file cannot be written, browsing still works; the first write
-        // tries again and says why it cannot.
-        QSqlError logError;
-        if (!ChangeLog::presentIn(db, &store->changeLogReady_, &logError)) {
-            *status = store->failure(logError, QStringLiteral("leer el archivo"));
-            return nullptr;
-        }
-        if (q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                                  "name = 'Historial'")) &&
-            q.next() && q.value(0).toInt() > 0) {
-            store->historyReady_ = true;
-        }
-        if (!store->historyReady_ || !store->changeLogReady_) {
-            q.finish();
-            (void)store->runWrite(
-                [&]() -> Status {
-                    QSqlQuery v(db);
-                    v.exec(QStringLiteral("PRAGMA user_version"));
-                    const int version = v.next() ? v.value(0).toInt() : 0;
-                    v.finish();
-                    if (version < kSchemaVersion &&
-                        !v.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
-                        return store->failure(v.lastError(), QStringLiteral("crear el historial"));
-                    return Status();
-                },
-                QStringLiteral("crear el historial"));
-        }
-        q.finish();
-        QSqlRecord record = db.record(QStringLiteral("Clientes"));
-        for (const CardField& f : cardFields()) {
-            if (record.indexOf(f.name.toString()) < 0) {
-                *status = Status::failure(
-                    ErrorKind::NotADatabase,
-                    QStringLiteral("El registro %1 no tiene la columna %2 en la tabla Clientes.")
-                        .arg(quoted(file), f.name.toString()));
-                return nullptr;
-            }
-        }
-    }
-    *status = Status();
     return store;
 }
 
+bool CardStore::connectionLost() const {
+    if (handOver()) {
+        bool lost = false;
+        (void)call(
+            [&] {
+                lost = connectionLost();
+                return Status();
+            },
+            StoreThread::Kind::Look);
+        return lost;
+    }
+    return engine_->lost();
+}
+
+Status CardStore::reconnect() const {
+    if (handOver())
+        return call([&] { return reconnect(); });
+    Status s = engine_->reconnect();
+    if (s)
+        ++reconnections_;
+    return s;
+}
+
+Status CardStore::withConnection(const std::function<Status()>& read) const {
+    if (handOver())
+        return call([&] { return withConnection(read); });
+    if (engine_->lost()) {
+        if (Status s = reconnect(); !s)
+            return s;
+    }
+    Status s = read();
+    // A connection lost since the last command (the server restarted) shows at its first
+    // statement: the read is made once more on a new connection.
+    if (s.kind() == ErrorKind::Unreachable && reconnect())
+        s = read();
+    return s;
+}
+
 Status CardStore::runWrite(const std::function<Status()>& body, const QString& doing) {
+    if (handOver())
+        return call([&] { return runWrite(body, doing); });
+    if (engine_->lost()) {
+        if (Status s = reconnect(); !s)
+            return s;
+    }
     QSqlDatabase db = database();
     QSqlQuery q(db);
-    // IMMEDIATE takes the write lock at once (waiting up to the busy timeout), so a write never
-    // fails half-way because another program wrote after this transaction read.
-    // On a server every statement waits for another workstation's row locks up to the busy
-    // timeout (lock_timeout), and a plain transaction is enough: rows are locked as written.
-    if (!q.exec(server() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
-        return failure(q.lastError(), doing);
+    if (!q.exec(engine_->beginWrite())) {
+        // Nothing of the write was sent yet: on a connection found lost, it is begun again on
+        // a new one. Once under way, a write is never sent twice: a failure is told instead.
+        Status s = failure(q.lastError(), doing);
+        if (s.kind() != ErrorKind::Unreachable || !reconnect())
+            return s;
+        db = database();
+        q = QSqlQuery(db);
+        if (!q.exec(engine_->beginWrite()))
+            return failure(q.lastError(), doing);
+    }
     Status result;
     QSqlError error;
     if (!historyReady_ && !History::createTable(db, server(), &error))
         result = failure(error, doing);
-    else if (!changeLogReady_ && !server() && !ChangeLog::createIn(db, &error))
+    else if (!engine_->ensureChangeLog(&error))
         result = failure(error, doing);
     else
         result = body();
@@ -541,56 +275,15 @@ Status CardStore::runWrite(const std::function<Status()>& body, const QString& d
 }
 
 qint64 CardStore::recordCount(Status* status) const {
-    if (handOver()) {
-        qint64 count = -1;
-        const Status s = call([&] {
-            Status inner;
-            count = recordCount(&inner);
-            return inner;
-        });
-        if (status)
-            *status = s;
-        return s.ok() ? count : -1;
-    }
-    if (server())
-        return serverRecordCount(status);
-    // The data version changes when another connection commits; the writes of this one are
-    // followed in notify().
-    sqlite3* db = handleOf(database());
-    Statement version(db, QStringLiteral("PRAGMA data_version"));
-    if (!version.prepared() || !version.step()) {
-        if (status)
-            *status = failure(version.error(), QStringLiteral("contar las tarjetas"));
-        return -1;
-    }
-    const qint64 dataVersion = sqlite3_column_int64(version.get(), 0);
-    // A write made on this connection without going through the store's own writes (which
-    // keep the count) makes the count be taken again too.
-    const qint64 changes = sqlite3_total_changes64(db);
-    if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
-        Statement count(db, QStringLiteral("SELECT count(*) FROM \"Clientes\""));
-        if (!count.prepared() || !count.step()) {
-            if (status)
-                *status = failure(count.error(), QStringLiteral("contar las tarjetas"));
-            return -1;
-        }
-        count_ = sqlite3_column_int64(count.get(), 0);
-        countVersion_ = dataVersion;
-        countChanges_ = changes;
-    }
+    qint64 count = -1;
+    Status s = withConnection([&] {
+        Status counted;
+        count = engine_->recordCount(&counted);
+        return counted;
+    });
     if (status)
-        *status = Status();
-    return count_;
-}
-
-void CardStore::keepCount(qint64 count) const {
-    sqlite3* db = handleOf(database());
-    Statement version(db, QStringLiteral("PRAGMA data_version"));
-    if (!version.prepared() || !version.step())
-        return;
-    count_ = count;
-    countVersion_ = sqlite3_column_int64(version.get(), 0);
-    countChanges_ = sqlite3_total_changes64(db);
+        *status = s;
+    return s ? count : -1;
 }
 
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
@@ -598,74 +291,30 @@ Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
 }
 
 Status CardStore::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
-    if (handOver())
-        return call([&] { return rowIds(order, limit, ids); });
-    ids->clear();
-    if (server())
-        return serverRowIds(order, limit, ids);
-    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM \"Clientes\"") %
-                                           orderClause(order) % QStringLiteral(" LIMIT ") %
-                                           QString::number(limit));
-    if (!st.prepared())
-        return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    while (st.step())
-        ids->push_back(sqlite3_column_int64(st.get(), 0));
-    if (st.failed())
-        return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    return Status();
+    return withConnection([&] {
+        ids->clear();
+        return engine_->rowIds(order, limit, ids);
+    });
 }
 
 Status CardStore::readCards(std::span<const RowId> ids,
                             std::vector<std::pair<RowId, Card>>* cards) const {
-    if (handOver())
-        return call([&] { return readCards(ids, cards); });
     cards->clear();
     if (ids.empty())
         return Status();
     std::unordered_map<RowId, Card> found;
-    found.reserve(ids.size());
-    for (size_t start = 0; start < ids.size(); start += kBatchSize) {
-        const size_t n = std::min(kBatchSize, ids.size() - start);
-        QSqlQuery local(database());
-        local.setForwardOnly(true);
-        bool ok = false;
-        if (server()) {
-            // One statement for any number of ids, kept prepared: the ids go as one array.
-            QSqlQuery& q = prepared(local,
-                                    QStringLiteral("SELECT id, ") % columnList() %
-                                        QStringLiteral(" FROM \"Clientes\" WHERE id = ANY "
-                                                       "(CAST(? AS bigint[]))"),
-                                    &ok);
-            QByteArray array = "{";
-            for (size_t i = 0; i < n; ++i) {
-                if (i > 0)
-                    array += ',';
-                array += QByteArray::number(ids[start + i]);
+    if (Status s = withConnection([&] {
+            found.clear();
+            found.reserve(ids.size());
+            for (size_t start = 0; start < ids.size(); start += kBatchSize) {
+                const size_t n = std::min(kBatchSize, ids.size() - start);
+                if (Status s = engine_->readChunk(ids.subspan(start, n), &found); !s)
+                    return s;
             }
-            array += '}';
-            if (ok)
-                q.bindValue(0, QString::fromLatin1(array));
-            if (!ok || !q.exec())
-                return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-            while (q.next())
-                found.emplace(q.value(0).toLongLong(), cardFromQuery(q, 1));
-            q.finish();
-            continue;
-        }
-        QString sql = QStringLiteral("SELECT id, ") % columnList() %
-                      QStringLiteral(" FROM \"Clientes\" WHERE id IN (");
-        for (size_t i = 0; i < n; ++i)
-            sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
-        sql += u')';
-        if (!local.prepare(sql))
-            return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
-        for (size_t i = 0; i < n; ++i)
-            local.addBindValue(ids[start + i]);
-        if (!local.exec())
-            return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
-        while (local.next())
-            found.emplace(local.value(0).toLongLong(), cardFromQuery(local, 1));
-    }
+            return Status();
+        });
+        !s)
+        return s;
     cards->reserve(found.size());
     for (RowId id : ids) {
         auto it = found.find(id);
@@ -676,8 +325,10 @@ Status CardStore::readCards(std::span<const RowId> ids,
 }
 
 Status CardStore::readCard(RowId id, Card* card) const {
-    if (handOver())
-        return call([&] { return readCard(id, card); });
+    return withConnection([&] { return readOne(id, card); });
+}
+
+Status CardStore::readOne(RowId id, Card* card) const {
     QSqlQuery local(database());
     bool ok = false;
     QSqlQuery& q = prepared(local,
@@ -700,8 +351,10 @@ Status CardStore::readCard(RowId id, Card* card) const {
 }
 
 Status CardStore::findCode(const QString& code, RowId* id) const {
-    if (handOver())
-        return call([&] { return findCode(code, id); });
+    return withConnection([&] { return findOne(code, id); });
+}
+
+Status CardStore::findOne(const QString& code, RowId* id) const {
     *id = kNoRow;
     QSqlQuery local(database());
     bool ok = false;
@@ -729,35 +382,20 @@ Status CardStore::forEachRawCard(Order order,
             },
             StoreThread::Kind::Scan);
     }
-    if (server())
-        return serverForEachRawCard(order, visit);
-    Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % columnList() %
-                                           QStringLiteral(" FROM \"Clientes\"") %
-                                           orderClause(order));
-    if (!st.prepared())
-        return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    RawCard raw;
-    while (st.step()) {
-        sqlite3_stmt* stmt = st.get();
-        // Every column access takes the connection's lock, so the type is asked only of the
-        // rare value without text: Null, or one SQLite had no memory to convert.
-        for (int i = 0; i < kFieldCount; ++i) {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
-            raw.nulls_[i] = text == nullptr;
-            if (text) {
-                raw.values_[i] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
-                continue;
-            }
-            if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
-                return failure(st.error(), QStringLiteral("leer las tarjetas"));
-            raw.values_[i] = QByteArrayView();
-        }
-        if (!visit(sqlite3_column_int64(stmt, 0), raw))
-            return Status();
-    }
-    if (st.failed())
-        return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    return Status();
+    // Made again only before the first card is visited: the caller never sees a card twice.
+    bool visited = false;
+    return withConnection([&] {
+        if (visited)
+            return failure(SqlReason{ErrorKind::Unreachable,
+                                     QStringLiteral("se perdió la conexión con el servidor a "
+                                                    "mitad de la lectura; vuelva a intentarlo"),
+                                     QString()},
+                           QStringLiteral("leer las tarjetas"));
+        return engine_->forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+            visited = true;
+            return visit(id, raw);
+        });
+    });
 }
 
 Status CardStore::forEachCard(Order order,
@@ -791,18 +429,7 @@ void CardStore::removeChangeListener(int handle) {
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
     // The count follows the store's own committed writes.
-    if (server()) {
-        serverNoteOwnWrite(change);
-    } else if (count_ >= 0) {
-        if (change == Change::Added)
-            ++count_;
-        else if (change == Change::Removed)
-            --count_;
-        else if (change == Change::Reset)
-            count_ = -1;
-        if (sqlite3* db = handleOf(database()))
-            countChanges_ = sqlite3_total_changes64(db);
-    }
+    engine_->noteOwnWrite(change);
     if (thread_ && thread_->onStoreThread()) {
         notices_.push_back({change, id, card ? std::optional<Card>(*card) : std::nullopt});
         return;
@@ -844,9 +471,7 @@ public:
             q.bindValue(at++, bindable(v));
         if (!q.exec())
             return failed(q.lastError(), card);
-        // A server tells the new id only when asked for it.
-        const RowId added = store_.server() ? (q.next() ? q.value(0).toLongLong() : kNoRow)
-                                            : q.lastInsertId().toLongLong();
+        const RowId added = store_.engine_->insertedId(q);
         q.finish();
         if (!history_->record(reason, added, nullptr, &card))
             return failed(history_->error(), card);
@@ -858,11 +483,22 @@ public:
     // Writes the values of `fields` of `card` over the stored card with this id; NotFound when
     // it is gone. An edit keeps only the fields whose value changed in its history row, any
     // other write the whole card before and after.
+    // With `seen`, the card as the writer last read it: when the stored card, read once its row
+    // is locked, differs from it, nothing is written and the write fails as Changed with the
+    // stored card in `*seen`. Compared before the lock, a change another workstation was
+    // committing meanwhile was overwritten unseen.
     Status change(RowId id, const Card& card, std::span<const Field> fields, WriteReason reason,
-                  Card* stored, const QString* expectedCode = nullptr) {
+                  Card* stored, const QString* expectedCode = nullptr, Card* seen = nullptr) {
         Card before;
         if (Status s = read(id, &before, expectedCode); !s)
             return s;
+        if (seen && !sameCard(before, *seen)) {
+            *seen = before;
+            return Status::failure(ErrorKind::Changed,
+                                   QStringLiteral("Otro programa modificó la tarjeta en el "
+                                                  "registro %1 mientras se editaba.")
+                                       .arg(store_.registry().quoted()));
+        }
         Card after = before;
         std::vector<Field> changed;
         QStringList sets;
@@ -930,12 +566,11 @@ public:
     // update of no row, reported as saved.
     Status read(RowId id, Card* card, const QString* expectedCode = nullptr) {
         bool ok = false;
-        QSqlQuery& q =
-            store_.prepared(read_,
-                            QStringLiteral("SELECT ") % columnList() %
-                                QStringLiteral(" FROM \"Clientes\" WHERE id = ?") %
-                                (store_.server() ? QStringLiteral(" FOR UPDATE") : QString()),
-                            &ok);
+        QSqlQuery& q = store_.prepared(read_,
+                                       QStringLiteral("SELECT ") % columnList() %
+                                           QStringLiteral(" FROM \"Clientes\" WHERE id = ?") %
+                                           store_.engine_->lockRow(),
+                                       &ok);
         if (!ok)
             return store_.failure(q.lastError(), doing_);
         q.bindValue(0, id);
@@ -957,11 +592,19 @@ public:
     Status find(const QString& code, RowId* id) { return store_.findCode(code, id); }
 
 private:
-    QString returning() const {
-        return store_.server() ? QStringLiteral(" RETURNING id") : QString();
-    }
+    QString returning() const { return store_.engine_->returningId(); }
     static bool sameValue(const QString& a, const QString& b) {
         return a.isNull() == b.isNull() && a == b;
+    }
+    // Null and an empty text read alike here: both show as an empty field.
+    static bool sameCard(const Card& a, const Card& b) {
+        for (int i = 0; i < kFieldCount; ++i) {
+            const QString& x = a[static_cast<Field>(i)];
+            const QString& y = b[static_cast<Field>(i)];
+            if (x != y && !(x.isEmpty() && y.isEmpty()))
+                return false;
+        }
+        return true;
     }
     Status failed(const QSqlError& error, const Card& card) const {
         // In a batch the message names the card that could not be stored.
@@ -988,8 +631,6 @@ Status CardStore::addInTransaction(const Card& card, WriteReason reason, RowId w
 }
 
 Status CardStore::insertCard(const Card& card, RowId* id) {
-    if (handOver())
-        return call([&] { return insertCard(card, id); });
     RowId added = kNoRow;
     const QString doing = QStringLiteral("guardar la tarjeta");
     Status status = runWrite(
@@ -1005,8 +646,6 @@ Status CardStore::insertCard(const Card& card, RowId* id) {
 }
 
 Status CardStore::insertCards(std::span<const Card> cards, WriteReason reason) {
-    if (handOver())
-        return call([&] { return insertCards(cards, reason); });
     if (cards.empty())
         return Status();
     const QString doing = QStringLiteral("guardar las tarjetas");
@@ -1027,8 +666,6 @@ Status CardStore::insertCards(std::span<const Card> cards, WriteReason reason) {
 
 Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
                                    std::vector<bool>* updated, WriteReason reason) {
-    if (handOver())
-        return call([&] { return storeCardsByCode(cards, keepOnUpdate, updated, reason); });
     std::vector<bool> replaced;
     std::vector<Field> written;
     for (const CardField& f : cardFields()) {
@@ -1060,8 +697,6 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
 }
 
 Status CardStore::removeCard(RowId id, const QString* expectedCode) {
-    if (handOver())
-        return call([&] { return removeCard(id, expectedCode); });
     const QString doing = QStringLiteral("eliminar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
@@ -1102,8 +737,6 @@ void TableCursor::setIndex(const QString& name) {
 }
 
 Status TableCursor::seek(const QString& code) {
-    if (store_->handOver())
-        return store_->call([&] { return seek(code); });
     RowId id = kNoRow;
     Status s = store_->findCode(code, &id);
     if (!s) {
@@ -1186,8 +819,14 @@ const Card& TableCursor::current() const {
 }
 
 Status TableCursor::update() {
-    if (store_->handOver())
-        return store_->call([&] { return update(); });
+    return write(false);
+}
+
+Status TableCursor::updateUnlessChanged() {
+    return write(true);
+}
+
+Status TableCursor::write(bool unlessChanged) {
     if (mode_ == Mode::None)
         return Status::failure(ErrorKind::Other,
                                QStringLiteral("No hay una tarjeta en edición para guardar."));
@@ -1198,6 +837,7 @@ Status TableCursor::update() {
     } else {
         const RowId id = currentId_;
         const QString doing = QStringLiteral("guardar la tarjeta");
+        Card seen = current_;
         s = store_->runWrite(
             [&]() -> Status {
                 std::vector<Field> fields;
@@ -1208,9 +848,11 @@ Status TableCursor::update() {
                 // The code read with the row: a card given this id meanwhile is not written.
                 return CardStore::Writes(*store_, doing)
                     .change(id, buffer_, fields, WriteReason::Modificacion, nullptr,
-                            &current_[Codigo]);
+                            &current_[Codigo], unlessChanged ? &seen : nullptr);
             },
             QStringLiteral("guardar la tarjeta"));
+        if (s.kind() == ErrorKind::Changed)
+            current_ = std::move(seen); // the card as stored now; a retry compares with it
         saved = id;
     }
     if (!s)
@@ -1226,8 +868,6 @@ Status TableCursor::update() {
 }
 
 Status TableCursor::remove() {
-    if (store_->handOver())
-        return store_->call([&] { return remove(); });
     if (currentId_ == kNoRow)
         return Status::failure(ErrorKind::NoCurrentRow,
                                QStringLiteral("No hay una tarjeta seleccionada para eliminar."));
@@ -1240,8 +880,6 @@ Status TableCursor::remove() {
 }
 
 Status TableCursor::setBookmark(RowId id) {
-    if (store_->handOver())
-        return store_->call([&] { return setBookmark(id); });
     Card card;
     Status s = store_->readCard(id, &card);
     if (!s)
@@ -1252,8 +890,6 @@ Status TableCursor::setBookmark(RowId id) {
 }
 
 Status TableCursor::moveFirst() {
-    if (store_->handOver())
-        return store_->call([&] { return moveFirst(); });
     batch_.clear();
     batchPos_ = 0;
     walkPos_ = 0;
@@ -1293,8 +929,6 @@ Status TableCursor::readRestOfWalk() {
 }
 
 Status TableCursor::moveNext() {
-    if (store_->handOver())
-        return store_->call([&] { return moveNext(); });
     if (eof_)
         return Status();
     ++batchPos_;

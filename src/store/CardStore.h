@@ -32,8 +32,7 @@ struct OpenOptions {
 };
 
 class TableCursor;
-class BusyWait;
-class PgLink;
+class StoreEngine;
 class History;
 enum class WriteReason;
 
@@ -53,7 +52,8 @@ public:
     QString text(Field f) const; // as Card holds it: null QString for Null
 
 private:
-    friend class CardStore;
+    friend class SqliteEngine;
+    friend class ServerEngine;
     std::array<QByteArrayView, kFieldCount> values_;
     std::array<bool, kFieldCount> nulls_{};
 };
@@ -141,6 +141,20 @@ public:
     int addChangeListener(ChangeListener listener);
     void removeChangeListener(int handle);
 
+    // A server connection that was lost (the server restarted, the network was cut) is made
+    // again at the next command: a read is made once more on the new connection when its first
+    // statement finds the old one gone; a write is begun again only when nothing of it was sent,
+    // otherwise refused with its message, so that it is never stored twice.
+    // connectionLost() tells whether it is lost now, reconnect() tries at once (a window does
+    // every few seconds while it is lost), and reconnections() counts the times it was made
+    // again, so that what belonged to the old session (listening for other workstations'
+    // writes) is renewed and followers catch up. A file is never lost this way.
+    bool connectionLost() const;
+    Status reconnect() const;
+    int reconnections() const { return reconnections_; }
+    // Runs a read of the caller's own (search, history) the same way.
+    Status withConnection(const std::function<Status()>& read) const;
+
     // The connection, for subsystems that keep their own indexes or run their own queries.
     // Once the store works on its own thread, they use it only inside call().
     QSqlDatabase database() const;
@@ -159,6 +173,9 @@ public:
     // True on the caller's side of a store that works on its own thread: a member that reaches
     // the database hands its work over with call() (and runs it directly once there).
     bool handOver() const;
+    // What differs between the file and the server (StoreEngine.h).
+    const StoreEngine& engine() const { return *engine_; }
+    StoreEngine& engine() { return *engine_; }
 
     // The Spanish reason of an engine error (not a database, damaged, locked, read-only, disk
     // full, …), with the engine's own words kept apart.
@@ -175,29 +192,22 @@ public:
 
 private:
     friend class TableCursor;
-    CardStore(Registry registry, QString connection);
-    static std::unique_ptr<CardStore> openServer(std::unique_ptr<CardStore> store, Status* status,
-                                                 const OpenOptions& options);
-    bool server() const { return registry_.isServer(); }
-    // The server's forms of the walks and the count that use SQLite's own API on a file.
-    qint64 serverRecordCount(Status* status) const;
-    Status serverRowIds(Order order, qint64 limit, std::vector<RowId>* ids) const;
-    Status serverForEachRawCard(Order order,
-                                const std::function<bool(RowId, const RawCard&)>& visit) const;
-    void serverNoteOwnWrite(Change change) const;
-    PgLink* bulk(Status* status, const QString& doing) const;
-    Status failure(const struct SqlReason& reason, const QString& doing) const;
+    friend class StoreEngine;
     friend class History;
     friend class ServerSearch;
     class Writes;
+    CardStore(Registry registry, QString connection);
+    bool server() const { return registry_.isServer(); }
+    Status failure(const struct SqlReason& reason, const QString& doing) const;
     Status failure(const class QSqlError& error, const QString& doing) const;
     Status runWrite(const std::function<Status()>& body, const QString& doing);
     // Adds a card inside a transaction runWrite opened, at `wantedId` when given.
     Status addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
                             const QString& doing);
     void notify(Change change, RowId id, const Card* card) const;
-    // Keeps a count taken inside a read transaction of the file as the count of this moment.
-    void keepCount(qint64 count) const;
+    Status readOne(RowId id, Card* card) const;
+    Status findOne(const QString& code, RowId* id) const;
+    Status readChanges(qint64 since, bool withCount, Changes* changes) const;
     // `sql` prepared in a query for reuse. On a server the statement is prepared once per
     // connection and kept, since preparing and releasing it are a round trip each and a save
     // makes dozens of statements; on a file `local` is prepared, unless it already holds `sql`.
@@ -205,15 +215,13 @@ private:
     // calls finish() when done, so that no result is kept between uses.
     QSqlQuery& prepared(QSqlQuery& local, const QString& sql, bool* ok) const;
 
-    void deliverNotices() const;
-    // How work on a server connection is stopped when its time is up (CardStoreServer.cpp).
-    void setServerStoppers(StoreThread& thread) const;
-
     Registry registry_;
     QString connection_;
+    std::unique_ptr<StoreEngine> engine_;
     // The store's own thread, the connection kept for use there (a lookup by name only works on
     // the thread the driver belongs to), and the writes made there, told to the listeners on
     // the caller's thread once the work is done.
+    void deliverNotices() const;
     std::unique_ptr<StoreThread> thread_;
     QSqlDatabase db_;
     struct Notice {
@@ -222,21 +230,11 @@ private:
         std::optional<Card> card;
     };
     mutable std::vector<Notice> notices_;
-    // On a server, a libpq connection of the store's own for the whole-table reads.
-    mutable std::unique_ptr<PgLink> bulk_;
-    std::unique_ptr<BusyWait> busyWait_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
     bool historyReady_ = false;   // table Historial is known to exist
     bool changeLogReady_ = false; // table RegistroCambios and its triggers are known to exist
-    // The last count, and the file's data version and this connection's change total when it
-    // was taken (-1: not counted). On a server the version is the value of the sequence every
-    // write to the table advances.
-    mutable qint64 count_ = -1;
-    mutable qint64 countVersion_ = -1;
-    mutable qint64 countChanges_ = -1;
-    // The statements kept prepared on a server, by their text; few, one per kind of query.
-    mutable std::map<QString, QSqlQuery> prepared_;
+    mutable int reconnections_ = 0;
 };
 
 // A table-type cursor with the behaviour the window relies on: an index selected by name, an
@@ -276,6 +274,12 @@ public:
     bool hasCurrent() const { return currentId_ != kNoRow; }
 
     Status update();
+    // Update of an edit that refuses (Changed) when the stored card, read once its row is locked
+    // inside the write, is no longer the card the edit began from: another program changed it
+    // meanwhile. The copy buffer and the mode stay; the card the edit began from becomes the
+    // card as stored now (current() once the edit is cancelled), so that a second call writes
+    // over it.
+    Status updateUnlessChanged();
     Status remove(); // deletes the current card; afterwards there is no current row
 
     RowId lastModified() const { return lastModified_; }
@@ -291,6 +295,7 @@ public:
 
 private:
     enum class Mode { None, Add, Edit };
+    Status write(bool unlessChanged);
     Status loadBatch();
     Status readRestOfWalk();
 

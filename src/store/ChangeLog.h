@@ -15,12 +15,16 @@ inline constexpr qint64 kChangeLogKept = 10000;
 
 namespace ChangeLog {
 
+// The statement the triggers end with: drops the rows more than kChangeLogKept behind the newest.
+QString trimSql();
+
+// The file's table and triggers (sqlite/FileChangeLog.cpp).
 // True when the file has the table and its triggers.
 bool presentIn(const QSqlDatabase& db, bool* present, QSqlError* error);
 // Creates the table and its triggers inside the caller's transaction; whatever an older attempt
 // left is made again.
 bool createIn(const QSqlDatabase& db, QSqlError* error);
-// The same on a server, as statements for the schema's transaction.
+// The same on a server, as statements (server/ServerChangeLog.cpp) for the schema's transaction.
 QStringList serverStatements();
 
 } // namespace ChangeLog

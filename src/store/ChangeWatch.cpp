@@ -3,6 +3,7 @@
 #include "CardStore.h"
 #include "StoreThread.h"
 
+#include <QElapsedTimer>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QTimer>
@@ -127,6 +128,10 @@ public:
                     if (!timer_.isActive())
                         timer_.start();
                 });
+        reconnections_ = store_.reconnections();
+        link_.setInterval(kLinkCheckMs);
+        connect(&link_, &QTimer::timeout, this, [this] { checkLink(); });
+        link_.start();
     }
 
     ~ServerChangeWatch() override {
@@ -139,6 +144,7 @@ public:
     }
 
     bool check() override {
+        checkLink();
         if (!pending_)
             return false;
         // What follows reads the store: not in the middle of other work, but once it is done.
@@ -152,11 +158,64 @@ public:
     }
 
 private:
+    static constexpr int kLinkCheckMs = 1000;
+    static constexpr qint64 kRetryMs = 3000;
+
+    // A lost connection is told, and made again every few seconds; once it is made again (here
+    // or by a command), listening is renewed on the new session and the window reads what the
+    // other workstations wrote meanwhile.
+    void checkLink() {
+        // Not in the middle of a command's work: its next turn looks.
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return;
+        if (store_.connectionLost()) {
+            if (!lost_) {
+                lost_ = true;
+                emit connectionChanged(true);
+                sinceTry_.start();
+                (void)store_.reconnect();
+            } else if (sinceTry_.elapsed() >= kRetryMs) {
+                sinceTry_.start();
+                (void)store_.reconnect();
+            }
+        }
+        if (store_.reconnections() != reconnections_ && !store_.connectionLost()) {
+            reconnections_ = store_.reconnections();
+            if (QSqlDriver* driver = store_.database().driver()) {
+                // Whatever the driver remembers of the old session is dropped first. The driver
+                // listens on the store's thread when it has one.
+                bool listening = false;
+                (void)store_.call([&] {
+                    driver->unsubscribeFromNotification(kChannel);
+                    listening = driver->subscribeToNotification(kChannel);
+                    return Status();
+                });
+                if (!listening)
+                    lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
+                                     .arg(store_.registry().quoted());
+                else
+                    lastError_.clear();
+            }
+            if (lost_) {
+                lost_ = false;
+                emit connectionChanged(false);
+            }
+            pending_ = true;
+            if (!timer_.isActive())
+                timer_.start();
+        }
+    }
+
+private:
     static inline const QString kChannel = QStringLiteral("tarjetas_clientes");
     const CardStore& store_;
     QString schema_;
     QTimer timer_;
     bool pending_ = false;
+    QTimer link_;
+    QElapsedTimer sinceTry_;
+    int reconnections_ = 0;
+    bool lost_ = false;
 };
 
 } // namespace

@@ -34,6 +34,8 @@ public:
 
 signals:
     void changedElsewhere();
+    // The connection to a server was lost (true), or made again (false).
+    void connectionChanged(bool lost);
 
 protected:
     ChangeWatch() = default;

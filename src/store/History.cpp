@@ -1,5 +1,7 @@
 #include "History.h"
 
+#include "StoreEngine.h"
+
 #include "Folders.h"
 #include "Registry.h"
 
@@ -221,13 +223,7 @@ Status History::deleted(const QString& filter, int limit,
     // The code by its start, the owner anywhere in the name; compared as text, so that a typed
     // % or _ means itself. lower() folds ASCII letters only, which covers how names are typed.
     if (!typed.isEmpty())
-        sql += store_.server()
-                   ? QStringLiteral("AND (substr(codigo, 1, length(CAST(? AS text))) = ? OR "
-                                    "strpos(lower(CAST(antes AS json) ->> 'propietario'), "
-                                    "lower(CAST(? AS text))) > 0) ")
-                   : QStringLiteral("AND (substr(codigo, 1, length(?)) = ? OR "
-                                    "instr(lower(json_extract(antes, '$.propietario')), lower(?)) "
-                                    "> 0) ");
+        sql += store_.engine().deletedFilterSql();
     q.prepare(sql + QStringLiteral("ORDER BY id DESC LIMIT ?"));
     if (!typed.isEmpty()) {
         q.addBindValue(typed);
@@ -299,6 +295,9 @@ Status History::purgeBefore(const QDateTime& cutoff, qint64* removed) {
     return store_.runWrite(
         [&]() -> Status {
             QSqlQuery q(store_.database());
+            // Years of history may take longer to delete than a command's statements may run.
+            if (store_.server() && !q.exec(QStringLiteral("SET LOCAL statement_timeout = 0")))
+                return store_.failure(q.lastError(), doing);
             q.prepare(QStringLiteral("DELETE FROM \"Historial\" WHERE cuando < ?"));
             q.addBindValue(isoUtc(cutoff));
             if (!q.exec())

@@ -9,11 +9,53 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTest>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 using app::MainWindow;
 using namespace store;
 using Answer = MessageLayer::Answer;
+
+// Another connection changes a card's colour in a transaction of its own and commits it a moment
+// later, from a thread, while the window's save waits for the card.
+class PendingChange {
+public:
+    PendingChange(const Registry& registry, const QString& code, const QString& color,
+                  std::chrono::milliseconds commitAfter) {
+        std::promise<bool> began;
+        std::future<bool> begun = began.get_future();
+        thread_ = std::thread([&began, registry, code, color, commitAfter] {
+            const QString name = QStringLiteral("pending-change");
+            {
+                QSqlDatabase db = addRegistryConnection(registry, name);
+                QSqlQuery q(db);
+                bool ok =
+                    db.open() && q.exec(registry.isServer() ? QStringLiteral("BEGIN")
+                                                            : QStringLiteral("BEGIN IMMEDIATE"));
+                ok = ok && q.prepare(QStringLiteral(
+                               "UPDATE \"Clientes\" SET \"Color\" = ? WHERE \"Codigo\" = ?"));
+                q.addBindValue(color);
+                q.addBindValue(code);
+                ok = ok && q.exec() && q.numRowsAffected() == 1;
+                began.set_value(ok);
+                std::this_thread::sleep_for(commitAfter);
+                q.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
+            }
+            QSqlDatabase::removeDatabase(name);
+        });
+        began_ = begun.get();
+    }
+    ~PendingChange() { thread_.join(); }
+    bool began() const { return began_; }
+
+private:
+    std::thread thread_;
+    bool began_ = false;
+};
 
 class TestWindowConflicts : public QObject {
     Q_OBJECT
@@ -196,6 +238,46 @@ private slots:
         QCOMPARE(messages.texts(), (QStringList{QStringLiteral("Seguro Elimina?"),
                                                 QStringLiteral(" ! Item No Encontrado !")}));
         QCOMPARE(stored(QStringLiteral("152000000000006")), kept);
+    }
+
+    // The other program's change is still being written when OK is pressed: the save waits for
+    // the card, then finds the change and asks, as for a change made before; it never writes the
+    // old colour back unasked.
+    void aChangeCommittedWhileTheSaveWaitsIsAskedAbout() {
+        const QString code = QStringLiteral("152000000000007");
+        RowId id = kNoRow;
+        QVERIFY(other->insertCard(makeCard(code), &id));
+        w->gridShowRows({id});
+        w->setGridCurrentRow(1);
+        QCOMPARE(w->fieldText(Codigo), code);
+        const Card before = stored(code);
+
+        messages.clear();
+        click("cmdEditar");
+        retype(NombreAnimal, QStringLiteral("Firulais"));
+        messages.queue(Answer::No);
+        {
+            PendingChange change(folders.registry(), code, QStringLiteral("Overo"),
+                                 std::chrono::milliseconds(700));
+            QVERIFY(change.began());
+            click("cmdEditar");
+        }
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QVERIFY2(messages.boxes[0].text.contains(QStringLiteral("Cambió: Color.")),
+                 qPrintable(messages.boxes[0].text));
+        QCOMPARE(stored(code)[Color], QStringLiteral("Overo"));
+        QCOMPARE(stored(code)[NombreAnimal], before[NombreAnimal]);
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&OK"));
+        QCOMPARE(w->fieldText(NombreAnimal), QStringLiteral("Firulais"));
+
+        // Asked again and answered Yes: what the user sees is stored over the change.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        click("cmdEditar");
+        QCOMPARE(messages.boxes.size(), size_t(1));
+        QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
+        QCOMPARE(stored(code)[NombreAnimal], QStringLiteral("Firulais"));
+        QCOMPARE(stored(code)[Color], before[Color]);
     }
 };
 

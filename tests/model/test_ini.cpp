@@ -204,6 +204,12 @@ private slots:
         const CommandLine bad = parseCommandLine({u"tarjetas"_s, u"--nada"_s});
         QVERIFY(bad.exitNow);
         QVERIFY(bad.exitCode != 0);
+        // An empty server address never falls back to the file.
+        for (const QString& empty : {u""_s, u"  "_s}) {
+            const CommandLine none = parseCommandLine({u"tarjetas"_s, u"--base-datos"_s, empty});
+            QVERIFY(none.exitNow);
+            QCOMPARE(none.exitCode, 2);
+        }
     }
 
     // What lies beside the executable decides where DAT.db lives, never the permissions; the

@@ -281,6 +281,13 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("no server") << u"postgresql://nadie@%2Fno%2Fsuch%2Fdir/base"_s
                                    << int(ErrorKind::Unreachable) << u"no se pudo conectar"_s;
+        // Mistyped addresses are told as such, not as a server switched off.
+        QTest::newRow("scheme typo") << u"postgresq://nadie@localhost/base"_s
+                                     << int(ErrorKind::CannotOpen) << u"no es válida"_s;
+        QTest::newRow("port typo") << u"postgresql://nadie@localhost:5547l/base"_s
+                                   << int(ErrorKind::CannotOpen) << u"no es válida"_s;
+        QTest::newRow("refused") << u"postgresql://nadie@127.0.0.1:1/base"_s
+                                 << int(ErrorKind::Unreachable) << u"no acepta conexiones"_s;
         if (test_registry::onServer()) {
             const QString base = test_registry::serverUri();
             QString noBase = base;
@@ -303,6 +310,63 @@ private slots:
         QCOMPARE(int(s.kind()), kind);
         QVERIFY2(s.summary().contains(registry.quoted()), qPrintable(s.message()));
         QVERIFY2(s.summary().contains(reason), qPrintable(s.message()));
+    }
+
+    // libpq's words and the server's SQLSTATEs for every way a server fails, each in the user's
+    // words with what to do.
+    void serverFailuresSayTheRealReason_data() {
+        QTest::addColumn<QString>("sqlstate");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        const auto row = [](const char* name, const QString& state, const QString& text,
+                            ErrorKind kind, const QString& reason) {
+            QTest::newRow(name) << state << text << int(kind) << reason;
+        };
+        row("refused", {},
+            u"connection to server at \"127.0.0.1\", port 5547 failed: Connection refused\n\tIs "
+            u"the server running on that host and accepting TCP/IP connections?"_s,
+            ErrorKind::Unreachable, u"no acepta conexiones"_s);
+        row("timed out", {},
+            u"connection to server at \"10.0.0.9\", port 5432 failed: timeout expired"_s,
+            ErrorKind::Unreachable, u"no respondió a tiempo"_s);
+        row("wrong host", {},
+            u"could not translate host name \"servidro\" to address: Name or service not known"_s,
+            ErrorKind::Unreachable, u"no se encontró un servidor con ese nombre"_s);
+        row("bad address", {},
+            u"missing \"=\" after \"postgresq://x/y\" in connection info string"_s,
+            ErrorKind::CannotOpen, u"no es válida"_s);
+        row("bad port", {}, u"invalid integer value \"5547l\" for connection option \"port\""_s,
+            ErrorKind::CannotOpen, u"no es válida"_s);
+        row("password", {},
+            u"connection to server failed: FATAL:  password authentication failed for user "
+            u"\"ana\""_s,
+            ErrorKind::Denied, u"rechazó el usuario"_s);
+        row("no connect right", {},
+            u"connection to server failed: FATAL:  permission denied for database \"tarjetas\""_s,
+            ErrorKind::Denied, u"pida el permiso"_s);
+        row("no table right", u"42501"_s, u"permission denied for table Clientes"_s,
+            ErrorKind::ReadOnly, u"pida el permiso"_s);
+        row("restarting", u"57P03"_s, u"the database system is starting up"_s,
+            ErrorKind::Unreachable, u"se está iniciando"_s);
+        row("lost", {}, u"server closed the connection unexpectedly"_s, ErrorKind::Unreachable,
+            u"se perdió la conexión"_s);
+        row("restarted", u"57P01"_s, u"terminating connection due to administrator command"_s,
+            ErrorKind::Unreachable, u"se perdió la conexión"_s);
+        row("lock wait", u"55P03"_s, u"canceling statement due to lock timeout"_s, ErrorKind::Busy,
+            u"ocupado"_s);
+        row("stalled", u"57014"_s, u"canceling statement due to statement timeout"_s,
+            ErrorKind::Busy, u"no respondió a tiempo"_s);
+    }
+    void serverFailuresSayTheRealReason() {
+        QFETCH(QString, sqlstate);
+        QFETCH(QString, text);
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        const SqlReason r = explainServerError(sqlstate, text);
+        QCOMPARE(int(r.kind), kind);
+        QVERIFY2(r.reason.contains(reason), qPrintable(r.reason));
+        QCOMPARE(r.detail, text.trimmed());
     }
 
     // A file's cards go to an empty server registry with their ids, order, Nulls and accents;

@@ -9,6 +9,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace store {
@@ -33,24 +34,64 @@ std::vector<std::pair<QString, QString>> uriOptions(const QString& uri) {
     return result;
 }
 
+// The URI's options with the defaults it does not name, as libpq keywords and values.
+std::vector<std::pair<QString, QString>> withDefaults(const QString& uri) {
+    std::vector<std::pair<QString, QString>> options = uriOptions(uri);
+    for (const auto& [key, value] : connectionDefaults()) {
+        if (std::none_of(options.begin(), options.end(),
+                         [&](const auto& o) { return o.first == key; }))
+            options.emplace_back(key, value);
+    }
+    return options;
+}
+
 } // namespace
+
+std::vector<std::pair<QString, QString>> connectionDefaults() {
+    return {
+        {QStringLiteral("connect_timeout"), QString::number(kConnectTimeoutS)},
+        {QStringLiteral("keepalives"), QStringLiteral("1")},
+        {QStringLiteral("keepalives_idle"), QStringLiteral("1")},
+        {QStringLiteral("keepalives_interval"), QStringLiteral("1")},
+        {QStringLiteral("keepalives_count"), QStringLiteral("2")},
+        {QStringLiteral("tcp_user_timeout"), QStringLiteral("3000")},
+    };
+}
 
 SqlReason explainServerError(const QString& sqlstate, const QString& text) {
     SqlReason r;
     r.detail = text.trimmed();
     const QString cls = sqlstate.left(2);
+    // A connection that could not be made has no SQLSTATE: libpq's text tells why.
+    const bool connecting = sqlstate.isEmpty();
     if (sqlstate == u"23505") {
         r.kind = ErrorKind::Duplicate;
         r.reason = QStringLiteral("ya existe una tarjeta con ese código");
     } else if (sqlstate == u"40001" || sqlstate == u"40P01" || sqlstate == u"55P03" ||
-               sqlstate == u"57014") {
-        // Serialization failure, deadlock, a lock not granted within the wait, or the statement
-        // cancelled by its timeout: another workstation holds the cards for the moment.
+               (sqlstate == u"57014" && has(text, "lock"))) {
+        // Serialization failure, deadlock, or a lock not granted within the wait: another
+        // workstation holds the cards for the moment.
         r.kind = ErrorKind::Busy;
         r.reason = QStringLiteral("otro equipo tiene el registro ocupado con las mismas "
                                   "tarjetas; intente de nuevo en unos momentos");
+    } else if (sqlstate == u"57014") {
+        // The statement ran past its time on the server and was cancelled there.
+        r.kind = ErrorKind::Busy;
+        r.reason = QStringLiteral("el servidor no respondió a tiempo (está sobrecargado o "
+                                  "detenido); intente de nuevo en unos momentos, y si sigue "
+                                  "igual avise a quien administra el servidor");
+    } else if (connecting &&
+               (has(text, "missing \"=\"") || has(text, "invalid URI") ||
+                has(text, "invalid integer value") || has(text, "invalid port") ||
+                has(text, "invalid connection option") || has(text, "invalid percent") ||
+                has(text, "unterminated quoted string") || has(text, "invalid value for"))) {
+        r.kind = ErrorKind::CannotOpen;
+        r.reason = QStringLiteral("la dirección del registro no es válida; debe tener la forma "
+                                  "postgresql://usuario@servidor:puerto/base (revise "
+                                  "--base-datos o la sección [BASE DE DATOS] de la "
+                                  "configuración)");
     } else if (sqlstate == u"28P01" || sqlstate == u"28000" ||
-               (sqlstate.isEmpty() &&
+               (connecting &&
                 (has(text, "authentication failed") || has(text, "no password supplied") ||
                  (has(text, "role") && has(text, "does not exist"))))) {
         r.kind = ErrorKind::Denied;
@@ -58,28 +99,62 @@ SqlReason explainServerError(const QString& sqlstate, const QString& text) {
                                   "va en el archivo de contraseñas de PostgreSQL, ~/.pgpass, no "
                                   "en la configuración)");
     } else if (sqlstate == u"3D000" ||
-               (sqlstate.isEmpty() && has(text, "database") && has(text, "does not exist"))) {
+               (connecting && has(text, "database") && has(text, "does not exist"))) {
         r.kind = ErrorKind::CannotOpen;
-        r.reason = QStringLiteral("la base de datos no existe en el servidor");
-    } else if (sqlstate == u"42501") {
-        r.kind = ErrorKind::ReadOnly;
-        r.reason = QStringLiteral("el usuario no tiene permiso para esta operación en la base de "
-                                  "datos");
+        r.reason = QStringLiteral("la base de datos no existe en el servidor; revise su nombre "
+                                  "en la dirección del registro");
+    } else if (sqlstate == u"42501" || (connecting && has(text, "permission denied"))) {
+        r.kind = connecting ? ErrorKind::Denied : ErrorKind::ReadOnly;
+        r.reason = connecting ? QStringLiteral("el usuario no tiene permiso para conectarse a esa "
+                                               "base de datos; pida el permiso a quien "
+                                               "administra el servidor")
+                              : QStringLiteral("el usuario no tiene permiso para esta operación "
+                                               "en la base de datos; pida el permiso a quien "
+                                               "administra el servidor");
     } else if (sqlstate == u"25006") {
         r.kind = ErrorKind::ReadOnly;
         r.reason = QStringLiteral("la base de datos sólo permite leer");
     } else if (sqlstate == u"53100") {
         r.kind = ErrorKind::DiskFull;
         r.reason = QStringLiteral("el disco del servidor está lleno");
+    } else if (sqlstate == u"57P03" ||
+               (connecting && (has(text, "starting up") || has(text, "shutting down") ||
+                               has(text, "in recovery mode")))) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = QStringLiteral("el servidor se está iniciando o deteniendo; intente de nuevo "
+                                  "en unos momentos");
+    } else if (connecting && (has(text, "could not translate host name") ||
+                              has(text, "Name or service not known") ||
+                              has(text, "failure in name resolution"))) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = QStringLiteral("no se pudo conectar con el servidor: no se encontró un "
+                                  "servidor con ese nombre; revise el nombre del servidor en "
+                                  "la dirección del registro, o la red");
+    } else if (connecting && (has(text, "Connection refused") ||
+                              (has(text, "No such file or directory") && has(text, "socket")))) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = QStringLiteral("no se pudo conectar con el servidor: no acepta conexiones "
+                                  "en esa dirección y puerto (está apagado, o el puerto no es "
+                                  "el correcto); encienda el servidor o corrija la dirección, "
+                                  "y vuelva a intentarlo");
+    } else if (connecting &&
+               (has(text, "timeout expired") || has(text, "timed out") ||
+                has(text, "No route to host") || has(text, "Network is unreachable"))) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = QStringLiteral("no se pudo conectar con el servidor: no respondió a tiempo "
+                                  "(la red está cortada, o el equipo del servidor está apagado "
+                                  "o detenido); revise la red y vuelva a intentarlo");
+    } else if (connecting && has(text, "connection to server") && has(text, "failed")) {
+        r.kind = ErrorKind::Unreachable;
+        r.reason = QStringLiteral("no se pudo conectar con el servidor; revise que esté "
+                                  "encendido y que la dirección del registro sea la correcta");
     } else if (cls == u"08" || cls == u"57" ||
-               (sqlstate.isEmpty() &&
+               (connecting &&
                 (has(text, "connection") || has(text, "server") || has(text, "could not")))) {
         r.kind = ErrorKind::Unreachable;
-        r.reason = has(text, "closed") || has(text, "terminat") || cls == u"57"
-                       ? QStringLiteral("se perdió la conexión con el servidor; revise la red y "
-                                        "vuelva a intentarlo")
-                       : QStringLiteral("no se pudo conectar con el servidor (está apagado, o "
-                                        "su dirección o puerto no son los correctos)");
+        r.reason = QStringLiteral("se perdió la conexión con el servidor (se reinició, o la red "
+                                  "se cortó); el programa vuelve a conectarse solo: intente de "
+                                  "nuevo en unos momentos");
     } else if (cls == u"42" && has(text, "does not exist")) {
         r.kind = ErrorKind::NotADatabase;
         r.reason = QStringLiteral("la base de datos no es un registro de tarjetas");
@@ -100,7 +175,7 @@ QSqlDatabase addRegistryConnection(const Registry& registry, const QString& name
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     QStringList rest;
-    for (const auto& [key, value] : uriOptions(registry.location())) {
+    for (const auto& [key, value] : withDefaults(registry.location())) {
         if (key == u"host")
             db.setHostName(value);
         else if (key == u"port")
@@ -122,8 +197,56 @@ QSqlDatabase addRegistryConnection(const Registry& registry, const QString& name
     return db;
 }
 
+namespace {
+
+// A registry address libpq would read as something else: without its scheme
+// ("postgresq://servidor/base") it is taken for the name of a database on this computer's
+// default server, and the user would be told that server is switched off.
+bool malformed(const QString& uri, SqlReason* failure) {
+    const bool isUri = uri.startsWith(u"postgresql://") || uri.startsWith(u"postgres://");
+    QString problem;
+    if (!isUri && !uri.contains(u'=')) {
+        problem = QStringLiteral("the address does not begin with postgresql://");
+    } else {
+        char* error = nullptr;
+        PQconninfoOption* options = PQconninfoParse(uri.toUtf8().constData(), &error);
+        if (!options)
+            problem = error ? QString::fromUtf8(error).trimmed()
+                            : QStringLiteral("the address cannot be read");
+        PQconninfoFree(options);
+        PQfreemem(error);
+    }
+    if (problem.isEmpty())
+        return false;
+    *failure = explainServerError(QString(), QStringLiteral("invalid URI: ") + problem);
+    return true;
+}
+
+} // namespace
+
 std::unique_ptr<PgLink> PgLink::connect(const QString& uri, SqlReason* failure) {
-    PGconn* conn = PQconnectdb(uri.toUtf8().constData());
+    if (malformed(uri, failure))
+        return nullptr;
+    // The URI as given, then the defaults it does not name (a later keyword would override it).
+    std::vector<QByteArray> keys{QByteArrayLiteral("dbname")};
+    std::vector<QByteArray> values{uri.toUtf8()};
+    const std::vector<std::pair<QString, QString>> given = uriOptions(uri);
+    for (const auto& [key, value] : connectionDefaults()) {
+        if (std::none_of(given.begin(), given.end(),
+                         [&](const auto& o) { return o.first == key; })) {
+            keys.push_back(key.toUtf8());
+            values.push_back(value.toUtf8());
+        }
+    }
+    std::vector<const char*> keyPointers;
+    std::vector<const char*> valuePointers;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        keyPointers.push_back(keys[i].constData());
+        valuePointers.push_back(values[i].constData());
+    }
+    keyPointers.push_back(nullptr);
+    valuePointers.push_back(nullptr);
+    PGconn* conn = PQconnectdbParams(keyPointers.data(), valuePointers.data(), 1);
     if (!conn || PQstatus(conn) != CONNECTION_OK) {
         const QString text =
             conn ? QString::fromUtf8(PQerrorMessage(conn)) : QStringLiteral("sin memoria");

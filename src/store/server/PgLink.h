@@ -19,6 +19,17 @@ namespace store {
 class Registry;
 struct SqlReason;
 
+// How long a server may keep a command waiting. A command is refused within 4 s of waiting on a
+// lock or the network: the connection is given up when the server does not answer it within
+// kConnectTimeoutS (libpq's shortest is 2 s), a statement the server keeps running longer than
+// kStatementTimeoutMs is cancelled by the server, and TCP keepalives and an unacknowledged-data
+// timeout drop a connection to a server that vanished (a cut network, a machine switched off)
+// within about 3 s, where the system's defaults wait two hours.
+inline constexpr int kConnectTimeoutS = 3;
+inline constexpr int kStatementTimeoutMs = 3500;
+// libpq's options for those, added to a registry's URI where it does not name them itself.
+std::vector<std::pair<QString, QString>> connectionDefaults();
+
 // The user's words for a PostgreSQL failure, from its SQLSTATE (or, for a connection that could
 // not be made, from libpq's text): server unreachable, authentication refused, database missing,
 // duplicate code, lock or serialization conflicts, lost connection, …

@@ -7,8 +7,10 @@
 // install extensions.
 
 #include "SearchIndexServer.h"
+
 #include "PgLink.h"
 #include "SearchIndex.h"
+#include "ServerEngine.h"
 
 #include <QHash>
 #include <QSqlError>
@@ -314,7 +316,9 @@ Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qi
     const auto body = [&]() -> Status {
         // Writes of other workstations wait until the index is there, so that none is missed;
         // a second workstation starting meanwhile waits too, then finds the index made.
+        // Indexing every card may take longer than a command's statements are allowed.
         if (!q.exec(QStringLiteral("SET LOCAL lock_timeout = 0")) ||
+            !q.exec(QStringLiteral("SET LOCAL statement_timeout = 0")) ||
             !q.exec(QStringLiteral("SET LOCAL maintenance_work_mem = '256MB'")) ||
             !q.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN SHARE ROW EXCLUSIVE MODE")))
             return cards.failure(q.lastError(), doing);
@@ -346,7 +350,9 @@ Status ServerSearch::build(CardStore& cards, const std::function<void(qint64, qi
     }
     // Index-only scans need the table's pages marked all-visible, and the planner its figures;
     // autovacuum would get there later. Without the right to vacuum, the search is slower until.
+    (void)q.exec(QStringLiteral("SET statement_timeout = 0"));
     (void)q.exec(QStringLiteral("VACUUM (ANALYZE) ") + kTable);
+    (void)q.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs));
     return result;
 }
 
@@ -433,7 +439,7 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
             anyOf.push_back(range(u't', phone.mid(2)));
     }
     Status status;
-    PgLink* link = cards.bulk(&status, doing);
+    PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
     if (!link)
         return status;
     std::vector<std::vector<RowId>> found(params.size() + 1);
@@ -473,7 +479,7 @@ Status ServerSearch::sameOwner(const CardStore& cards, Field field, const QStrin
     if (words.isEmpty())
         return Status();
     Status status;
-    PgLink* link = cards.bulk(&status, doing);
+    PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
     if (!link)
         return status;
     // The cards with the longest of the words are the candidates; the exact comparison is the

@@ -1,6 +1,8 @@
-#include "SearchIndex.h"
+// The file's free-text search: an FTS5 table kept in step with table Clientes by triggers.
 
-#include "SearchIndexServer.h"
+#include "FileSearch.h"
+
+#include "SearchIndex.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -17,33 +19,11 @@ namespace {
 
 const QString kTable = QStringLiteral("BusquedaTarjetas");
 
-// The characters a R.U.T. and a telephone are written with besides their digits.
-constexpr char16_t kRutMarks[] = {u'.', u'-', u' '};
-constexpr char16_t kPhoneMarks[] = {u' ', u'-', u'.', u'+', u'(', u')'};
-// A number this long that begins with 56 carries the country code.
-constexpr int kWithCountryCode = 10;
 // The schema version of a file whose cards are indexed for the free-text search.
 constexpr int kIndexedVersion = 2;
 
 bool allDigits(QStringView text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-QString withoutMarks(QStringView text, std::span<const char16_t> marks) {
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        if (std::find(marks.begin(), marks.end(), c.unicode()) == marks.end())
-            out.append(c);
-    }
-    return out;
-}
-
-QString replaceChain(const QString& value, std::span<const char16_t> marks) {
-    QString sql = value;
-    for (char16_t mark : marks)
-        sql = QStringLiteral("replace(%1, '%2', '')").arg(sql, QChar(mark));
-    return sql;
 }
 
 std::vector<Field> fieldsOf(SearchKind kind) {
@@ -231,78 +211,9 @@ void sortUnique(std::vector<RowId>* ids) {
 
 } // namespace
 
-QString normaliseRut(QStringView text) {
-    return withoutMarks(text, kRutMarks).toUpper();
-}
+namespace FileSearch {
 
-QString normalisePhone(QStringView text) {
-    QString digits = withoutMarks(text, kPhoneMarks);
-    if (digits.size() >= kWithCountryCode && digits.startsWith(QStringLiteral("56")) &&
-        allDigits(digits))
-        digits.remove(0, 2);
-    return digits;
-}
-
-QString rutSql(const QString& value, Registry::Engine) {
-    return QStringLiteral("upper(%1)").arg(replaceChain(value, kRutMarks));
-}
-
-QString phoneSql(const QString& value, Registry::Engine engine) {
-    const QString digits = replaceChain(value, kPhoneMarks);
-    const QString notAllDigits = engine == Registry::Engine::PostgreSQL
-                                     ? QStringLiteral("%1 ~ '[^0-9]'")
-                                     : QStringLiteral("%1 GLOB '*[^0-9]*'");
-    return QStringLiteral("CASE WHEN length(%1) >= %2 AND substr(%1, 1, 2) = '56' AND NOT (%3) "
-                          "THEN substr(%1, 3) ELSE %1 END")
-        .arg(digits)
-        .arg(kWithCountryCode)
-        .arg(notAllDigits.arg(digits));
-}
-
-QStringList searchWords(QStringView text) {
-    QStringList words;
-    QString word;
-    for (QChar c : text) {
-        if (c.isLetterOrNumber() || c.isMark()) {
-            word.append(c);
-        } else if (!word.isEmpty()) {
-            words.append(word);
-            word.clear();
-        }
-    }
-    if (!word.isEmpty())
-        words.append(word);
-    return words;
-}
-
-QString foldedName(QStringView text) {
-    QString folded;
-    for (const QString& word : searchWords(text)) {
-        if (!folded.isEmpty())
-            folded.append(u' ');
-        for (QChar c : word.normalized(QString::NormalizationForm_D)) {
-            if (!c.isMark())
-                folded.append(c);
-        }
-    }
-    return folded.toCaseFolded();
-}
-
-bool SearchIndex::present(const CardStore& cards, Status* status) {
-    if (cards.handOver()) {
-        bool made = false;
-        *status = cards.call([&] {
-            Status inner;
-            made = present(cards, &inner);
-            return inner;
-        });
-        return made;
-    }
-    if (cards.registry().isServer()) {
-        bool made = false;
-        *status = ServerSearch::present(cards, &made);
-        return made;
-    }
+bool present(const CardStore& cards, Status* status) {
     QSqlQuery q(cards.database());
     q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                              "name = ?"));
@@ -324,7 +235,7 @@ bool SearchIndex::present(const CardStore& cards, Status* status) {
     return q.value(0).toInt() > 0 && t.value(0).toInt() == 3;
 }
 
-Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
+Status createIn(QSqlDatabase& db, const QString& path) {
     QSqlQuery q(db);
     // Whatever a failed or older attempt left is made again from scratch.
     for (const char* suffix : {"Alta", "Cambio", "Baja"}) {
@@ -340,9 +251,7 @@ Status SearchIndex::createIn(QSqlDatabase& db, const QString& path) {
     return Status();
 }
 
-Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
-    if (cards.registry().isServer())
-        return ServerSearch::build(cards, progress);
+Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
     QSqlDatabase db = cards.database();
     const QString doing = QStringLiteral("crear el índice de búsqueda");
     QSqlQuery q(db);
@@ -398,19 +307,8 @@ Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qin
     return result;
 }
 
-Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
-    if (cards.handOver())
-        return cards.call([&] { return find(cards, typed, ids); });
-    ids->clear();
+Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     const QString code = trimSpaces(typed);
-    if (code.isEmpty())
-        return Status();
-    if (cards.registry().isServer()) {
-        if (Status s = ServerSearch::find(cards, typed, ids); !s)
-            return s;
-        sortUnique(ids);
-        return Status();
-    }
     // Codes compare exactly: a prefix is a range on the code index. U+10FFFF sorts after every
     // character a code can continue with.
     if (Status s = collect(cards,
@@ -433,34 +331,11 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
     return Status();
 }
 
-Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowId>* ids) {
-    if (cards.handOver())
-        return cards.call([&] { return sameOwner(cards, id, ids); });
-    ids->clear();
-    Card card;
-    if (Status s = cards.readCard(id, &card); !s)
-        return s;
+Status sameOwner(const CardStore& cards, RowId id, const Card& card, std::vector<RowId>* ids) {
     const QString rut = normaliseRut(card[Rut]);
     const QString owner = foldedName(card[Propietario]);
-    if (rut.isEmpty() && owner.isEmpty()) {
-        ids->push_back(id);
-        return Status();
-    }
     // The index finds the candidates; the exact comparison is made here, on the indexed values.
     const Field field = rut.isEmpty() ? Propietario : Rut;
-    if (cards.registry().isServer()) {
-        const auto same = [&](const QString& value) {
-            return rut.isEmpty() ? foldedName(value) == owner : normaliseRut(value) == rut;
-        };
-        if (Status s = ServerSearch::sameOwner(cards, field,
-                                               rut.isEmpty() ? card[Propietario] : rut, same, ids);
-            !s)
-            return s;
-        // The card itself always belongs to its owner, even were the index behind.
-        ids->push_back(id);
-        sortUnique(ids);
-        return Status();
-    }
     QStringList terms;
     for (const QString& w : searchWords(rut.isEmpty() ? card[Propietario] : rut))
         terms.append(u'"' % w % u'"');
@@ -491,5 +366,7 @@ Status SearchIndex::sameOwner(const CardStore& cards, RowId id, std::vector<RowI
     }
     return Status();
 }
+
+} // namespace FileSearch
 
 } // namespace store

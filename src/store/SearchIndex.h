@@ -16,8 +16,9 @@ namespace store {
 
 // The free-text search over the card store: a full-text table over the owner's and the animal's
 // names, the R.U.T. and the three telephones, kept in step with table Clientes by triggers in the
-// file's own schema, so that cards written by any program that opens DAT.db are found too. A
-// server registry answers the same from an index of its own (SearchIndexServer.h).
+// file's own schema, so that cards written by any program that opens DAT.db are found too
+// (sqlite/FileSearch.h). A server registry answers the same from an index of its own
+// (server/SearchIndexServer.h). Each engine keeps its own; the rules below are shared.
 //
 // R.U.T.s and telephones are indexed in a normalised form that the text tokenizer alone would not
 // give ("12.345.678-5" would be four words). The same rule exists twice: as a C++ function for
@@ -48,9 +49,6 @@ class SearchIndex {
 public:
     // Whether the file holds the search table and its triggers.
     static bool present(const CardStore& cards, Status* status);
-    // Creates the search table and its triggers on this connection and indexes every stored
-    // card, inside the caller's transaction.
-    static Status createIn(QSqlDatabase& db, const QString& path);
     // Creates the index for a file that lacks it, in one transaction (all or nothing), calling
     // `progress(done, total)` between chunks of cards.
     static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
