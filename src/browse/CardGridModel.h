@@ -92,6 +92,7 @@ private:
     mutable std::unordered_map<int, std::vector<Values>> pages_;
     mutable std::list<int> pageOrder_; // most recently used first
     mutable bool errorPending_ = false;
+    mutable bool refreshPending_ = false; // blank rows painted while the store was busy
 };
 
 } // namespace browse

@@ -1,6 +1,7 @@
 #include "ChangeWatch.h"
 
 #include "CardStore.h"
+#include "StoreThread.h"
 
 #include <QElapsedTimer>
 #include <QSqlDriver>
@@ -16,19 +17,22 @@ namespace {
 
 // SQLite: `PRAGMA data_version` on the store's own connection changes when any other connection
 // has committed to the file since the last time this connection asked, and never for this
-// connection's own commits. Asking costs a few microseconds, so it is asked on the window's
-// thread.
+// connection's own commits. Asking costs a few microseconds; while the store is busy with other
+// work it is not asked at all, and while another program holds the file it is not waited for:
+// the next poll asks again.
 class SqliteChangeWatch final : public ChangeWatch {
 public:
     SqliteChangeWatch(const CardStore& store, int pollMs) : store_(store) {
-        version_ = read();
+        version_ = look();
         timer_.setInterval(pollMs);
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         timer_.start();
     }
 
     bool check() override {
-        const qint64 now = read();
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return false;
+        const qint64 now = look();
         if (now < 0)
             return false;
         if (version_ >= 0 && now == version_)
@@ -42,6 +46,17 @@ public:
     }
 
 private:
+    qint64 look() {
+        qint64 version = -1;
+        (void)store_.call(
+            [&] {
+                version = read();
+                return Status();
+            },
+            StoreThread::Kind::Look);
+        return version;
+    }
+
     sqlite3* handle() const {
         const QSqlDatabase db = store_.database();
         const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
@@ -87,12 +102,18 @@ public:
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         // The notices name the schema of the table written: several registries may share one
         // database, each in a schema of its own, and only this one's writes concern the window.
-        QSqlQuery schema(store_.database());
-        if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
-            schema_ = schema.value(0).toString();
-        schema.finish();
+        // The driver belongs to the store's thread once it has one: it listens there.
         QSqlDriver* driver = store_.database().driver();
-        if (!driver || !driver->subscribeToNotification(kChannel)) {
+        bool listening = false;
+        (void)store_.call([&] {
+            QSqlQuery schema(store_.database());
+            if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
+                schema_ = schema.value(0).toString();
+            schema.finish();
+            listening = driver && driver->subscribeToNotification(kChannel);
+            return Status();
+        });
+        if (!listening) {
             lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
                              .arg(store_.registry().quoted());
             return;
@@ -114,14 +135,23 @@ public:
     }
 
     ~ServerChangeWatch() override {
-        if (QSqlDriver* driver = store_.database().driver())
-            driver->unsubscribeFromNotification(kChannel);
+        if (QSqlDriver* driver = store_.database().driver()) {
+            (void)store_.call([&] {
+                driver->unsubscribeFromNotification(kChannel);
+                return Status();
+            });
+        }
     }
 
     bool check() override {
         checkLink();
         if (!pending_)
             return false;
+        // What follows reads the store: not in the middle of other work, but once it is done.
+        if (StoreThread* thread = store_.storeThread(); thread && thread->busy()) {
+            thread->afterWork(this, [this] { check(); });
+            return false;
+        }
         pending_ = false;
         emit changedElsewhere();
         return true;
@@ -135,6 +165,9 @@ private:
     // or by a command), listening is renewed on the new session and the window reads what the
     // other workstations wrote meanwhile.
     void checkLink() {
+        // Not in the middle of a command's work: its next turn looks.
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return;
         if (store_.connectionLost()) {
             if (!lost_) {
                 lost_ = true;
@@ -149,9 +182,15 @@ private:
         if (store_.reconnections() != reconnections_ && !store_.connectionLost()) {
             reconnections_ = store_.reconnections();
             if (QSqlDriver* driver = store_.database().driver()) {
-                // Whatever the driver remembers of the old session is dropped first.
-                driver->unsubscribeFromNotification(kChannel);
-                if (!driver->subscribeToNotification(kChannel))
+                // Whatever the driver remembers of the old session is dropped first. The driver
+                // listens on the store's thread when it has one.
+                bool listening = false;
+                (void)store_.call([&] {
+                    driver->unsubscribeFromNotification(kChannel);
+                    listening = driver->subscribeToNotification(kChannel);
+                    return Status();
+                });
+                if (!listening)
                     lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
                                      .arg(store_.registry().quoted());
                 else

@@ -101,7 +101,13 @@ QString foldedName(QStringView text) {
 }
 
 bool SearchIndex::present(const CardStore& cards, Status* status) {
-    return cards.engine().searchPresent(status);
+    bool made = false;
+    *status = cards.call([&] {
+        Status s;
+        made = cards.engine().searchPresent(&s);
+        return s;
+    });
+    return made;
 }
 
 Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {

@@ -15,7 +15,10 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <thread>
 
 #include <libpq-fe.h>
 
@@ -87,6 +90,49 @@ Status ServerEngine::openSession() const {
         !q.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs)))
         return failure(q.lastError(), connecting);
     return Status();
+}
+
+StoreThread::Stoppers ServerEngine::workOn(const StoreThread&) {
+    // The store's two connections: Qt's, and the libpq one of the whole-table reads. Read when
+    // the time is up, since either may have been made again since.
+    const auto connections = [this] {
+        std::vector<PGconn*> conns;
+        const QSqlDatabase db = database();
+        const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+        if (v.isValid() &&
+            (qstrcmp(v.typeName(), "pg_conn*") == 0 || qstrcmp(v.typeName(), "PGconn*") == 0))
+            conns.push_back(*static_cast<PGconn* const*>(v.constData()));
+        if (PgLink* link = bulk_.get())
+            conns.push_back(link->handle());
+        return conns;
+    };
+    // A cancel request reaches a server that is slow or waits for a lock; the statement then
+    // fails and the connection stays usable. Sending it means connecting to the server and
+    // waiting for its answer, so it is sent from a thread of its own, never the window's.
+    const auto interrupt = [connections] {
+        std::vector<PGcancel*> cancels;
+        for (PGconn* conn : connections()) {
+            if (PGcancel* cancel = conn ? PQgetCancel(conn) : nullptr)
+                cancels.push_back(cancel);
+        }
+        std::thread([cancels] {
+            for (PGcancel* cancel : cancels) {
+                char error[256];
+                (void)PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }).detach();
+    };
+    // A server that does not answer at all (stopped, or the network gone) never answers the
+    // cancel either: shutting the socket down makes the statement fail at once. The connection
+    // is lost then, and made again like any lost connection.
+    const auto cutOff = [connections] {
+        for (PGconn* conn : connections()) {
+            if (const int socket = conn ? PQsocket(conn) : -1; socket >= 0)
+                ::shutdown(socket, SHUT_RDWR);
+        }
+    };
+    return {interrupt, cutOff};
 }
 
 bool ServerEngine::lost() const {

@@ -17,6 +17,7 @@ public:
     ~ServerEngine() override;
 
     Status open(const OpenOptions& options) override;
+    StoreThread::Stoppers workOn(const StoreThread& thread) override;
     void close() override;
     bool lost() const override;
     Status reconnect() override;
