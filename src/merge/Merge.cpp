@@ -317,26 +317,33 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
     std::unordered_map<QString, Card> stored;
     const QString select = QStringLiteral("SELECT ") % CardStore::columnList() %
                            QStringLiteral(" FROM \"Clientes\" WHERE \"Codigo\" IN (");
-    QSqlQuery q(here.database());
-    q.setForwardOnly(true);
     for (size_t at = 0; at < codes.size(); at += kLookupChunk) {
         const size_t n = std::min(kLookupChunk, codes.size() - at);
-        bool ok = q.prepare(select % QStringLiteral("?,").repeated(qsizetype(n) - 1) %
-                            QStringLiteral("?)"));
-        for (size_t i = 0; ok && i < n; ++i)
-            q.bindValue(int(i), codes[at + i]);
-        if (!ok || !q.exec()) {
-            const store::SqlReason r = CardStore::explain(q.lastError(), here.registry().engine());
-            return Status::failure(r.kind,
-                                   QStringLiteral("No se pudo leer el registro %1: %2.")
-                                       .arg(here.registry().quoted(), r.reason),
-                                   r.detail);
-        }
-        while (q.next()) {
-            Card card = CardStore::cardFromQuery(q, 0);
-            stored.emplace(codeOf(card), std::move(card));
-        }
-        q.finish();
+        // Each chunk is read where the store's connection works (its own thread, for a
+        // window's store), and the progress is told here between chunks.
+        const Status read = here.withConnection([&]() -> Status {
+            QSqlQuery q(here.database());
+            q.setForwardOnly(true);
+            bool ok = q.prepare(select % QStringLiteral("?,").repeated(qsizetype(n) - 1) %
+                                QStringLiteral("?)"));
+            for (size_t i = 0; ok && i < n; ++i)
+                q.bindValue(int(i), codes[at + i]);
+            if (!ok || !q.exec()) {
+                const store::SqlReason r =
+                    CardStore::explain(q.lastError(), here.registry().engine());
+                return Status::failure(r.kind,
+                                       QStringLiteral("No se pudo leer el registro %1: %2.")
+                                           .arg(here.registry().quoted(), r.reason),
+                                       r.detail);
+            }
+            while (q.next()) {
+                Card card = CardStore::cardFromQuery(q, 0);
+                stored.emplace(codeOf(card), std::move(card));
+            }
+            return Status();
+        });
+        if (!read)
+            return read;
         if (!half(qint64(at + n), qint64(codes.size()), true))
             return Status::failure(ErrorKind::Other, QStringLiteral("Se canceló la combinación."));
     }

@@ -212,6 +212,12 @@ bool CardStore::connectionLost() const {
 Status CardStore::reconnect() const {
     if (handOver())
         return call([&] { return reconnect(); });
+    // Work stopped for its time is refused as it stands: a new connection and a second try
+    // would answer after the time the user was promised. The next command reconnects.
+    if (thread_ && thread_->stopped())
+        return Status::failure(
+            ErrorKind::Unreachable,
+            QStringLiteral("El registro %1 no respondió a tiempo.").arg(registry_.quoted()));
     Status s = engine_->reconnect();
     if (s)
         ++reconnections_;
@@ -428,8 +434,17 @@ void CardStore::removeChangeListener(int handle) {
 }
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
-    // The count follows the store's own committed writes.
-    engine_->noteOwnWrite(change);
+    // The count follows the store's own committed writes; the engine looks at its connection
+    // for that, so on the store's thread.
+    if (handOver())
+        (void)call(
+            [&] {
+                engine_->noteOwnWrite(change);
+                return Status();
+            },
+            StoreThread::Kind::Look);
+    else
+        engine_->noteOwnWrite(change);
     if (thread_ && thread_->onStoreThread()) {
         notices_.push_back({change, id, card ? std::optional<Card>(*card) : std::nullopt});
         return;

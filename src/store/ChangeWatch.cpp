@@ -103,9 +103,10 @@ public:
         // The notices name the schema of the table written: several registries may share one
         // database, each in a schema of its own, and only this one's writes concern the window.
         // The driver belongs to the store's thread once it has one: it listens there.
-        QSqlDriver* driver = store_.database().driver();
+        QSqlDriver* driver = nullptr;
         bool listening = false;
         (void)store_.call([&] {
+            driver = store_.database().driver();
             QSqlQuery schema(store_.database());
             if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
                 schema_ = schema.value(0).toString();
@@ -135,12 +136,11 @@ public:
     }
 
     ~ServerChangeWatch() override {
-        if (QSqlDriver* driver = store_.database().driver()) {
-            (void)store_.call([&] {
+        (void)store_.call([&] {
+            if (QSqlDriver* driver = store_.database().driver())
                 driver->unsubscribeFromNotification(kChannel);
-                return Status();
-            });
-        }
+            return Status();
+        });
     }
 
     bool check() override {
@@ -181,21 +181,21 @@ private:
         }
         if (store_.reconnections() != reconnections_ && !store_.connectionLost()) {
             reconnections_ = store_.reconnections();
-            if (QSqlDriver* driver = store_.database().driver()) {
-                // Whatever the driver remembers of the old session is dropped first. The driver
-                // listens on the store's thread when it has one.
-                bool listening = false;
-                (void)store_.call([&] {
+            // Whatever the driver remembers of the old session is dropped first. The driver
+            // listens on the store's thread when it has one.
+            bool listening = false;
+            (void)store_.call([&] {
+                if (QSqlDriver* driver = store_.database().driver()) {
                     driver->unsubscribeFromNotification(kChannel);
                     listening = driver->subscribeToNotification(kChannel);
-                    return Status();
-                });
-                if (!listening)
-                    lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
-                                     .arg(store_.registry().quoted());
-                else
-                    lastError_.clear();
-            }
+                }
+                return Status();
+            });
+            if (!listening)
+                lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
+                                 .arg(store_.registry().quoted());
+            else
+                lastError_.clear();
             if (lost_) {
                 lost_ = false;
                 emit connectionChanged(false);
@@ -223,11 +223,9 @@ private:
 ChangeWatch::~ChangeWatch() = default;
 
 std::unique_ptr<ChangeWatch> ChangeWatch::start(const CardStore& store, int pollMs) {
-    if (store.database().driverName() == QLatin1StringView("QSQLITE"))
-        return std::make_unique<SqliteChangeWatch>(store, pollMs);
     if (store.registry().isServer())
         return std::make_unique<ServerChangeWatch>(store);
-    return nullptr;
+    return std::make_unique<SqliteChangeWatch>(store, pollMs);
 }
 
 } // namespace store

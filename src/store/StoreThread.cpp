@@ -19,6 +19,7 @@ struct StoreThreadLink {
     StoreThread* owner = nullptr; // told when work ends; null once the owner is gone
     std::atomic<qint64> lockDeadline{0};
     std::atomic<qint64> lastProgress{0};
+    std::atomic<bool> stopped{false}; // the work running now was stopped for its time
 };
 
 struct StoreThread::Job {
@@ -69,6 +70,10 @@ bool StoreThread::onStoreThread() const {
 
 qint64 StoreThread::lockWaitLeft() const {
     return link_->lockDeadline.load() - nowMs();
+}
+
+bool StoreThread::stopped() const {
+    return link_->stopped.load();
 }
 
 void StoreThread::progress() {
@@ -131,6 +136,7 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind ki
         worker_,
         [job, link = link_] {
             link->lockDeadline = job->lockDeadline;
+            link->stopped = false;
             job->work();
             job->done = true;
             std::lock_guard lock(link->mutex);
@@ -161,6 +167,7 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind ki
                                : budgetEnd;
         if (now >= end - kLockMarginMs / 3 && !interrupted) {
             interrupted = true;
+            link_->stopped = true;
             if (stoppers_.interrupt)
                 stoppers_.interrupt();
         }

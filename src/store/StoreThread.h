@@ -78,6 +78,10 @@ public:
     // Milliseconds the work now running may still wait for a lock; called by the engine's busy
     // handler on the store thread.
     qint64 lockWaitLeft() const;
+    // The work now running outlived its budget and was interrupted or cut off: called on the
+    // store thread, it tells the engine to begin nothing more (no new connection, no second
+    // try), so that the command is refused now rather than later.
+    bool stopped() const;
     // A scan calls this now and then: it is still moving.
     void progress();
     // The next work begins a new command with a full budget.
