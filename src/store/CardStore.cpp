@@ -1004,6 +1004,32 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
                              const std::function<bool(qint64)>& progress) {
     if (writes.empty())
         return Status();
+    if (handOver()) {
+        // The whole write runs on the store's thread, as a walk that keeps its time while it
+        // moves. Its progress is told on this thread while it waits (never after), and a cancel
+        // answered there stops the write at its next step.
+        QObject* caller = QCoreApplication::instance();
+        const auto waiting = std::make_shared<bool>(true);
+        const auto going = std::make_shared<std::atomic<bool>>(true);
+        const Status s = call(
+            [&] {
+                return mergeCards(writes, source, [&](qint64 done) {
+                    thread_->progress();
+                    if (progress)
+                        QMetaObject::invokeMethod(
+                            caller,
+                            [waiting, going, &progress, done] {
+                                if (*waiting && !progress(done))
+                                    *going = false;
+                            },
+                            Qt::QueuedConnection);
+                    return going->load();
+                });
+            },
+            StoreThread::Kind::Scan);
+        *waiting = false;
+        return s;
+    }
     const QString doing = QStringLiteral("combinar las tarjetas");
     // Thousands of cards land at places all over a large file's indexes: a larger page cache for
     // this one transaction keeps them from being read again and again.
