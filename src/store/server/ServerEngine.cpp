@@ -109,7 +109,11 @@ StoreThread::Stoppers ServerEngine::workOn(const StoreThread&) {
     // A cancel request reaches a server that is slow or waits for a lock; the statement then
     // fails and the connection stays usable. Sending it means connecting to the server and
     // waiting for its answer, so it is sent from a thread of its own, never the window's.
-    const auto interrupt = [connections] {
+    const auto interrupt = [this, connections] {
+        // A connection being made or dropped right now is left alone: the cut-off follows.
+        const std::unique_lock lock(handles_, std::try_to_lock);
+        if (!lock)
+            return;
         std::vector<PGcancel*> cancels;
         for (PGconn* conn : connections()) {
             if (PGcancel* cancel = conn ? PQgetCancel(conn) : nullptr)
@@ -126,7 +130,10 @@ StoreThread::Stoppers ServerEngine::workOn(const StoreThread&) {
     // A server that does not answer at all (stopped, or the network gone) never answers the
     // cancel either: shutting the socket down makes the statement fail at once. The connection
     // is lost then, and made again like any lost connection.
-    const auto cutOff = [connections] {
+    const auto cutOff = [this, connections] {
+        const std::unique_lock lock(handles_, std::try_to_lock);
+        if (!lock)
+            return; // tried again a moment later
         for (PGconn* conn : connections()) {
             if (const int socket = conn ? PQsocket(conn) : -1; socket >= 0)
                 ::shutdown(socket, SHUT_RDWR);
@@ -150,6 +157,7 @@ bool ServerEngine::lost() const {
 Status ServerEngine::reconnect() {
     // The statements prepared on the old session are gone with it, and the bulk link is made
     // again when next needed.
+    const std::lock_guard lock(handles_);
     prepared_.clear();
     bulk_.reset();
     database().close();
@@ -267,11 +275,13 @@ Status ServerEngine::open(const OpenOptions& options) {
 PgLink* ServerEngine::bulk(Status* status, const QString& doing) const {
     if (!bulk_) {
         SqlReason reason;
-        bulk_ = PgLink::connect(registry().location(), &reason);
-        if (!bulk_) {
+        std::unique_ptr<PgLink> link = PgLink::connect(registry().location(), &reason);
+        if (!link) {
             *status = failure(reason, doing);
             return nullptr;
         }
+        const std::lock_guard lock(handles_);
+        bulk_ = std::move(link);
     }
     return bulk_.get();
 }
