@@ -52,6 +52,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -295,19 +296,25 @@ QPushButton* button(app::MainWindow& w, const char* name) {
 QStringList sampleValues(const store::CardStore& cards, store::Field field, int wanted,
                          qint64 count, std::mt19937& rng) {
     QStringList values;
-    QSqlQuery q(cards.database());
-    // Quoted names: PostgreSQL folds unquoted ones to lower case.
-    q.prepare(QStringLiteral("SELECT \"") + store::cardField(field).name.toString() +
-              QStringLiteral("\" FROM \"Clientes\" WHERE id = ?"));
-    std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
-    for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
-        q.addBindValue(pick(rng));
-        if (q.exec() && q.next()) {
-            const QString v = q.value(0).toString().trimmed();
-            if (!v.isEmpty())
-                values.append(v);
-        }
-    }
+    // A window's store uses its connection on its own thread only.
+    (void)cards.call(
+        [&] {
+            QSqlQuery q(cards.database());
+            // Quoted names: PostgreSQL folds unquoted ones to lower case.
+            q.prepare(QStringLiteral("SELECT \"") + store::cardField(field).name.toString() +
+                      QStringLiteral("\" FROM \"Clientes\" WHERE id = ?"));
+            std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
+            for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
+                q.addBindValue(pick(rng));
+                if (q.exec() && q.next()) {
+                    const QString v = q.value(0).toString().trimmed();
+                    if (!v.isEmpty())
+                        values.append(v);
+                }
+            }
+            return store::Status();
+        },
+        store::StoreThread::Kind::Scan);
     return values;
 }
 
@@ -976,7 +983,15 @@ QJsonObject runHeld(const Options& o) {
         pulse.start();
         t.start();
         tick.start();
-        b->click();
+        // A click as the window system delivers it (press and release), so that it begins a
+        // command of its own with its whole time, as a user's click does.
+        const QPointF at = QPointF(b->rect().center());
+        QMouseEvent press(QEvent::MouseButtonPress, at, b->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, b->mapToGlobal(at), Qt::LeftButton,
+                       Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(b, &press);
+        QApplication::sendEvent(b, &up);
         *longestStall = std::max(*longestStall, ms(tick));
         return ms(t);
     };
@@ -1167,9 +1182,14 @@ QJsonObject runHistory(const Options& o) {
         return out;
     }
     {
-        QSqlQuery q(w->cardStore()->database());
-        q.exec(QStringLiteral("SELECT count(*) FROM Historial"));
-        out[QStringLiteral("history_rows")] = q.next() ? q.value(0).toLongLong() : -1;
+        qint64 rows = -1;
+        (void)w->cardStore()->call([&] {
+            QSqlQuery q(w->cardStore()->database());
+            if (q.exec(QStringLiteral("SELECT count(*) FROM Historial")) && q.next())
+                rows = q.value(0).toLongLong();
+            return store::Status();
+        });
+        out[QStringLiteral("history_rows")] = rows;
         out[QStringLiteral("file_mb")] = std::round(
             double(QFileInfo(f.folders.appFile(store::kDatabaseFileName)).size()) / 1048576);
     }
