@@ -3,6 +3,8 @@
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
 //                  [--base-datos URI [--server-only]] [--informe]
 //
+// One more child (bench_tarjetas --retenido) times the window against a registry another program
+// holds, and with --base-datos against a server that does not answer (see runHeld()).
 // Prints one JSON object per size (and one for the listing at 10,000 cards, and one for the
 // history dialogs over N cards with ten changes each, 100,000 unless told). Each size runs in a
 // child process of its own (bench_tarjetas --size N), so that its peak resident memory is its own.
@@ -50,6 +52,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -62,6 +65,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <signal.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -86,6 +90,7 @@ struct Options {
     bool childServer = false; // this child runs its size over the server
     bool reportOnly = false;  // --informe: of each size only the implant report
     qint64 childMerge = -1;   // merging a field campaign's registry into this many cards
+    bool childHeld = false;   // this child times the window against a held registry
 };
 
 double ms(const QElapsedTimer& t) {
@@ -311,19 +316,25 @@ QPushButton* button(app::MainWindow& w, const char* name) {
 QStringList sampleValues(const store::CardStore& cards, store::Field field, int wanted,
                          qint64 count, std::mt19937& rng) {
     QStringList values;
-    QSqlQuery q(cards.database());
-    // Quoted names: PostgreSQL folds unquoted ones to lower case.
-    q.prepare(QStringLiteral("SELECT \"") + store::cardField(field).name.toString() +
-              QStringLiteral("\" FROM \"Clientes\" WHERE id = ?"));
-    std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
-    for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
-        q.addBindValue(pick(rng));
-        if (q.exec() && q.next()) {
-            const QString v = q.value(0).toString().trimmed();
-            if (!v.isEmpty())
-                values.append(v);
-        }
-    }
+    // A window's store uses its connection on its own thread only.
+    (void)cards.call(
+        [&] {
+            QSqlQuery q(cards.database());
+            // Quoted names: PostgreSQL folds unquoted ones to lower case.
+            q.prepare(QStringLiteral("SELECT \"") + store::cardField(field).name.toString() +
+                      QStringLiteral("\" FROM \"Clientes\" WHERE id = ?"));
+            std::uniform_int_distribution<qint64> pick(1, std::max<qint64>(1, count));
+            for (int tries = 0; values.size() < wanted && tries < wanted * 20; ++tries) {
+                q.addBindValue(pick(rng));
+                if (q.exec() && q.next()) {
+                    const QString v = q.value(0).toString().trimmed();
+                    if (!v.isEmpty())
+                        values.append(v);
+                }
+            }
+            return store::Status();
+        },
+        store::StoreThread::Kind::Scan);
     return values;
 }
 
@@ -993,6 +1004,151 @@ QJsonObject runListing(const Options& o) {
     return out;
 }
 
+// The window against a registry it must wait for: DAT.db locked for reading and writing by another
+// program (or, on a server, table Clientes locked by another session), and a server that does not
+// answer at all (the window's server process stopped). OK on a typed card and a code search are
+// each timed from the click until the window has refused, with the longest the event loop went
+// without running meanwhile (a timer of 5 ms tells).
+constexpr qint64 kHeldCards = 1'000;
+
+QJsonObject runHeld(const Options& o) {
+    const bool server = o.childServer;
+    const int reps = o.quick ? 1 : 3;
+    store::FixedClock clock(QDateTime(QDate(2024, 6, 15), QTime(10, 30)));
+    ScriptedMessages messages;
+    QJsonObject out;
+    out[QStringLiteral("cards")] = kHeldCards;
+    out[QStringLiteral("engine")] =
+        server ? QStringLiteral("postgresql") : QStringLiteral("sqlite");
+    Folders f{server ? QString() : registryPath(o, kHeldCards)};
+    if (server)
+        f.folders.serverUri = schemaUri(o.server, serverSchema(kHeldCards));
+    double startup = 0;
+    auto w = start(f.folders, messages, clock, &startup);
+    if (!w)
+        return {{QStringLiteral("error"), messages.texts().join(u'|')}};
+    const QString code = w->fieldText(store::Codigo);
+
+    // The click's time until it returns, and the longest pause of the event loop meanwhile.
+    const auto watched = [](QPushButton* b, double* longestStall) {
+        QElapsedTimer t, tick;
+        QTimer pulse;
+        pulse.setInterval(5);
+        *longestStall = 0;
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            *longestStall = std::max(*longestStall, ms(tick));
+            tick.start();
+        });
+        pulse.start();
+        t.start();
+        tick.start();
+        // A click as the window system delivers it (press and release), so that it begins a
+        // command of its own with its whole time, as a user's click does.
+        const QPointF at = QPointF(b->rect().center());
+        QMouseEvent press(QEvent::MouseButtonPress, at, b->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, b->mapToGlobal(at), Qt::LeftButton,
+                       Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(b, &press);
+        QApplication::sendEvent(b, &up);
+        *longestStall = std::max(*longestStall, ms(tick));
+        return ms(t);
+    };
+    // Holding the registry as another program would; `stop` instead stops the window's own
+    // server process, whose connection is then lost (the window is started again afterwards).
+    std::unique_ptr<store::PgLink> holder;
+    qint64 stopped = -1;
+    const auto hold = [&](bool stop) {
+        if (stop) {
+            (void)w->cardStore()->call([&] {
+                QSqlQuery q(w->cardStore()->database());
+                if (q.exec(QStringLiteral("SELECT pg_backend_pid()")) && q.next())
+                    stopped = q.value(0).toLongLong();
+                return store::Status();
+            });
+            if (stopped > 0)
+                ::kill(pid_t(stopped), SIGSTOP);
+        } else if (server) {
+            holder = serverLink(f.folders.serverUri);
+            if (holder) {
+                store::SqlReason reason;
+                (void)holder->exec(QStringLiteral("BEGIN"), &reason);
+                (void)holder->exec(
+                    QStringLiteral("LOCK TABLE \"Clientes\" IN ACCESS EXCLUSIVE MODE"), &reason);
+            }
+        } else {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("retenido"));
+            db.setDatabaseName(f.folders.appFile(store::kDatabaseFileName));
+            if (db.open())
+                QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        }
+    };
+    const auto release = [&](bool stop) {
+        if (stop) {
+            if (stopped > 0)
+                ::kill(pid_t(stopped), SIGCONT);
+            stopped = -1;
+            // The connection was cut: a new window, as after a restart of the program.
+            w.reset();
+            w = start(f.folders, messages, clock, &startup);
+        } else if (server) {
+            holder.reset();
+        } else {
+            {
+                QSqlDatabase db = QSqlDatabase::database(QStringLiteral("retenido"));
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("retenido"));
+        }
+        QCoreApplication::processEvents();
+    };
+
+    for (const bool stop : {false, true}) {
+        if (stop && !server)
+            continue;
+        const QString kind = stop ? QStringLiteral("stalled_server") : QStringLiteral("held");
+        std::vector<double> saveTimes, saveStalls, searchTimes, searchStalls;
+        int refused = 0;
+        for (int i = 0; i < reps && w; ++i) {
+            // OK on a typed card.
+            button(*w, "cmdEditar")->click();
+            w->setFieldText(store::NombreAnimal, QStringLiteral("Retenido %1").arg(i));
+            messages.clear();
+            hold(stop);
+            double stall = 0;
+            saveTimes.push_back(watched(button(*w, "cmdEditar"), &stall));
+            saveStalls.push_back(stall);
+            refused += messages.boxes.empty() ? 0 : 1;
+            release(stop);
+            if (w && w->buttonCaption(QStringLiteral("cmdEditar")) == u"&OK")
+                button(*w, "cmdSalir")->click();
+
+            // A code search.
+            if (!w)
+                break;
+            button(*w, "cmdBuscar")->click();
+            w->findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(code);
+            QCoreApplication::processEvents();
+            messages.clear();
+            hold(stop);
+            searchTimes.push_back(watched(button(*w, "btnBuscarOK"), &stall));
+            searchStalls.push_back(stall);
+            refused += messages.boxes.empty() ? 0 : 1;
+            release(stop);
+            if (w && button(*w, "btnBuscarFin")->isVisible())
+                button(*w, "btnBuscarFin")->click();
+        }
+        out[kind + QStringLiteral("_save_refused_ms")] = stats(saveTimes);
+        out[kind + QStringLiteral("_save_longest_stall_ms")] = stats(saveStalls);
+        out[kind + QStringLiteral("_search_refused_ms")] = stats(searchTimes);
+        out[kind + QStringLiteral("_search_longest_stall_ms")] = stats(searchStalls);
+        out[kind + QStringLiteral("_refusals")] = refused;
+    }
+    return out;
+}
+
 // Fills the history of a registry as ten changes per card would have: an add with the whole
 // card, nine edits of one field, and one card in a hundred deleted (the card removed, its
 // history row holding it whole). Written by SQL in one transaction, far faster than the saves.
@@ -1085,9 +1241,14 @@ QJsonObject runHistory(const Options& o) {
         return out;
     }
     {
-        QSqlQuery q(w->cardStore()->database());
-        q.exec(QStringLiteral("SELECT count(*) FROM Historial"));
-        out[QStringLiteral("history_rows")] = q.next() ? q.value(0).toLongLong() : -1;
+        qint64 rows = -1;
+        (void)w->cardStore()->call([&] {
+            QSqlQuery q(w->cardStore()->database());
+            if (q.exec(QStringLiteral("SELECT count(*) FROM Historial")) && q.next())
+                rows = q.value(0).toLongLong();
+            return store::Status();
+        });
+        out[QStringLiteral("history_rows")] = rows;
         out[QStringLiteral("file_mb")] = std::round(
             double(QFileInfo(f.folders.appFile(store::kDatabaseFileName)).size()) / 1048576);
     }
@@ -1430,6 +1591,11 @@ int runChildren(const Options& o, const QString& self) {
     if (!ensureRegistry(o, kListingCards))
         return 1;
     ok = child({QStringLiteral("--listing")}) && ok;
+    if (!ensureRegistry(o, kHeldCards))
+        return 1;
+    ok = child({QStringLiteral("--retenido")}) && ok;
+    if (!o.server.isEmpty() && ensureServerRegistry(o, kHeldCards))
+        ok = child({QStringLiteral("--retenido"), QStringLiteral("--base-datos"), o.server}) && ok;
     if (o.historyCards > 0) {
         if (!ensureHistoryRegistry(o, o.historyCards))
             return 1;
@@ -1472,6 +1638,8 @@ int main(int argc, char* argv[]) {
             ++i;
         } else if (a == u"--listing") {
             o.childListing = true;
+        } else if (a == u"--retenido") {
+            o.childHeld = true;
         } else if (a == u"--history" && !next.isEmpty()) {
             o.childHistory = true;
             o.historyCards = next.toLongLong();
@@ -1500,7 +1668,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "--server-only necesita --base-datos URI\n");
         return 2;
     }
-    o.childServer = (o.childSize > 0 || o.childMerge > 0) && !o.server.isEmpty();
+    o.childServer = (o.childSize > 0 || o.childMerge > 0 || o.childHeld) && !o.server.isEmpty();
     if (o.childMerge > 0) {
         if (!ensureRegistry(o, o.childMerge))
             return 1;
@@ -1508,8 +1676,9 @@ int main(int argc, char* argv[]) {
         std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
         return result.contains(QStringLiteral("merge_10000")) ? 0 : 1;
     }
-    if (o.childListing || o.childHistory || o.childSize > 0) {
-        const QJsonObject result = o.childHistory   ? runHistory(o)
+    if (o.childListing || o.childHistory || o.childHeld || o.childSize > 0) {
+        const QJsonObject result = o.childHeld      ? runHeld(o)
+                                   : o.childHistory ? runHistory(o)
                                    : o.childListing ? runListing(o)
                                                     : runSize(o, o.childSize);
         std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());

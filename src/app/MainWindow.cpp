@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "StoreWaitIndicator.h"
+
 #include "TabOrder.h"
 
 #include "Accessibility.h"
@@ -533,9 +535,20 @@ void MainWindow::setVersionText(const QString& text) {
 void MainWindow::setCardStore(std::unique_ptr<store::CardStore> cards) {
     grid_->setStore(nullptr);
     table_.reset();
+    if (waitIndicator_)
+        waitIndicator_->follow(nullptr);
     cards_ = std::move(cards);
-    if (cards_)
+    if (cards_) {
+        // The window keeps painting while the store waits for a lock or a server.
+        cards_->workOnOwnThread();
+        if (!waitIndicator_) {
+            const QList<QPushButton*> buttons = findChildren<QPushButton*>();
+            waitIndicator_ = new StoreWaitIndicator(
+                this, std::vector<QWidget*>(buttons.begin(), buttons.end()), registryLabel_);
+        }
+        waitIndicator_->follow(cards_->storeThread());
         table_ = cards_->openTable();
+    }
     grid_->setStore(cards_.get());
 }
 

@@ -163,6 +163,7 @@ private:
     std::unique_ptr<store::TableCursor> table_;
     QString textoPie_;
     QLabel* registryLabel_ = nullptr;
+    class StoreWaitIndicator* waitIndicator_ = nullptr;
     bool enEdicion_ = false;
     bool loadingCard_ = false;
     store::LoadedCard loaded_;             // what CargaTarjeta last put into the fields

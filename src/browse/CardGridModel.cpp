@@ -1,5 +1,7 @@
 #include "CardGridModel.h"
 
+#include "StoreThread.h"
+
 #include <QFont>
 #include <QMetaObject>
 
@@ -273,6 +275,22 @@ const std::vector<CardGridModel::Values>& CardGridModel::page(int pageIndex) con
         pageOrder_.remove(pageIndex);
         pageOrder_.push_front(pageIndex);
         return it->second;
+    }
+    if (store::StoreThread* thread = cards_ ? cards_->storeThread() : nullptr;
+        thread && thread->busy()) {
+        // Painting while the store works for a command: rows not read yet stay blank, and are
+        // read once the work is done.
+        if (!refreshPending_) {
+            refreshPending_ = true;
+            thread->afterWork(const_cast<CardGridModel*>(this), [this] {
+                refreshPending_ = false;
+                if (rowCount() > 0)
+                    emit const_cast<CardGridModel*>(this)->dataChanged(
+                        index(0, 0), index(rowCount() - 1, columnCount() - 1));
+            });
+        }
+        static const std::vector<Values> blank;
+        return blank;
     }
     while (pages_.size() >= kCachedPages && !pageOrder_.empty()) {
         pages_.erase(pageOrder_.back());

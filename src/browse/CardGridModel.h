@@ -145,6 +145,7 @@ private:
     mutable std::list<int> pageOrder_; // most recently used first
     mutable bool errorPending_ = false;
     int pageRows_ = kPageRows;
+    mutable bool refreshPending_ = false; // blank rows painted while the store was busy
 };
 
 } // namespace browse

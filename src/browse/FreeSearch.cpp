@@ -1,5 +1,7 @@
 #include "FreeSearch.h"
 
+#include "StoreThread.h"
+
 #include "CardGrid.h"
 #include "SearchIndex.h"
 
@@ -132,6 +134,11 @@ void FreeSearch::close() {
 void FreeSearch::run() {
     if (!browsing() || !available_)
         return;
+    // Typing paused during another command's wait: search once that is done.
+    if (store::StoreThread* thread = cards_.storeThread(); thread && thread->busy()) {
+        thread->afterWork(this, [this] { run(); });
+        return;
+    }
     const QString text = bar_->text();
     if (store::trimSpaces(text).isEmpty()) {
         if (listing_)

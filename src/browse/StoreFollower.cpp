@@ -1,5 +1,7 @@
 #include "StoreFollower.h"
 
+#include "StoreThread.h"
+
 #include "TypeAheadIndex.h"
 
 #include <QApplication>
@@ -108,6 +110,12 @@ StoreFollower::~StoreFollower() {
 }
 
 void StoreFollower::changedElsewhere() {
+    // Another command's work is in flight (this came from a timer during its wait): follow once
+    // it is done, not in the middle of it.
+    if (store::StoreThread* thread = cards_.storeThread(); thread && thread->busy()) {
+        thread->afterWork(this, [this] { changedElsewhere(); });
+        return;
+    }
     if (typeAhead_)
         followLists();
     pending_ = true;
@@ -153,6 +161,10 @@ void StoreFollower::applyWhenBrowsing() {
     if (!pending_ || !browsing()) {
         if (pending_ && !retry_.isActive())
             retry_.start();
+        return;
+    }
+    if (store::StoreThread* thread = cards_.storeThread(); thread && thread->busy()) {
+        thread->afterWork(this, [this] { applyWhenBrowsing(); });
         return;
     }
     retry_.stop();

@@ -327,21 +327,27 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
     std::unordered_map<QString, Card> stored;
     const QString select = QStringLiteral("SELECT ") % CardStore::columnList() %
                            QStringLiteral(" FROM \"Clientes\" WHERE \"Codigo\" IN (");
-    QSqlQuery q(here.database());
-    q.setForwardOnly(true);
     for (size_t at = 0; at < codes.size(); at += kLookupChunk) {
         const size_t n = std::min(kLookupChunk, codes.size() - at);
-        bool ok = q.prepare(select % QStringLiteral("?,").repeated(qsizetype(n) - 1) %
-                            QStringLiteral("?)"));
-        for (size_t i = 0; ok && i < n; ++i)
-            q.bindValue(int(i), codes[at + i]);
-        if (!ok || !q.exec())
-            return readHereFailure(q.lastError());
-        while (q.next()) {
-            Card card = CardStore::cardFromQuery(q, 0);
-            stored.emplace(codeOf(card), std::move(card));
-        }
-        q.finish();
+        // Each chunk is read where the store's connection works (its own thread, for a
+        // window's store), and the progress is told here between chunks.
+        const Status read = here.withConnection([&]() -> Status {
+            QSqlQuery q(here.database());
+            q.setForwardOnly(true);
+            bool ok = q.prepare(select % QStringLiteral("?,").repeated(qsizetype(n) - 1) %
+                                QStringLiteral("?)"));
+            for (size_t i = 0; ok && i < n; ++i)
+                q.bindValue(int(i), codes[at + i]);
+            if (!ok || !q.exec())
+                return readHereFailure(q.lastError());
+            while (q.next()) {
+                Card card = CardStore::cardFromQuery(q, 0);
+                stored.emplace(codeOf(card), std::move(card));
+            }
+            return Status();
+        });
+        if (!read)
+            return read;
         if (!half(qint64(at + n), qint64(codes.size()), true))
             return Status::failure(ErrorKind::Other, QStringLiteral("Se canceló la combinación."));
     }
@@ -362,23 +368,31 @@ Status planMerge(const CardStore& here, const QString& otherPath, MergePlan* pla
             inConflict.push_back(d.card[Codigo]);
     }
     std::unordered_map<QString, QDateTime> hereTimes;
-    for (size_t at = 0; at < inConflict.size(); at += kLookupChunk) {
-        const size_t n = std::min(kLookupChunk, inConflict.size() - at);
-        bool ok = q.prepare(
-            QStringLiteral("SELECT codigo, cuando FROM \"Historial\" WHERE id IN (SELECT max(id) "
-                           "FROM \"Historial\" WHERE codigo IN (") %
-            QStringLiteral("?,").repeated(qsizetype(n) - 1) %
-            QStringLiteral("?) GROUP BY codigo)"));
-        for (size_t i = 0; ok && i < n; ++i)
-            q.bindValue(int(i), inConflict[at + i]);
-        if (!ok || !q.exec())
-            return readHereFailure(q.lastError());
-        while (q.next())
-            hereTimes.emplace(
-                q.value(0).toString(),
-                QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs).toUTC());
-        q.finish();
-    }
+    // Read where the store's connection works (its own thread, for a window's store).
+    const Status timesRead = here.withConnection([&]() -> Status {
+        QSqlQuery q(here.database());
+        q.setForwardOnly(true);
+        for (size_t at = 0; at < inConflict.size(); at += kLookupChunk) {
+            const size_t n = std::min(kLookupChunk, inConflict.size() - at);
+            bool ok = q.prepare(
+                QStringLiteral("SELECT codigo, cuando FROM \"Historial\" WHERE id IN (SELECT "
+                               "max(id) FROM \"Historial\" WHERE codigo IN (") %
+                QStringLiteral("?,").repeated(qsizetype(n) - 1) %
+                QStringLiteral("?) GROUP BY codigo)"));
+            for (size_t i = 0; ok && i < n; ++i)
+                q.bindValue(int(i), inConflict[at + i]);
+            if (!ok || !q.exec())
+                return readHereFailure(q.lastError());
+            while (q.next())
+                hereTimes.emplace(
+                    q.value(0).toString(),
+                    QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs).toUTC());
+            q.finish();
+        }
+        return Status();
+    });
+    if (!timesRead)
+        return timesRead;
     // The time of this registry's last history row for the code, if any.
     const auto hereTime = [&](const QString& code) {
         const auto t = hereTimes.find(code);

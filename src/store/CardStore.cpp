@@ -5,10 +5,13 @@
 #include "ServerEngine.h"
 #include "SqliteEngine.h"
 
+#include <QCoreApplication>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringBuilder>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -69,6 +72,21 @@ CardStore::CardStore(Registry registry, QString connection)
     : registry_(std::move(registry)), connection_(std::move(connection)) {}
 
 CardStore::~CardStore() {
+    if (thread_) {
+        // The connection is closed where it works, and its driver given back to this thread so
+        // that the connection can be removed here.
+        QThread* home = QThread::currentThread();
+        (void)call([&] {
+            if (engine_)
+                engine_->close();
+            db_.close();
+            if (QSqlDriver* driver = db_.driver())
+                driver->moveToThread(home);
+            return Status();
+        });
+        thread_.reset();
+        db_ = QSqlDatabase();
+    }
     if (engine_)
         engine_->close(); // it may keep statements on the connection closed below
     {
@@ -80,7 +98,52 @@ CardStore::~CardStore() {
 }
 
 QSqlDatabase CardStore::database() const {
-    return QSqlDatabase::database(connection_, false);
+    return thread_ ? db_ : QSqlDatabase::database(connection_, false);
+}
+
+void CardStore::workOnOwnThread() {
+    if (thread_ || !QCoreApplication::instance())
+        return;
+    db_ = QSqlDatabase::database(connection_, false);
+    thread_ = std::make_unique<StoreThread>();
+    if (QSqlDriver* driver = db_.driver())
+        driver->moveToThread(thread_->thread());
+    thread_->setStoppers(engine_->workOn(*thread_));
+}
+
+bool CardStore::handOver() const {
+    return thread_ && !thread_->onStoreThread();
+}
+
+Status CardStore::call(const std::function<Status()>& work, StoreThread::Kind kind) const {
+    if (!handOver())
+        return work();
+    Status result;
+    const StoreThread::Outcome outcome = thread_->run([&] { result = work(); }, kind);
+    deliverNotices();
+    // Work stopped for its time fails with whatever the engine says of an interruption; a wait
+    // for a lock that gave up by itself already says why.
+    if (outcome == StoreThread::Outcome::Interrupted && !result.ok() &&
+        result.kind() != ErrorKind::Busy) {
+        result = Status::failure(
+            server() ? ErrorKind::Unreachable : ErrorKind::Busy,
+            QStringLiteral("El registro %1 no respondió en %2 segundos: otro programa u otro "
+                           "puesto lo tiene ocupado, o el servidor no contesta. Lo escrito en la "
+                           "ventana se conserva; inténtelo de nuevo en un momento.")
+                .arg(registry_.quoted())
+                .arg(StoreThread::kCommandBudgetMs / 1000),
+            result.detail());
+    }
+    return result;
+}
+
+void CardStore::deliverNotices() const {
+    std::vector<Notice> notices = std::move(notices_);
+    notices_.clear();
+    for (const Notice& n : notices) {
+        for (const auto& listener : listeners_)
+            listener.second(n.change, n.id, n.card ? &*n.card : nullptr);
+    }
 }
 
 QSqlQuery& CardStore::prepared(QSqlQuery& local, const QString& sql, bool* ok) const {
@@ -135,10 +198,28 @@ std::unique_ptr<CardStore> CardStore::open(const Registry& registry, Status* sta
 }
 
 bool CardStore::connectionLost() const {
+    if (handOver()) {
+        bool lost = false;
+        (void)call(
+            [&] {
+                lost = connectionLost();
+                return Status();
+            },
+            StoreThread::Kind::Look);
+        return lost;
+    }
     return engine_->lost();
 }
 
 Status CardStore::reconnect() const {
+    if (handOver())
+        return call([&] { return reconnect(); });
+    // Work stopped for its time is refused as it stands: a new connection and a second try
+    // would answer after the time the user was promised. The next command reconnects.
+    if (thread_ && thread_->stopped())
+        return Status::failure(
+            ErrorKind::Unreachable,
+            QStringLiteral("El registro %1 no respondió a tiempo.").arg(registry_.quoted()));
     Status s = engine_->reconnect();
     if (s)
         ++reconnections_;
@@ -146,6 +227,8 @@ Status CardStore::reconnect() const {
 }
 
 Status CardStore::withConnection(const std::function<Status()>& read) const {
+    if (handOver())
+        return call([&] { return withConnection(read); });
     if (engine_->lost()) {
         if (Status s = reconnect(); !s)
             return s;
@@ -159,6 +242,8 @@ Status CardStore::withConnection(const std::function<Status()>& read) const {
 }
 
 Status CardStore::runWrite(const std::function<Status()>& body, const QString& doing) {
+    if (handOver())
+        return call([&] { return runWrite(body, doing); });
     if (engine_->lost()) {
         if (Status s = reconnect(); !s)
             return s;
@@ -405,6 +490,16 @@ Status CardStore::findOne(const QString& code, RowId* id) const {
 
 Status CardStore::forEachRawCard(Order order,
                                  const std::function<bool(RowId, const RawCard&)>& visit) const {
+    if (handOver()) {
+        return call(
+            [&] {
+                return forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+                    thread_->progress();
+                    return visit(id, raw);
+                });
+            },
+            StoreThread::Kind::Scan);
+    }
     // Made again only before the first card is visited: the caller never sees a card twice.
     bool visited = false;
     return withConnection([&] {
@@ -451,8 +546,21 @@ void CardStore::removeChangeListener(int handle) {
 }
 
 void CardStore::notify(Change change, RowId id, const Card* card) const {
-    // The count follows the store's own committed writes.
-    engine_->noteOwnWrite(change);
+    // The count follows the store's own committed writes; the engine looks at its connection
+    // for that, so on the store's thread.
+    if (handOver())
+        (void)call(
+            [&] {
+                engine_->noteOwnWrite(change);
+                return Status();
+            },
+            StoreThread::Kind::Look);
+    else
+        engine_->noteOwnWrite(change);
+    if (thread_ && thread_->onStoreThread()) {
+        notices_.push_back({change, id, card ? std::optional<Card>(*card) : std::nullopt});
+        return;
+    }
     for (const auto& listener : listeners_)
         listener.second(change, id, card);
 }
@@ -1175,6 +1283,32 @@ Status CardStore::mergeCards(std::span<const MergeWrite> writes, const QString& 
                              const std::function<bool(qint64)>& progress) {
     if (writes.empty())
         return Status();
+    if (handOver()) {
+        // The whole write runs on the store's thread, as a walk that keeps its time while it
+        // moves. Its progress is told on this thread while it waits (never after), and a cancel
+        // answered there stops the write at its next step.
+        QObject* caller = QCoreApplication::instance();
+        const auto waiting = std::make_shared<bool>(true);
+        const auto going = std::make_shared<std::atomic<bool>>(true);
+        const Status s = call(
+            [&] {
+                return mergeCards(writes, source, [&](qint64 done) {
+                    thread_->progress();
+                    if (progress)
+                        QMetaObject::invokeMethod(
+                            caller,
+                            [waiting, going, &progress, done] {
+                                if (*waiting && !progress(done))
+                                    *going = false;
+                            },
+                            Qt::QueuedConnection);
+                    return going->load();
+                });
+            },
+            StoreThread::Kind::Scan);
+        *waiting = false;
+        return s;
+    }
     const QString doing = QStringLiteral("combinar las tarjetas");
     // Thousands of cards land at places all over a large file's indexes: a larger page cache for
     // this one transaction keeps them from being read again and again.

@@ -3,6 +3,7 @@
 #include "CardFields.h"
 #include "Registry.h"
 #include "Status.h"
+#include "StoreThread.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -198,7 +199,23 @@ public:
     Status withConnection(const std::function<Status()>& read) const;
 
     // The connection, for subsystems that keep their own indexes or run their own queries.
+    // Once the store works on its own thread, they use it only inside call().
     QSqlDatabase database() const;
+
+    // From here on the connection works on a thread of its own (see StoreThread.h): every call
+    // that reaches the database hands its work over and waits with the caller's event loop
+    // turning, under one time budget per user command. For a window's store; without it every
+    // call runs on the caller's thread, as tools and tests use the store.
+    void workOnOwnThread();
+    // The store's thread, or null while it works on the caller's.
+    StoreThread* storeThread() const { return thread_.get(); }
+    // Runs `work`, which uses the connection, on the store's thread when it has one, and turns
+    // work stopped for running out of time into a failure that says so.
+    Status call(const std::function<Status()>& work,
+                StoreThread::Kind kind = StoreThread::Kind::Command) const;
+    // True on the caller's side of a store that works on its own thread: a member that reaches
+    // the database hands its work over with call() (and runs it directly once there).
+    bool handOver() const;
     // What differs between the file and the server (StoreEngine.h).
     const StoreEngine& engine() const { return *engine_; }
     StoreEngine& engine() { return *engine_; }
@@ -245,6 +262,18 @@ private:
     Registry registry_;
     QString connection_;
     std::unique_ptr<StoreEngine> engine_;
+    // The store's own thread, the connection kept for use there (a lookup by name only works on
+    // the thread the driver belongs to), and the writes made there, told to the listeners on
+    // the caller's thread once the work is done.
+    void deliverNotices() const;
+    std::unique_ptr<StoreThread> thread_;
+    QSqlDatabase db_;
+    struct Notice {
+        Change change;
+        RowId id;
+        std::optional<Card> card;
+    };
+    mutable std::vector<Notice> notices_;
     std::vector<std::pair<int, ChangeListener>> listeners_;
     int nextListener_ = 1;
     bool historyReady_ = false;   // table Historial is known to exist

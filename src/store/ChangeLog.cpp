@@ -75,6 +75,13 @@ Status CardStore::readChanges(qint64 since, bool withCount, Changes* changes) co
 }
 
 void CardStore::countFollowed(qint64 count, qint64 position) const {
+    if (handOver()) {
+        (void)call([&] {
+            countFollowed(count, position);
+            return Status();
+        });
+        return;
+    }
     engine_->countFollowed(count, position);
 }
 

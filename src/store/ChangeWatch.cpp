@@ -1,6 +1,7 @@
 #include "ChangeWatch.h"
 
 #include "CardStore.h"
+#include "StoreThread.h"
 
 #include <QElapsedTimer>
 #include <QSqlDriver>
@@ -16,19 +17,22 @@ namespace {
 
 // SQLite: `PRAGMA data_version` on the store's own connection changes when any other connection
 // has committed to the file since the last time this connection asked, and never for this
-// connection's own commits. Asking costs a few microseconds, so it is asked on the window's
-// thread.
+// connection's own commits. Asking costs a few microseconds; while the store is busy with other
+// work it is not asked at all, and while another program holds the file it is not waited for:
+// the next poll asks again.
 class SqliteChangeWatch final : public ChangeWatch {
 public:
     SqliteChangeWatch(const CardStore& store, int pollMs) : store_(store) {
-        version_ = read();
+        version_ = look();
         timer_.setInterval(pollMs);
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         timer_.start();
     }
 
     bool check() override {
-        const qint64 now = read();
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return false;
+        const qint64 now = look();
         if (now < 0)
             return false;
         if (version_ >= 0 && now == version_)
@@ -42,6 +46,17 @@ public:
     }
 
 private:
+    qint64 look() {
+        qint64 version = -1;
+        (void)store_.call(
+            [&] {
+                version = read();
+                return Status();
+            },
+            StoreThread::Kind::Look);
+        return version;
+    }
+
     sqlite3* handle() const {
         const QSqlDatabase db = store_.database();
         const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
@@ -87,12 +102,19 @@ public:
         connect(&timer_, &QTimer::timeout, this, [this] { check(); });
         // The notices name the schema of the table written: several registries may share one
         // database, each in a schema of its own, and only this one's writes concern the window.
-        QSqlQuery schema(store_.database());
-        if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
-            schema_ = schema.value(0).toString();
-        schema.finish();
-        QSqlDriver* driver = store_.database().driver();
-        if (!driver || !driver->subscribeToNotification(kChannel)) {
+        // The driver belongs to the store's thread once it has one: it listens there.
+        QSqlDriver* driver = nullptr;
+        bool listening = false;
+        (void)store_.call([&] {
+            driver = store_.database().driver();
+            QSqlQuery schema(store_.database());
+            if (schema.exec(QStringLiteral("SELECT current_schema()")) && schema.next())
+                schema_ = schema.value(0).toString();
+            schema.finish();
+            listening = driver && driver->subscribeToNotification(kChannel);
+            return Status();
+        });
+        if (!listening) {
             lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
                              .arg(store_.registry().quoted());
             return;
@@ -114,14 +136,22 @@ public:
     }
 
     ~ServerChangeWatch() override {
-        if (QSqlDriver* driver = store_.database().driver())
-            driver->unsubscribeFromNotification(kChannel);
+        (void)store_.call([&] {
+            if (QSqlDriver* driver = store_.database().driver())
+                driver->unsubscribeFromNotification(kChannel);
+            return Status();
+        });
     }
 
     bool check() override {
         checkLink();
         if (!pending_)
             return false;
+        // What follows reads the store: not in the middle of other work, but once it is done.
+        if (StoreThread* thread = store_.storeThread(); thread && thread->busy()) {
+            thread->afterWork(this, [this] { check(); });
+            return false;
+        }
         pending_ = false;
         emit changedElsewhere();
         return true;
@@ -135,6 +165,9 @@ private:
     // or by a command), listening is renewed on the new session and the window reads what the
     // other workstations wrote meanwhile.
     void checkLink() {
+        // Not in the middle of a command's work: its next turn looks.
+        if (const StoreThread* thread = store_.storeThread(); thread && thread->busy())
+            return;
         if (store_.connectionLost()) {
             if (!lost_) {
                 lost_ = true;
@@ -148,15 +181,21 @@ private:
         }
         if (store_.reconnections() != reconnections_ && !store_.connectionLost()) {
             reconnections_ = store_.reconnections();
-            if (QSqlDriver* driver = store_.database().driver()) {
-                // Whatever the driver remembers of the old session is dropped first.
-                driver->unsubscribeFromNotification(kChannel);
-                if (!driver->subscribeToNotification(kChannel))
-                    lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
-                                     .arg(store_.registry().quoted());
-                else
-                    lastError_.clear();
-            }
+            // Whatever the driver remembers of the old session is dropped first. The driver
+            // listens on the store's thread when it has one.
+            bool listening = false;
+            (void)store_.call([&] {
+                if (QSqlDriver* driver = store_.database().driver()) {
+                    driver->unsubscribeFromNotification(kChannel);
+                    listening = driver->subscribeToNotification(kChannel);
+                }
+                return Status();
+            });
+            if (!listening)
+                lastError_ = QStringLiteral("No se pudo escuchar los cambios del registro %1.")
+                                 .arg(store_.registry().quoted());
+            else
+                lastError_.clear();
             if (lost_) {
                 lost_ = false;
                 emit connectionChanged(false);
@@ -184,11 +223,9 @@ private:
 ChangeWatch::~ChangeWatch() = default;
 
 std::unique_ptr<ChangeWatch> ChangeWatch::start(const CardStore& store, int pollMs) {
-    if (store.database().driverName() == QLatin1StringView("QSQLITE"))
-        return std::make_unique<SqliteChangeWatch>(store, pollMs);
     if (store.registry().isServer())
         return std::make_unique<ServerChangeWatch>(store);
-    return nullptr;
+    return std::make_unique<SqliteChangeWatch>(store, pollMs);
 }
 
 } // namespace store

@@ -230,6 +230,8 @@ bool HistoryWriter::record(WriteReason reason, RowId cardId, const Card* before,
 }
 
 Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry>* entries) const {
+    if (store_.handOver())
+        return store_.call([&] { return forCode(code, limit, entries); });
     entries->clear();
     QSqlQuery q(store_.database());
     q.setForwardOnly(true);
@@ -246,6 +248,8 @@ Status History::forCode(const QString& code, int limit, std::vector<HistoryEntry
 
 Status History::deleted(const QString& filter, int limit,
                         std::vector<HistoryEntry>* entries) const {
+    if (store_.handOver())
+        return store_.call([&] { return deleted(filter, limit, entries); });
     entries->clear();
     const QString doing = QStringLiteral("leer las tarjetas eliminadas");
     const QString typed = filter.trimmed();
@@ -302,6 +306,8 @@ Status History::deleted(const QString& filter, int limit,
 }
 
 Status History::restore(qint64 entryId, RowId* restored) {
+    if (store_.handOver())
+        return store_.call([&] { return restore(entryId, restored); });
     *restored = kNoRow;
     Card card;
     RowId formerId = kNoRow;
@@ -349,6 +355,8 @@ Status History::restore(qint64 entryId, RowId* restored) {
 }
 
 Status History::purgeBefore(const QDateTime& cutoff, qint64* removed) {
+    if (store_.handOver())
+        return store_.call([&] { return purgeBefore(cutoff, removed); });
     *removed = 0;
     const QString doing = QStringLiteral("recortar el historial");
     return store_.runWrite(

@@ -3,12 +3,14 @@
 #include "FileSearch.h"
 #include "StoreEngine.h"
 
+#include <QCoreApplication>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <QStringBuilder>
 
 #include <algorithm>
+#include <memory>
 
 namespace store {
 
@@ -101,11 +103,40 @@ QString foldedName(QStringView text) {
 }
 
 bool SearchIndex::present(const CardStore& cards, Status* status) {
-    return cards.engine().searchPresent(status);
+    bool made = false;
+    *status = cards.call([&] {
+        Status s;
+        made = cards.engine().searchPresent(&s);
+        return s;
+    });
+    return made;
 }
 
 Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
-    return cards.engine().searchBuild(progress);
+    if (!cards.handOver())
+        return cards.engine().searchBuild(progress);
+    // On the store's thread, as a walk that keeps its time while it moves; its progress is told
+    // on the caller's thread while it waits, and no longer once the wait is over.
+    StoreThread* thread = cards.storeThread();
+    QObject* caller = QCoreApplication::instance();
+    const auto waiting = std::make_shared<bool>(true);
+    const Status s = cards.call(
+        [&] {
+            return cards.engine().searchBuild([&](qint64 done, qint64 total) {
+                thread->progress();
+                if (progress)
+                    QMetaObject::invokeMethod(
+                        caller,
+                        [waiting, &progress, done, total] {
+                            if (*waiting)
+                                progress(done, total);
+                        },
+                        Qt::QueuedConnection);
+            });
+        },
+        StoreThread::Kind::Scan);
+    *waiting = false;
+    return s;
 }
 
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {

@@ -31,6 +31,9 @@ public:
     virtual Status open(const OpenOptions& options) = 0;
     // Lets go of everything that uses the connection, before it is closed.
     virtual void close() {}
+    // The store's connection works on `thread` from now on: how its work is stopped when the
+    // command's time is up, and the engine's own waits for locks end with that time too.
+    virtual StoreThread::Stoppers workOn(const StoreThread& thread) = 0;
     // Whether the connection was lost (a server restarted, a network cut), and making it again.
     // A file is never lost this way.
     virtual bool lost() const { return false; }

@@ -57,10 +57,15 @@ class TestWindowMerge : public QObject {
     }
 
     qint64 historyRows() {
-        QSqlQuery q(w->cardStore()->database());
-        return q.exec(QStringLiteral("SELECT count(*) FROM \"Historial\"")) && q.next()
-                   ? q.value(0).toLongLong()
-                   : -1;
+        // The window's store works on a thread of its own: its connection is used there.
+        qint64 rows = -1;
+        (void)w->cardStore()->call([&] {
+            QSqlQuery q(w->cardStore()->database());
+            if (q.exec(QStringLiteral("SELECT count(*) FROM \"Historial\"")) && q.next())
+                rows = q.value(0).toLongLong();
+            return Status();
+        });
+        return rows;
     }
 
     std::vector<Card> stored() {

@@ -153,9 +153,14 @@ private slots:
             QVERIFY(other->insertCard(makeCard(QStringLiteral("OTRO2")), &id).ok());
         }
         QCOMPARE(mine.recordCount(), before + 2);
-        // A statement on the store's own connection, past its write operations.
-        QSqlQuery q(mine.database());
-        QVERIFY(q.exec(QStringLiteral("DELETE FROM Clientes WHERE Codigo = 'OTRO1'")));
+        // A statement on the store's own connection (on its thread), past its write operations.
+        bool deleted = false;
+        (void)mine.call([&] {
+            QSqlQuery q(mine.database());
+            deleted = q.exec(QStringLiteral("DELETE FROM Clientes WHERE Codigo = 'OTRO1'"));
+            return store::Status();
+        });
+        QVERIFY(deleted);
         QCOMPARE(mine.recordCount(), before + 1);
         QCOMPARE(qint64(walk().size()), before + 1);
     }

@@ -454,6 +454,10 @@ private slots:
         QCOMPARE(scanner->settings().slowestKeyMs, 240);
         QCOMPARE(scanner->settings().prefix, QStringLiteral("%"));
         dialog->close();
+        // The keys go to the window once it is active again, as the window system makes it
+        // after the dialog closes (the store's waits may have let the dialog become active).
+        w_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
 
         // Now a scan with that prefix, at that pace, is recognised.
         w_->setGridCurrentRow(3);

@@ -15,7 +15,10 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <thread>
 
 #include <libpq-fe.h>
 
@@ -89,6 +92,56 @@ Status ServerEngine::openSession() const {
     return Status();
 }
 
+StoreThread::Stoppers ServerEngine::workOn(const StoreThread&) {
+    // The store's two connections: Qt's, and the libpq one of the whole-table reads. Read when
+    // the time is up, since either may have been made again since.
+    const auto connections = [this] {
+        std::vector<PGconn*> conns;
+        const QSqlDatabase db = database();
+        const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+        if (v.isValid() &&
+            (qstrcmp(v.typeName(), "pg_conn*") == 0 || qstrcmp(v.typeName(), "PGconn*") == 0))
+            conns.push_back(*static_cast<PGconn* const*>(v.constData()));
+        if (PgLink* link = bulk_.get())
+            conns.push_back(link->handle());
+        return conns;
+    };
+    // A cancel request reaches a server that is slow or waits for a lock; the statement then
+    // fails and the connection stays usable. Sending it means connecting to the server and
+    // waiting for its answer, so it is sent from a thread of its own, never the window's.
+    const auto interrupt = [this, connections] {
+        // A connection being made or dropped right now is left alone: the cut-off follows.
+        const std::unique_lock lock(handles_, std::try_to_lock);
+        if (!lock)
+            return;
+        std::vector<PGcancel*> cancels;
+        for (PGconn* conn : connections()) {
+            if (PGcancel* cancel = conn ? PQgetCancel(conn) : nullptr)
+                cancels.push_back(cancel);
+        }
+        std::thread([cancels] {
+            for (PGcancel* cancel : cancels) {
+                char error[256];
+                (void)PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+        }).detach();
+    };
+    // A server that does not answer at all (stopped, or the network gone) never answers the
+    // cancel either: shutting the socket down makes the statement fail at once. The connection
+    // is lost then, and made again like any lost connection.
+    const auto cutOff = [this, connections] {
+        const std::unique_lock lock(handles_, std::try_to_lock);
+        if (!lock)
+            return; // tried again a moment later
+        for (PGconn* conn : connections()) {
+            if (const int socket = conn ? PQsocket(conn) : -1; socket >= 0)
+                ::shutdown(socket, SHUT_RDWR);
+        }
+    };
+    return {interrupt, cutOff};
+}
+
 bool ServerEngine::lost() const {
     const QSqlDatabase db = database();
     if (!db.isOpen())
@@ -104,6 +157,7 @@ bool ServerEngine::lost() const {
 Status ServerEngine::reconnect() {
     // The statements prepared on the old session are gone with it, and the bulk link is made
     // again when next needed.
+    const std::lock_guard lock(handles_);
     prepared_.clear();
     bulk_.reset();
     database().close();
@@ -332,11 +386,13 @@ Status ServerEngine::valuesStartingWith(Field field, const QString& typed, int l
 PgLink* ServerEngine::bulk(Status* status, const QString& doing) const {
     if (!bulk_) {
         SqlReason reason;
-        bulk_ = PgLink::connect(registry().location(), &reason);
-        if (!bulk_) {
+        std::unique_ptr<PgLink> link = PgLink::connect(registry().location(), &reason);
+        if (!link) {
             *status = failure(reason, doing);
             return nullptr;
         }
+        const std::lock_guard lock(handles_);
+        bulk_ = std::move(link);
     }
     return bulk_.get();
 }

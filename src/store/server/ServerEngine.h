@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace store {
 
@@ -17,6 +18,7 @@ public:
     ~ServerEngine() override;
 
     Status open(const OpenOptions& options) override;
+    StoreThread::Stoppers workOn(const StoreThread& thread) override;
     void close() override;
     bool lost() const override;
     Status reconnect() override;
@@ -66,6 +68,9 @@ private:
 
     int busyTimeoutMs_ = 3000;
     mutable std::unique_ptr<PgLink> bulk_;
+    // Held on the store's thread while a connection is made or dropped, so that the stoppers,
+    // which reach the connections from the waiting thread, never see one half made or freed.
+    mutable std::mutex handles_;
     // The last count and the position of the registry's writes when it was taken (-1: not
     // counted): the change log's end, or the value of the sequence every write advances.
     mutable qint64 count_ = -1;

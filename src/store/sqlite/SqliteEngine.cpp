@@ -105,6 +105,8 @@ sqlite3* handleOf(const QSqlDatabase& db) {
 class BusyWait {
 public:
     explicit BusyWait(int timeoutMs) : timeoutMs_(timeoutMs) {}
+    // On the store's own thread the wait also ends with the budget of the command under way.
+    void setThread(const StoreThread* thread) { thread_ = thread; }
 
     static int retry(void* self, int attempt) {
         return static_cast<BusyWait*>(self)->retry(attempt);
@@ -114,7 +116,9 @@ private:
     int retry(int attempt) {
         if (attempt == 0)
             waited_.start();
-        const qint64 left = timeoutMs_ - waited_.elapsed();
+        qint64 left = timeoutMs_ - waited_.elapsed();
+        if (thread_ && thread_->onStoreThread())
+            left = std::min(left, thread_->lockWaitLeft());
         if (left <= 0)
             return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(
@@ -123,8 +127,22 @@ private:
     }
 
     int timeoutMs_;
+    const StoreThread* thread_ = nullptr;
     QElapsedTimer waited_;
 };
+
+StoreThread::Stoppers SqliteEngine::workOn(const StoreThread& thread) {
+    if (busyWait_)
+        busyWait_->setThread(&thread);
+    sqlite3* db = handle();
+    if (!db)
+        return {};
+    // Interrupting a statement is SQLite's one call meant for another thread.
+    const auto interrupt = [db] {
+        sqlite3_interrupt(db);
+    };
+    return {interrupt, interrupt};
+}
 
 SqliteEngine::SqliteEngine(CardStore& store) : StoreEngine(store) {}
 

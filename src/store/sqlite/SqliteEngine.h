@@ -21,6 +21,7 @@ public:
     ~SqliteEngine() override;
 
     Status open(const OpenOptions& options) override;
+    StoreThread::Stoppers workOn(const StoreThread& thread) override;
     QString beginWrite() const override;
     QString beginSnapshot() const override;
     QString lockRow() const override;
