@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <thread>
 
 using app::MainWindow;
@@ -28,7 +30,9 @@ public:
                   std::chrono::milliseconds commitAfter) {
         std::promise<bool> began;
         std::future<bool> begun = began.get_future();
-        thread_ = std::thread([&began, registry, code, color, commitAfter] {
+        // A QThread rather than a bare std::thread: Qt then ends the thread's own data (its
+        // database connection's) itself, which a thread Qt merely adopted does not get on Windows.
+        thread_.reset(QThread::create([&began, registry, code, color, commitAfter] {
             const QString name = QStringLiteral("pending-change");
             {
                 QSqlDatabase db = addRegistryConnection(registry, name);
@@ -46,14 +50,15 @@ public:
                 q.exec(ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"));
             }
             QSqlDatabase::removeDatabase(name);
-        });
+        }));
+        thread_->start();
         began_ = begun.get();
     }
-    ~PendingChange() { thread_.join(); }
+    ~PendingChange() { thread_->wait(); }
     bool began() const { return began_; }
 
 private:
-    std::thread thread_;
+    std::unique_ptr<QThread> thread_;
     bool began_ = false;
 };
 
