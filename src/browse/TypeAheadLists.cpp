@@ -171,7 +171,9 @@ void TypeAheadLists::rebuild(Wired& w) {
     TypeAheadMatches values;
     store::Status status = index_->matches(w.pair.field, typed, &values);
     if (!status) {
-        if (messages_ && !failureShown_)
+        // A server out of reach is told under the grid and the save says it again; a box here
+        // would break into the typing at every field.
+        if (messages_ && !failureShown_ && status.kind() != store::ErrorKind::Unreachable)
             messages_->notice(status.message());
         failureShown_ = true;
         w.list->hide();
