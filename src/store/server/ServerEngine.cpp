@@ -15,7 +15,11 @@
 #include <QSqlRecord>
 #include <QStringBuilder>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <thread>
@@ -136,7 +140,11 @@ StoreThread::Stoppers ServerEngine::workOn(const StoreThread&) {
             return; // tried again a moment later
         for (PGconn* conn : connections()) {
             if (const int socket = conn ? PQsocket(conn) : -1; socket >= 0)
+#ifdef Q_OS_WIN
+                ::shutdown(SOCKET(socket), SD_BOTH);
+#else
                 ::shutdown(socket, SHUT_RDWR);
+#endif
         }
     };
     return {interrupt, cutOff};
