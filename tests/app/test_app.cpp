@@ -510,11 +510,14 @@ private slots:
 
         // A file that is no picture leaves the design-time logo.
         AppFolders::write(f.folders.dataFile(store::kLogoFileName), "no es una imagen");
+        // Closed first, as a user does, so that its day's backup copy is not still being made
+        // while the next start makes it (Windows cannot rename over a file another copy holds).
+        w.reset();
         w = start(f, messages);
         QVERIFY(w);
         QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Image12"))->pixmap().isNull());
         QVERIFY(centreOfLogo(*w) != QColor(Qt::red));
-        QCOMPARE(messages.texts(), QStringList());
+        QVERIFY2(messages.texts().isEmpty(), qPrintable(messages.texts().join(u'\n')));
     }
 
     void resizingGrowsTheGrid() {
