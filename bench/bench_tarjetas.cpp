@@ -608,7 +608,8 @@ QJsonObject runSize(const Options& o, qint64 cards) {
 
     // The "Buscar por" bar: the text put in the box, then Enter, timed until the grid lists the
     // cards found, the first is loaded and the window has painted; Esc lists every card again.
-    if (!server) {
+    // On a server the same, through its own search index.
+    {
         browse::FreeSearch* free = w->findChild<app::Commands*>()->freeSearch();
         QLineEdit* bar = free->bar();
         // The most common word of the owners' names, the slowest word to look up.
