@@ -154,11 +154,17 @@ void ensureDateIndex(const store::Registry& registry) {
                            kDateIndex % QStringLiteral("\"')")) &&
                     q.next() && q.value(0).toBool();
                 q.finish();
-                if (!valid) {
+                // A concurrent build waits for every transaction open in the database, and one
+                // left open by another program (a session idle in its transaction) would keep
+                // the report counting forever: the build gives up after a while instead, and
+                // the half-made index it leaves, which writes would still keep up, goes too.
+                if (!valid && q.exec(QStringLiteral("SET lock_timeout = 2000"))) {
                     q.exec(QStringLiteral("DROP INDEX CONCURRENTLY IF EXISTS \"") % kDateIndex %
                            u'"');
-                    q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY IF NOT EXISTS \"") %
-                           kDateIndex % QStringLiteral("\" ON \"Clientes\" (\"fecha_atencion\")"));
+                    if (!q.exec(QStringLiteral("CREATE INDEX CONCURRENTLY IF NOT EXISTS \"") %
+                                kDateIndex %
+                                QStringLiteral("\" ON \"Clientes\" (\"fecha_atencion\")")))
+                        q.exec(QStringLiteral("DROP INDEX IF EXISTS \"") % kDateIndex % u'"');
                 }
             } else {
                 const bool present =

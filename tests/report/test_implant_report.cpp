@@ -347,6 +347,47 @@ private slots:
         QVERIFY(status.message().contains(QStringLiteral("no existe")));
     }
 
+    // Another program's session idle in a transaction on the server (a snapshot held open) would
+    // make the date index's concurrent build wait for it: the report is counted all the same,
+    // and no half-made index is left for every write to keep up.
+    void countedBesideAnOpenTransaction() {
+        if (!test_registry::onServer())
+            QSKIP("about a server");
+        const store::Registry registry =
+            test_registry::registryAt(dir_.filePath(QStringLiteral("otro.db")));
+        {
+            store::Status status;
+            auto cards = store::CardStore::open(registry, &status);
+            QVERIFY2(cards, qPrintable(status.message()));
+            std::vector<Card> plain;
+            for (const Messy& m : cards_)
+                plain.push_back(m.card);
+            QVERIFY(cards->insertCards(plain, store::WriteReason::Importacion));
+        }
+        const QString holder = QStringLiteral("otro-programa");
+        {
+            QSqlDatabase db = store::addRegistryConnection(registry, holder);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")));
+            QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM \"Clientes\"")));
+
+            report::ReportResult result;
+            const store::Status status =
+                report::computeReport(registry, {}, Grouping::Implanter, kToday, &result);
+            QVERIFY2(status, qPrintable(status.message()));
+            QCOMPARE(result.total, countByHand(cards_, {}, store::Implantador).total);
+            QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM pg_index i JOIN pg_class c ON "
+                                          "c.oid = i.indexrelid WHERE c.relname = "
+                                          "'FechaAtencion' AND c.relnamespace = "
+                                          "current_schema()::regnamespace AND NOT i.indisvalid")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 0);
+            QVERIFY(q.exec(QStringLiteral("ROLLBACK")));
+        }
+        QSqlDatabase::removeDatabase(holder);
+    }
+
 private:
     QTemporaryDir dir_;
     store::Registry registry_;
