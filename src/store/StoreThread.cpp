@@ -97,6 +97,13 @@ bool StoreThread::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
+    // Work a timer, a queued call or a socket starts from the event loop is a command of its
+    // own, not the rest of whatever ran before: without this, a window following a busy
+    // registry (another workstation's writes, one after another) would add up its follows
+    // into one budget and have the next one cut short for want of time it never had.
+    case QEvent::Timer:
+    case QEvent::MetaCall:
+    case QEvent::SockAct:
         newCommand();
         break;
     default:

@@ -24,11 +24,12 @@ namespace store {
 // afterWork().
 //
 // One user command has one budget of time for everything it asks of the store, however many
-// statements that takes. A command begins with a key press or click, or with the first work after
-// a pause. A wait for a lock gives up by itself shortly before the budget ends (the engine's busy
-// handler asks lockWaitLeft()); when the budget is spent the work is interrupted (SQLite's own
-// interrupt, or a cancel request to the server), and work that still does not return, as on a
-// server that does not answer at all, has its connection cut off, which makes it fail at once.
+// statements that takes. A command begins with a key press or click, with work a timer, a queued
+// call or a socket starts from the event loop, or with the first work after a pause. A wait for a
+// lock gives up by itself shortly before the budget ends (the engine's busy handler asks
+// lockWaitLeft()); when the budget is spent the work is interrupted (SQLite's own interrupt, or a
+// cancel request to the server), and work that still does not return, as on a server that does not
+// answer at all, has its connection cut off, which makes it fail at once.
 class StoreThread : public QObject {
     Q_OBJECT
 public:

@@ -15,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #ifndef Q_OS_WIN
@@ -141,6 +142,21 @@ private slots:
         QCOMPARE(messages.texts(), QStringList());
         QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
         QCOMPARE(storedName(), QStringLiteral("Firulais"));
+    }
+
+    // Work that timers start one after another, as a window following a busy registry does,
+    // each its own command: together longer than one command's budget, none is cut short.
+    void timersWorkIsNotAddedUp() {
+        StoreThread* thread = w->cardStore()->storeThread();
+        QVERIFY(thread);
+        std::vector<StoreThread::Outcome> outcomes;
+        for (int i = 0; i < 5; ++i) {
+            QTimer::singleShot(
+                0, this, [&] { outcomes.push_back(thread->run([] { QThread::msleep(900); })); });
+            QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), size_t(i + 1), 3000);
+        }
+        for (const StoreThread::Outcome outcome : outcomes)
+            QVERIFY(outcome == StoreThread::Outcome::Done);
     }
 
     // A server that does not answer at all (its process for this connection stopped, as a hung
