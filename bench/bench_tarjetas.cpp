@@ -808,7 +808,11 @@ QJsonObject runSize(const Options& o, qint64 cards) {
             }
             if (w->gridRows() != cards + 1 || store.recordCount() != cards)
                 out[QStringLiteral("error")] =
-                    QStringLiteral("la ventana no siguió los cambios de otro programa");
+                    QStringLiteral("la ventana no siguió los cambios de otro programa: %1 filas, "
+                                   "%2 tarjetas guardadas, %3 esperadas")
+                        .arg(w->gridRows() - 1)
+                        .arg(store.recordCount())
+                        .arg(cards);
         }
         out[QStringLiteral("external_look_us")] = stats(looks);
         out[QStringLiteral("external_change_window_ms")] = stats(follows);
