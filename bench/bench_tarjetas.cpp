@@ -36,6 +36,7 @@
 #include "ReportWindow.h"
 #include "SearchIndex.h"
 #include "Startup.h"
+#include "StoreThread.h"
 #include "TypeAheadIndex.h"
 #include "TypeAheadLists.h"
 
@@ -684,6 +685,10 @@ QJsonObject runSize(const Options& o, qint64 cards) {
             storedAt = ms(clickClock);
         });
     const auto timedClick = [&](const char* name) {
+        // A click of the user's begins a command with its own time for the store; a click
+        // made by the program is no mouse press, so it says so itself.
+        if (store::StoreThread* thread = w->cardStore()->storeThread())
+            thread->newCommand();
         clickClock.start();
         storedAt = 0;
         button(*w, name)->click();
