@@ -186,6 +186,20 @@ QStringList triggerStatements(const QString& schema) {
                        "USING palabras, ids; END IF; ");
     const QString gather = QStringLiteral(
         "SELECT array_agg(x.p), array_agg(x.id) INTO palabras, ids FROM (%1) x(p, id); ");
+    // Of an update, only the rows whose id or indexed values changed: another program's update
+    // of other columns over the whole table costs no words.
+    QStringList oldValues, newValues;
+    for (Field f : indexedFields()) {
+        oldValues.append(QStringLiteral("o.") + columnName(f));
+        newValues.append(QStringLiteral("n.") + columnName(f));
+    }
+    const QString changed =
+        QStringLiteral("(SELECT %1.* FROM %2 %1 WHERE NOT EXISTS (SELECT FROM %3 %4 "
+                       "WHERE n.id = o.id AND ROW(%5) IS NOT DISTINCT FROM ROW(%6)))")
+            .arg(u"%1"_s, u"%2"_s, u"%3"_s, u"%4"_s, newValues.join(QStringLiteral(", ")),
+                 oldValues.join(QStringLiteral(", ")));
+    const QString oldChanged = changed.arg(u"o"_s, u"viejas"_s, u"nuevas"_s, u"n"_s);
+    const QString newChanged = changed.arg(u"n"_s, u"nuevas"_s, u"viejas"_s, u"o"_s);
     QStringList statements;
     for (const char* name : kWriteTriggers)
         statements.append(
@@ -196,9 +210,10 @@ QStringList triggerStatements(const QString& schema) {
                            "ids bigint[]; BEGIN IF TG_OP = 'INSERT' THEN ") %
             insertNew % QStringLiteral("ELSIF TG_OP = 'DELETE' THEN ") %
             gather.arg(pairsSql(schema, u"viejas"_s)) % deleteGone % QStringLiteral("ELSE ") %
-            gather.arg(pairsSql(schema, u"viejas"_s) % QStringLiteral(" EXCEPT ") %
-                       pairsSql(schema, u"nuevas"_s)) %
-            deleteGone % insertNew % QStringLiteral("END IF; RETURN NULL; END $t$"),
+            gather.arg(pairsSql(schema, oldChanged) % QStringLiteral(" EXCEPT ") %
+                       pairsSql(schema, newChanged)) %
+            deleteGone % QString(insertNew).replace(u"nuevas c"_s, newChanged + u" c"_s) %
+            QStringLiteral("END IF; RETURN NULL; END $t$"),
         QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT ON %2 REFERENCING NEW TABLE AS nuevas "
                        "FOR EACH STATEMENT EXECUTE FUNCTION %3.%4()")
             .arg(QLatin1String(kInsertTrigger), cards, schema, kSetFunction),
