@@ -152,7 +152,8 @@ private slots:
         QCOMPARE(found(QStringLiteral("luis")), std::vector<QString>{QStringLiteral("B")});
         QCOMPARE(found(QStringLiteral("ana")),
                  (std::vector<QString>{u"A"_s, u"D"_s, u"E"_s, u"F"_s}));
-        QCOMPARE(found(QStringLiteral("nombre_animal-f")), std::vector<QString>{QStringLiteral("F")});
+        QCOMPARE(found(QStringLiteral("nombre_animal-f")),
+                 std::vector<QString>{QStringLiteral("F")});
 
         // Again, with the same choices: B is still distinct (the other's phone is empty), and
         // its non-empty fields are here already; C is gone here too. Nothing is written.
