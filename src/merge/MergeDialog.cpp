@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QStandardItemModel>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -31,26 +32,26 @@ QString quoted(const QString& path) {
 // A progress dialog that paints and takes Cancel while the work runs on the window's own thread:
 // each report lets the events through.
 //
-// While the write transaction is open (`writing`), no events are let through: the window's own
-// followers of the registry would then read through other connections that wait for this very
-// transaction on a server. The bar is painted directly, without Cancel.
+// While the write transaction is open on the window's thread (`Write::Here`), no events are let
+// through: the window's own followers of the registry would then read through other connections
+// that wait for this very transaction on a server. The bar is painted directly, without Cancel.
+// A write on the store's thread (`Write::Away`) keeps Cancel: the window's followers wait their
+// turn there, and the dialog is application-modal, so a click or a key reaches nothing but it.
 class Steps {
 public:
-    Steps(const QString& text, QWidget* parent, bool writing = false)
-        : dialog_(text, QStringLiteral("Cancelar"), 0, 1000, parent), writing_(writing) {
+    enum class Write { None, Here, Away };
+    Steps(const QString& text, QWidget* parent, Write write = Write::None)
+        : dialog_(text, QStringLiteral("Cancelar"), 0, 1000, parent), write_(write) {
         dialog_.setObjectName(QStringLiteral("MergeProgress"));
         dialog_.setWindowTitle(kMergeTitle);
-        if (writing_) {
+        if (write_ == Write::Here)
             dialog_.setCancelButton(nullptr);
-            dialog_.setMinimumDuration(0);
-        } else {
-            dialog_.setWindowModality(Qt::WindowModal);
-            dialog_.setMinimumDuration(300);
-        }
+        dialog_.setWindowModality(write_ == Write::Away ? Qt::ApplicationModal : Qt::WindowModal);
+        dialog_.setMinimumDuration(write_ == Write::None ? 300 : 0);
         dialog_.setAutoReset(false);
         dialog_.setAutoClose(false);
         dialog_.setValue(0);
-        if (writing_) {
+        if (write_ != Write::None) {
             // Shown and painted once before the transaction opens (the events let through here
             // find nothing held yet): a window never shown is not painted by repaint().
             dialog_.show();
@@ -63,11 +64,16 @@ public:
             if (dialog_.maximum() != max)
                 dialog_.setMaximum(max);
             dialog_.setValue(int(std::min<qint64>(done, max)));
-            if (writing_) {
+            if (write_ == Write::Here) {
                 dialog_.repaint();
                 return true;
             }
-            QCoreApplication::processEvents();
+            // A report that comes while the events of an earlier one are let through waits
+            // for the next.
+            if (!reporting_) {
+                const QScopedValueRollback<bool> guard(reporting_, true);
+                QCoreApplication::processEvents();
+            }
             return !dialog_.wasCanceled();
         };
     }
@@ -75,7 +81,8 @@ public:
 
 private:
     QProgressDialog dialog_;
-    bool writing_;
+    Write write_;
+    bool reporting_ = false;
 };
 
 const char* const kChoiceTexts[] = {
@@ -292,7 +299,7 @@ void MergeDialog::mergeNow() {
     bool cancelled = false;
     {
         Steps steps(QStringLiteral("Combinando las tarjetas de %1…").arg(quoted(plan_.otherPath)),
-                    this, true);
+                    this, cards_.handOver() ? Steps::Write::Away : Steps::Write::Here);
         status = applyMerge(cards_, plan_, &outcomes, steps.report());
         cancelled = steps.cancelled();
     }

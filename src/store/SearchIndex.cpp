@@ -150,7 +150,7 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
 }
 
 Status SearchIndex::check(CardStore& cards) {
-    // A server's row trigger runs for every kind of write it takes (an INSERT … ON CONFLICT that
+    // A server's triggers run for every kind of write it takes (an INSERT … ON CONFLICT that
     // replaces a card is an update of it): only a write made with the trigger switched off leaves
     // entries of cards no longer stored, and find() never answers with those. A sweep of every
     // entry at each start would cost seconds there.

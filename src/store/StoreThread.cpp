@@ -194,7 +194,10 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind ki
     waits_.erase(std::find(waits_.begin(), waits_.end(), job.get()));
     --depth_;
     if (kind != Kind::Look) {
-        spentMs_ += nowMs() - start;
+        // A walk that kept moving was answered all along, however long it took: the work the
+        // command asks next (the window listing the cards again after a merge) has a budget of
+        // its own, not what the walk left of it, which was nothing after a walk of seconds.
+        spentMs_ = kind == Kind::Scan && !interrupted ? 0 : spentMs_ + nowMs() - start;
         sinceLastWork_.restart();
     }
     if (depth_ == 0) {

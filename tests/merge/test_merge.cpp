@@ -6,6 +6,7 @@
 #include "Folders.h"
 #include "History.h"
 #include "Merge.h"
+#include "SearchIndex.h"
 #include "TestRegistry.h"
 
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <QTextStream>
 
 using namespace store;
+using namespace Qt::StringLiterals;
 using merge::CardClass;
 using merge::Choice;
 
@@ -134,6 +136,24 @@ private slots:
         std::vector<HistoryEntry> rows;
         QVERIFY(History(*here_).forCode(QStringLiteral("C"), 1, &rows));
         QVERIFY(!rows[0].after[Codigo]); // a delete: the card before, nothing after
+        // The free search finds the merged cards by their new values, and no longer by the old.
+        const auto found = [&](const QString& typed) {
+            std::vector<RowId> ids;
+            const Status f = SearchIndex::find(*here_, typed, &ids);
+            std::vector<QString> codes;
+            for (RowId id : ids) {
+                Card c;
+                if (f && here_->readCard(id, &c))
+                    codes.push_back(c[Codigo]);
+            }
+            std::sort(codes.begin(), codes.end());
+            return codes;
+        };
+        QCOMPARE(found(QStringLiteral("luis")), std::vector<QString>{QStringLiteral("B")});
+        QCOMPARE(found(QStringLiteral("ana")),
+                 (std::vector<QString>{u"A"_s, u"D"_s, u"E"_s, u"F"_s}));
+        QCOMPARE(found(QStringLiteral("nombre_animal-f")),
+                 std::vector<QString>{QStringLiteral("F")});
 
         // Again, with the same choices: B is still distinct (the other's phone is empty), and
         // its non-empty fields are here already; C is gone here too. Nothing is written.

@@ -1,9 +1,9 @@
 // The free-text search on a server registry: a table of (word, card id) pairs beside "Clientes",
-// kept in step by a row trigger in plpgsql, so that cards written by any workstation or program
-// are found. Each word carries a one-letter mark of the field it comes from. A prefix is a range
-// of a btree over (word, id) read by an index-only scan: the most common surname of a million cards
-// costs a few hundred index pages, where a GIN index would visit every page of a table to read
-// the ids. Only built-in features are used: a practice's database user may not be allowed to
+// kept in step by statement triggers in plpgsql, so that cards written by any workstation or
+// program are found. Each word carries a one-letter mark of the field it comes from. A prefix is a
+// range of a btree over (word, id) read by an index-only scan: the most common surname of a million
+// cards costs a few hundred index pages, where a GIN index would visit every page of a table to
+// read the ids. Only built-in features are used: a practice's database user may not be allowed to
 // install extensions.
 
 #include "SearchIndexServer.h"
@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace store {
 
 namespace {
@@ -28,8 +30,15 @@ const QString kTable = QStringLiteral("\"BusquedaTarjetas\"");
 const QString kWordsFunction = QStringLiteral("\"BusquedaTarjetas_palabras\"");
 const QString kTriggerFunction = QStringLiteral("\"BusquedaTarjetas_cambio\"");
 const QString kKey = QStringLiteral("\"BusquedaTarjetas_pkey\"");
-const char* const kRowTrigger = "BusquedaTarjetasCambio";
+const QString kSetFunction = QStringLiteral("\"BusquedaTarjetas_lote\"");
+// The triggers that keep the index, one per kind of write, each once per statement over the rows
+// it wrote. The update's keeps the name of the row trigger of earlier versions, which look for it
+// and the truncate's to tell the index is there.
+const char* const kUpdateTrigger = "BusquedaTarjetasCambio";
+const char* const kInsertTrigger = "BusquedaTarjetasAlta";
+const char* const kDeleteTrigger = "BusquedaTarjetasBaja";
 const char* const kTruncateTrigger = "BusquedaTarjetasVaciado";
+const char* const kWriteTriggers[] = {kUpdateTrigger, kInsertTrigger, kDeleteTrigger};
 constexpr int kIndexedVersion = 2;
 // Longer words are not indexed: a btree entry has to fit in a third of a page.
 constexpr int kLongestWord = 1000;
@@ -144,21 +153,83 @@ QString markedWordsSql(const QString& schema, const QString& row) {
     return parts.join(QStringLiteral(" UNION "));
 }
 
+// The (marked word, id) pairs of the cards of `cards`, a table or a trigger's transition table.
+QString pairsSql(const QString& schema, const QString& cards) {
+    return QStringLiteral("SELECT w.p, c.id FROM ") % cards %
+           QStringLiteral(" c CROSS JOIN LATERAL (") % markedWordsSql(schema, QStringLiteral("c")) %
+           QStringLiteral(") w(p)");
+}
+
 QString fillSql(const QString& schema, qint64 from, qint64 to) {
     return QStringLiteral("INSERT INTO ") % schema % u'.' % kTable %
-           QStringLiteral(" (palabra, id) SELECT w.p, c.id FROM ") % schema %
-           QStringLiteral(".\"Clientes\" c CROSS JOIN LATERAL (") %
-           markedWordsSql(schema, QStringLiteral("c")) %
-           QStringLiteral(") w(p) WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
+           QStringLiteral(" (palabra, id) ") %
+           pairsSql(schema, schema % QStringLiteral(".\"Clientes\"")) %
+           QStringLiteral(" WHERE c.id BETWEEN %1 AND %2").arg(from).arg(to);
+}
+
+// The function and triggers that keep the index in step with "Clientes", replacing those of an
+// earlier form. Each write statement is indexed set-wise once it ends, from its transition tables:
+// a batch of thousands of cards costs a few statements instead of two per card. Of a changed card
+// only the words it lost are deleted; every word it has is inserted unless there.
+QStringList triggerStatements(const QString& schema) {
+    const QString table = schema % u'.' % kTable;
+    const QString cards = schema % QStringLiteral(".\"Clientes\"");
+    const QString insertNew = QStringLiteral("INSERT INTO ") % table %
+                              QStringLiteral(" (palabra, id) ") % pairsSql(schema, u"nuevas"_s) %
+                              QStringLiteral(" ON CONFLICT DO NOTHING; ");
+    // The pairs to delete go to the server as arrays: the plan of the delete is then made for
+    // their number (a few lookups in the key, or one pass over the index for a whole table).
+    const QString deleteGone =
+        QStringLiteral("IF ids IS NOT NULL THEN EXECUTE 'DELETE FROM ") %
+        QString(table).replace(u'\'', QStringLiteral("''")) %
+        QStringLiteral(" b USING unnest($1, $2) x(p, id) WHERE b.palabra = x.p AND b.id = x.id' "
+                       "USING palabras, ids; END IF; ");
+    const QString gather = QStringLiteral(
+        "SELECT array_agg(x.p), array_agg(x.id) INTO palabras, ids FROM (%1) x(p, id); ");
+    // Of an update, only the rows whose id or indexed values changed: another program's update
+    // of other columns over the whole table costs no words.
+    QStringList oldValues, newValues;
+    for (Field f : indexedFields()) {
+        oldValues.append(QStringLiteral("o.") + columnName(f));
+        newValues.append(QStringLiteral("n.") + columnName(f));
+    }
+    const QString changed =
+        QStringLiteral("(SELECT %1.* FROM %2 %1 WHERE NOT EXISTS (SELECT FROM %3 %4 "
+                       "WHERE n.id = o.id AND ROW(%5) IS NOT DISTINCT FROM ROW(%6)))")
+            .arg(u"%1"_s, u"%2"_s, u"%3"_s, u"%4"_s, newValues.join(QStringLiteral(", ")),
+                 oldValues.join(QStringLiteral(", ")));
+    const QString oldChanged = changed.arg(u"o"_s, u"viejas"_s, u"nuevas"_s, u"n"_s);
+    const QString newChanged = changed.arg(u"n"_s, u"nuevas"_s, u"viejas"_s, u"o"_s);
+    QStringList statements;
+    for (const char* name : kWriteTriggers)
+        statements.append(
+            QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2").arg(QLatin1String(name), cards));
+    statements += {
+        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kSetFunction %
+            QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ DECLARE palabras text[]; "
+                           "ids bigint[]; BEGIN IF TG_OP = 'INSERT' THEN ") %
+            insertNew % QStringLiteral("ELSIF TG_OP = 'DELETE' THEN ") %
+            gather.arg(pairsSql(schema, u"viejas"_s)) % deleteGone % QStringLiteral("ELSE ") %
+            gather.arg(pairsSql(schema, oldChanged) % QStringLiteral(" EXCEPT ") %
+                       pairsSql(schema, newChanged)) %
+            deleteGone % QString(insertNew).replace(u"nuevas c"_s, newChanged + u" c"_s) %
+            QStringLiteral("END IF; RETURN NULL; END $t$"),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT ON %2 REFERENCING NEW TABLE AS nuevas "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION %3.%4()")
+            .arg(QLatin1String(kInsertTrigger), cards, schema, kSetFunction),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER UPDATE ON %2 REFERENCING OLD TABLE AS viejas "
+                       "NEW TABLE AS nuevas FOR EACH STATEMENT EXECUTE FUNCTION %3.%4()")
+            .arg(QLatin1String(kUpdateTrigger), cards, schema, kSetFunction),
+        QStringLiteral("CREATE TRIGGER \"%1\" AFTER DELETE ON %2 REFERENCING OLD TABLE AS viejas "
+                       "FOR EACH STATEMENT EXECUTE FUNCTION %3.%4()")
+            .arg(QLatin1String(kDeleteTrigger), cards, schema, kSetFunction),
+    };
+    return statements;
 }
 
 QStringList createStatements(const QString& schema) {
     const QString table = schema % u'.' % kTable;
     const QString cards = schema % QStringLiteral(".\"Clientes\"");
-    QStringList columnNames;
-    for (Field f : indexedFields())
-        columnNames.append(columnName(f));
-    const QString columns = columnNames.join(QStringLiteral(", "));
     const FoldTable& fold = foldTable();
     // Values of plain ASCII, most of them, skip the table look-up.
     const QString words =
@@ -169,38 +240,37 @@ QStringList createStatements(const QString& schema) {
             "WHERE x <> '' AND octet_length(x) <= %3)")
             .arg(escapedLiteral(fold.from), escapedLiteral(fold.to))
             .arg(kLongestWord);
-    return {
-        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
-            .arg(QLatin1String(kRowTrigger), cards),
-        QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
-            .arg(QLatin1String(kTruncateTrigger), cards),
-        QStringLiteral("DROP TABLE IF EXISTS ") % table,
-        // Words compare as bytes, so that a prefix is a range.
-        QStringLiteral("CREATE TABLE ") % table %
-            QStringLiteral(" (palabra text COLLATE \"C\" NOT NULL, id bigint NOT NULL)"),
-        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kWordsFunction %
-            QStringLiteral("(t text) RETURNS text[] LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $w$ ") %
-            words % QStringLiteral(" $w$"),
-        // The words of the card as it was are computed again to find its rows by the key.
-        QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kTriggerFunction %
-            QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ BEGIN "
-                           "IF TG_OP = 'TRUNCATE' THEN DELETE FROM ") %
-            table %
-            QStringLiteral("; RETURN NULL; END IF; "
-                           "IF TG_OP <> 'INSERT' THEN DELETE FROM ") %
-            table % QStringLiteral(" WHERE id = OLD.id AND palabra IN (") %
-            markedWordsSql(schema, QStringLiteral("OLD")) %
-            QStringLiteral("); END IF; IF TG_OP <> 'DELETE' THEN INSERT INTO ") % table %
-            QStringLiteral(" (palabra, id) SELECT w.p, NEW.id FROM (") %
-            markedWordsSql(schema, QStringLiteral("NEW")) %
-            QStringLiteral(") w(p) ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $t$"),
-        QStringLiteral("CREATE TRIGGER \"%1\" AFTER INSERT OR DELETE OR UPDATE OF id, %2 ON %3 "
-                       "FOR EACH ROW EXECUTE FUNCTION %4.%5()")
-            .arg(QLatin1String(kRowTrigger), columns, cards, schema, kTriggerFunction),
-        QStringLiteral("CREATE TRIGGER \"%1\" AFTER TRUNCATE ON %2 FOR EACH STATEMENT EXECUTE "
-                       "FUNCTION %3.%4()")
-            .arg(QLatin1String(kTruncateTrigger), cards, schema, kTriggerFunction),
-    };
+    return QStringList{
+               QStringLiteral("DROP TRIGGER IF EXISTS \"%1\" ON %2")
+                   .arg(QLatin1String(kTruncateTrigger), cards),
+               QStringLiteral("DROP TABLE IF EXISTS ") % table,
+               // Words compare as bytes, so that a prefix is a range.
+               QStringLiteral("CREATE TABLE ") % table %
+                   QStringLiteral(" (palabra text COLLATE \"C\" NOT NULL, id bigint NOT NULL)"),
+               QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kWordsFunction %
+                   QStringLiteral(
+                       "(t text) RETURNS text[] LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $w$ ") %
+                   words % QStringLiteral(" $w$"),
+               // The truncate's. (Earlier versions' row trigger ran it too, for every card written:
+               // the words of the card as it was were computed again to find its rows by the key.)
+               QStringLiteral("CREATE OR REPLACE FUNCTION ") % schema % u'.' % kTriggerFunction %
+                   QStringLiteral("() RETURNS trigger LANGUAGE plpgsql AS $t$ BEGIN "
+                                  "IF TG_OP = 'TRUNCATE' THEN DELETE FROM ") %
+                   table %
+                   QStringLiteral("; RETURN NULL; END IF; "
+                                  "IF TG_OP <> 'INSERT' THEN DELETE FROM ") %
+                   table % QStringLiteral(" WHERE id = OLD.id AND palabra IN (") %
+                   markedWordsSql(schema, QStringLiteral("OLD")) %
+                   QStringLiteral("); END IF; IF TG_OP <> 'DELETE' THEN INSERT INTO ") % table %
+                   QStringLiteral(" (palabra, id) SELECT w.p, NEW.id FROM (") %
+                   markedWordsSql(schema, QStringLiteral("NEW")) %
+                   QStringLiteral(") w(p) ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $t$"),
+               QStringLiteral(
+                   "CREATE TRIGGER \"%1\" AFTER TRUNCATE ON %2 FOR EACH STATEMENT EXECUTE "
+                   "FUNCTION %3.%4()")
+                   .arg(QLatin1String(kTruncateTrigger), cards, schema, kTriggerFunction),
+           } +
+           triggerStatements(schema);
 }
 
 QString keySql(const QString& schema) {
@@ -246,18 +316,59 @@ QString ServerSearch::wordsSql(const QString& value) {
     return kWordsFunction % u'(' % value % u')';
 }
 
-Status ServerSearch::present(const CardStore& cards, bool* present) {
+Status ServerSearch::present(const CardStore& cards, bool* present, bool* earlierForm) {
     *present = false;
+    if (earlierForm)
+        *earlierForm = false;
     QSqlQuery q(cards.database());
-    q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL, (SELECT count(*) FROM pg_trigger "
-                             "WHERE tgrelid = to_regclass('\"Clientes\"') AND tgenabled <> 'D' "
-                             "AND tgname IN (?, ?))"));
+    // Bit 1 of tgtype tells a row trigger.
+    const QString triggers = QStringLiteral(
+        "(SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass('\"Clientes\"') AND "
+        "tgenabled <> 'D' AND tgname IN (%1) AND tgtype & 1 = %2)");
+    q.prepare(QStringLiteral("SELECT to_regclass(?) IS NOT NULL, ") % triggers.arg(u"?"_s, u"0"_s) %
+              u", " % triggers.arg(u"?, ?, ?"_s, u"0"_s) % u", " % triggers.arg(u"?"_s, u"1"_s));
     q.addBindValue(kTable);
-    q.addBindValue(QLatin1String(kRowTrigger));
     q.addBindValue(QLatin1String(kTruncateTrigger));
+    for (const char* name : kWriteTriggers)
+        q.addBindValue(QLatin1String(name));
+    q.addBindValue(QLatin1String(kUpdateTrigger));
     if (!q.exec() || !q.next())
         return cards.failure(q.lastError(), QStringLiteral("leer la base de datos"));
-    *present = q.value(0).toBool() && q.value(1).toInt() == 2;
+    const bool base = q.value(0).toBool() && q.value(1).toInt() == 1;
+    const bool rows = q.value(3).toInt() == 1;
+    *present = base && (q.value(2).toInt() == 3 || rows);
+    if (earlierForm)
+        *earlierForm = base && rows;
+    return Status();
+}
+
+Status ServerSearch::upgradeIn(const CardStore& cards, bool* upgraded) {
+    *upgraded = false;
+    const QString doing = QStringLiteral("actualizar el índice de búsqueda");
+    QSqlQuery q(cards.database());
+    // Two workstations opening at once: the second waits for the first, then finds it done.
+    // The table's lock holds writes of other workstations back until the new triggers are there
+    // (the old one indexed every write before it), so that none is missed.
+    if (!q.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")) ||
+        !q.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN SHARE ROW EXCLUSIVE MODE")))
+        return cards.failure(q.lastError(), doing);
+    bool made = false, earlier = false;
+    if (Status s = present(cards, &made, &earlier); !s || !earlier)
+        return s;
+    if (!q.exec(QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace "
+                               "n ON n.oid = t.relnamespace WHERE t.oid = "
+                               "to_regclass('\"Clientes\"')")) ||
+        !q.next())
+        return cards.failure(q.lastError(), doing);
+    const QString schema = q.value(0).toString();
+    q.finish();
+    if (!q.exec(QStringLiteral("SET LOCAL client_min_messages = warning")))
+        return cards.failure(q.lastError(), doing);
+    for (const QString& sql : triggerStatements(schema)) {
+        if (!q.exec(sql))
+            return cards.failure(q.lastError(), doing);
+    }
+    *upgraded = true;
     return Status();
 }
 
@@ -374,28 +485,33 @@ bool ServerSearch::deferIndexing(PgLink& link) {
     if (!schemaOf(link, &schema, &ignored) || schema.isEmpty() ||
         !link.exec(QStringLiteral("SAVEPOINT indice_diferido"), &ignored))
         return false;
-    if (link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" DISABLE TRIGGER \"%2\"")
-                      .arg(schema, QLatin1String(kRowTrigger)),
-                  &ignored) &&
+    bool off = true;
+    for (const char* name : kWriteTriggers)
+        off = off && link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" DISABLE TRIGGER \"%2\"")
+                                   .arg(schema, QLatin1String(name)),
+                               &ignored);
+    if (off &&
         link.exec(QStringLiteral("ALTER TABLE %1.%2 DROP CONSTRAINT %3").arg(schema, kTable, kKey),
                   &ignored))
         return link.exec(QStringLiteral("RELEASE SAVEPOINT indice_diferido"), &ignored);
-    // Not the owner: the trigger indexes every card as it comes.
+    // Not the owner (or an index of an earlier form): the triggers index the cards as they come.
     (void)link.exec(QStringLiteral("ROLLBACK TO SAVEPOINT indice_diferido"), &ignored);
     return false;
 }
 
 bool ServerSearch::indexDeferred(PgLink& link, SqlReason* failure) {
     QString schema;
-    return schemaOf(link, &schema, failure) &&
-           link.exec(QStringLiteral("DELETE FROM %1.%2").arg(schema, kTable), failure) &&
-           link.exec(fillSql(schema, std::numeric_limits<qint64>::min(),
-                             std::numeric_limits<qint64>::max()),
-                     failure) &&
-           link.exec(keySql(schema), failure) &&
-           link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" ENABLE TRIGGER \"%2\"")
-                         .arg(schema, QLatin1String(kRowTrigger)),
-                     failure);
+    bool ok = schemaOf(link, &schema, failure) &&
+              link.exec(QStringLiteral("DELETE FROM %1.%2").arg(schema, kTable), failure) &&
+              link.exec(fillSql(schema, std::numeric_limits<qint64>::min(),
+                                std::numeric_limits<qint64>::max()),
+                        failure) &&
+              link.exec(keySql(schema), failure);
+    for (const char* name : kWriteTriggers)
+        ok = ok && link.exec(QStringLiteral("ALTER TABLE %1.\"Clientes\" ENABLE TRIGGER \"%2\"")
+                                 .arg(schema, QLatin1String(name)),
+                             failure);
+    return ok;
 }
 
 Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {

@@ -14,13 +14,18 @@ class PgLink;
 struct SqlReason;
 
 // The server's form of SearchIndex (see SearchIndex.h), with the same answers: a table of word
-// lists beside "Clientes" under a GIN index, kept in step by a trigger on "Clientes".
+// lists beside "Clientes", kept in step by triggers on "Clientes".
 class ServerSearch {
 public:
     // The SQL function call that splits a value into the index's words (a text[]).
     static QString wordsSql(const QString& value);
-    // Whether the index's table and both its triggers are there.
-    static Status present(const CardStore& cards, bool* present);
+    // Whether the index's table and its triggers are there; `earlierForm`, whether they are those
+    // of earlier versions (a trigger run once per card written), still right but slow for
+    // writes of many cards.
+    static Status present(const CardStore& cards, bool* present, bool* earlierForm = nullptr);
+    // Replaces triggers of the earlier form by this version's, inside the caller's transaction;
+    // the index's rows stay as they are. Nothing to do is no failure.
+    static Status upgradeIn(const CardStore& cards, bool* upgraded);
     // Makes the table, its functions and triggers from scratch on the store's connection, inside
     // the caller's transaction, and indexes every stored card.
     static Status createIn(const CardStore& cards,

@@ -248,6 +248,18 @@ Status ServerEngine::open(const OpenOptions& options) {
             },
             QStringLiteral("crear el registro de cambios"));
     }
+    // A search index of an earlier version is kept by a trigger run once per card written, too
+    // slow for a merge of thousands: its triggers are replaced, its rows kept. When the user may
+    // not change the schema, or another workstation holds the table longer than the busy
+    // timeout, the old trigger goes on keeping the index right, and the next start tries again.
+    bool indexed = false, earlierIndex = false;
+    if (hasTable && ServerSearch::present(store_, &indexed, &earlierIndex) && earlierIndex)
+        (void)runWrite(
+            [&]() -> Status {
+                bool upgraded = false;
+                return ServerSearch::upgradeIn(store_, &upgraded);
+            },
+            QStringLiteral("actualizar el índice de búsqueda"));
     // The log and its triggers are made in one transaction: the table tells both are there.
     if (!q.exec(QStringLiteral("SELECT to_regclass('\"RegistroCambios\"') IS NOT NULL")) ||
         !q.next()) {
