@@ -363,49 +363,16 @@ void SqliteEngine::noteOwnWrite(CardStore::Change change) const {
         countChanges_ = sqlite3_total_changes64(db);
 }
 
-namespace {
-
-// Card ids put in ascending order. They are unique and normally dense (1, 2, 3, …): a bit per id
-// sorts them in one pass; ids spread far apart are sorted by comparison.
-void sortIds(std::vector<RowId>* ids) {
-    if (std::is_sorted(ids->begin(), ids->end()))
-        return;
-    const auto [lo, hi] = std::minmax_element(ids->begin(), ids->end());
-    const RowId first = *lo;
-    const RowId span = *hi - first;
-    if (span < 0 || static_cast<quint64>(span) > 4 * ids->size() + 4096) {
-        std::sort(ids->begin(), ids->end());
-        return;
-    }
-    std::vector<bool> present(static_cast<size_t>(span) + 1, false);
-    for (const RowId id : *ids)
-        present[static_cast<size_t>(id - first)] = true;
-    size_t n = 0;
-    for (size_t i = 0; i < present.size(); ++i) {
-        if (present[i])
-            (*ids)[n++] = first + static_cast<RowId>(i);
-    }
-    ids->resize(n);
-}
-
-} // namespace
-
 Status SqliteEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
-    // Every id in stored order is read from the smallest index that holds them all (the code's
-    // index, a tenth of the table) and sorted here: walking the table itself reads every card.
-    const bool wholeStored = order == Order::Stored && limit < 0;
-    QString sql = QStringLiteral("SELECT id FROM \"Clientes\"");
-    if (!wholeStored)
-        sql += orderClause(order) % QStringLiteral(" LIMIT ") % QString::number(limit);
-    Statement st(handleOf(database()), sql);
+    Statement st(handleOf(database()), QStringLiteral("SELECT id FROM \"Clientes\"") %
+                                           orderClause(order) % QStringLiteral(" LIMIT ") %
+                                           QString::number(limit));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     while (st.step())
         ids->push_back(sqlite3_column_int64(st.get(), 0));
     if (st.failed())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    if (wholeStored)
-        sortIds(ids);
     return Status();
 }
 
