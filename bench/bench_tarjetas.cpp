@@ -1,7 +1,7 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
-//                  [--base-datos URI [--server-only]] [--informe]
+//                  [--base-datos URI [--server-only]] [--informe] [--ventana]
 //
 // One more child (bench_tarjetas --retenido) times the window against a registry another program
 // holds, and with --base-datos against a server that does not answer (see runHeld()).
@@ -15,7 +15,8 @@
 // runs a second time over a registry on that server: the generated cards are copied once into a
 // schema of their own (bench_N_SEED), which the runs then use; the export is compared with psql's
 // \copy writing the same columns. --server-only leaves out the runs over DAT.db. --informe measures
-// of each size only the implant report.
+// of each size only the implant report. --ventana measures of each size only the start-up, the
+// grid, the type-ahead, the searches and the "Buscar por" bar, then the start-up from outside.
 #include "Registry.h"
 #include "ScriptedMessages.h"
 #include "TypeAheadList.h"
@@ -90,6 +91,7 @@ struct Options {
     bool serverOnly = false;  // no runs over DAT.db
     bool childServer = false; // this child runs its size over the server
     bool reportOnly = false;  // --informe: of each size only the implant report
+    bool windowOnly = false;  // --ventana: start-up, grid, type-ahead and searches only
     qint64 childMerge = -1;   // merging a field campaign's registry into this many cards
     bool childHeld = false;   // this child times the window against a held registry
 };
@@ -672,6 +674,10 @@ QJsonObject runSize(const Options& o, qint64 cards) {
             out[QStringLiteral("error")] = QStringLiteral("Esc no listó todas las tarjetas");
     }
     peaks[QStringLiteral("free_search")] = peakRssMb();
+    if (o.windowOnly) {
+        out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
+        return out;
+    }
 
     // Add, edit and delete through the window's buttons, each durably committed.
     std::vector<double> adds, edits, deletes;
@@ -1358,8 +1364,12 @@ QJsonObject startupFromOutside(const Options& o) {
     const QString display = u':' + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
     const int reps = o.quick ? 3 : 7;
     double smallest = 0;
-    // Each size over DAT.db, then over the server when one is given (keys "N_postgresql").
+    double empty = 0;
+    // Each size over DAT.db, then over the server when one is given (keys "N_postgresql"); first
+    // an empty DAT.db (key "vacio"), the reference of every size.
     QList<std::pair<qint64, bool>> runs;
+    if (!o.serverOnly)
+        runs.append({0, false});
     for (bool server : {false, true}) {
         if ((server && o.server.isEmpty()) || (!server && o.serverOnly))
             continue;
@@ -1379,10 +1389,11 @@ QJsonObject startupFromOutside(const Options& o) {
         QStringList args{QStringLiteral("--data-dir"), root.filePath(QStringLiteral("datos"))};
         if (server)
             args << QStringLiteral("--base-datos") << schemaUri(o.server, serverSchema(n));
-        else
+        else if (n > 0)
             QFile::copy(registryPath(o, n), QDir(appDir).filePath(store::kDatabaseFileName));
         std::vector<double> times;
-        for (int i = 0; i < reps; ++i) {
+        // Without a registry the first start makes the empty DAT.db: not timed.
+        for (int i = n > 0 ? 0 : -1; i < reps; ++i) {
             QProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("DISPLAY"), display);
@@ -1401,13 +1412,21 @@ QJsonObject startupFromOutside(const Options& o) {
             }
             const double e = ms(t);
             p.waitForFinished(30'000);
-            if (said.contains("pintada"))
+            if (said.contains("pintada") && i >= 0)
                 times.push_back(e);
         }
         const QJsonObject st = stats(times);
         const QString key =
-            QString::number(n) + (server ? QStringLiteral("_postgresql") : QString());
+            n == 0 ? QStringLiteral("vacio")
+                   : QString::number(n) + (server ? QStringLiteral("_postgresql") : QString());
         out[key] = st;
+        if (n == 0) {
+            empty = times.empty() ? 0 : median(st);
+            continue;
+        }
+        if (empty > 0 && !times.empty())
+            out[QStringLiteral("ratio_%1_vs_vacio").arg(key)] =
+                std::round(median(st) / empty * 100) / 100;
         if (!times.empty() && smallest == 0)
             smallest = median(st);
         else if (!times.empty())
@@ -1555,6 +1574,7 @@ int runChildren(const Options& o, const QString& self) {
         p.start(self,
                 args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
                     (o.reportOnly ? QStringList{QStringLiteral("--informe")} : QStringList{}) +
+                    (o.windowOnly ? QStringList{QStringLiteral("--ventana")} : QStringList{}) +
                     QStringList{QStringLiteral("--cache"), o.cache});
         p.waitForFinished(-1);
         std::fputs(p.readAllStandardOutput().constData(), stdout);
@@ -1575,7 +1595,8 @@ int runChildren(const Options& o, const QString& self) {
         if (!o.serverOnly) {
             load();
             ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
-            ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
+            if (!o.windowOnly)
+                ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
         }
         if (!o.server.isEmpty()) {
             if (!ensureServerRegistry(o, n))
@@ -1584,15 +1605,16 @@ int runChildren(const Options& o, const QString& self) {
             ok = child({QStringLiteral("--size"), QString::number(n),
                         QStringLiteral("--base-datos"), o.server}) &&
                  ok;
-            ok = child({QStringLiteral("--merge"), QString::number(n),
-                        QStringLiteral("--base-datos"), o.server}) &&
-                 ok;
+            if (!o.windowOnly)
+                ok = child({QStringLiteral("--merge"), QString::number(n),
+                            QStringLiteral("--base-datos"), o.server}) &&
+                     ok;
         }
     }
     load();
     if (o.reportOnly)
         return ok ? 0 : 1;
-    if (o.serverOnly) {
+    if (o.serverOnly || o.windowOnly) {
         const QJsonObject outside{
             {QStringLiteral("startup_from_outside_ms"), startupFromOutside(o)}};
         std::printf("%s\n", QJsonDocument(outside).toJson(QJsonDocument::Compact).constData());
@@ -1667,10 +1689,12 @@ int main(int argc, char* argv[]) {
             o.serverOnly = true;
         } else if (a == u"--informe") {
             o.reportOnly = true;
+        } else if (a == u"--ventana") {
+            o.windowOnly = true;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
                                  "[--history-cards N] [--cache CARPETA] "
-                                 "[--base-datos URI [--server-only]] [--informe]\n");
+                                 "[--base-datos URI [--server-only]] [--informe] [--ventana]\n");
             return 2;
         }
     }

@@ -534,6 +534,7 @@ void MainWindow::setVersionText(const QString& text) {
 
 void MainWindow::setCardStore(std::unique_ptr<store::CardStore> cards) {
     grid_->setStore(nullptr);
+    storedIds_.clear();
     table_.reset();
     if (waitIndicator_)
         waitIndicator_->follow(nullptr);
@@ -807,8 +808,20 @@ std::vector<store::RowId> MainWindow::gridRowIds() const {
 
 store::Status MainWindow::gridShowStored(const store::CardStore& cards, store::RowId keep,
                                          int* keepRow) {
-    if (&cards != cards_.get() || !cards.pagesStoredOrder())
+    if (&cards != cards_.get())
         return EntryForm::gridShowStored(cards, keep, keepRow);
+    if (!cards.pagesStoredOrder()) {
+        // The ids kept since the last listing, brought up to date from the change log.
+        std::vector<store::RowId> ids;
+        if (const store::Status status = storedIds_.read(cards, &ids); !status)
+            return status;
+        gridShowRows(ids);
+        if (keepRow) {
+            const auto at = std::lower_bound(ids.begin(), ids.end(), keep);
+            *keepRow = at != ids.end() && *at == keep ? int(at - ids.begin()) + 1 : 0;
+        }
+        return store::Status();
+    }
     llenaGrilla();
     loadingCard_ = true;
     const store::Status status = grid_->showStored(cards);

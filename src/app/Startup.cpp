@@ -124,8 +124,12 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
         if (!status) {
             messages.notice(status.message());
         } else if (count >= 1) {
-            status = browse::fillGrid(*window->grid(), *store,
-                                      codeOrder ? store::Order::ByCode : store::Order::Stored);
+            // Stored order through the window, which keeps the ids listed for the next listing
+            // of every card (after a search) to start from.
+            status = codeOrder ? browse::fillGrid(*window->grid(), *store, store::Order::ByCode)
+                               : window->gridShowStored(*store, store::kNoRow, nullptr);
+            if (status && !codeOrder && window->gridRows() > 1)
+                window->grid()->setCurrentRow(1);
             if (!status)
                 messages.notice(status.message());
         }

@@ -137,11 +137,15 @@ void CodeSearch::enableCommands() {
     // With no card stored, the commands that act on a card stay off, as in browse mode: they
     // would have no card to work on. With cards stored but none shown (an empty grid), those
     // that act on the shown card stay off.
+    // A card shown was just read from the store, which then holds at least one: only without
+    // one is the store asked.
+    if (form_.shownCardId() != store::kNoRow)
+        return;
     store::Status status;
     if (store_.recordCount(&status) < 1) {
         for (const QString& button : recordButtons())
             form_.setButtonEnabled(button, false);
-    } else if (form_.shownCardId() == store::kNoRow) {
+    } else {
         for (const QString& button : shownCardButtons())
             form_.setButtonEnabled(button, false);
     }

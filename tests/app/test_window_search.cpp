@@ -4,6 +4,7 @@
 #include "ScriptedMessages.h"
 
 #include "CardGrid.h"
+#include "History.h"
 #include "MainWindow.h"
 #include "Startup.h"
 
@@ -203,6 +204,50 @@ private slots:
         QTest::keyClick(w_->grid(), Qt::Key_Escape);
         QCOMPARE(w_->gridRows(), 6);
         QCOMPARE(w_->fieldText(Codigo), QStringLiteral("152000000000004"));
+    }
+
+    // Cards written while a search is listed, by this window and by another program, are all
+    // in the listing Esc brings back (a listing of every card is kept between searches), with
+    // the card shown current; editing then writes that card.
+    void escAfterWrites() {
+        for (int round = 0; round < 2; ++round) {
+            ctrlF();
+            type(QStringLiteral("munoz"));
+            QTest::keyClick(bar(), Qt::Key_Return);
+            QCOMPARE(w_->gridRows(), 3);
+            Status opened;
+            auto other = CardStore::open(folders_->registry(), &opened);
+            QVERIFY(other);
+            Card added = makeCard(QStringLiteral("15200000000010%1").arg(round));
+            added[Propietario] = QStringLiteral("Luis Muñoz");
+            QVERIFY(other->insertCards(std::span(&added, 1), WriteReason::Alta));
+            std::vector<RowId> ids;
+            QVERIFY(other->rowIds(Order::Stored, &ids));
+            QVERIFY(other->removeCard(ids.front()));
+            other.reset();
+            // This window deletes the first card found, and the second is shown.
+            messages_.queue(Answer::Yes);
+            click("cmdEliminar");
+            const QString shown = w_->fieldText(Codigo);
+            QTest::keyClick(w_->grid(), Qt::Key_Escape);
+
+            QStringList listed, codes;
+            for (int row = 1; row < w_->gridRows(); ++row)
+                listed.append(w_->grid()->cellText(row, Codigo + 1));
+            for (const auto& [code, card] : stored())
+                codes.append(code);
+            QCOMPARE(listed, codes); // stored order is the order added, as is code order here
+            QCOMPARE(w_->fieldText(Codigo), shown);
+            QCOMPARE(w_->grid()->cellText(w_->gridCurrentRow(), Codigo + 1), shown);
+        }
+        QCOMPARE(w_->gridRows(), 4);
+        click("cmdEditar");
+        w_->setFieldText(NombreAnimal, QStringLiteral("Firulais"));
+        const QString shown = w_->fieldText(Codigo);
+        click("cmdEditar");
+        QCOMPARE(stored()[shown][NombreAnimal], QStringLiteral("Firulais"));
+        QCOMPARE(messages_.texts(), (QStringList{QStringLiteral("Seguro Elimina?"),
+                                                 QStringLiteral("Seguro Elimina?")}));
     }
 };
 

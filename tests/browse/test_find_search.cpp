@@ -30,7 +30,8 @@ public:
     int gridRows() const override { return int(rows.size()) + 1; }
     int gridCurrentRow() const override { return current; }
     void setGridCurrentRow(int row) override {
-        current = row;
+        // As the grid: a row past the last card leaves no row current.
+        current = row >= 1 && row <= int(rows.size()) ? row : 0;
         loads.push_back(row);
     }
     QString gridCurrentCode() const override { return {}; }
