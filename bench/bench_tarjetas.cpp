@@ -1,7 +1,7 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
-//                  [--base-datos URI [--server-only]] [--informe]
+//                  [--base-datos URI [--server-only]] [--informe] [--exporta]
 //
 // One more child (bench_tarjetas --retenido) times the window against a registry another program
 // holds, and with --base-datos against a server that does not answer (see runHeld()).
@@ -15,7 +15,8 @@
 // runs a second time over a registry on that server: the generated cards are copied once into a
 // schema of their own (bench_N_SEED), which the runs then use; the export is compared with psql's
 // \copy writing the same columns. --server-only leaves out the runs over DAT.db. --informe measures
-// of each size only the implant report.
+// of each size only the implant report. --exporta measures of each size only the start-up, the
+// type-ahead and the export.
 #include "Registry.h"
 #include "ScriptedMessages.h"
 #include "TypeAheadList.h"
@@ -89,6 +90,7 @@ struct Options {
     bool serverOnly = false;  // no runs over DAT.db
     bool childServer = false; // this child runs its size over the server
     bool reportOnly = false;  // --informe: of each size only the implant report
+    bool exportOnly = false;  // --exporta: start-up, type-ahead and export only
     qint64 childMerge = -1;   // merging a field campaign's registry into this many cards
     bool childHeld = false;   // this child times the window against a held registry
 };
@@ -403,6 +405,64 @@ void measureReport(app::MainWindow& w, int reps, QJsonObject* out) {
     r->close();
 }
 
+// The complete export, timed beside the floor sqlite3 (or on a server psql's \copy, as CSV)
+// writing the same columns.
+void measureExport(store::CardStore& store, const Folders& f, bool server, int reps,
+                   QJsonObject* out) {
+    QStringList columns;
+    for (const store::CardField& cf : store::cardFields()) {
+        if (cf.exports & output::exportFlag(output::ExportKind::Complete))
+            columns.append(cf.name.toString());
+    }
+    std::vector<double> exports, floors;
+    const QString csv = f.root.filePath(QStringLiteral("export.csv"));
+    const QString floorFile = f.root.filePath(QStringLiteral("floor.csv"));
+    QStringList quoted;
+    for (const QString& c : columns)
+        quoted.append(u'"' + c + u'"');
+    for (int i = 0; i < std::max(2, reps / 2); ++i) {
+        QFile file(csv);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QString error;
+        QElapsedTimer t;
+        t.start();
+        if (!output::writeCsv(store, output::ExportKind::Complete, &file, &error))
+            (*out)[QStringLiteral("error")] = error;
+        file.close();
+        exports.push_back(ms(t));
+
+        QProcess floor;
+        t.start();
+        if (server) {
+            floor.start(QStringLiteral("psql"),
+                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), store.path(),
+                         QStringLiteral("-c"),
+                         QStringLiteral("\\copy (SELECT ") + quoted.join(u',') +
+                             QStringLiteral(" FROM \"Clientes\" ORDER BY id) TO '") + floorFile +
+                             QStringLiteral("' WITH (FORMAT csv, DELIMITER ';')")});
+        } else {
+            floor.setStandardOutputFile(floorFile);
+            floor.start(QStringLiteral("sqlite3"),
+                        {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
+                         QStringLiteral("SELECT ") + columns.join(u',') +
+                             QStringLiteral(" FROM Clientes ORDER BY id")});
+        }
+        floor.waitForFinished(-1);
+        floors.push_back(ms(t));
+        if (floor.exitCode() != 0 || QFileInfo(floorFile).size() == 0)
+            (*out)[QStringLiteral("error")] =
+                QString(QStringLiteral("el piso de la exportación falló: ") +
+                        QString::fromLocal8Bit(floor.readAllStandardError()).trimmed());
+    }
+    const QString floorName = server ? QStringLiteral("psql_copy") : QStringLiteral("sqlite3");
+    (*out)[QStringLiteral("export_ms")] = stats(exports);
+    (*out)[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
+    (*out)[floorName + QStringLiteral("_ms")] = stats(floors);
+    (*out)[QStringLiteral("export_vs_") + floorName] =
+        std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
+}
+
 QJsonObject runSize(const Options& o, qint64 cards) {
     const int reps = o.quick ? 3 : 7;
     const int prefixes = o.quick ? 40 : 200;
@@ -480,6 +540,19 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     // The peak so far at each stage, to tell which stage sets the peak.
     QJsonObject peaks;
     peaks[QStringLiteral("index_read")] = peakRssMb();
+    // What a user who types one letter into each of the ten boxes makes the program hold.
+    {
+        button(*w, "cmdAgregar")->click();
+        for (const browse::TypeAheadPair& pair : browse::typeAheadPairs()) {
+            auto* box = w->findChild<QLineEdit*>(pair.box);
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_A, QStringLiteral("a"), Qt::NoModifier);
+            QCoreApplication::processEvents();
+            box->setText(QString());
+        }
+        button(*w, "cmdSalir")->click();
+        QCoreApplication::processEvents();
+        out[QStringLiteral("peak_rss_after_one_key_in_each_box_mb")] = peakRssMb();
+    }
     out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
     out[QStringLiteral("startup_ms")] = stats(startTimes);
     out[QStringLiteral("startup_vs_empty")] =
@@ -569,6 +642,12 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("typeahead_p95_by_field_ms")] = byField;
     out[QStringLiteral("typeahead_longest_list")] = longest;
     peaks[QStringLiteral("typeahead")] = peakRssMb();
+    if (o.exportOnly) {
+        measureExport(*w->cardStore(), f, server, reps, &out);
+        peaks[QStringLiteral("export")] = peakRssMb();
+        out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
+        return out;
+    }
 
     // Search by one code, found and not found, then the empty search that lists every card.
     auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
@@ -818,61 +897,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     measureReport(*w, reps, &out);
     peaks[QStringLiteral("report")] = peakRssMb();
 
-    // The complete export, and as the floor sqlite3 (or on a server psql's \copy, as CSV) writing
-    // the same columns.
-    QStringList columns;
-    for (const store::CardField& cf : store::cardFields()) {
-        if (cf.exports & output::exportFlag(output::ExportKind::Complete))
-            columns.append(cf.name.toString());
-    }
-    std::vector<double> exports, floors;
-    const QString csv = f.root.filePath(QStringLiteral("export.csv"));
-    const QString floorFile = f.root.filePath(QStringLiteral("floor.csv"));
-    QStringList quoted;
-    for (const QString& c : columns)
-        quoted.append(u'"' + c + u'"');
-    for (int i = 0; i < std::max(2, reps / 2); ++i) {
-        QFile file(csv);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        QString error;
-        QElapsedTimer t;
-        t.start();
-        if (!output::writeCsv(store, output::ExportKind::Complete, &file, &error))
-            out[QStringLiteral("error")] = error;
-        file.close();
-        exports.push_back(ms(t));
-
-        QProcess floor;
-        t.start();
-        if (server) {
-            floor.start(QStringLiteral("psql"),
-                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
-                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), store.path(),
-                         QStringLiteral("-c"),
-                         QStringLiteral("\\copy (SELECT ") + quoted.join(u',') +
-                             QStringLiteral(" FROM \"Clientes\" ORDER BY id) TO '") + floorFile +
-                             QStringLiteral("' WITH (FORMAT csv, DELIMITER ';')")});
-        } else {
-            floor.setStandardOutputFile(floorFile);
-            floor.start(QStringLiteral("sqlite3"),
-                        {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
-                         QStringLiteral("SELECT ") + columns.join(u',') +
-                             QStringLiteral(" FROM Clientes ORDER BY id")});
-        }
-        floor.waitForFinished(-1);
-        floors.push_back(ms(t));
-        if (floor.exitCode() != 0 || QFileInfo(floorFile).size() == 0)
-            out[QStringLiteral("error")] =
-                QString(QStringLiteral("el piso de la exportación falló: ") +
-                        QString::fromLocal8Bit(floor.readAllStandardError()).trimmed());
-    }
-    const QString floorName = server ? QStringLiteral("psql_copy") : QStringLiteral("sqlite3");
-    out[QStringLiteral("export_ms")] = stats(exports);
-    out[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
-    out[floorName + QStringLiteral("_ms")] = stats(floors);
-    out[QStringLiteral("export_vs_") + floorName] =
-        std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
-
+    measureExport(*w->cardStore(), f, server, reps, &out);
     peaks[QStringLiteral("export")] = peakRssMb();
     out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
@@ -1545,6 +1570,7 @@ int runChildren(const Options& o, const QString& self) {
         p.start(self,
                 args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
                     (o.reportOnly ? QStringList{QStringLiteral("--informe")} : QStringList{}) +
+                    (o.exportOnly ? QStringList{QStringLiteral("--exporta")} : QStringList{}) +
                     QStringList{QStringLiteral("--cache"), o.cache});
         p.waitForFinished(-1);
         std::fputs(p.readAllStandardOutput().constData(), stdout);
@@ -1565,7 +1591,8 @@ int runChildren(const Options& o, const QString& self) {
         if (!o.serverOnly) {
             load();
             ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
-            ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
+            if (!o.exportOnly)
+                ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
         }
         if (!o.server.isEmpty()) {
             if (!ensureServerRegistry(o, n))
@@ -1580,7 +1607,7 @@ int runChildren(const Options& o, const QString& self) {
         }
     }
     load();
-    if (o.reportOnly)
+    if (o.reportOnly || o.exportOnly)
         return ok ? 0 : 1;
     if (o.serverOnly) {
         const QJsonObject outside{
@@ -1657,10 +1684,12 @@ int main(int argc, char* argv[]) {
             o.serverOnly = true;
         } else if (a == u"--informe") {
             o.reportOnly = true;
+        } else if (a == u"--exporta") {
+            o.exportOnly = true;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
                                  "[--history-cards N] [--cache CARPETA] "
-                                 "[--base-datos URI [--server-only]] [--informe]\n");
+                                 "[--base-datos URI [--server-only]] [--informe] [--exporta]\n");
             return 2;
         }
     }

@@ -211,8 +211,9 @@ public:
         }
     }
 
-    // The table is needed only while reading.
-    void dropTable() { table_ = {}; }
+    // The table is needed only while reading. (Assigning {} would keep its room: a vector keeps
+    // its capacity when given an empty list.)
+    void dropTable() { table_ = std::vector<std::uint32_t>(); }
 
     // Room for the values of all `expected` cards, judged from those read so far, so that the
     // texts are not copied each time they outgrow their room. Room never written costs no memory.
@@ -284,7 +285,7 @@ public:
             for (++k; k < variants && !before(sorted[k - 1], sorted[k]); ++k)
                 fd.setGroup(sorted[k].variant, known);
         }
-        sorted = {};
+        sorted = std::vector<Keyed>(); // its memory back before the groups are placed
         for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
             const std::uint32_t v = fd.valueAt[p];
             if (v == kNone)
@@ -427,7 +428,7 @@ void TypeAheadMatches::clear() {
     listed_.reset();
     typed_.clear();
     count_ = 0;
-    entries_ = {};
+    entries_ = std::vector<std::uint32_t>();
     walked_ = 0;
 }
 
