@@ -691,26 +691,28 @@ store::Status TypeAheadIndex::build(store::Field field) {
     FieldBuilder builder(*fd, first ? 1024 : qint64(ids_.size()));
     std::uint32_t pos = 0;
     bool unknownCard = false;
-    store::Status status = store_->forEachRawCard(
-        store::Order::Stored, [&](store::RowId id, const store::RawCard& raw) {
-            if (first) {
-                ids_.push_back(id);
-            } else {
-                // Cards removed through this index keep their slot; they have no value here
-                // either.
-                while (pos < ids_.size() && ids_[pos] < id) {
-                    builder.add({});
-                    ++pos;
-                }
-                if (pos == ids_.size() || ids_[pos] != id) {
-                    unknownCard = true; // written by another program: start over
-                    return false;
-                }
-            }
-            builder.add(raw.utf8(field));
-            ++pos;
-            return true;
-        });
+    store::Status status =
+        store_->forEachRawCard(store::Order::Stored, std::span(&field, 1),
+                               [&](store::RowId id, const store::RawCard& raw) {
+                                   if (first) {
+                                       ids_.push_back(id);
+                                   } else {
+                                       // Cards removed through this index keep their slot; they
+                                       // have no value here either.
+                                       while (pos < ids_.size() && ids_[pos] < id) {
+                                           builder.add({});
+                                           ++pos;
+                                       }
+                                       if (pos == ids_.size() || ids_[pos] != id) {
+                                           unknownCard =
+                                               true; // written by another program: start over
+                                           return false;
+                                       }
+                                   }
+                                   builder.add(raw.utf8(field));
+                                   ++pos;
+                                   return true;
+                               });
     if (unknownCard) {
         reset();
         return build(field);
