@@ -1,7 +1,7 @@
 // bench_tarjetas: the real main window, offscreen, over generated registries of several sizes.
 //
 //   bench_tarjetas [--sizes 1000,100000,1000000] [--quick] [--history-cards N] [--cache DIR]
-//                  [--base-datos URI [--server-only]] [--informe] [--ventana]
+//                  [--base-datos URI [--server-only]] [--informe] [--ventana] [--exporta]
 //
 // One more child (bench_tarjetas --retenido) times the window against a registry another program
 // holds, and with --base-datos against a server that does not answer (see runHeld()).
@@ -17,6 +17,7 @@
 // \copy writing the same columns. --server-only leaves out the runs over DAT.db. --informe measures
 // of each size only the implant report. --ventana measures of each size only the start-up, the
 // grid, the type-ahead, the searches and the "Buscar por" bar, then the start-up from outside.
+// --exporta measures of each size only the start-up, the type-ahead and the export.
 #include "Registry.h"
 #include "ScriptedMessages.h"
 #include "TypeAheadList.h"
@@ -92,6 +93,7 @@ struct Options {
     bool childServer = false; // this child runs its size over the server
     bool reportOnly = false;  // --informe: of each size only the implant report
     bool windowOnly = false;  // --ventana: start-up, grid, type-ahead and searches only
+    bool exportOnly = false;  // --exporta: start-up, type-ahead and export only
     qint64 childMerge = -1;   // merging a field campaign's registry into this many cards
     bool childHeld = false;   // this child times the window against a held registry
 };
@@ -406,6 +408,64 @@ void measureReport(app::MainWindow& w, int reps, QJsonObject* out) {
     r->close();
 }
 
+// The complete export, timed beside the floor sqlite3 (or on a server psql's \copy, as CSV)
+// writing the same columns.
+void measureExport(store::CardStore& store, const Folders& f, bool server, int reps,
+                   QJsonObject* out) {
+    QStringList columns;
+    for (const store::CardField& cf : store::cardFields()) {
+        if (cf.exports & output::exportFlag(output::ExportKind::Complete))
+            columns.append(cf.name.toString());
+    }
+    std::vector<double> exports, floors;
+    const QString csv = f.root.filePath(QStringLiteral("export.csv"));
+    const QString floorFile = f.root.filePath(QStringLiteral("floor.csv"));
+    QStringList quoted;
+    for (const QString& c : columns)
+        quoted.append(u'"' + c + u'"');
+    for (int i = 0; i < std::max(2, reps / 2); ++i) {
+        QFile file(csv);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QString error;
+        QElapsedTimer t;
+        t.start();
+        if (!output::writeCsv(store, output::ExportKind::Complete, &file, &error))
+            (*out)[QStringLiteral("error")] = error;
+        file.close();
+        exports.push_back(ms(t));
+
+        QProcess floor;
+        t.start();
+        if (server) {
+            floor.start(QStringLiteral("psql"),
+                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), store.path(),
+                         QStringLiteral("-c"),
+                         QStringLiteral("\\copy (SELECT ") + quoted.join(u',') +
+                             QStringLiteral(" FROM \"Clientes\" ORDER BY id) TO '") + floorFile +
+                             QStringLiteral("' WITH (FORMAT csv, DELIMITER ';')")});
+        } else {
+            floor.setStandardOutputFile(floorFile);
+            floor.start(QStringLiteral("sqlite3"),
+                        {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
+                         QStringLiteral("SELECT ") + columns.join(u',') +
+                             QStringLiteral(" FROM Clientes ORDER BY id")});
+        }
+        floor.waitForFinished(-1);
+        floors.push_back(ms(t));
+        if (floor.exitCode() != 0 || QFileInfo(floorFile).size() == 0)
+            (*out)[QStringLiteral("error")] =
+                QString(QStringLiteral("el piso de la exportación falló: ") +
+                        QString::fromLocal8Bit(floor.readAllStandardError()).trimmed());
+    }
+    const QString floorName = server ? QStringLiteral("psql_copy") : QStringLiteral("sqlite3");
+    (*out)[QStringLiteral("export_ms")] = stats(exports);
+    (*out)[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
+    (*out)[floorName + QStringLiteral("_ms")] = stats(floors);
+    (*out)[QStringLiteral("export_vs_") + floorName] =
+        std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
+}
+
 QJsonObject runSize(const Options& o, qint64 cards) {
     const int reps = o.quick ? 3 : 7;
     const int prefixes = o.quick ? 40 : 200;
@@ -483,6 +543,19 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     // The peak so far at each stage, to tell which stage sets the peak.
     QJsonObject peaks;
     peaks[QStringLiteral("index_read")] = peakRssMb();
+    // What a user who types one letter into each of the ten boxes makes the program hold.
+    {
+        button(*w, "cmdAgregar")->click();
+        for (const browse::TypeAheadPair& pair : browse::typeAheadPairs()) {
+            auto* box = w->findChild<QLineEdit*>(pair.box);
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_A, QStringLiteral("a"), Qt::NoModifier);
+            QCoreApplication::processEvents();
+            box->setText(QString());
+        }
+        button(*w, "cmdSalir")->click();
+        QCoreApplication::processEvents();
+        out[QStringLiteral("peak_rss_after_one_key_in_each_box_mb")] = peakRssMb();
+    }
     out[QStringLiteral("empty_startup_ms")] = stats(emptyTimes);
     out[QStringLiteral("startup_ms")] = stats(startTimes);
     out[QStringLiteral("startup_vs_empty")] =
@@ -572,6 +645,12 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     out[QStringLiteral("typeahead_p95_by_field_ms")] = byField;
     out[QStringLiteral("typeahead_longest_list")] = longest;
     peaks[QStringLiteral("typeahead")] = peakRssMb();
+    if (o.exportOnly) {
+        measureExport(*w->cardStore(), f, server, reps, &out);
+        peaks[QStringLiteral("export")] = peakRssMb();
+        out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
+        return out;
+    }
 
     // Search by one code, found and not found, then the empty search that lists every card.
     auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
@@ -834,61 +913,7 @@ QJsonObject runSize(const Options& o, qint64 cards) {
     measureReport(*w, reps, &out);
     peaks[QStringLiteral("report")] = peakRssMb();
 
-    // The complete export, and as the floor sqlite3 (or on a server psql's \copy, as CSV) writing
-    // the same columns.
-    QStringList columns;
-    for (const store::CardField& cf : store::cardFields()) {
-        if (cf.exports & output::exportFlag(output::ExportKind::Complete))
-            columns.append(cf.name.toString());
-    }
-    std::vector<double> exports, floors;
-    const QString csv = f.root.filePath(QStringLiteral("export.csv"));
-    const QString floorFile = f.root.filePath(QStringLiteral("floor.csv"));
-    QStringList quoted;
-    for (const QString& c : columns)
-        quoted.append(u'"' + c + u'"');
-    for (int i = 0; i < std::max(2, reps / 2); ++i) {
-        QFile file(csv);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        QString error;
-        QElapsedTimer t;
-        t.start();
-        if (!output::writeCsv(store, output::ExportKind::Complete, &file, &error))
-            out[QStringLiteral("error")] = error;
-        file.close();
-        exports.push_back(ms(t));
-
-        QProcess floor;
-        t.start();
-        if (server) {
-            floor.start(QStringLiteral("psql"),
-                        {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
-                         QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), store.path(),
-                         QStringLiteral("-c"),
-                         QStringLiteral("\\copy (SELECT ") + quoted.join(u',') +
-                             QStringLiteral(" FROM \"Clientes\" ORDER BY id) TO '") + floorFile +
-                             QStringLiteral("' WITH (FORMAT csv, DELIMITER ';')")});
-        } else {
-            floor.setStandardOutputFile(floorFile);
-            floor.start(QStringLiteral("sqlite3"),
-                        {QStringLiteral("-separator"), QStringLiteral(";"), store.path(),
-                         QStringLiteral("SELECT ") + columns.join(u',') +
-                             QStringLiteral(" FROM Clientes ORDER BY id")});
-        }
-        floor.waitForFinished(-1);
-        floors.push_back(ms(t));
-        if (floor.exitCode() != 0 || QFileInfo(floorFile).size() == 0)
-            out[QStringLiteral("error")] =
-                QString(QStringLiteral("el piso de la exportación falló: ") +
-                        QString::fromLocal8Bit(floor.readAllStandardError()).trimmed());
-    }
-    const QString floorName = server ? QStringLiteral("psql_copy") : QStringLiteral("sqlite3");
-    out[QStringLiteral("export_ms")] = stats(exports);
-    out[QStringLiteral("export_bytes")] = QFileInfo(csv).size();
-    out[floorName + QStringLiteral("_ms")] = stats(floors);
-    out[QStringLiteral("export_vs_") + floorName] =
-        std::round(median(stats(exports)) / median(stats(floors)) * 100) / 100;
-
+    measureExport(*w->cardStore(), f, server, reps, &out);
     peaks[QStringLiteral("export")] = peakRssMb();
     out[QStringLiteral("peak_rss_mb_by_stage")] = peaks;
     w.reset();
@@ -1575,6 +1600,7 @@ int runChildren(const Options& o, const QString& self) {
                 args + (o.quick ? QStringList{QStringLiteral("--quick")} : QStringList{}) +
                     (o.reportOnly ? QStringList{QStringLiteral("--informe")} : QStringList{}) +
                     (o.windowOnly ? QStringList{QStringLiteral("--ventana")} : QStringList{}) +
+                    (o.exportOnly ? QStringList{QStringLiteral("--exporta")} : QStringList{}) +
                     QStringList{QStringLiteral("--cache"), o.cache});
         p.waitForFinished(-1);
         std::fputs(p.readAllStandardOutput().constData(), stdout);
@@ -1595,7 +1621,7 @@ int runChildren(const Options& o, const QString& self) {
         if (!o.serverOnly) {
             load();
             ok = child({QStringLiteral("--size"), QString::number(n)}) && ok;
-            if (!o.windowOnly)
+            if (!o.windowOnly && !o.exportOnly)
                 ok = child({QStringLiteral("--merge"), QString::number(n)}) && ok;
         }
         if (!o.server.isEmpty()) {
@@ -1605,14 +1631,14 @@ int runChildren(const Options& o, const QString& self) {
             ok = child({QStringLiteral("--size"), QString::number(n),
                         QStringLiteral("--base-datos"), o.server}) &&
                  ok;
-            if (!o.windowOnly)
+            if (!o.windowOnly && !o.exportOnly)
                 ok = child({QStringLiteral("--merge"), QString::number(n),
                             QStringLiteral("--base-datos"), o.server}) &&
                      ok;
         }
     }
     load();
-    if (o.reportOnly)
+    if (o.reportOnly || o.exportOnly)
         return ok ? 0 : 1;
     if (o.serverOnly || o.windowOnly) {
         const QJsonObject outside{
@@ -1691,10 +1717,13 @@ int main(int argc, char* argv[]) {
             o.reportOnly = true;
         } else if (a == u"--ventana") {
             o.windowOnly = true;
+        } else if (a == u"--exporta") {
+            o.exportOnly = true;
         } else {
             std::fprintf(stderr, "uso: bench_tarjetas [--sizes 1000,100000,1000000] [--quick] "
                                  "[--history-cards N] [--cache CARPETA] "
-                                 "[--base-datos URI [--server-only]] [--informe] [--ventana]\n");
+                                 "[--base-datos URI [--server-only]] [--informe] [--ventana] "
+                                 "[--exporta]\n");
             return 2;
         }
     }

@@ -211,8 +211,9 @@ public:
         }
     }
 
-    // The table is needed only while reading.
-    void dropTable() { table_ = {}; }
+    // The table is needed only while reading. (Assigning {} would keep its room: a vector keeps
+    // its capacity when given an empty list.)
+    void dropTable() { table_ = std::vector<std::uint32_t>(); }
 
     // Room for the values of all `expected` cards, judged from those read so far, so that the
     // texts are not copied each time they outgrow their room. Room never written costs no memory.
@@ -284,7 +285,7 @@ public:
             for (++k; k < variants && !before(sorted[k - 1], sorted[k]); ++k)
                 fd.setGroup(sorted[k].variant, known);
         }
-        sorted = {};
+        sorted = std::vector<Keyed>(); // its memory back before the groups are placed
         for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
             const std::uint32_t v = fd.valueAt[p];
             if (v == kNone)
@@ -427,7 +428,7 @@ void TypeAheadMatches::clear() {
     listed_.reset();
     typed_.clear();
     count_ = 0;
-    entries_ = {};
+    entries_ = std::vector<std::uint32_t>();
     walked_ = 0;
 }
 
@@ -439,8 +440,28 @@ struct TypeAheadIndex::Built {
     std::array<FieldPtr, 10> fields;
 };
 
+namespace {
+
+// glibc serves a block above its mmap threshold from a mapping of its own, handed back to the
+// system when freed; but each such block freed raises the threshold to its size (up to 32 MB),
+// and from then on blocks below it come from the heap, where the room they leave when freed
+// stays resident. Reading a million cards frees many such blocks (vectors outgrown, hash tables
+// dropped, a refresh's index replacing the one before): with the threshold left to move, the
+// program's peak at a million cards was about 30 MB higher. A fixed threshold keeps every large
+// block in a mapping of its own.
+void keepLargeBlocksMapped() {
+#if defined(__GLIBC__)
+    static const bool fixed = mallopt(M_MMAP_THRESHOLD, 1 << 20) == 1;
+    (void)fixed;
+#endif
+}
+
+} // namespace
+
 TypeAheadIndex::TypeAheadIndex(const store::CardStore* store)
-    : store_(store), receiver_(std::make_unique<QObject>()) {}
+    : store_(store), receiver_(std::make_unique<QObject>()) {
+    keepLargeBlocksMapped();
+}
 
 TypeAheadIndex::~TypeAheadIndex() {
     cancel();
@@ -690,26 +711,28 @@ store::Status TypeAheadIndex::build(store::Field field) {
     FieldBuilder builder(*fd, first ? 1024 : qint64(ids_.size()));
     std::uint32_t pos = 0;
     bool unknownCard = false;
-    store::Status status = store_->forEachRawCard(
-        store::Order::Stored, [&](store::RowId id, const store::RawCard& raw) {
-            if (first) {
-                ids_.push_back(id);
-            } else {
-                // Cards removed through this index keep their slot; they have no value here
-                // either.
-                while (pos < ids_.size() && ids_[pos] < id) {
-                    builder.add({});
-                    ++pos;
-                }
-                if (pos == ids_.size() || ids_[pos] != id) {
-                    unknownCard = true; // written by another program: start over
-                    return false;
-                }
-            }
-            builder.add(raw.utf8(field));
-            ++pos;
-            return true;
-        });
+    store::Status status =
+        store_->forEachRawCard(store::Order::Stored, std::span(&field, 1),
+                               [&](store::RowId id, const store::RawCard& raw) {
+                                   if (first) {
+                                       ids_.push_back(id);
+                                   } else {
+                                       // Cards removed through this index keep their slot; they
+                                       // have no value here either.
+                                       while (pos < ids_.size() && ids_[pos] < id) {
+                                           builder.add({});
+                                           ++pos;
+                                       }
+                                       if (pos == ids_.size() || ids_[pos] != id) {
+                                           unknownCard =
+                                               true; // written by another program: start over
+                                           return false;
+                                       }
+                                   }
+                                   builder.add(raw.utf8(field));
+                                   ++pos;
+                                   return true;
+                               });
     if (unknownCard) {
         reset();
         return build(field);

@@ -13,6 +13,7 @@
 #include <QStringBuilder>
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -274,6 +275,18 @@ constexpr std::array<ByteClass, 256> kByteClass = [] {
     return c;
 }();
 
+// Whether none of eight bytes is outside ASCII, a separator, a quote or a line break.
+bool allPlain(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    const auto hasByte = [](std::uint64_t w, unsigned char c) {
+        const std::uint64_t x = w ^ (ones * c);
+        return (x - ones) & ~x & highs;
+    };
+    return ((word & highs) | hasByte(word, ';') | hasByte(word, '"') | hasByte(word, '\r') |
+            hasByte(word, '\n')) == 0;
+}
+
 // Writes UTF-8 values as Windows-1252 bytes into a buffer of its own, handed to the device in
 // large chunks; quoting and the formula apostrophe as appendValue does. A character beyond the
 // Basic Multilingual Plane or a malformed sequence becomes one '?'.
@@ -308,7 +321,17 @@ public:
         const bool guard = runsAsFormula(s, n);
         if (guard)
             *p++ = '\'';
-        // Plain ASCII is copied as it stands until a byte asks for more.
+        // Plain ASCII is copied as it stands until a byte asks for more, eight bytes at a time
+        // while none of them does.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (!allPlain(word))
+                break;
+            std::memcpy(p, &word, 8);
+            p += 8;
+            i += 8;
+        }
         while (i < n && kByteClass[s[i]] == Plain)
             *p++ = static_cast<char>(s[i++]);
         if (i < n) {
@@ -389,8 +412,8 @@ bool writeRows(const store::CardStore& store, const std::vector<store::Field>& f
     Utf8Writer w(out, byteTable());
     w.literal(header.constData(), int(header.size()));
     bool written = true;
-    const store::Status status =
-        store.forEachRawCard(store::Order::Stored, [&](store::RowId, const store::RawCard& card) {
+    const store::Status status = store.forEachRawCard(
+        store::Order::Stored, fields, [&](store::RowId, const store::RawCard& card) {
             bool first = true;
             for (store::Field f : fields) {
                 const QByteArrayView value = card.utf8(f);

@@ -490,10 +490,21 @@ Status CardStore::findOne(const QString& code, RowId* id) const {
 
 Status CardStore::forEachRawCard(Order order,
                                  const std::function<bool(RowId, const RawCard&)>& visit) const {
+    static const std::array<Field, kFieldCount> all = [] {
+        std::array<Field, kFieldCount> fields;
+        for (int i = 0; i < kFieldCount; ++i)
+            fields[size_t(i)] = static_cast<Field>(i);
+        return fields;
+    }();
+    return forEachRawCard(order, all, visit);
+}
+
+Status CardStore::forEachRawCard(Order order, std::span<const Field> fields,
+                                 const std::function<bool(RowId, const RawCard&)>& visit) const {
     if (handOver()) {
         return call(
             [&] {
-                return forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+                return forEachRawCard(order, fields, [&](RowId id, const RawCard& raw) {
                     thread_->progress();
                     return visit(id, raw);
                 });
@@ -509,7 +520,7 @@ Status CardStore::forEachRawCard(Order order,
                                                     "mitad de la lectura; vuelva a intentarlo"),
                                      QString()},
                            QStringLiteral("leer las tarjetas"));
-        return engine_->forEachRawCard(order, [&](RowId id, const RawCard& raw) {
+        return engine_->forEachRawCard(order, fields, [&](RowId id, const RawCard& raw) {
             visited = true;
             return visit(id, raw);
         });

@@ -55,7 +55,11 @@ private:
     friend class SqliteEngine;
     friend class ServerEngine;
     std::array<QByteArrayView, kFieldCount> values_;
-    std::array<bool, kFieldCount> nulls_{};
+    std::array<bool, kFieldCount> nulls_ = [] {
+        std::array<bool, kFieldCount> all;
+        all.fill(true);
+        return all;
+    }();
 };
 
 // The card store: table Clientes in one SQLite file, or in a PostgreSQL database. A missing file,
@@ -131,6 +135,10 @@ public:
     // The same walk without building text: each field as the stored UTF-8 bytes, valid only
     // during the call. For scans over a whole large registry (export, indexes).
     Status forEachRawCard(Order order,
+                          const std::function<bool(RowId, const RawCard&)>& visit) const;
+    // The same walk reading only `fields` (each once); the others read as Null. A walk that
+    // needs a few fields reads much less.
+    Status forEachRawCard(Order order, std::span<const Field> fields,
                           const std::function<bool(RowId, const RawCard&)>& visit) const;
 
     // Writes outside a cursor: each is one committed transaction, and each leaves one row per

@@ -80,8 +80,10 @@ public:
     // One chunk of at most kReadChunk ids: the cards found, by id.
     virtual Status readChunk(std::span<const RowId> ids,
                              std::unordered_map<RowId, Card>* found) const = 0;
+    // Reads only `fields`; the others read as Null.
     virtual Status
-    forEachRawCard(Order order, const std::function<bool(RowId, const RawCard&)>& visit) const = 0;
+    forEachRawCard(Order order, std::span<const Field> fields,
+                   const std::function<bool(RowId, const RawCard&)>& visit) const = 0;
 
     // `sql` prepared in a query for reuse (see CardStore::prepared).
     virtual QSqlQuery& prepared(QSqlQuery& local, const QString& sql, bool* ok) const = 0;

@@ -254,6 +254,12 @@ private slots:
         // A spreadsheet keeps telephones with dashes as text.
         row("mobile with dash", QStringLiteral("+56 9 8765-4321"), "+56 9 8765-4321");
         row("land line with dashes", QStringLiteral("+56-2-2222-1111"), "+56-2-2222-1111");
+        // Long values, where what asks for quotes or another byte lies past the first words.
+        row("separator late", QStringLiteral("Los Aromos 1234;B"), "\"Los Aromos 1234;B\"");
+        row("accent late", QStringLiteral("Avenida Ñuble 123"), "Avenida \xD1uble 123");
+        row("quote late", QStringLiteral("Pasaje 12345678\"9\""), "\"Pasaje 12345678\"\"9\"\"\"");
+        row("line break late", QStringLiteral("ABCDEFGHIJKLMNOP\nQ"), "\"ABCDEFGHIJKLMNOP\nQ\"");
+        row("umlaut last", QStringLiteral("0123456789abcdef~ü"), "0123456789abcdef~\xFC");
     }
     void formulasOpenAsText() {
         QFETCH(QString, value);

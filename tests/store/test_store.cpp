@@ -207,7 +207,18 @@ private slots:
                                   .arg(card[Lugar].size());
                       return true;
                   }).ok());
-        QCOMPARE(seen, QStringList({u"raw 1 0 0 A1"_s, u"card 1 0 0"_s}));
+        // A walk over some fields reads those, in the order asked, and the others as Null.
+        for (const std::vector<Field>& some : {std::vector{Lugar, Codigo}, std::vector{Lugar}}) {
+            QVERIFY(db->forEachRawCard(Order::Stored, some, [&](RowId, const RawCard& raw) {
+                          seen << QStringLiteral("some %1 %2 %3")
+                                      .arg(raw.isNull(Lugar))
+                                      .arg(raw.isNull(Codigo))
+                                      .arg(QString::fromUtf8(raw.utf8(Codigo)));
+                          return true;
+                      }).ok());
+        }
+        QCOMPARE(seen, QStringList(
+                           {u"raw 1 0 0 A1"_s, u"card 1 0 0"_s, u"some 0 0 A1"_s, u"some 0 1 "_s}));
     }
 
     void duplicateCodeIsRefusedAndTableUnchanged() {

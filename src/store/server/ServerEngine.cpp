@@ -501,7 +501,7 @@ Status ServerEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) 
     return Status();
 }
 
-Status ServerEngine::forEachRawCard(Order order,
+Status ServerEngine::forEachRawCard(Order order, std::span<const Field> fields,
                                     const std::function<bool(RowId, const RawCard&)>& visit) const {
     const QString doing = QStringLiteral("leer las tarjetas");
     Status status;
@@ -510,17 +510,19 @@ Status ServerEngine::forEachRawCard(Order order,
         return status;
     RawCard raw;
     SqlReason reason;
+    QString columns;
+    for (Field f : fields)
+        columns += u", \"" % cardField(f).name.toString() % u'"';
     const bool ok = link->copyOut(
-        QStringLiteral("SELECT id, ") % CardStore::columnList() %
-            QStringLiteral(" FROM \"Clientes\"") %
+        QStringLiteral("SELECT id") % columns % QStringLiteral(" FROM \"Clientes\"") %
             (order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
                                     : QStringLiteral(" ORDER BY id")),
-        kFieldCount + 1,
+        int(fields.size()) + 1,
         [&](PgLink::Row row) {
-            for (int i = 0; i < kFieldCount; ++i) {
-                const QByteArrayView v = row[size_t(i) + 1];
-                raw.nulls_[size_t(i)] = v.data() == nullptr;
-                raw.values_[size_t(i)] = v;
+            for (size_t i = 0; i < fields.size(); ++i) {
+                const QByteArrayView v = row[i + 1];
+                raw.nulls_[fields[i]] = v.data() == nullptr;
+                raw.values_[fields[i]] = v;
             }
             return visit(PgLink::bigint(row[0]), raw);
         },

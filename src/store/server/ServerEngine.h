@@ -42,7 +42,7 @@ public:
     Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const override;
     Status readChunk(std::span<const RowId> ids,
                      std::unordered_map<RowId, Card>* found) const override;
-    Status forEachRawCard(Order order,
+    Status forEachRawCard(Order order, std::span<const Field> fields,
                           const std::function<bool(RowId, const RawCard&)>& visit) const override;
 
     QSqlQuery& prepared(QSqlQuery& local, const QString& sql, bool* ok) const override;

@@ -396,28 +396,33 @@ Status SqliteEngine::readChunk(std::span<const RowId> ids,
     return Status();
 }
 
-Status SqliteEngine::forEachRawCard(Order order,
+Status SqliteEngine::forEachRawCard(Order order, std::span<const Field> fields,
                                     const std::function<bool(RowId, const RawCard&)>& visit) const {
-    Statement st(handleOf(database()), QStringLiteral("SELECT id, ") % CardStore::columnList() %
+    QString columns;
+    for (Field f : fields)
+        columns += u", \"" % cardField(f).name.toString() % u'"';
+    Statement st(handleOf(database()), QStringLiteral("SELECT id") % columns %
                                            QStringLiteral(" FROM \"Clientes\"") %
                                            orderClause(order));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     RawCard raw;
+    const int count = int(fields.size());
     while (st.step()) {
         sqlite3_stmt* stmt = st.get();
         // Every column access takes the connection's lock, so the type is asked only of the
         // rare value without text: Null, or one SQLite had no memory to convert.
-        for (int i = 0; i < kFieldCount; ++i) {
+        for (int i = 0; i < count; ++i) {
+            const Field f = fields[size_t(i)];
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
-            raw.nulls_[i] = text == nullptr;
+            raw.nulls_[f] = text == nullptr;
             if (text) {
-                raw.values_[i] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
+                raw.values_[f] = QByteArrayView(text, sqlite3_column_bytes(stmt, i + 1));
                 continue;
             }
             if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
                 return failure(st.error(), QStringLiteral("leer las tarjetas"));
-            raw.values_[i] = QByteArrayView();
+            raw.values_[f] = QByteArrayView();
         }
         if (!visit(sqlite3_column_int64(stmt, 0), raw))
             return Status();
