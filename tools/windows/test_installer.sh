@@ -110,8 +110,19 @@ add_card() {
   [ "$(windows | wc -l)" = 1 ] || fail "OK did not save the card: a message box is open"
   click 705 488 # Salir
   for _ in $(seq 20); do [ -z "$(windows)" ] && break; sleep 0.5; done
+  [ -z "$(windows)" ] || fail "Salir did not close the window"
   kill "$pid" 2> /dev/null || true
   wait "$pid" 2> /dev/null || true
+  # Under this Wine the program's process now and then stays in its event loop after its last
+  # window closed (2 runs in 3 on one night, with this build and the one before), and the wait
+  # for the prefix's processes would last until the test's time is out. The card is stored by
+  # then: the process is ended, and said so, so that the upgrade and the uninstaller are still
+  # tried.
+  if ! timeout 20 wineserver -w 2> /dev/null; then
+    echo "AVISO: the program's process had not ended 20 s after its window closed;" \
+      "ended with wineserver -k" >&2
+    wineserver -k 2> /dev/null || true
+  fi
   wine_wait
 }
 add_card "C:\\Program Files\\Tarjetas\\bin\\tarjetas.exe"
