@@ -26,6 +26,19 @@ namespace store {
 
 namespace {
 
+// The schema of "Clientes" as the search path finds it, quoted.
+const QString kTableSchemaSql =
+    QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace n ON n.oid = "
+                   "t.relnamespace WHERE t.oid = to_regclass('\"Clientes\"')");
+
+bool readTableSchema(QSqlQuery& q, QString* schema) {
+    if (!q.exec(kTableSchemaSql) || !q.next())
+        return false;
+    *schema = q.value(0).toString();
+    q.finish();
+    return true;
+}
+
 const QString kTable = QStringLiteral("\"BusquedaTarjetas\"");
 const QString kWordsFunction = QStringLiteral("\"BusquedaTarjetas_palabras\"");
 const QString kTriggerFunction = QStringLiteral("\"BusquedaTarjetas_cambio\"");
@@ -355,13 +368,9 @@ Status ServerSearch::upgradeIn(const CardStore& cards, bool* upgraded) {
     bool made = false, earlier = false;
     if (Status s = present(cards, &made, &earlier); !s || !earlier)
         return s;
-    if (!q.exec(QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace "
-                               "n ON n.oid = t.relnamespace WHERE t.oid = "
-                               "to_regclass('\"Clientes\"')")) ||
-        !q.next())
+    QString schema;
+    if (!readTableSchema(q, &schema))
         return cards.failure(q.lastError(), doing);
-    const QString schema = q.value(0).toString();
-    q.finish();
     if (!q.exec(QStringLiteral("SET LOCAL client_min_messages = warning")))
         return cards.failure(q.lastError(), doing);
     for (const QString& sql : triggerStatements(schema)) {
@@ -379,13 +388,9 @@ Status ServerSearch::createIn(const CardStore& cards,
     QSqlQuery q(db);
     // The index goes beside "Clientes", wherever the search path found it, and the trigger names
     // its objects with that schema, whatever the search path of the program that writes.
-    if (!q.exec(QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace "
-                               "n ON n.oid = t.relnamespace WHERE t.oid = "
-                               "to_regclass('\"Clientes\"')")) ||
-        !q.next())
+    QString schema;
+    if (!readTableSchema(q, &schema))
         return cards.failure(q.lastError(), doing);
-    const QString schema = q.value(0).toString();
-    q.finish();
     // Dropping what is not there is no news.
     if (!q.exec(QStringLiteral("SET LOCAL client_min_messages = warning")))
         return cards.failure(q.lastError(), doing);
@@ -472,9 +477,8 @@ namespace {
 // The schema of "Clientes" as the link's search path finds it, quoted.
 bool schemaOf(PgLink& link, QString* schema, SqlReason* failure) {
     return link.query(
-        QStringLiteral("SELECT quote_ident(n.nspname) FROM pg_class t JOIN pg_namespace n ON "
-                       "n.oid = t.relnamespace WHERE t.oid = to_regclass('\"Clientes\"')"),
-        {}, [&](PgLink::Row row) { *schema = QString::fromUtf8(row[0]); }, failure);
+        kTableSchemaSql, {}, [&](PgLink::Row row) { *schema = QString::fromUtf8(row[0]); },
+        failure);
 }
 
 } // namespace
