@@ -107,6 +107,17 @@ private slots:
         click("btnBuscarOK");
         QCOMPARE(gridRows(), rowsOf(cards));
         messages_.clear();
+
+        // A key typed in the grid moves to no other card (finding a row by its text would read
+        // every card of the listing).
+        const auto other = std::find_if(cards.begin(), cards.end(), [&](const store::Card& c) {
+            return c[store::Codigo][0] != cards.front()[store::Codigo][0];
+        });
+        QVERIFY(other != cards.end());
+        w_->setGridCurrentRow(1);
+        QTest::keyClick(w_->grid(), (*other)[store::Codigo][0].toLatin1());
+        QCOMPARE(w_->gridCurrentRow(), 1);
+        QCOMPARE(w_->fieldText(store::Codigo), cards.front()[store::Codigo]);
     }
 
     void gridAndCountAfterAddAndDelete() {
