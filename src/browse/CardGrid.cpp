@@ -149,8 +149,6 @@ void CardGrid::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
-void CardGrid::keyboardSearch(const QString&) {}
-
 void CardGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     // A double click does nothing beyond the click that came before it.
     event->accept();

@@ -44,11 +44,6 @@ public:
     // Removes a card row; the rows below move up and, while rows are left, one stays current.
     void removeRow(int row);
 
-    // Does nothing. Qt's find-by-typing compares the text of every row from the current one on,
-    // which over the paged listing reads every stored card: at a million cards a letter typed in
-    // the grid froze the window for minutes. Cards are found with Buscar and Ctrl+F.
-    void keyboardSearch(const QString& search) override;
-
 signals:
     // The current cell changed (a click, the arrow keys, or a programmatic move).
     void currentCellChanged();
