@@ -71,7 +71,7 @@ code=$?
 set -e
 [ "$code" = 1 ] && grep -q "No se puede abrir la ventana" <<<"$nodisplay" ||
   fail "sin pantalla: código $code, $nodisplay"
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$1" & pid=$!
   for _ in $(seq 300); do  # up to a minute: the suite runs beside it
     if [ -f "$HOME/.local/share/tarjetas/DAT.db" ] &&

@@ -274,10 +274,23 @@ void Commands::showRestored(store::RowId restored) {
 
 void Commands::wireFreeSearch() {
     store::CardStore& cards = *window_.cardStore();
-    // A registry of an earlier version gains its search index here, before the window is shown.
-    store::Status index = browse::prepareSearchIndex(cards, &window_, window_.messages());
+    // A registry of an earlier version gains its search index here: a file's is filled behind
+    // the window, a server's is built before the window is shown.
+    browse::SearchIndexStart index =
+        browse::prepareSearchIndex(cards, &window_, window_.messages());
     freeSearch_ = new browse::FreeSearch(&window_, window_.grid(), cards, window_,
                                          window_.messages(), std::move(index), this);
+    // The footer says how far a new index has come while it is filled behind the window.
+    connect(freeSearch_, &browse::FreeSearch::preparingChanged, this, [this](int percent) {
+        if (!window_.cardStore())
+            return;
+        window_.setRegistryText(
+            window_.cardStore()->registry().describe() +
+            (percent >= 0 ? QStringLiteral(" — Preparando la búsqueda por propietario, R.U.T., "
+                                           "teléfono y mascota: %1 %")
+                                .arg(percent)
+                          : QString()));
+    });
     // A command started from the buttons leaves what the bar found listed, and the bar goes.
     connect(&window_, &MainWindow::commandClicked, freeSearch_, &browse::FreeSearch::hideBar);
 

@@ -50,6 +50,37 @@ QVariant CardGridModel::data(const QModelIndex& index, int role) const {
     return cellText(index.row(), index.column());
 }
 
+QModelIndexList CardGridModel::match(const QModelIndex& start, int role, const QVariant& value,
+                                     int hits, Qt::MatchFlags flags) const {
+    const int rows = rowCount();
+    const int compared = pageRows_ * int(kCachedPages);
+    const Qt::MatchFlags how = flags & Qt::MatchTypeMask;
+    const bool text = how == Qt::MatchStartsWith || how == Qt::MatchContains ||
+                      how == Qt::MatchFixedString || how == Qt::MatchEndsWith;
+    if (rows <= compared || !start.isValid() || role != Qt::DisplayRole || !text)
+        return QAbstractTableModel::match(start, role, value, hits, flags);
+    const QString wanted = value.toString();
+    const Qt::CaseSensitivity cs =
+        flags & Qt::MatchCaseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    QModelIndexList found;
+    for (int i = 0, row = start.row(); i < compared && (hits < 0 || found.size() < hits); ++i) {
+        if (row >= rows) {
+            if (!(flags & Qt::MatchWrap))
+                break;
+            row = 0;
+        }
+        const QString cell = cellText(row, start.column());
+        const bool hit = how == Qt::MatchStartsWith ? cell.startsWith(wanted, cs)
+                         : how == Qt::MatchContains ? cell.contains(wanted, cs)
+                         : how == Qt::MatchEndsWith ? cell.endsWith(wanted, cs)
+                                                    : cell.compare(wanted, cs) == 0;
+        if (hit)
+            found.append(index(row, start.column()));
+        ++row;
+    }
+    return found;
+}
+
 QVariant CardGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
         return QAbstractTableModel::headerData(section, orientation, role);

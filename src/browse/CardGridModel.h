@@ -48,6 +48,12 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // The grid's jump to a row by typing (QAbstractItemView::keyboardSearch) compares the rows
+    // from `start` on. Comparing every row read every card of a registry's listing, which froze
+    // the window for minutes at a million cards: past the rows the page cache holds at once, only
+    // that many rows from `start` are compared.
+    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits,
+                          Qt::MatchFlags flags) const override;
 
     // Back to no rows; the cache is dropped.
     void clear();

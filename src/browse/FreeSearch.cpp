@@ -6,6 +6,7 @@
 #include "SearchIndex.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,6 +22,13 @@ namespace browse {
 namespace {
 
 constexpr int kDebounceMs = 150;
+// The fill of a new index goes a step at a time, each short enough that the window's held-back
+// keys and clicks arrive without a felt delay, with a pause for them between steps.
+constexpr int kFillStepMs = 40;
+constexpr int kFillPauseMs = 15;
+constexpr int kFillFirstLimit = 1000;
+// Another program holds the file: the next step waits this long.
+constexpr int kFillBusyRetryMs = 500;
 
 QString unavailableText(const store::Status& status) {
     return QStringLiteral("La búsqueda por propietario, R.U.T., teléfono o mascota no está "
@@ -32,10 +40,14 @@ QString unavailableText(const store::Status& status) {
 
 } // namespace
 
-store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
-                                 store::MessageLayer& messages) {
+SearchIndexStart prepareSearchIndex(store::CardStore& cards, QWidget* parent,
+                                    store::MessageLayer& messages) {
     store::Status status;
     if (store::SearchIndex::present(cards, &status)) {
+        // An index begun by an earlier start, or by another program of this version, is filled
+        // on from where it stopped.
+        if (store::SearchIndex::filling(cards, &status))
+            return {status, true};
         // Writes that went round the index's triggers are mended now; the search works
         // meanwhile (it never answers with a card that is gone), so a failure is only told.
         if (const store::Status checked = store::SearchIndex::check(cards); !checked)
@@ -43,9 +55,13 @@ store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
                                            "La búsqueda funciona; el índice se revisará de nuevo "
                                            "en el próximo inicio.")
                                 .arg(checked.message()));
-        return status;
+        return {status, false};
     }
-    if (status) {
+    if (status && store::SearchIndex::fillsInSteps(cards)) {
+        status = store::SearchIndex::begin(cards);
+        if (status)
+            return {status, true};
+    } else if (status) {
         QProgressDialog dialog(QStringLiteral("Preparando la búsqueda por propietario, R.U.T., "
                                               "teléfono y mascota…"),
                                QString(), 0, 1000, parent);
@@ -62,15 +78,16 @@ store::Status prepareSearchIndex(store::CardStore& cards, QWidget* parent,
     }
     if (!status)
         messages.notice(unavailableText(status));
-    return status;
+    return {status, false};
 }
 
-FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, const store::CardStore& cards,
+FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, store::CardStore& cards,
                        store::EntryForm& form, store::MessageLayer& messages,
-                       store::Status available, QObject* parent)
+                       SearchIndexStart index, QObject* parent)
     : QObject(parent), window_(window), grid_(grid), cards_(cards), form_(form),
-      messages_(messages), available_(std::move(available)), bar_(new QLineEdit(window)),
-      debounce_(new QTimer(this)) {
+      messages_(messages), available_(std::move(index.status)), bar_(new QLineEdit(window)),
+      debounce_(new QTimer(this)), fill_(new QTimer(this)), filling_(index.filling),
+      fillLimit_(kFillFirstLimit) {
     bar_->setObjectName(QStringLiteral("txtBuscarPor"));
     bar_->setPlaceholderText(
         QStringLiteral("Propietario, R.U.T., teléfono, mascota o código (Esc: todas)"));
@@ -91,6 +108,59 @@ FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, const store::CardStore& 
         if (text.isEmpty())
             debounce_->start();
     });
+    fill_->setSingleShot(true);
+    connect(fill_, &QTimer::timeout, this, &FreeSearch::fillStep);
+    if (filling_)
+        fill_->start(0);
+}
+
+void FreeSearch::fillStep() {
+    // Never inside another command's wait: the step follows it.
+    if (store::StoreThread* thread = cards_.storeThread(); thread && thread->busy()) {
+        thread->afterWork(this, [this] { fill_->start(kFillPauseMs); });
+        return;
+    }
+    if (percent_ < 0) {
+        percent_ = 0;
+        emit preparingChanged(percent_);
+    }
+    QElapsedTimer took;
+    took.start();
+    store::SearchFillProgress progress;
+    const store::Status status = store::SearchIndex::fillStep(cards_, fillLimit_, &progress);
+    if (!status && status.kind() == store::ErrorKind::Busy) {
+        fill_->start(kFillBusyRetryMs);
+        return;
+    }
+    if (!status || progress.finished) {
+        filling_ = false;
+        emit preparingChanged(-1);
+        if (!status) {
+            // What is indexed so far stays; the next start fills on from there.
+            available_ = status;
+            messages_.notice(unavailableText(status));
+        } else if (bar_->isVisible() && !store::trimSpaces(bar_->text()).isEmpty()) {
+            run(); // what was typed meanwhile
+        }
+        return;
+    }
+    const qint64 ms = std::max<qint64>(1, took.elapsed());
+    fillLimit_ = int(std::clamp<qint64>(fillLimit_ * kFillStepMs / ms, 100, 50000));
+    const int percent = progress.total > 0 ? int(progress.done * 100 / progress.total) : 0;
+    if (percent != percent_) {
+        percent_ = percent;
+        emit preparingChanged(percent_);
+        if (bar_->isVisible() && !store::trimSpaces(bar_->text()).isEmpty())
+            sayPreparing();
+    }
+    fill_->start(kFillPauseMs);
+}
+
+void FreeSearch::sayPreparing() {
+    if (auto* label = window_->findChild<QLabel*>(QStringLiteral("Label27")))
+        label->setText(QStringLiteral("Preparando la búsqueda (%1 %): se buscará «%2» al terminar")
+                           .arg(std::max(0, percent_))
+                           .arg(store::trimSpaces(bar_->text())));
 }
 
 bool FreeSearch::browsing() const {
@@ -146,6 +216,11 @@ void FreeSearch::run() {
         ran_.clear();
         return;
     }
+    if (filling_) {
+        // Searched once the index is whole.
+        sayPreparing();
+        return;
+    }
     std::vector<store::RowId> ids;
     if (const store::Status status = store::SearchIndex::find(cards_, text, &ids); !status) {
         // The grid keeps what it listed: the user can go on or close the search.
@@ -192,6 +267,14 @@ void FreeSearch::showOwnerCards() {
         return;
     if (!available_) {
         messages_.notice(unavailableText(available_));
+        return;
+    }
+    if (filling_) {
+        messages_.notice(
+            QStringLiteral("La búsqueda por propietario, R.U.T., teléfono o mascota se está "
+                           "preparando (%1 %).\n\nInténtelo de nuevo en unos momentos; el resto "
+                           "del programa funciona mientras tanto.")
+                .arg(std::max(0, percent_)));
         return;
     }
     std::vector<store::RowId> ids;

@@ -139,6 +139,40 @@ Status SearchIndex::build(CardStore& cards, const std::function<void(qint64, qin
     return s;
 }
 
+bool SearchIndex::fillsInSteps(const CardStore& cards) {
+    return !cards.registry().isServer();
+}
+
+bool SearchIndex::filling(const CardStore& cards, Status* status) {
+    if (!fillsInSteps(cards)) {
+        *status = Status();
+        return false;
+    }
+    bool filling = false;
+    *status = cards.call([&] {
+        Status s;
+        filling = FileSearch::filling(cards, &s);
+        return s;
+    });
+    return filling;
+}
+
+Status SearchIndex::begin(CardStore& cards) {
+    if (!fillsInSteps(cards))
+        return build(cards, {});
+    return cards.call([&] { return FileSearch::begin(cards); });
+}
+
+Status SearchIndex::fillStep(CardStore& cards, int limit, SearchFillProgress* progress) {
+    *progress = SearchFillProgress();
+    if (!fillsInSteps(cards)) {
+        progress->finished = true;
+        return Status();
+    }
+    return cards.call([&] { return FileSearch::fillStep(cards, limit, progress); },
+                      StoreThread::Kind::Look);
+}
+
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     ids->clear();
     if (trimSpaces(typed).isEmpty())

@@ -45,6 +45,13 @@ QString foldedName(QStringView text);
 // once as the SQL function the triggers call; both are built from the same character table.
 QStringList serverWords(QStringView text);
 
+// How far an index filled a step at a time has come (see SearchIndex::fillStep).
+struct SearchFillProgress {
+    qint64 done = 0;
+    qint64 total = 0;
+    bool finished = false;
+};
+
 class SearchIndex {
 public:
     // Whether the file holds the search table and its triggers.
@@ -56,6 +63,19 @@ public:
     // Creates the index for a file that lacks it, in one transaction (all or nothing), calling
     // `progress(done, total)` between chunks of cards.
     static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
+
+    // A file's index can instead be made beside a window that goes on working, which a million
+    // cards would otherwise keep waiting for seconds: begin() creates the index and its triggers
+    // in a short transaction, so that every card written from then on is indexed, and each
+    // fillStep() indexes up to `limit` of the cards stored before, in a write transaction of its
+    // own that never waits for a lock (a busy file fails it with ErrorKind::Busy: try again
+    // later). The last step marks the index whole. filling() is true from begin() until then,
+    // also after a program ended halfway; find() must not be asked meanwhile. A server's index
+    // is always built whole.
+    static bool fillsInSteps(const CardStore& cards);
+    static bool filling(const CardStore& cards, Status* status);
+    static Status begin(CardStore& cards);
+    static Status fillStep(CardStore& cards, int limit, SearchFillProgress* progress);
 
     // The ids, in stored order, of the cards whose code begins with the typed text, whose owner
     // or animal name has a word beginning with every typed word, whose R.U.T. begins with the

@@ -107,6 +107,36 @@ private slots:
         click("btnBuscarOK");
         QCOMPARE(gridRows(), rowsOf(cards));
         messages_.clear();
+
+        // Typing in the grid jumps to the next row whose code begins with what was typed, among
+        // the rows a page cache holds (8 pages of 4 here): comparing every row would read every
+        // card of a large registry.
+        browse::CardGridModel* model = w_->grid()->cardModel();
+        model->setPageRows(4);
+        const auto firstRowOf = [&](int from, int to) -> std::pair<QString, int> {
+            for (int i = from; i < to; ++i) {
+                const QString prefix = cards[size_t(i)][store::Codigo].left(4);
+                bool earlier = false;
+                for (int j = 0; j < i && !earlier; ++j)
+                    earlier = cards[size_t(j)][store::Codigo].startsWith(prefix);
+                if (!earlier)
+                    return {prefix, i};
+            }
+            return {};
+        };
+        const auto [near, nearRow] = firstRowOf(1, 32);
+        const auto [far, farRow] = firstRowOf(40, kCards);
+        QVERIFY(nearRow > 0 && farRow >= 40);
+        const auto jump = [&](const QString& typed) {
+            const QModelIndexList found =
+                model->match(model->index(0, store::Codigo + 1), Qt::DisplayRole, typed, 1,
+                             Qt::MatchStartsWith | Qt::MatchWrap);
+            return found.isEmpty() ? -1 : found.front().row();
+        };
+        QCOMPARE(jump(near), nearRow);
+        QCOMPARE(jump(far), -1);
+        model->setPageRows(browse::CardGridModel::kPageRows);
+        QCOMPARE(jump(far), farRow);
     }
 
     void gridAndCountAfterAddAndDelete() {

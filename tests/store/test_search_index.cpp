@@ -376,6 +376,56 @@ private slots:
         QCOMPARE(v.value(0).toString(), server ? u"tarjetas 2"_s : u"2"_s);
     }
 
+    // A file's index filled a card at a time beside a working window, while another program adds,
+    // changes and deletes cards, some of them not yet looked at, and ended halfway: the next
+    // start fills on, and the index then answers exactly for the cards stored.
+    void fillInStepsBesideWrites() {
+        if (test_registry::onServer())
+            QSKIP("a server's index is built whole");
+        otherProgram(path(), "DROP TRIGGER BusquedaTarjetasAlta; DROP TABLE BusquedaTarjetas; "
+                             "PRAGMA user_version = 1");
+        Status s;
+        QVERIFY(!SearchIndex::present(*store_, &s));
+        s = SearchIndex::begin(*store_);
+        QVERIFY2(s, qPrintable(s.message()));
+        QVERIFY(SearchIndex::filling(*store_, &s));
+        SearchFillProgress progress;
+        s = SearchIndex::fillStep(*store_, 1, &progress);
+        QVERIFY2(s, qPrintable(s.message()));
+        QVERIFY(!progress.finished);
+        QCOMPARE(progress.done, ids_[1] - ids_[0]);
+        otherProgram(path(), "INSERT INTO Clientes (Codigo, propietario) VALUES ('8', 'Rut Gil'); "
+                             "UPDATE Clientes SET propietario = 'Marta Vera' WHERE Codigo = "
+                             "'152100000000003'; DELETE FROM Clientes WHERE Codigo = "
+                             "'152000000000002'");
+        store_.reset();
+        store_ = CardStore::open(test_registry::registryAt(path()), &s);
+        QVERIFY(store_);
+        QVERIFY(SearchIndex::filling(*store_, &s));
+        for (int step = 0; step < 10 && !progress.finished; ++step) {
+            s = SearchIndex::fillStep(*store_, 1, &progress);
+            QVERIFY2(s, qPrintable(s.message()));
+        }
+        QVERIFY(progress.finished);
+        QVERIFY(!SearchIndex::filling(*store_, &s));
+        QVERIFY(SearchIndex::present(*store_, &s));
+        QCOMPARE(orphans(), 0);
+        QSqlQuery q(store_->database());
+        QVERIFY(q.exec(QStringLiteral("SELECT (SELECT count(*) FROM BusquedaTarjetas_docsize), "
+                                      "(SELECT count(*) FROM Clientes), (SELECT user_version FROM "
+                                      "pragma_user_version)")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 4);
+        QCOMPARE(q.value(1).toInt(), 4);
+        QCOMPARE(q.value(2).toInt(), 2);
+        QCOMPARE(find(QStringLiteral("munoz jose")), cards({0}));
+        QCOMPARE(find(QStringLiteral("marta vera")), cards({2}));
+        QVERIFY(find(QStringLiteral("josefa")).empty());
+        QVERIFY(find(QStringLiteral("rojas")).empty());
+        QCOMPARE(find(QStringLiteral("gil")).size(), size_t(1));
+        QCOMPARE(find(QStringLiteral("pedro")), cards({3}));
+    }
+
     // A server registry whose index an earlier version keeps by a trigger run for every card:
     // opened again, the triggers are this version's, every entry is kept, and each kind of
     // write is still indexed.

@@ -22,6 +22,11 @@ const QString kTable = QStringLiteral("BusquedaTarjetas");
 // The schema version of a file whose cards are indexed for the free-text search.
 constexpr int kIndexedVersion = 2;
 
+// While an index made beside a working window is being filled: one row, the least card id not
+// yet looked at. Cards written since the index was begun are kept by its triggers; the fill adds
+// the older ones that lack an entry, a step at a time, and drops this table at its end.
+const QString kPending = QStringLiteral("BusquedaTarjetasPendiente");
+
 bool allDigits(QStringView text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
@@ -252,6 +257,34 @@ void sortUnique(std::vector<RowId>* ids) {
     ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
 }
 
+// A file indexed whole is of the version that creates the index with the file.
+Status stampIndexed(QSqlDatabase& db, const QString& path) {
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    QSqlQuery v(db);
+    if (!v.exec(QStringLiteral("PRAGMA user_version")) || !v.next())
+        return failure(path, v.lastError(), doing);
+    const int version = v.value(0).toInt();
+    v.finish();
+    if (version < kIndexedVersion &&
+        !v.exec(QStringLiteral("PRAGMA user_version = %1").arg(kIndexedVersion)))
+        return failure(path, v.lastError(), doing);
+    return Status();
+}
+
+// Runs `body` in a write transaction of its own: committed when it succeeds, rolled back when not.
+Status inTransaction(QSqlDatabase& db, const QString& path, const QString& doing,
+                     const std::function<Status()>& body) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failure(path, q.lastError(), doing);
+    Status result = body();
+    if (result && !q.exec(QStringLiteral("COMMIT")))
+        result = failure(path, q.lastError(), doing);
+    if (!result)
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    return result;
+}
+
 } // namespace
 
 namespace FileSearch {
@@ -286,6 +319,7 @@ Status createIn(QSqlDatabase& db, const QString& path) {
             return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
     }
     if (!q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kReplaced) ||
+        !q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kPending) ||
         !q.exec(QStringLiteral("DROP TABLE IF EXISTS ") % kTable))
         return failure(path, q.lastError(), QStringLiteral("crear el índice de búsqueda"));
     for (const QString& sql : schemaStatements()) {
@@ -317,9 +351,7 @@ Status check(CardStore& cards) {
     if (current && even)
         return Status();
 
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return failure(cards.path(), q.lastError(), doing);
-    const auto body = [&]() -> Status {
+    return inTransaction(db, cards.path(), doing, [&]() -> Status {
         if (!current) {
             // Triggers of a version that missed the replaced cards: all made again.
             for (const char* suffix : kTriggers) {
@@ -345,22 +377,13 @@ Status check(CardStore& cards) {
             !q.exec(QStringLiteral("DELETE FROM ") % kReplaced))
             return failure(cards.path(), q.lastError(), doing);
         return Status();
-    };
-    Status result = body();
-    if (result && !q.exec(QStringLiteral("COMMIT")))
-        result = failure(cards.path(), q.lastError(), doing);
-    if (!result)
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-    return result;
+    });
 }
 
 Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress) {
     QSqlDatabase db = cards.database();
     const QString doing = QStringLiteral("crear el índice de búsqueda");
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return failure(cards.path(), q.lastError(), doing);
-    const auto body = [&]() -> Status {
+    return inTransaction(db, cards.path(), doing, [&]() -> Status {
         if (Status s = createIn(db, cards.path()); !s)
             return s;
         QSqlQuery range(db);
@@ -370,44 +393,117 @@ Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progre
         const qint64 first = range.value(0).toLongLong();
         const qint64 last = range.value(1).toLongLong();
         range.finish();
-        if (empty)
-            return Status();
-        constexpr qint64 kChunk = 20000;
-        QSqlQuery fill(db);
-        if (!fill.prepare(fillSql()))
-            return failure(cards.path(), fill.lastError(), doing);
-        for (qint64 from = first; from <= last; from += kChunk) {
-            if (progress)
-                progress(from - first, last - first + 1);
-            fill.bindValue(0, from);
-            fill.bindValue(1, std::min(last, from + kChunk - 1));
-            if (!fill.exec())
+        if (!empty) {
+            constexpr qint64 kChunk = 20000;
+            QSqlQuery fill(db);
+            if (!fill.prepare(fillSql()))
                 return failure(cards.path(), fill.lastError(), doing);
+            for (qint64 from = first; from <= last; from += kChunk) {
+                if (progress)
+                    progress(from - first, last - first + 1);
+                fill.bindValue(0, from);
+                fill.bindValue(1, std::min(last, from + kChunk - 1));
+                if (!fill.exec())
+                    return failure(cards.path(), fill.lastError(), doing);
+            }
+            if (progress)
+                progress(last - first + 1, last - first + 1);
         }
-        if (progress)
-            progress(last - first + 1, last - first + 1);
+        return stampIndexed(db, cards.path());
+    });
+}
+
+bool filling(const CardStore& cards, Status* status) {
+    QSqlQuery q(cards.database());
+    q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                             "name = ?"));
+    q.addBindValue(kPending);
+    if (!q.exec() || !q.next()) {
+        *status = failure(cards.path(), q.lastError(), QStringLiteral("leer el archivo"));
+        return false;
+    }
+    *status = Status();
+    return q.value(0).toInt() > 0;
+}
+
+Status begin(CardStore& cards) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    return inTransaction(db, cards.path(), doing, [&]() -> Status {
+        if (Status s = createIn(db, cards.path()); !s)
+            return s;
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("CREATE TABLE ") % kPending %
+                    QStringLiteral(" (desde INTEGER)")) ||
+            !q.exec(QStringLiteral("INSERT INTO ") % kPending %
+                    QStringLiteral(" SELECT coalesce(min(id), 0) FROM Clientes")))
+            return failure(cards.path(), q.lastError(), doing);
         return Status();
-    };
-    const auto stamp = [&]() -> Status {
-        // A file indexed here is of the version that creates the index with the file.
-        QSqlQuery v(db);
-        if (!v.exec(QStringLiteral("PRAGMA user_version")) || !v.next())
-            return failure(cards.path(), v.lastError(), doing);
-        const int version = v.value(0).toInt();
-        v.finish();
-        if (version < kIndexedVersion &&
-            !v.exec(QStringLiteral("PRAGMA user_version = %1").arg(kIndexedVersion)))
-            return failure(cards.path(), v.lastError(), doing);
+    });
+}
+
+Status fillStep(CardStore& cards, int limit, SearchFillProgress* progress) {
+    QSqlDatabase db = cards.database();
+    const QString doing = QStringLiteral("crear el índice de búsqueda");
+    *progress = SearchFillProgress();
+    return inTransaction(db, cards.path(), doing, [&]() -> Status {
+        QSqlQuery q(db);
+        const auto one = [&](const QString& sql, const QVariantList& binds = {}) -> QVariant {
+            q.prepare(sql);
+            for (const QVariant& v : binds)
+                q.addBindValue(v);
+            if (!q.exec() || !q.next())
+                return QVariant();
+            const QVariant v = q.value(0);
+            q.finish();
+            return v;
+        };
+        // Another program of this version may have ended the fill meanwhile.
+        Status status;
+        if (!filling(cards, &status)) {
+            progress->finished = status.ok();
+            return status;
+        }
+        const QVariant from = one(QStringLiteral("SELECT desde FROM ") % kPending);
+        if (q.lastError().isValid())
+            return failure(cards.path(), q.lastError(), doing);
+        const QVariant range = one(QStringLiteral("SELECT min(id) FROM Clientes"));
+        const qint64 first = range.toLongLong();
+        const qint64 last = one(QStringLiteral("SELECT max(id) FROM Clientes")).toLongLong();
+        // The step ends before the card `limit` places further on, or after the last card.
+        const QVariant next = one(QStringLiteral("SELECT id FROM Clientes WHERE id >= ? ORDER BY "
+                                                 "id LIMIT 1 OFFSET ?"),
+                                  {from.toLongLong(), limit});
+        if (q.lastError().isValid())
+            return failure(cards.path(), q.lastError(), doing);
+        const qint64 start = from.toLongLong();
+        const qint64 end = next.isNull() ? last + 1 : next.toLongLong();
+        if (!range.isNull()) {
+            q.prepare(QStringLiteral("INSERT INTO ") % kTable % QStringLiteral("(rowid, ") %
+                      columns() % QStringLiteral(") SELECT Clientes.id, ") %
+                      values(QStringLiteral("Clientes")) %
+                      QStringLiteral(" FROM Clientes WHERE Clientes.id >= ? AND Clientes.id < ? "
+                                     "AND Clientes.id NOT IN (SELECT id FROM ") %
+                      kTable % QStringLiteral("_docsize WHERE id >= ? AND id < ?)"));
+            for (qint64 bound : {start, end, start, end})
+                q.addBindValue(bound);
+            if (!q.exec())
+                return failure(cards.path(), q.lastError(), doing);
+        }
+        if (next.isNull()) {
+            if (!q.exec(QStringLiteral("DROP TABLE ") % kPending))
+                return failure(cards.path(), q.lastError(), doing);
+            progress->finished = true;
+            return stampIndexed(db, cards.path());
+        }
+        q.prepare(QStringLiteral("UPDATE ") % kPending % QStringLiteral(" SET desde = ?"));
+        q.addBindValue(end);
+        if (!q.exec())
+            return failure(cards.path(), q.lastError(), doing);
+        progress->done = end - first;
+        progress->total = last - first + 1;
         return Status();
-    };
-    Status result = body();
-    if (result)
-        result = stamp();
-    if (result && !q.exec(QStringLiteral("COMMIT")))
-        result = failure(cards.path(), q.lastError(), doing);
-    if (!result)
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-    return result;
+    });
 }
 
 Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardStore.h"
+#include "SearchIndex.h"
 #include "Status.h"
 
 #include <QString>
@@ -22,6 +23,12 @@ bool present(const CardStore& cards, Status* status);
 // inside the caller's transaction.
 Status createIn(QSqlDatabase& db, const QString& path);
 Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
+
+// The index made a step at a time (SearchIndex::begin): a table of one row holds the least card
+// id the fill has not yet looked at.
+bool filling(const CardStore& cards, Status* status);
+Status begin(CardStore& cards);
+Status fillStep(CardStore& cards, int limit, SearchFillProgress* progress);
 // Brings the triggers of an index made by an older version up to date and mends what writes
 // that bypassed them left, in one transaction.
 Status check(CardStore& cards);
