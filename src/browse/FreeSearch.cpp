@@ -22,6 +22,8 @@ namespace browse {
 namespace {
 
 constexpr int kDebounceMs = 150;
+const QString kPlaceholder =
+    QStringLiteral("Propietario, R.U.T., teléfono, mascota o código (Esc: todas)");
 // The fill of a new index goes a step at a time, each short enough that the window's held-back
 // keys and clicks arrive without a felt delay, with a pause for them between steps.
 constexpr int kFillStepMs = 40;
@@ -89,8 +91,7 @@ FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, store::CardStore& cards,
       debounce_(new QTimer(this)), fill_(new QTimer(this)), filling_(index.filling),
       fillLimit_(kFillFirstLimit) {
     bar_->setObjectName(QStringLiteral("txtBuscarPor"));
-    bar_->setPlaceholderText(
-        QStringLiteral("Propietario, R.U.T., teléfono, mascota o código (Esc: todas)"));
+    bar_->setPlaceholderText(kPlaceholder);
     bar_->setAccessibleName(QStringLiteral("Buscar por propietario, R.U.T., teléfono o mascota"));
     bar_->setClearButtonEnabled(true);
     bar_->hide();
@@ -122,7 +123,7 @@ void FreeSearch::fillStep() {
     }
     if (percent_ < 0) {
         percent_ = 0;
-        emit preparingChanged(percent_);
+        announce();
     }
     QElapsedTimer took;
     took.start();
@@ -134,7 +135,7 @@ void FreeSearch::fillStep() {
     }
     if (!status || progress.finished) {
         filling_ = false;
-        emit preparingChanged(-1);
+        announce();
         if (!status) {
             // What is indexed so far stays; the next start fills on from there.
             available_ = status;
@@ -149,11 +150,19 @@ void FreeSearch::fillStep() {
     const int percent = progress.total > 0 ? int(progress.done * 100 / progress.total) : 0;
     if (percent != percent_) {
         percent_ = percent;
-        emit preparingChanged(percent_);
-        if (bar_->isVisible() && !store::trimSpaces(bar_->text()).isEmpty())
-            sayPreparing();
+        announce();
     }
     fill_->start(kFillPauseMs);
+}
+
+void FreeSearch::announce() {
+    emit preparingChanged(filling_ ? percent_ : -1);
+    bar_->setPlaceholderText(filling_ ? QStringLiteral("Preparando la búsqueda (%1 %): escriba y "
+                                                       "se buscará al terminar")
+                                            .arg(percent_)
+                                      : kPlaceholder);
+    if (filling_ && bar_->isVisible() && !store::trimSpaces(bar_->text()).isEmpty())
+        sayPreparing();
 }
 
 void FreeSearch::sayPreparing() {

@@ -72,6 +72,9 @@ protected:
 private:
     void run();
     void fillStep();
+    // Tells how far the fill has come: the footer (through preparingChanged), the bar's
+    // placeholder, and the line under the grid when text waits to be searched.
+    void announce();
     void sayPreparing();
     void takeFirst();
     void sayNothingFound(const QString& text);

@@ -240,6 +240,8 @@ private slots:
                                       u"teléfono y mascota: 0 %"));
         w_->grid()->setFocus();
         ctrlF();
+        QCOMPARE(bar()->placeholderText(),
+                 QStringLiteral("Preparando la búsqueda (0 %): escriba y se buscará al terminar"));
         type(QStringLiteral("munoz"));
         QTRY_COMPARE(
             label27(),

@@ -448,15 +448,17 @@ Status fillStep(CardStore& cards, int limit, SearchFillProgress* progress) {
     *progress = SearchFillProgress();
     return inTransaction(db, cards.path(), doing, [&]() -> Status {
         QSqlQuery q(db);
-        const auto one = [&](const QString& sql, const QVariantList& binds = {}) -> QVariant {
+        // The first value of a one-row query; false when the query failed.
+        const auto one = [&](const QString& sql, QVariant* value,
+                             const QVariantList& binds = {}) -> bool {
             q.prepare(sql);
             for (const QVariant& v : binds)
                 q.addBindValue(v);
-            if (!q.exec() || !q.next())
-                return QVariant();
-            const QVariant v = q.value(0);
+            if (!q.exec())
+                return false;
+            *value = q.next() ? q.value(0) : QVariant();
             q.finish();
-            return v;
+            return !q.lastError().isValid();
         };
         // Another program of this version may have ended the fill meanwhile.
         Status status;
@@ -464,18 +466,17 @@ Status fillStep(CardStore& cards, int limit, SearchFillProgress* progress) {
             progress->finished = status.ok();
             return status;
         }
-        const QVariant from = one(QStringLiteral("SELECT desde FROM ") % kPending);
-        if (q.lastError().isValid())
+        QVariant from, range, lastId, next;
+        if (!one(QStringLiteral("SELECT desde FROM ") % kPending, &from) ||
+            !one(QStringLiteral("SELECT min(id) FROM Clientes"), &range) ||
+            !one(QStringLiteral("SELECT max(id) FROM Clientes"), &lastId) ||
+            // The step ends before the card `limit` places further on, or after the last card.
+            !one(QStringLiteral("SELECT id FROM Clientes WHERE id >= ? ORDER BY id LIMIT 1 "
+                                "OFFSET ?"),
+                 &next, {from.toLongLong(), limit}))
             return failure(cards.path(), q.lastError(), doing);
-        const QVariant range = one(QStringLiteral("SELECT min(id) FROM Clientes"));
         const qint64 first = range.toLongLong();
-        const qint64 last = one(QStringLiteral("SELECT max(id) FROM Clientes")).toLongLong();
-        // The step ends before the card `limit` places further on, or after the last card.
-        const QVariant next = one(QStringLiteral("SELECT id FROM Clientes WHERE id >= ? ORDER BY "
-                                                 "id LIMIT 1 OFFSET ?"),
-                                  {from.toLongLong(), limit});
-        if (q.lastError().isValid())
-            return failure(cards.path(), q.lastError(), doing);
+        const qint64 last = lastId.toLongLong();
         const qint64 start = from.toLongLong();
         const qint64 end = next.isNull() ? last + 1 : next.toLongLong();
         if (!range.isNull()) {
