@@ -285,20 +285,28 @@ Status inTransaction(QSqlDatabase& db, const QString& path, const QString& doing
     return result;
 }
 
-} // namespace
-
-namespace FileSearch {
-
-bool present(const CardStore& cards, Status* status) {
+// Whether the file holds table `name`; false with `status` set when it cannot be read.
+bool hasTable(const CardStore& cards, const QString& name, Status* status) {
     QSqlQuery q(cards.database());
     q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                              "name = ?"));
-    q.addBindValue(kTable);
+    q.addBindValue(name);
     if (!q.exec() || !q.next()) {
         *status = failure(cards.path(), q.lastError(), QStringLiteral("leer el archivo"));
         return false;
     }
     *status = Status();
+    return q.value(0).toInt() > 0;
+}
+
+} // namespace
+
+namespace FileSearch {
+
+bool present(const CardStore& cards, Status* status) {
+    const bool table = hasTable(cards, kTable, status);
+    if (!*status)
+        return false;
     QSqlQuery t(cards.database());
     t.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
                              "tbl_name = 'Clientes' AND name IN (?, ?, ?)"));
@@ -308,7 +316,7 @@ bool present(const CardStore& cards, Status* status) {
         *status = failure(cards.path(), t.lastError(), QStringLiteral("leer el archivo"));
         return false;
     }
-    return q.value(0).toInt() > 0 && t.value(0).toInt() == 3;
+    return table && t.value(0).toInt() == 3;
 }
 
 Status createIn(QSqlDatabase& db, const QString& path) {
@@ -414,16 +422,7 @@ Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progre
 }
 
 bool filling(const CardStore& cards, Status* status) {
-    QSqlQuery q(cards.database());
-    q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                             "name = ?"));
-    q.addBindValue(kPending);
-    if (!q.exec() || !q.next()) {
-        *status = failure(cards.path(), q.lastError(), QStringLiteral("leer el archivo"));
-        return false;
-    }
-    *status = Status();
-    return q.value(0).toInt() > 0;
+    return hasTable(cards, kPending, status);
 }
 
 Status begin(CardStore& cards) {
