@@ -57,7 +57,7 @@ Status CardStore::readChanges(qint64 since, bool withCount, Changes* changes) co
                 changes->ids.clear();
         }
         if (withCount) {
-            if (!q.exec(QStringLiteral("SELECT count(*) FROM \"Clientes\"")) || !q.next())
+            if (!q.exec(engine_->countSql()) || !q.next())
                 return failure(q.lastError(), doing);
             changes->count = q.value(0).toLongLong();
             q.finish();

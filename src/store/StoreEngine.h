@@ -53,6 +53,8 @@ public:
 
     // The count kept between commands (see CardStore::recordCount).
     virtual qint64 recordCount(Status* status) const = 0;
+    // The statement that reads the number of stored cards.
+    virtual QString countSql() const { return QStringLiteral("SELECT count(*) FROM \"Clientes\""); }
     // The count read inside a read of the change log, kept as this moment's where it can be.
     virtual void keepCount(qint64 count) const = 0;
     // The count taken by a follower up to a log position (see CardStore::countFollowed).

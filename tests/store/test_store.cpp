@@ -561,21 +561,32 @@ private slots:
         } else {
             // A database of the first version gets the log at its next open.
             QSqlQuery q(other->database());
-            for (const char* drop : {"DROP TABLE \"RegistroCambios\"",
-                                     "DROP TRIGGER \"RegistroCambios_turno\" ON \"Clientes\"",
-                                     "DROP TRIGGER \"RegistroCambios_alta\" ON \"Clientes\"",
-                                     "DROP TRIGGER \"RegistroCambios_cambio\" ON \"Clientes\"",
-                                     "DROP TRIGGER \"RegistroCambios_baja\" ON \"Clientes\"",
-                                     "DROP TRIGGER \"RegistroCambios_vaciado\" ON \"Clientes\"",
-                                     "COMMENT ON TABLE \"Clientes\" IS 'tarjetas 1'"})
+            for (const char* drop :
+                 {"DROP TABLE \"RegistroCambios\"",
+                  "DROP TRIGGER \"RegistroCambios_turno\" ON \"Clientes\"",
+                  "DROP TRIGGER \"RegistroCambios_alta\" ON \"Clientes\"",
+                  "DROP TRIGGER \"RegistroCambios_cambio\" ON \"Clientes\"",
+                  "DROP TRIGGER \"RegistroCambios_baja\" ON \"Clientes\"",
+                  "DROP TRIGGER \"RegistroCambios_vaciado\" ON \"Clientes\"",
+                  "DROP TABLE \"ConteoTarjetas\"", "DROP FUNCTION \"ConteoTarjetas_alta\" CASCADE",
+                  "DROP FUNCTION \"ConteoTarjetas_baja\" CASCADE",
+                  "DROP FUNCTION \"ConteoTarjetas_vaciado\" CASCADE",
+                  "COMMENT ON TABLE \"Clientes\" IS 'tarjetas 1'"})
                 QVERIFY2(q.exec(QString::fromLatin1(drop)), drop);
+            // Written while no count is kept: the count made at the next open includes it.
+            QVERIFY(q.exec(u"INSERT INTO \"Clientes\" (\"Codigo\") VALUES ('sin cuenta')"_s));
             auto older = CardStore::open(registry_, &s);
             QVERIFY(older);
             CardStore::Changes fresh;
             QVERIFY(older->changesSince(-1, true, &fresh));
+            QCOMPARE(fresh.count, 3);
             QVERIFY(older->insertCard(makeCard(u"d"_s, QString()), &c));
             QVERIFY(older->changesSince(fresh.position, false, &fresh));
             QCOMPARE(fresh.ids, std::vector<RowId>{c});
+            // The kept count follows every program's writes, one card or many at a time.
+            QVERIFY(q.exec(u"DELETE FROM \"Clientes\" WHERE \"Codigo\" IN ('sin cuenta', 'a')"_s));
+            QCOMPARE(older->recordCount(), 2);
+            QCOMPARE(mine->recordCount(), 2);
             QVERIFY(q.exec(u"SELECT obj_description('\"Clientes\"'::regclass, 'pg_class')"_s));
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toString(), u"tarjetas 3"_s);
@@ -593,6 +604,9 @@ private slots:
         QVERIFY(tooOld.ids.empty());
         QVERIFY(tooOld.position > since.position);
         QCOMPARE(tooOld.count, mine->recordCount());
+        QSqlQuery counted(other->database());
+        QVERIFY(counted.exec(u"SELECT count(*) FROM \"Clientes\""_s) && counted.next());
+        QCOMPARE(tooOld.count, counted.value(0).toLongLong());
     }
 
     void walkSkipsCardsDeletedMeanwhile() {

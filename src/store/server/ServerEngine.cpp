@@ -34,6 +34,38 @@ namespace {
 // 3: the change log RegistroCambios kept by triggers.
 constexpr int kServerSchemaVersion = 3;
 
+// The number of stored cards, kept in table ConteoTarjetas by statement triggers on "Clientes",
+// so that a window knows it at once however many cards there are: count(*) reads the whole
+// table, most of a second at ten million cards. Run in the transaction that makes the schema, or
+// that adds the table to a registry of an earlier version with "Clientes" locked against writes,
+// so that the count taken is exact. The triggers are the database's own: a program of an earlier
+// version that writes keeps the count too, and needs no newer schema version to go on working.
+QStringList countStatements() {
+    const auto trigger = [](const char* name, const char* event, const char* transition,
+                            const char* change) {
+        return QStringList{
+            QStringLiteral(
+                "CREATE OR REPLACE FUNCTION \"%1\"() RETURNS trigger LANGUAGE plpgsql AS "
+                "$$ BEGIN UPDATE \"ConteoTarjetas\" SET tarjetas = %2; RETURN NULL; END $$")
+                .arg(QLatin1StringView(name), QLatin1StringView(change)),
+            QStringLiteral("CREATE TRIGGER \"%1\" AFTER %2 ON \"Clientes\" %3FOR EACH STATEMENT "
+                           "EXECUTE FUNCTION \"%1\"()")
+                .arg(QLatin1StringView(name), QLatin1StringView(event),
+                     QLatin1StringView(transition)),
+        };
+    };
+    return QStringList{
+               QStringLiteral("CREATE TABLE \"ConteoTarjetas\" (tarjetas bigint NOT NULL)"),
+               QStringLiteral(
+                   "INSERT INTO \"ConteoTarjetas\" (tarjetas) SELECT count(*) FROM \"Clientes\""),
+           } +
+           trigger("ConteoTarjetas_alta", "INSERT", "REFERENCING NEW TABLE AS nuevas ",
+                   "tarjetas + (SELECT count(*) FROM nuevas)") +
+           trigger("ConteoTarjetas_baja", "DELETE", "REFERENCING OLD TABLE AS viejas ",
+                   "tarjetas - (SELECT count(*) FROM viejas)") +
+           trigger("ConteoTarjetas_vaciado", "TRUNCATE", "", "0");
+}
+
 // The schema in one transaction. Codes compare as bytes (COLLATE "C"), as SQLite's BINARY does,
 // for the seek, the uniqueness and the order alike. A statement trigger advances a sequence and
 // sends a notice on every write, so that counts and other workstations can tell something changed.
@@ -60,7 +92,7 @@ QStringList serverSchema() {
                    "TRUNCATE ON \"Clientes\" FOR EACH STATEMENT EXECUTE FUNCTION "
                    "\"Clientes_cambio\"()"),
            } +
-           ChangeLog::serverStatements() +
+           ChangeLog::serverStatements() + countStatements() +
            QStringList{QStringLiteral("COMMENT ON TABLE \"Clientes\" IS 'tarjetas %1'")
                            .arg(kServerSchemaVersion)};
 }
@@ -260,6 +292,42 @@ Status ServerEngine::open(const OpenOptions& options) {
                 return ServerSearch::upgradeIn(store_, &upgraded);
             },
             QStringLiteral("actualizar el índice de búsqueda"));
+    // A registry of an earlier version gets its kept count. While another workstation writes
+    // for longer than the busy timeout, or when the user may not change the schema, the window
+    // counts the table as before, and the next start tries again.
+    const auto countTable = [&](QSqlQuery& query, bool* present) {
+        if (!query.exec(QStringLiteral("SELECT to_regclass('\"ConteoTarjetas\"') IS NOT NULL")) ||
+            !query.next())
+            return false;
+        *present = query.value(0).toBool();
+        query.finish();
+        return true;
+    };
+    if (!countTable(q, &countKept_))
+        return failure(q.lastError(), QStringLiteral("leer la base de datos"));
+    if (!countKept_) {
+        const QString doing = QStringLiteral("preparar la cuenta de las tarjetas");
+        countKept_ =
+            runWrite(
+                [&]() -> Status {
+                    QSqlQuery w(db);
+                    bool present = false;
+                    if (!w.exec(QStringLiteral("SELECT pg_advisory_xact_lock(20261208)")) ||
+                        !countTable(w, &present))
+                        return failure(w.lastError(), doing);
+                    if (present)
+                        return Status();
+                    // No card is written while the count is taken and its triggers made.
+                    if (!w.exec(QStringLiteral("LOCK TABLE \"Clientes\" IN SHARE MODE")))
+                        return failure(w.lastError(), doing);
+                    for (const QString& statement : countStatements())
+                        if (!w.exec(statement))
+                            return failure(w.lastError(), doing);
+                    return Status();
+                },
+                doing)
+                .ok();
+    }
     // The log and its triggers are made in one transaction: the table tells both are there.
     if (!q.exec(QStringLiteral("SELECT to_regclass('\"RegistroCambios\"') IS NOT NULL")) ||
         !q.next()) {
@@ -417,9 +485,25 @@ PgLink* ServerEngine::bulk(Status* status, const QString& doing) const {
     return bulk_.get();
 }
 
+QString ServerEngine::countSql() const {
+    return countKept_ ? QStringLiteral("SELECT tarjetas FROM \"ConteoTarjetas\"")
+                      : StoreEngine::countSql();
+}
+
 qint64 ServerEngine::recordCount(Status* status) const {
     const QString doing = QStringLiteral("contar las tarjetas");
     QSqlQuery q(database());
+    if (countKept_) {
+        // Read as cheaply as a count kept here would be checked.
+        if (!q.exec(countSql()) || !q.next()) {
+            if (status)
+                *status = failure(q.lastError(), doing);
+            return -1;
+        }
+        if (status)
+            *status = Status();
+        return q.value(0).toLongLong();
+    }
     // The count is kept while the registry's writes stay where they were when it was taken. The
     // change log's end moves when a write commits, so a count taken while another workstation's
     // write is still open is taken again once that write commits. Without the log, the sequence
@@ -451,7 +535,7 @@ qint64 ServerEngine::recordCount(Status* status) const {
 }
 
 void ServerEngine::noteOwnWrite(CardStore::Change change) const {
-    if (count_ < 0)
+    if (count_ < 0 || countKept_)
         return;
     // The count stays good only if this write is the only one since it was taken: the log's end
     // (or the sequence) moved by exactly this write's rows (a change logs the card before and

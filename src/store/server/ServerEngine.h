@@ -30,6 +30,7 @@ public:
     bool ensureChangeLog(QSqlError* error) override;
 
     qint64 recordCount(Status* status) const override;
+    QString countSql() const override;
     void keepCount(qint64 count) const override;
     void countFollowed(qint64 count, qint64 position) const override;
     void noteOwnWrite(CardStore::Change change) const override;
@@ -65,6 +66,8 @@ private:
     // Whether the indexes of the type-ahead fields exist; made where missing while few cards.
     Status checkValueIndexes(bool evenIfLarge);
     bool valueIndexes_ = false;
+    // Whether table ConteoTarjetas and its triggers keep the number of cards.
+    bool countKept_ = false;
 
     int busyTimeoutMs_ = 3000;
     mutable std::unique_ptr<PgLink> bulk_;
