@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QScrollBar>
 
 namespace browse {
 
@@ -27,6 +28,21 @@ CardGrid::CardGrid(QWidget* parent) : QTableView(parent), model_(new CardGridMod
     horizontalHeader()->setHighlightSections(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     connect(this, &QTableView::clicked, this, &CardGrid::rowClicked);
+    // The rows a scroll brings into view are read before they are painted (see paintEvent).
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        const int top = rowAt(0);
+        if (top < 0)
+            return;
+        const int bottom = rowAt(viewport()->height() - 1);
+        model_->prefetch(top, bottom < 0 ? model_->rowCount() : bottom + 1);
+    });
+}
+
+void CardGrid::paintEvent(QPaintEvent* event) {
+    // Rows not read yet paint blank and are read right after the paint (see CardGridModel).
+    model_->setPainting(true);
+    QTableView::paintEvent(event);
+    model_->setPainting(false);
 }
 
 void CardGrid::llenaGrilla() {

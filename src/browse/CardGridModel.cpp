@@ -290,6 +290,38 @@ void CardGridModel::invalidateCache() {
     pageOrder_.clear();
 }
 
+void CardGridModel::prefetch(int from, int to) const {
+    from = std::max(0, from);
+    to = std::min(to, rowCount());
+    for (int p = from / pageRows_; from < to && p <= (to - 1) / pageRows_; ++p) {
+        // Only rows of stored cards are read; held rows have their values.
+        const int first = p * pageRows_;
+        bool stored = first < stored_;
+        for (int r = std::max(first, stored_); !stored && r < std::min(to, first + pageRows_); ++r)
+            stored = rows_[static_cast<size_t>(r - stored_)] >= 0;
+        if (stored)
+            (void)page(p);
+    }
+}
+
+void CardGridModel::readMissed() {
+    const std::vector<int> pages = std::exchange(missed_, {});
+    // Every page of one paint stays cached, however small the pages: otherwise reading the last
+    // would drop the first, and each paint would read again.
+    cachedPages_ = std::max(cachedPages_, pages.size() + 1);
+    int first = rowCount(), last = -1;
+    for (const int p : pages) {
+        const int from = p * pageRows_;
+        if (from >= rowCount())
+            continue;
+        (void)page(p);
+        first = std::min(first, from);
+        last = std::max(last, std::min(rowCount(), from + pageRows_) - 1);
+    }
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, kColumns - 1));
+}
+
 const CardGridModel::Values* CardGridModel::rowValues(int row) const {
     if (row < 0 || row >= rowCount())
         return nullptr;
@@ -323,7 +355,16 @@ const std::vector<CardGridModel::Values>& CardGridModel::page(int pageIndex) con
         static const std::vector<Values> blank;
         return blank;
     }
-    while (pages_.size() >= kCachedPages && !pageOrder_.empty()) {
+    if (painting_ && cards_) {
+        if (missed_.empty())
+            QMetaObject::invokeMethod(const_cast<CardGridModel*>(this), &CardGridModel::readMissed,
+                                      Qt::QueuedConnection);
+        if (std::find(missed_.begin(), missed_.end(), pageIndex) == missed_.end())
+            missed_.push_back(pageIndex);
+        static const std::vector<Values> blank;
+        return blank;
+    }
+    while (pages_.size() >= cachedPages_ && !pageOrder_.empty()) {
         pages_.erase(pageOrder_.back());
         pageOrder_.pop_back();
     }

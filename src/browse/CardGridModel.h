@@ -79,6 +79,12 @@ public:
 
     // Values read from the store are cached: drop them when the store changed underneath.
     void invalidateCache();
+    // While the grid paints, rows not read yet paint blank and are read right after the paint:
+    // a read waits for the store in an event loop of its own, and a repaint of the window run
+    // from that loop inside this paint would find the painter still active.
+    void setPainting(bool painting) { painting_ = painting; }
+    // Reads the rows [from, to) not read yet, so that a scroll finds them read when it paints.
+    void prefetch(int from, int to) const;
 
     // Every stored card in stored order, as paged listing: `count` rows for the cards with ids
     // up to `lastId`. The store must be set; every row held before is dropped.
@@ -121,6 +127,8 @@ private:
     int sampleStride() const;
     void sampleAnchors() const;
     void reportError(const QString& message) const;
+    // Reads the pages a paint left blank, and has their rows painted again.
+    void readMissed();
 
     const store::CardStore* cards_ = nullptr;
     struct Header {
@@ -152,6 +160,9 @@ private:
     mutable bool errorPending_ = false;
     int pageRows_ = kPageRows;
     mutable bool refreshPending_ = false; // blank rows painted while the store was busy
+    bool painting_ = false;
+    mutable std::vector<int> missed_;   // pages painted blank, to be read after the paint
+    size_t cachedPages_ = kCachedPages; // at least the pages one paint shows
 };
 
 } // namespace browse

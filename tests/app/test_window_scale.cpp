@@ -13,6 +13,7 @@
 #include <QBuffer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -207,6 +208,28 @@ private slots:
             QCOMPARE(buffer.data().size(), expected.size());
             QVERIFY(buffer.data() == expected);
         }
+    }
+
+    // A paint never reads the store: the read waits for it in an event loop, and the window
+    // repainted from there would be painted inside the grid's paint. Rows not read yet paint
+    // blank, are read right after and painted again; a scroll reads its rows before painting.
+    void gridReadsNoRowWhilePainting() {
+        browse::CardGrid* grid = w_->grid();
+        browse::CardGridModel* model = grid->cardModel();
+        model->setPageRows(4);
+        QWidget* rows = grid->viewport();
+        grid->verticalScrollBar()->setValue(600);
+        const QImage scrolled = rows->grab().toImage();
+        model->invalidateCache();
+        const QImage unread = rows->grab().toImage();
+        QCoreApplication::processEvents();
+        const QImage readAfter = rows->grab().toImage();
+        model->setPageRows(browse::CardGridModel::kPageRows);
+        QVERIFY(unread != scrolled);
+        QVERIFY(readAfter == scrolled);
+        const std::vector<store::Card> cards = walk();
+        const int top = grid->rowAt(0);
+        QCOMPARE(grid->cellText(top + 1, store::Codigo + 1), cards[size_t(top)][store::Codigo]);
     }
 
     void cleanupTestCase() { w_.reset(); }
