@@ -99,6 +99,9 @@ const QString kChangedWhileEditing =
     QStringLiteral("Otro programa modificó esta tarjeta mientras usted la editaba. Cambió: %1.\n\n"
                    "¿Guardar de todos modos lo que usted ingresó, reemplazando esos cambios?");
 const QString kChangedWhileEditingTitle = QStringLiteral("Tarjeta modificada por otro programa");
+const QString kChangedBeforeDelete =
+    QStringLiteral("Otro programa modificó esta tarjeta después de que se mostró. Cambió: %1.\n\n"
+                   "¿Eliminarla de todos modos?");
 
 // The fields of a card shown in the window whose stored value differs between two versions of
 // it, by their grid header. Null and an empty text both show as an empty field.
@@ -450,16 +453,25 @@ void CardEditor::clickEliminar() {
                                                                          : status.message());
             return;
         }
-        if (!goOnDespiteChanges(form_.loadedCard(), kItemNotFound,
-                                QStringLiteral("Otro programa modificó esta tarjeta después de "
-                                               "que se mostró. Cambió: %1.\n\n¿Eliminarla de "
-                                               "todos modos?"),
+        if (!goOnDespiteChanges(form_.loadedCard(), kItemNotFound, kChangedBeforeDelete,
                                 QStringLiteral("Elimina Registro ?"))) {
             form_.modoConsulta(); // shows the card as it is stored now
             return;
         }
         cursor_.setLockEdits(false);
-        status = cursor_.remove();
+        // As for a save: a change committed after the comparison above is compared again once
+        // the card is locked, and asked about again.
+        for (int attempt = 0;; ++attempt) {
+            const store::Card before = cursor_.current();
+            status = cursor_.removeUnlessChanged();
+            if (status.kind() != store::ErrorKind::Changed || attempt >= 3)
+                break;
+            if (!goOnDespiteChanges({id, before}, kItemNotFound, kChangedBeforeDelete,
+                                    QStringLiteral("Elimina Registro ?"))) {
+                form_.modoConsulta(); // shows the card as it is stored now
+                return;
+            }
+        }
         if (!status) {
             messages_.notice(status.kind() == store::ErrorKind::NotFound ? kItemNotFound
                                                                          : status.message());

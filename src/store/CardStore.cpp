@@ -678,10 +678,19 @@ public:
         return Status();
     }
 
-    Status remove(RowId id, WriteReason reason, const QString* expectedCode = nullptr) {
+    // Deletes the stored card with this id; NotFound when it is gone. With `seen`, as change().
+    Status remove(RowId id, WriteReason reason, const QString* expectedCode = nullptr,
+                  Card* seen = nullptr) {
         Card before;
         if (Status s = read(id, &before, expectedCode); !s)
             return s;
+        if (seen && !sameCard(before, *seen)) {
+            *seen = before;
+            return Status::failure(ErrorKind::Changed,
+                                   QStringLiteral("Otro programa modificó la tarjeta en el "
+                                                  "registro %1 mientras se eliminaba.")
+                                       .arg(store_.registry().quoted()));
+        }
         bool ok = false;
         QSqlQuery& q =
             store_.prepared(remove_, QStringLiteral("DELETE FROM \"Clientes\" WHERE id = ?"), &ok);
@@ -1004,11 +1013,11 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
     return status;
 }
 
-Status CardStore::removeCard(RowId id, const QString* expectedCode) {
+Status CardStore::removeCard(RowId id, const QString* expectedCode, Card* seen) {
     const QString doing = QStringLiteral("eliminar la tarjeta");
     Status status = runWrite(
         [&]() -> Status {
-            Status s = Writes(*this, doing).remove(id, WriteReason::Baja, expectedCode);
+            Status s = Writes(*this, doing).remove(id, WriteReason::Baja, expectedCode, seen);
             if (s.kind() == ErrorKind::NotFound)
                 return Status::failure(ErrorKind::NotFound,
                                        QStringLiteral("La tarjeta ya no está en el registro %1.")
@@ -1180,6 +1189,20 @@ Status TableCursor::remove() {
         return Status::failure(ErrorKind::NoCurrentRow,
                                QStringLiteral("No hay una tarjeta seleccionada para eliminar."));
     Status s = store_->removeCard(currentId_, &current_[Codigo]);
+    if (!s)
+        return s;
+    currentId_ = kNoRow;
+    current_ = Card();
+    return Status();
+}
+
+Status TableCursor::removeUnlessChanged() {
+    if (currentId_ == kNoRow)
+        return remove();
+    Card seen = current_;
+    Status s = store_->removeCard(currentId_, &current_[Codigo], &seen);
+    if (s.kind() == ErrorKind::Changed)
+        current_ = std::move(seen);
     if (!s)
         return s;
     currentId_ = kNoRow;

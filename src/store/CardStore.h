@@ -154,8 +154,10 @@ public:
     Status storeCardsByCode(std::span<const Card> cards, std::span<const Field> keepOnUpdate,
                             std::vector<bool>* updated, WriteReason reason);
     // With `expectedCode`, a card at that id with another code counts as gone (NotFound): the
-    // card meant was deleted and its id given to another one meanwhile.
-    Status removeCard(RowId id, const QString* expectedCode = nullptr);
+    // card meant was deleted and its id given to another one meanwhile. With `seen`, the card as
+    // the caller last read it: when the stored card, read once its row is locked, differs from
+    // it, nothing is deleted and the delete fails as Changed with the stored card in `*seen`.
+    Status removeCard(RowId id, const QString* expectedCode = nullptr, Card* seen = nullptr);
 
     // Cards from another registry merged into this one (see MergeWrite below): all the writes as
     // one transaction, either all or none. Each checks first that the card stored under its code
@@ -342,6 +344,10 @@ public:
     // over it.
     Status updateUnlessChanged();
     Status remove(); // deletes the current card; afterwards there is no current row
+    // A delete that refuses (Changed) when the stored card, read once its row is locked inside
+    // the write, is no longer current(): another program changed it meanwhile. current() then
+    // becomes the card as stored now, so that a second call deletes it.
+    Status removeUnlessChanged();
 
     RowId lastModified() const { return lastModified_; }
     RowId bookmark() const { return currentId_; }

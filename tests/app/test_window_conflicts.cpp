@@ -283,6 +283,23 @@ private slots:
         QCOMPARE(w->buttonCaption(QStringLiteral("cmdEditar")), QStringLiteral("&Editar"));
         QCOMPARE(stored(code)[NombreAnimal], QStringLiteral("Firulais"));
         QCOMPARE(stored(code)[Color], before[Color]);
+
+        // A delete waits for the card the same way: the change committed meanwhile is asked
+        // about, and No keeps the card, shown as stored now.
+        messages.clear();
+        messages.queue(Answer::Yes);
+        messages.queue(Answer::No);
+        {
+            PendingChange change(folders.registry(), code, QStringLiteral("Bayo"),
+                                 std::chrono::milliseconds(700));
+            QVERIFY(change.began());
+            click("cmdEliminar");
+        }
+        QCOMPARE(messages.boxes.size(), size_t(2));
+        QVERIFY2(messages.boxes[1].text.contains(QStringLiteral("Cambió: Color.")),
+                 qPrintable(messages.boxes[1].text));
+        QCOMPARE(stored(code)[Color], QStringLiteral("Bayo"));
+        QCOMPARE(w->fieldText(Color), QStringLiteral("Bayo"));
     }
 };
 
