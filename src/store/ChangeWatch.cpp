@@ -1,6 +1,7 @@
 #include "ChangeWatch.h"
 
 #include "CardStore.h"
+#include "PgLink.h"
 #include "StoreThread.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,10 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 namespace store {
 
@@ -160,6 +165,19 @@ public:
 private:
     static constexpr int kLinkCheckMs = 1000;
     static constexpr qint64 kRetryMs = 3000;
+    enum : int { kAsking, kAnswers, kNoAnswer };
+
+    // Asks whether the server answers on a thread of its own: a server that does not answer at
+    // all (a machine switched off, a network cut, a server stalled) keeps a connection attempt
+    // waiting for its whole timeout, and the window's input with it when asked on its thread.
+    // The thread is left to end by itself; only the answer is shared.
+    void probe() {
+        sinceTry_.start();
+        probe_ = std::make_shared<std::atomic<int>>(kAsking);
+        std::thread([answer = probe_, uri = store_.registry().location()] {
+            answer->store(PgLink::answers(uri) ? kAnswers : kNoAnswer);
+        }).detach();
+    }
 
     // A lost connection is told, and made again every few seconds; once it is made again (here
     // or by a command), listening is renewed on the new session and the window reads what the
@@ -172,11 +190,14 @@ private:
             if (!lost_) {
                 lost_ = true;
                 emit connectionChanged(true);
-                sinceTry_.start();
-                (void)store_.reconnect();
-            } else if (sinceTry_.elapsed() >= kRetryMs) {
-                sinceTry_.start();
-                (void)store_.reconnect();
+                probe();
+            } else if (const int answer = probe_ ? probe_->load() : kNoAnswer; answer == kAnswers) {
+                // The server is back: the connection is made at once.
+                probe_.reset();
+                if (!store_.reconnect())
+                    sinceTry_.start();
+            } else if (answer != kAsking && sinceTry_.elapsed() >= kRetryMs) {
+                probe();
             }
         }
         if (store_.reconnections() != reconnections_ && !store_.connectionLost()) {
@@ -214,6 +235,7 @@ private:
     bool pending_ = false;
     QTimer link_;
     QElapsedTimer sinceTry_;
+    std::shared_ptr<std::atomic<int>> probe_; // the last probe's answer, while it counts
     int reconnections_ = 0;
     bool lost_ = false;
 };

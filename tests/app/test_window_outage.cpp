@@ -9,6 +9,7 @@
 #include "CardGrid.h"
 #include "MainWindow.h"
 #include "Startup.h"
+#include "StoreThread.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,8 +18,13 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -228,6 +234,54 @@ private slots:
         QCOMPARE(messages_.texts(), QStringList());
         QCOMPARE(stored(QStringLiteral("152000000000020"))[Codigo],
                  QStringLiteral("152000000000020"));
+    }
+
+    // The connection is lost and the server takes connections but does not answer them (it is
+    // stalled): trying again every few seconds must not hold the window while a connection
+    // attempt waits for its timeout.
+    void aServerThatDoesNotAnswerNeverHoldsTheWindow() {
+        QFile pidFile(dataFolder() + QStringLiteral("/postmaster.pid"));
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t postmaster = pid_t(pidFile.readLine().trimmed().toLongLong());
+        QVERIFY(postmaster > 0);
+        {
+            Status status;
+            auto other = CardStore::open(folders_.registry(), &status);
+            QVERIFY(other);
+            QVERIFY(other->call([&] {
+                QSqlQuery q(other->database());
+                return q.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM "
+                                             "pg_stat_activity WHERE pid <> pg_backend_pid() AND "
+                                             "datname = current_database()"))
+                           ? Status()
+                           : Status::failure(ErrorKind::Other, q.lastError().text());
+            }));
+        }
+        QVERIFY(::kill(postmaster, SIGSTOP) == 0);
+        const auto resume = qScopeGuard([postmaster] { ::kill(postmaster, SIGCONT); });
+        // The longest stretch the window waited for its store meanwhile.
+        const StoreThread* thread = w_->cardStore()->storeThread();
+        QVERIFY(thread);
+        QElapsedTimer waiting;
+        qint64 longest = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] {
+            if (!thread->busy())
+                waiting.invalidate();
+            else if (!waiting.isValid())
+                waiting.start();
+            else
+                longest = std::max(longest, waiting.elapsed());
+        });
+        sample.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(footer().contains(u"Sin conexión con el servidor; reintentando"),
+                                 5000);
+        QTest::qWait(4500); // two tries at least
+        QVERIFY2(longest < 1500, qPrintable(QString::number(longest)));
+        ::kill(postmaster, SIGCONT);
+        QTRY_VERIFY_WITH_TIMEOUT(!footer().contains(u"Sin conexión"), 10000);
+        add(QStringLiteral("152000000000030"));
+        QCOMPARE(messages_.texts(), QStringList());
     }
 };
 

@@ -222,31 +222,49 @@ bool malformed(const QString& uri, SqlReason* failure) {
     return true;
 }
 
+// libpq's keywords and values for a registry's URI: the URI as given, then the defaults it does
+// not name (a later keyword would override it). The pointers are into the two byte arrays.
+struct ConnectParams {
+    std::vector<QByteArray> keys;
+    std::vector<QByteArray> values;
+    std::vector<const char*> keyPointers;
+    std::vector<const char*> valuePointers;
+
+    explicit ConnectParams(const QString& uri) {
+        keys.push_back(QByteArrayLiteral("dbname"));
+        values.push_back(uri.toUtf8());
+        const std::vector<std::pair<QString, QString>> given = uriOptions(uri);
+        for (const auto& [key, value] : connectionDefaults()) {
+            if (std::none_of(given.begin(), given.end(),
+                             [&](const auto& o) { return o.first == key; })) {
+                keys.push_back(key.toUtf8());
+                values.push_back(value.toUtf8());
+            }
+        }
+        for (size_t i = 0; i < keys.size(); ++i) {
+            keyPointers.push_back(keys[i].constData());
+            valuePointers.push_back(values[i].constData());
+        }
+        keyPointers.push_back(nullptr);
+        valuePointers.push_back(nullptr);
+    }
+};
+
 } // namespace
+
+bool PgLink::answers(const QString& uri) {
+    SqlReason ignored;
+    if (malformed(uri, &ignored))
+        return false;
+    const ConnectParams params(uri);
+    return PQpingParams(params.keyPointers.data(), params.valuePointers.data(), 1) == PQPING_OK;
+}
 
 std::unique_ptr<PgLink> PgLink::connect(const QString& uri, SqlReason* failure) {
     if (malformed(uri, failure))
         return nullptr;
-    // The URI as given, then the defaults it does not name (a later keyword would override it).
-    std::vector<QByteArray> keys{QByteArrayLiteral("dbname")};
-    std::vector<QByteArray> values{uri.toUtf8()};
-    const std::vector<std::pair<QString, QString>> given = uriOptions(uri);
-    for (const auto& [key, value] : connectionDefaults()) {
-        if (std::none_of(given.begin(), given.end(),
-                         [&](const auto& o) { return o.first == key; })) {
-            keys.push_back(key.toUtf8());
-            values.push_back(value.toUtf8());
-        }
-    }
-    std::vector<const char*> keyPointers;
-    std::vector<const char*> valuePointers;
-    for (size_t i = 0; i < keys.size(); ++i) {
-        keyPointers.push_back(keys[i].constData());
-        valuePointers.push_back(values[i].constData());
-    }
-    keyPointers.push_back(nullptr);
-    valuePointers.push_back(nullptr);
-    PGconn* conn = PQconnectdbParams(keyPointers.data(), valuePointers.data(), 1);
+    const ConnectParams params(uri);
+    PGconn* conn = PQconnectdbParams(params.keyPointers.data(), params.valuePointers.data(), 1);
     if (!conn || PQstatus(conn) != CONNECTION_OK) {
         const QString text =
             conn ? QString::fromUtf8(PQerrorMessage(conn)) : QStringLiteral("sin memoria");

@@ -45,6 +45,9 @@ QSqlDatabase addRegistryConnection(const Registry& registry, const QString& name
 class PgLink {
 public:
     static std::unique_ptr<PgLink> connect(const QString& uri, SqlReason* failure);
+    // Whether the server accepts connections now, asked without logging in; as long as a
+    // connection attempt at most (kConnectTimeoutS) when it does not answer.
+    static bool answers(const QString& uri);
     ~PgLink();
     PgLink(const PgLink&) = delete;
     PgLink& operator=(const PgLink&) = delete;
