@@ -152,6 +152,31 @@ private slots:
         QCOMPARE(messages.boxes.size(), size_t(0)); // nobody is told of a copy that worked
     }
 
+    // Two programs started the same day (two windows of the same data folder) make the day's
+    // copy once, whole, and neither says it failed: they wrote one temporary file, and each
+    // deleted or renamed the other's half-written copy.
+    void twoProgramsStartedTheSameDayMakeOneCopy() {
+        const QStringList codes = manyCodes();
+        writeRegistry(dbPath(), codes);
+        FixedClock clock(QDateTime(QDate(2026, 12, 8), QTime(9, 0)));
+        ScriptedMessages messages;
+        std::unique_ptr<DailyBackup> first(
+            DailyBackup::startIfDue(folders_, clock, messages, nullptr));
+        std::unique_ptr<DailyBackup> second(
+            DailyBackup::startIfDue(folders_, clock, messages, nullptr));
+        QVERIFY(first && second);
+        QSignalSpy firstDone(first.get(), &DailyBackup::finished);
+        QSignalSpy secondDone(second.get(), &DailyBackup::finished);
+        QTRY_VERIFY_WITH_TIMEOUT(!firstDone.isEmpty() && !secondDone.isEmpty(), 30000);
+        QVERIFY(firstDone.first().first().toBool());
+        QVERIFY(secondDone.first().first().toBool());
+        QCOMPARE(messages.texts(), QStringList());
+        const QString copy = dailyBackupPath(folders_, QDate(2026, 12, 8));
+        QCOMPARE(backupFiles(), QStringList{QFileInfo(copy).fileName()});
+        QCOMPARE(storedCodes(copy).size(), codes.size());
+        QVERIFY(checkDatabaseFile(copy));
+    }
+
     void copyWhileTheRegistryIsWritten() {
         // A copy made in steps while cards are added between the steps holds a consistent
         // registry: SQLite starts the copy over after a write by another connection.

@@ -127,7 +127,8 @@ BackupCopy::BackupCopy(QString source, QString destination)
 
 BackupCopy::~BackupCopy() {
     close();
-    QFile::remove(temporary_); // gone already once committed
+    if (lock_)
+        QFile::remove(temporary_); // gone already once committed
 }
 
 void BackupCopy::close() {
@@ -142,7 +143,8 @@ void BackupCopy::close() {
 
 BackupCopy::Step BackupCopy::fail(const QString& reason) {
     close();
-    QFile::remove(temporary_);
+    if (lock_)
+        QFile::remove(temporary_);
     status_ = Status::failure(ErrorKind::Io, reason);
     return Step::Failed;
 }
@@ -153,6 +155,17 @@ BackupCopy::Step BackupCopy::step(int pages) {
     if (!backup_) {
         if (!QFileInfo(source_).isFile()) {
             return fail(QStringLiteral("el archivo %1 no existe").arg(quoted(source_)));
+        }
+        // One program at a time writes the temporary file: two programs started the same day
+        // (two windows, or the window and a command line) would delete and rename each other's
+        // half-written copy. A lock left by a program that ended is taken over.
+        if (!lock_) {
+            auto lock = std::make_unique<QLockFile>(temporary_ + QStringLiteral(".lock"));
+            lock->setStaleLockTime(0); // a long copy is not stale while its program runs
+            if (!lock->tryLock(0) && lock->error() == QLockFile::LockFailedError)
+                return Step::Busy;
+            // A folder that takes no lock file takes no copy either: the open below says why.
+            lock_ = std::move(lock);
         }
         // Read-write only so that SQLite can roll back what a crashed writer left half-done;
         // the copy never writes to the source. SQLite takes file names in UTF-8 on every
@@ -216,8 +229,10 @@ Status BackupCopy::commit() {
     syncPath(temporary_);
     std::error_code error;
     std::filesystem::rename(fsPath(temporary_), fsPath(destination_), error);
-    if (error) {
+    if (error)
         QFile::remove(temporary_);
+    lock_.reset(); // the temporary file is gone: another program may make its copy now
+    if (error) {
         return Status::failure(
             ErrorKind::Io, QStringLiteral("no se pudo dar el nombre %1 a la copia: %2")
                                .arg(quoted(destination_), QString::fromLocal8Bit(error.message())));
@@ -351,6 +366,11 @@ void DailyBackup::start() {
 }
 
 void DailyBackup::runStep() {
+    if (copy_->totalPages() < 0 && QFileInfo(destination_).isFile()) {
+        // Another program made the day's copy meanwhile (this one waited for it).
+        finish(Status());
+        return;
+    }
     if (copy_->totalPages() < 0) {
         const QString folder = QFileInfo(destination_).absolutePath();
         if (!QDir().mkpath(folder)) {

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -65,6 +66,8 @@ private:
     sqlite3* from_ = nullptr;
     sqlite3* to_ = nullptr;
     sqlite3_backup* backup_ = nullptr;
+    // Held from the first step on: the temporary file is this copy's.
+    std::unique_ptr<QLockFile> lock_;
     Status status_;
     int remaining_ = -1;
     int total_ = -1;
