@@ -494,7 +494,7 @@ qint64 ServerEngine::recordCount(Status* status) const {
     const QString doing = QStringLiteral("contar las tarjetas");
     QSqlQuery q(database());
     if (countKept_) {
-        // Read as cheaply as a count kept here would be checked.
+        // One row read: as cheap as checking a count kept in the program.
         if (!q.exec(countSql()) || !q.next()) {
             if (status)
                 *status = failure(q.lastError(), doing);
