@@ -131,6 +131,9 @@ void CardGrid::appendIds(std::span<const store::RowId> ids) {
 }
 
 store::Status CardGrid::showStored(const store::CardStore& cards) {
+    // The log's position first: a write after it makes this listing's version an older one.
+    store::CardStore::Changes log;
+    const qint64 version = cards.changesSince(-1, false, &log) ? log.position : -1;
     store::Status status;
     const qint64 count = cards.recordCount(&status);
     store::RowId last = store::kNoRow;
@@ -138,7 +141,7 @@ store::Status CardGrid::showStored(const store::CardStore& cards) {
         status = cards.lastId(&last);
     if (!status)
         return status;
-    model_->showStored(count, last);
+    model_->showStored(count, last, version);
     return status;
 }
 

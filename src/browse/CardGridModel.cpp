@@ -123,7 +123,15 @@ void CardGridModel::setHeaderColor(int column, const QColor& color) {
     emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
+void CardGridModel::keepFound() {
+    // Rows added or removed since it was listed move the rows found; rewritten values do not.
+    if (paged_ && sampled_ && version_ >= 0 && stored_ == listedCount_ && rows_.empty() &&
+        removed_.empty())
+        found_ = {version_, stored_, lastId_, anchors_};
+}
+
 void CardGridModel::clear() {
+    keepFound();
     beginResetModel();
     rows_.clear();
     rows_.shrink_to_fit();
@@ -435,7 +443,8 @@ void CardGridModel::reportError(const QString& message) const {
         Qt::QueuedConnection);
 }
 
-void CardGridModel::showStored(qint64 count, store::RowId lastId) {
+void CardGridModel::showStored(qint64 count, store::RowId lastId, qint64 version) {
+    keepFound();
     // The headers stay; every row goes.
     beginResetModel();
     rows_.clear();
@@ -453,6 +462,13 @@ void CardGridModel::showStored(qint64 count, store::RowId lastId) {
     stored_ =
         paged_ ? static_cast<int>(std::min<qint64>(count, std::numeric_limits<int>::max() - 1)) : 0;
     lastId_ = paged_ ? lastId : store::kNoRow;
+    version_ = paged_ ? version : -1;
+    listedCount_ = stored_;
+    if (paged_ && version >= 0 && found_.version == version && found_.count == stored_ &&
+        found_.lastId == lastId_) {
+        anchors_ = found_.anchors;
+        sampled_ = true;
+    }
     endResetModel();
 }
 

@@ -88,7 +88,10 @@ public:
 
     // Every stored card in stored order, as paged listing: `count` rows for the cards with ids
     // up to `lastId`. The store must be set; every row held before is dropped.
-    void showStored(qint64 count, store::RowId lastId);
+    // `version` is the position of the registry's change log when both were read (-1: not
+    // known): a listing of the same version as an earlier one dropped meanwhile (by a search)
+    // takes over the rows it had found, so that the first far jump after it reads no sample.
+    void showStored(qint64 count, store::RowId lastId, qint64 version = -1);
     // Whether the first rows are that listing.
     bool listsStored() const { return paged_; }
     // The row of stored card `id` in that listing; -1 when not listed or not readable.
@@ -127,6 +130,8 @@ private:
     int sampleStride() const;
     void sampleAnchors() const;
     void reportError(const QString& message) const;
+    // Keeps the rows found of the paged listing about to be dropped, while it is as listed.
+    void keepFound();
     // Reads the pages a paint left blank, and has their rows painted again.
     void readMissed();
 
@@ -151,6 +156,15 @@ private:
     mutable std::vector<store::RowId> windowIds_;
     mutable std::map<int, store::RowId> anchors_;
     mutable bool sampled_ = false;
+    qint64 version_ = -1; // of the listing
+    int listedCount_ = 0; // stored_ as listed
+    // The rows found of the last paged listing dropped while still as listed (see showStored).
+    struct Found {
+        qint64 version = -1;
+        int count = 0;
+        store::RowId lastId = store::kNoRow;
+        std::map<int, store::RowId> anchors;
+    } found_;
     // Values of listed rows rewritten by the commands, by id, and the ids whose rows were
     // removed.
     std::unordered_map<store::RowId, Values> rewritten_;
