@@ -822,9 +822,13 @@ store::Status MainWindow::gridShowStored(const store::CardStore& cards, store::R
         }
         return store::Status();
     }
+    browse::CardGrid::StoredListing listing;
+    const store::Status status = browse::CardGrid::readStored(cards, &listing);
+    if (!status)
+        return status; // the grid keeps what it listed
     llenaGrilla();
     loadingCard_ = true;
-    const store::Status status = grid_->showStored(cards);
+    grid_->showStored(listing);
     loadingCard_ = false;
     if (keepRow)
         *keepRow = status ? grid_->cardModel()->storedRow(keep) + 1 : 0;

@@ -130,18 +130,26 @@ void CardGrid::appendIds(std::span<const store::RowId> ids) {
     model_->appendIds(ids);
 }
 
-store::Status CardGrid::showStored(const store::CardStore& cards) {
+store::Status CardGrid::readStored(const store::CardStore& cards, StoredListing* listing) {
     // The log's position first: a write after it makes this listing's version an older one.
     store::CardStore::Changes log;
-    const qint64 version = cards.changesSince(-1, false, &log) ? log.position : -1;
+    listing->version = cards.changesSince(-1, false, &log) ? log.position : -1;
     store::Status status;
-    const qint64 count = cards.recordCount(&status);
-    store::RowId last = store::kNoRow;
+    listing->count = cards.recordCount(&status);
     if (status)
-        status = cards.lastId(&last);
-    if (!status)
-        return status;
-    model_->showStored(count, last, version);
+        status = cards.lastId(&listing->last);
+    return status;
+}
+
+void CardGrid::showStored(const StoredListing& listing) {
+    model_->showStored(listing.count, listing.last, listing.version);
+}
+
+store::Status CardGrid::showStored(const store::CardStore& cards) {
+    StoredListing listing;
+    const store::Status status = readStored(cards, &listing);
+    if (status)
+        showStored(listing);
     return status;
 }
 

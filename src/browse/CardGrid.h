@@ -40,6 +40,16 @@ public:
     // Every stored card in stored order, read a page at a time as rows are shown (see
     // CardGridModel::showStored); the current row is left at 0.
     store::Status showStored(const store::CardStore& cards);
+    // The same in two steps: what the listing needs read from the store, then shown. A caller
+    // that empties the grid first does so only once the read worked, so that a registry out of
+    // reach (a server restarting) leaves the grid as it was rather than empty.
+    struct StoredListing {
+        qint64 count = 0;
+        store::RowId last = store::kNoRow;
+        qint64 version = -1;
+    };
+    static store::Status readStored(const store::CardStore& cards, StoredListing* listing);
+    void showStored(const StoredListing& listing);
     void replaceCard(int row, const store::Card& card);
     // Removes a card row; the rows below move up and, while rows are left, one stays current.
     void removeRow(int row);

@@ -212,6 +212,11 @@ private slots:
                                  5000);
         messages_.clear();
         const int rows = w_->gridRows();
+        QVERIFY(rows > 1);
+        // Every card listed again while the server is gone (the window following a write it was
+        // told of): refused, and the grid keeps what it listed.
+        QVERIFY(!w_->gridShowStored(*w_->cardStore(), kNoRow, nullptr));
+        QCOMPARE(w_->gridRows(), rows);
         add(QStringLiteral("152000000000020"));
         QCOMPARE(messages_.boxes.size(), size_t(1));
         QVERIFY2(messages_.boxes[0].text.contains(u"servidor"),
