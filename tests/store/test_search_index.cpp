@@ -314,7 +314,7 @@ private slots:
     // the check at start: the entries of cards gone are dropped, cards without one indexed.
     void checkMendsAnIndexWrittenRoundItsTriggers() {
         if (test_registry::onServer())
-            QSKIP("a server's trigger runs for every write; find() skips entries of cards gone");
+            QSKIP("a server's triggers run for every write it takes");
         // As the triggers of the earlier version: the replaced card's entry stays; and one card
         // lost its entry.
         otherProgram(path(), "DROP TRIGGER BusquedaTarjetasAntesAlta; DROP TRIGGER "

@@ -528,10 +528,11 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
     const auto range = [&](QChar mark, const QString& word) {
         params.push_back(QString(mark + word).toUtf8());
         const int n = int(params.size());
-        // An entry whose card is gone (written with the trigger off) is never an answer.
+        // Index entries only, never a look at the cards: the server's triggers keep the entries
+        // in step with every write it takes, and checking each entry's card took nine tenths of
+        // the time of a common surname's search.
         sql += QStringLiteral(" UNION ALL SELECT %1, id FROM %2 WHERE palabra >= $%1 COLLATE \"C\" "
-                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\" AND EXISTS "
-                              "(SELECT 1 FROM \"Clientes\" c WHERE c.id = %2.id)")
+                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\"")
                    .arg(n)
                    .arg(kTable);
         return n;
