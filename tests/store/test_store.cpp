@@ -641,6 +641,21 @@ private slots:
                       }(),
                       store::WriteReason::Importacion)
                     .ok());
+        // Every id in stored order, whatever order the codes put them in, and with ids far
+        // apart as another program may write them.
+        const auto ascendingIds = [&](qsizetype count) {
+            std::vector<RowId> ids;
+            QVERIFY(db->rowIds(Order::Stored, &ids).ok());
+            QCOMPARE(qsizetype(ids.size()), count);
+            QVERIFY(std::adjacent_find(ids.begin(), ids.end(), std::greater_equal<>()) ==
+                    ids.end());
+        };
+        ascendingIds(600);
+        QSqlQuery far(db->database());
+        QVERIFY(far.exec(QStringLiteral("INSERT INTO \"Clientes\" (id, \"Codigo\") VALUES "
+                                        "(1000000000000, '0000')")));
+        ascendingIds(601);
+        QVERIFY(far.exec(QStringLiteral("DELETE FROM \"Clientes\" WHERE \"Codigo\" = '0000'")));
         auto walker = db->openTable();
         walker->setIndex(kPrimaryKey);
         QVERIFY(walker->moveFirst().ok());
