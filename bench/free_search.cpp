@@ -133,6 +133,8 @@ int main(int argc, char* argv[]) {
     for (const auto& kind : kinds) {
         std::vector<double> times;
         qint64 most = 0;
+        QString slowest;
+        double slowestMs = -1;
         for (const QString& text : kind.texts) {
             free->open();
             bar->setText(text);
@@ -141,13 +143,17 @@ int main(int argc, char* argv[]) {
             QTest::keyClick(bar, Qt::Key_Return);
             QCoreApplication::processEvents();
             times.push_back(ms(t));
+            if (times.back() > slowestMs)
+                slowestMs = times.back(), slowest = text;
             most = std::max<qint64>(most, w->gridRows() - 1);
             if (w->gridRows() < 2)
                 out[QStringLiteral("error")] = QString(QStringLiteral("no se encontró ") + text);
             QTest::keyClick(w->grid(), Qt::Key_Escape);
             QCoreApplication::processEvents();
         }
-        out[QLatin1StringView(kind.name)] = stats(times);
+        QJsonObject timed = stats(times);
+        timed[QStringLiteral("slowest")] = slowest; // the text, to look into
+        out[QLatin1StringView(kind.name)] = timed;
         found[QLatin1StringView(kind.name)] = most;
     }
     out[QStringLiteral("the_most_common_word")] = common;

@@ -15,12 +15,41 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <map>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace store {
+
+void sortUniqueIds(std::vector<RowId>* ids) {
+    if (ids->size() < 2)
+        return;
+    if (std::is_sorted(ids->begin(), ids->end())) {
+        ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+        return;
+    }
+    const auto [low, high] = std::minmax_element(ids->begin(), ids->end());
+    const quint64 first = quint64(*low);
+    const quint64 span = quint64(*high) - first;
+    if (span / 64 > ids->size()) {
+        std::sort(ids->begin(), ids->end());
+        ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+        return;
+    }
+    std::vector<quint64> marks(size_t(span / 64 + 1), 0);
+    for (const RowId id : *ids) {
+        const quint64 at = quint64(id) - first;
+        marks[size_t(at / 64)] |= quint64(1) << (at % 64);
+    }
+    auto out = ids->begin();
+    for (size_t word = 0; word < marks.size(); ++word) {
+        for (quint64 bits = marks[word]; bits != 0; bits &= bits - 1)
+            *out++ = RowId(first + word * 64 + quint64(std::countr_zero(bits)));
+    }
+    ids->erase(out, ids->end());
+}
 
 namespace {
 

@@ -21,6 +21,11 @@ namespace store {
 using RowId = qint64;
 inline constexpr RowId kNoRow = -1;
 
+// Sorts ids ascending and drops repeats. Ids mostly lie close together (a registry's are handed
+// out one after another): then a mark per possible id, read back in order, sorts a million in a
+// few milliseconds where a comparison sort takes some seventy.
+void sortUniqueIds(std::vector<RowId>* ids);
+
 // Stored order is ascending id, the order in which cards were added; code order is what a
 // cursor with the index "PrimaryKey" selected visits.
 enum class Order { Stored, ByCode };

@@ -525,16 +525,26 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
     QString sql = QStringLiteral("SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
                                  "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
     std::vector<QByteArray> params{trimSpaces(typed).toUtf8()};
-    const auto range = [&](QChar mark, const QString& word) {
+    const auto entries = [](int n) {
+        return QStringLiteral("%1 WHERE palabra >= $%2 COLLATE \"C\" AND palabra < ($%2 || "
+                              "chr(1114111)) COLLATE \"C\"")
+            .arg(kTable)
+            .arg(n);
+    };
+    // A range of a field whose other ranges must all match too is read only when each of them
+    // has an entry: a R.U.T. typed whole, "10.877.939-K", has the word "k", which begins a good
+    // share of the animals' names, and "10", which begins none. Whether each has is asked once,
+    // in `guard`: column gN for the Nth such field.
+    QStringList guards;
+    const auto range = [&](QChar mark, const QString& word, int guard = -1) {
         params.push_back(QString(mark + word).toUtf8());
         const int n = int(params.size());
         // Index entries only, never a look at the cards: the server's triggers keep the entries
         // in step with every write it takes, and checking each entry's card took nine tenths of
         // the time of a common surname's search.
-        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM %2 WHERE palabra >= $%1 COLLATE \"C\" "
-                              "AND palabra < ($%1 || chr(1114111)) COLLATE \"C\"")
-                   .arg(n)
-                   .arg(kTable);
+        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM ").arg(n) + entries(n);
+        if (guard >= 0)
+            sql += QStringLiteral(" AND (SELECT g%1 FROM guard)").arg(guard);
         return n;
     };
     // Every typed word begins a word of the same name, the owner's or the animal's.
@@ -544,9 +554,17 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         for (Field f : indexedFields()) {
             if (searchKind(f) != SearchKind::Words)
                 continue;
+            const int guard = words.size() > 1 ? int(guards.size()) : -1;
             allOf.emplace_back();
             for (const QString& w : words)
-                allOf.back().push_back(range(mark(f), w));
+                allOf.back().push_back(range(mark(f), w, guard));
+            if (guard >= 0) {
+                QStringList each;
+                for (const int n : allOf.back())
+                    each.append(QStringLiteral("EXISTS (SELECT 1 FROM ") + entries(n) + u')');
+                guards.append(each.join(QStringLiteral(" AND ")) +
+                              QStringLiteral(" AS g%1").arg(guard));
+            }
         }
     }
     const QString trimmed = typed.trimmed();
@@ -561,6 +579,9 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
             anyOf.push_back(range(u't', phone.mid(2)));
     }
+    if (!guards.isEmpty())
+        sql = QStringLiteral("WITH guard AS MATERIALIZED (SELECT ") %
+              guards.join(QStringLiteral(", ")) % QStringLiteral(") ") % sql;
     Status status;
     PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
     if (!link)
@@ -578,8 +599,7 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         std::vector<RowId> both;
         for (size_t i = 0; i < ranges.size(); ++i) {
             std::vector<RowId>& next = found[size_t(ranges[i])];
-            std::sort(next.begin(), next.end());
-            next.erase(std::unique(next.begin(), next.end()), next.end());
+            sortUniqueIds(&next);
             if (i == 0) {
                 both = std::move(next);
                 continue;

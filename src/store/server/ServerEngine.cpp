@@ -703,17 +703,10 @@ Status ServerEngine::searchBuild(const std::function<void(qint64, qint64)>& prog
     return ServerSearch::build(store_, progress);
 }
 
-namespace {
-void sortUnique(std::vector<RowId>* ids) {
-    std::sort(ids->begin(), ids->end());
-    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
-}
-} // namespace
-
 Status ServerEngine::searchFind(const QString& typed, std::vector<RowId>* ids) const {
     if (Status s = ServerSearch::find(store_, typed, ids); !s)
         return s;
-    sortUnique(ids);
+    sortUniqueIds(ids);
     return Status();
 }
 
@@ -731,7 +724,7 @@ Status ServerEngine::searchSameOwner(RowId id, const Card& card, std::vector<Row
         return s;
     // The card itself always belongs to its owner, even were the index behind.
     ids->push_back(id);
-    sortUnique(ids);
+    sortUniqueIds(ids);
     return Status();
 }
 

@@ -252,11 +252,6 @@ QString matchExpression(const QString& typed) {
     return alternatives.join(QStringLiteral(" OR "));
 }
 
-void sortUnique(std::vector<RowId>* ids) {
-    std::sort(ids->begin(), ids->end());
-    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
-}
-
 // A file indexed whole is of the version that creates the index with the file.
 Status stampIndexed(QSqlDatabase& db, const QString& path) {
     const QString doing = QStringLiteral("crear el índice de búsqueda");
@@ -526,7 +521,7 @@ Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* id
             !s)
             return s;
     }
-    sortUnique(ids);
+    sortUniqueIds(ids);
     return Status();
 }
 
@@ -561,7 +556,7 @@ Status sameOwner(const CardStore& cards, RowId id, const Card& card, std::vector
     if (std::find(ids->begin(), ids->end(), id) == ids->end()) {
         // The card itself always belongs to its owner, even were the index behind.
         ids->push_back(id);
-        sortUnique(ids);
+        sortUniqueIds(ids);
     }
     return Status();
 }

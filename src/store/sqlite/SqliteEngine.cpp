@@ -19,8 +19,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <bit>
-#include <span>
 #include <thread>
 
 namespace store {
@@ -38,31 +36,6 @@ QString quoted(const QString& path) {
 QString orderClause(Order order) {
     return order == Order::ByCode ? QStringLiteral(" ORDER BY \"Codigo\", id")
                                   : QStringLiteral(" ORDER BY id");
-}
-
-// Sorts ids known to be distinct. Ids mostly lie close together (a registry's are handed out one
-// after another): then a mark per possible id, read back in order, sorts a million in a few
-// milliseconds where a comparison sort takes some seventy.
-void sortDistinctIds(std::span<RowId> ids) {
-    if (ids.size() < 2 || std::is_sorted(ids.begin(), ids.end()))
-        return;
-    const auto [low, high] = std::minmax_element(ids.begin(), ids.end());
-    const RowId first = *low;
-    const quint64 span = quint64(*high) - quint64(first);
-    if (span / 64 > ids.size()) {
-        std::sort(ids.begin(), ids.end());
-        return;
-    }
-    std::vector<quint64> marks(size_t(span / 64 + 1), 0);
-    for (const RowId id : ids) {
-        const quint64 at = quint64(id) - quint64(first);
-        marks[size_t(at / 64)] |= quint64(1) << (at % 64);
-    }
-    auto out = ids.begin();
-    for (size_t word = 0; word < marks.size(); ++word) {
-        for (quint64 bits = marks[word]; bits != 0; bits &= bits - 1)
-            *out++ = RowId(quint64(first) + word * 64 + quint64(std::countr_zero(bits)));
-    }
 }
 
 // SQLite result codes (the primary code is the low byte of an extended one).
@@ -401,13 +374,12 @@ Status SqliteEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) 
                                 QStringLiteral(" LIMIT ") % QString::number(limit));
     if (!st.prepared())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
-    const size_t first = ids->size();
     while (st.step())
         ids->push_back(sqlite3_column_int64(st.get(), 0));
     if (st.failed())
         return failure(st.error(), QStringLiteral("leer las tarjetas"));
     if (sortHere)
-        sortDistinctIds(std::span(*ids).subspan(first));
+        sortUniqueIds(ids);
     return Status();
 }
 
