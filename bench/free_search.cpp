@@ -11,6 +11,7 @@
 #include "SearchIndex.h"
 #include "Startup.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -106,7 +107,7 @@ int main(int argc, char* argv[]) {
     }
     std::mt19937 rng(7);
     std::uniform_int_distribution<size_t> pick(0, ids.empty() ? 0 : ids.size() - 1);
-    QStringList surnames, ruts, phones;
+    QStringList surnames, ruts, phones, codes;
     while (!ids.empty() && surnames.size() < searches) {
         store::Card c;
         if (!store.readCard(ids[pick(rng)], &c))
@@ -117,6 +118,7 @@ int main(int argc, char* argv[]) {
             ruts.append(c[store::Rut].trimmed());
         if (!c[store::Cel].trimmed().isEmpty())
             phones.append(c[store::Cel].trimmed());
+        codes.append(c[store::Codigo]);
     }
     browse::FreeSearch* free = w->findChild<app::Commands*>()->freeSearch();
     QLineEdit* bar = free->bar();
@@ -157,6 +159,25 @@ int main(int argc, char* argv[]) {
         found[QLatin1StringView(kind.name)] = most;
     }
     out[QStringLiteral("the_most_common_word")] = common;
+    // The search by code, for comparison: the code typed in its box, then OK, until the grid
+    // lists the card, it is loaded and the window has painted.
+    auto* codeBox = w->findChild<QLineEdit*>(QStringLiteral("Text3"));
+    const auto button = [&](const char* name) {
+        return w->findChild<QAbstractButton*>(QLatin1StringView(name));
+    };
+    std::vector<double> codeTimes;
+    for (const QString& code : codes) {
+        button("cmdBuscar")->click();
+        codeBox->setText(code);
+        QCoreApplication::processEvents();
+        t.restart();
+        button("btnBuscarOK")->click();
+        QCoreApplication::processEvents();
+        codeTimes.push_back(ms(t));
+        if (w->gridRows() != 2 || w->fieldText(store::Codigo) != code)
+            out[QStringLiteral("error")] = QStringLiteral("búsqueda sin la tarjeta buscada");
+    }
+    out[QStringLiteral("code")] = stats(codeTimes);
     out[QStringLiteral("most_cards_found")] = found;
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Indented).constData());
     return 0;

@@ -365,8 +365,8 @@ void SqliteEngine::noteOwnWrite(CardStore::Change change) const {
 
 Status SqliteEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const {
     // Every id in stored order is read unordered and sorted here: SQLite then reads them from
-    // its smallest index (the codes' at 20 bytes a card) instead of walking every page of the
-    // cards themselves, 12 ms instead of 110 at a million cards.
+    // its smallest index (the codes', some 20 bytes a card) instead of walking every page of the
+    // cards themselves, 80 ms instead of 150 at a million cards.
     const bool sortHere = order == Order::Stored && limit < 0;
     Statement st(handleOf(database()),
                  sortHere ? QStringLiteral("SELECT id FROM \"Clientes\"")
