@@ -270,9 +270,10 @@ Status CardStore::withConnection(const std::function<Status()>& read) const {
     return s;
 }
 
-Status CardStore::runWrite(const std::function<Status()>& body, const QString& doing) {
+Status CardStore::runWrite(const std::function<Status()>& body, const QString& doing,
+                           StoreThread::Kind kind) {
     if (handOver())
-        return call([&] { return runWrite(body, doing); });
+        return call([&] { return runWrite(body, doing, kind); }, kind);
     if (engine_->lost()) {
         if (Status s = reconnect(); !s)
             return s;
@@ -1023,6 +1024,8 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
         [&]() -> Status {
             Writes writes(*this, doing);
             for (const Card& card : cards) {
+                if (thread_)
+                    thread_->progress();
                 RowId id = kNoRow;
                 if (Status s = writes.find(card[Codigo], &id); !s)
                     return s;
@@ -1034,7 +1037,9 @@ Status CardStore::storeCardsByCode(std::span<const Card> cards, std::span<const 
             }
             return Status();
         },
-        doing);
+        // A file of thousands of web cards may take longer than a command's budget on a slow
+        // machine, and would then be refused at every start.
+        doing, StoreThread::Kind::Scan);
     if (status)
         notify(Change::Reset, kNoRow, nullptr);
     if (updated)

@@ -259,7 +259,9 @@ private:
     bool server() const { return registry_.isServer(); }
     Status failure(const struct SqlReason& reason, const QString& doing) const;
     Status failure(const class QSqlError& error, const QString& doing) const;
-    Status runWrite(const std::function<Status()>& body, const QString& doing);
+    // `kind`: a write of many cards is a scan, timed from its last sign of progress.
+    Status runWrite(const std::function<Status()>& body, const QString& doing,
+                    StoreThread::Kind kind = StoreThread::Kind::Command);
     // Adds a card inside a transaction runWrite opened, at `wantedId` when given.
     Status addInTransaction(const Card& card, WriteReason reason, RowId wantedId, RowId* id,
                             const QString& doing);
