@@ -815,11 +815,14 @@ store::Status MainWindow::gridShowStored(const store::CardStore& cards, store::R
         std::vector<store::RowId> ids;
         if (const store::Status status = storedIds_.read(cards, &ids); !status)
             return status;
-        gridShowRows(ids);
         if (keepRow) {
             const auto at = std::lower_bound(ids.begin(), ids.end(), keep);
             *keepRow = at != ids.end() && *at == keep ? int(at - ids.begin()) + 1 : 0;
         }
+        llenaGrilla();
+        loadingCard_ = true;
+        grid_->appendIds(std::move(ids)); // the grid's own copy of a million ids, not a second
+        loadingCard_ = false;
         return store::Status();
     }
     browse::CardGrid::StoredListing listing;

@@ -28,7 +28,6 @@ void StoredIds::clear() {
     cards_ = nullptr;
     position_ = -1;
     ids_.clear();
-    ids_.shrink_to_fit();
 }
 
 store::Status StoredIds::read(const store::CardStore& cards, std::vector<store::RowId>* ids) {
@@ -37,16 +36,17 @@ store::Status StoredIds::read(const store::CardStore& cards, std::vector<store::
         changes.complete) {
         std::vector<std::pair<store::RowId, store::Card>> read;
         if (changes.ids.empty() || cards.readCards(changes.ids, &read)) {
+            *ids = ids_.toVector();
             if (!changes.ids.empty()) {
                 // Read in the order asked, so ascending; a card not read is no longer stored.
                 std::vector<store::RowId> stored;
                 stored.reserve(read.size());
                 for (const auto& [id, card] : read)
                     stored.push_back(id);
-                ids_ = followedIds(ids_, changes.ids, stored);
+                *ids = followedIds(*ids, changes.ids, stored);
+                ids_ = IdRuns(*ids);
             }
             position_ = changes.position;
-            *ids = ids_;
             return store::Status();
         }
     }
@@ -57,10 +57,10 @@ store::Status StoredIds::read(const store::CardStore& cards, std::vector<store::
     std::vector<store::RowId> all;
     if (const store::Status status = cards.rowIds(store::Order::Stored, &all); !status)
         return status;
-    *ids = all;
     cards_ = &cards;
     position_ = changes.position;
-    ids_ = std::move(all);
+    ids_ = IdRuns(all);
+    *ids = std::move(all);
     return store::Status();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardStore.h"
+#include "IdRuns.h"
 
 #include <vector>
 
@@ -10,6 +11,7 @@ namespace browse {
 // whole registry. Listing a million cards again after a search reads only the cards written
 // since the last listing, by this program or any other, from the store's change log; when the
 // log cannot tell (too far back, the file replaced, another store), every id is read afresh.
+// The ids are kept as runs: the grid holds the listing's own copy.
 class StoredIds {
 public:
     // Sets `ids` to the ids stored now.
@@ -20,7 +22,7 @@ public:
 private:
     const store::CardStore* cards_ = nullptr;
     qint64 position_ = -1; // the log's position when ids_ were as stored
-    std::vector<store::RowId> ids_;
+    IdRuns ids_;
 };
 
 } // namespace browse

@@ -171,7 +171,7 @@ size_t withRoom(qint64 n) {
 class FieldBuilder {
 public:
     FieldBuilder(FieldData& fd, qint64 expected) : fd_(&fd) {
-        fd.offsets.assign(1, 0);
+        fd.texts.clear();
         fd.valueAt.reserve(withRoom(expected));
         table_.assign(1024, 0);
     }
@@ -189,9 +189,8 @@ public:
         for (size_t i = h & mask;; i = (i + 1) & mask) {
             const std::uint32_t e = table_[i];
             if (e == 0) {
-                const std::uint32_t v = std::uint32_t(fd.offsets.size() - 1);
-                fd.texts.append(s);
-                fd.offsets.push_back(std::uint32_t(fd.texts.size()));
+                const std::uint32_t v = fd.texts.size();
+                fd.texts.push_back(s);
                 fd.valueAt.push_back(v);
                 if (tagged_ && v + 1 > kIdMask) {
                     rehash(table_.size(), false); // too many values for a tag beside the number
@@ -222,14 +221,14 @@ public:
         if (read <= 0 || expected <= read)
             return;
         const double scale = 1.25 * double(expected) / double(read);
-        fd.texts.reserve(size_t(double(fd.texts.size()) * scale) + 64);
-        fd.offsets.reserve(size_t(double(fd.offsets.size()) * scale) + 16);
+        fd.texts.reserve(size_t(double(fd.texts.bytes()) * scale) + 64,
+                         size_t(double(fd.texts.size()) * scale) + 16);
     }
 
     void finish() {
         dropTable();
         FieldData& fd = *fd_;
-        const std::uint32_t variants = std::uint32_t(fd.offsets.size() - 1);
+        const std::uint32_t variants = fd.texts.size();
         // Sorting compares a key first: eight letters, folded, after the bytes every value of
         // the field begins with ("+56 9 " of every mobile number). Keys that differ order their
         // texts as the whole texts would; equal keys, or a key cut short by a letter outside
@@ -244,48 +243,55 @@ public:
         while (common > 0 && common < fd.text(0).size() &&
                (std::uint8_t(fd.text(0)[common]) & 0xC0) == 0x80)
             --common;
-        struct Keyed {
-            std::uint64_t key;
-            std::uint32_t variant;
-            bool exact;
-        };
-        std::vector<Keyed> sorted(variants);
+        // A key per variant, its top bit set when the key cannot order it (kInexact); the
+        // variants are sorted by number through the keys, so the read holds 8 bytes a variant
+        // beside the order it builds, not 16.
+        constexpr std::uint64_t kInexact = std::uint64_t(1) << 63;
+        std::vector<std::uint64_t> keys(variants);
         for (std::uint32_t v = 0; v < variants; ++v) {
             const std::string_view t = fd.text(v);
-            Keyed k{0, v, true};
+            std::uint64_t key = 0;
             for (size_t j = 0; j < 8; ++j) {
                 const size_t at = common + j;
                 std::uint8_t c = at < t.size() ? std::uint8_t(t[at]) : 0;
                 if (c >= 0x80) {
-                    k.exact = false;
+                    key = kInexact;
                     break;
                 }
                 if (c >= 'A' && c <= 'Z')
                     c = std::uint8_t(c + 32);
-                k.key |= std::uint64_t(c) << (56 - 8 * j);
+                key |= std::uint64_t(c) << (56 - 8 * j);
             }
-            sorted[v] = k;
+            keys[v] = key;
         }
-        const auto before = [&](const Keyed& a, const Keyed& b) {
-            if (a.exact && b.exact && a.key != b.key)
-                return a.key < b.key;
-            return foldCompare8(fd.text(a.variant), fd.text(b.variant)) < 0;
+        const auto before = [&](std::uint32_t a, std::uint32_t b) {
+            const std::uint64_t ka = keys[a];
+            const std::uint64_t kb = keys[b];
+            if (((ka | kb) & kInexact) == 0 && ka != kb)
+                return ka < kb;
+            return foldCompare8(fd.text(a), fd.text(b)) < 0;
         };
+        std::vector<std::uint32_t> sorted;
+        sorted.reserve(withRoom(variants));
+        sorted.resize(variants);
+        std::iota(sorted.begin(), sorted.end(), 0u);
         std::sort(sorted.begin(), sorted.end(), before);
         // Each run of variants that differ only in case is one group, known by its first
-        // variant in the sorted run; the groups come out in folded order.
+        // variant in the sorted run; the groups come out in folded order, written over the
+        // sorted variants themselves (never ahead of the one being read).
         fd.groups.reserve(withRoom(variants));
         fd.groups.assign(variants, {kNone});
         fd.groupOf.clear();
-        fd.order.clear();
-        fd.order.reserve(withRoom(variants));
+        std::uint32_t groups = 0;
         for (std::uint32_t k = 0; k < variants;) {
-            const std::uint32_t known = sorted[k].variant;
-            fd.order.push_back(known);
+            const std::uint32_t known = sorted[k];
             for (++k; k < variants && !before(sorted[k - 1], sorted[k]); ++k)
-                fd.setGroup(sorted[k].variant, known);
+                fd.setGroup(sorted[k], known);
+            sorted[groups++] = known;
         }
-        sorted = std::vector<Keyed>(); // its memory back before the groups are placed
+        sorted.resize(groups);
+        fd.order = std::move(sorted);
+        keys = std::vector<std::uint64_t>(); // its memory back before the groups are placed
         for (std::uint32_t p = 0; p < fd.valueAt.size(); ++p) {
             const std::uint32_t v = fd.valueAt[p];
             if (v == kNone)
@@ -436,7 +442,7 @@ void TypeAheadMatches::clear() {
 
 struct TypeAheadIndex::Built {
     store::Status status;
-    std::vector<store::RowId> ids;
+    IdRuns ids;
     std::array<FieldPtr, 10> fields;
 };
 
@@ -509,7 +515,6 @@ void TypeAheadIndex::reset() {
         return; // nothing held
     cancel();
     ids_.clear();
-    ids_.shrink_to_fit();
     index_.fill(nullptr);
     if (background_)
         buildInBackground();
@@ -527,7 +532,6 @@ void TypeAheadIndex::refresh() {
         [[maybe_unused]] const bool large = ids_.size() > kAnswerWhileReadingUpTo;
         cancel();
         ids_.clear();
-        ids_.shrink_to_fit();
         index_.fill(nullptr);
 #if defined(__GLIBC__)
         // The values just dropped stay in this thread's heap, where the read's thread cannot use
@@ -556,7 +560,6 @@ void TypeAheadIndex::buildInBackground(std::function<void()> ready, Background h
         how_ = std::move(how);
     background_ = true;
     ids_.clear();
-    ids_.shrink_to_fit();
     index_.fill(nullptr);
     startWorker();
 }
@@ -580,7 +583,6 @@ void TypeAheadIndex::runBackground(store::Registry registry, qint64 expected, QO
             built->fields[i] = std::make_shared<FieldData>();
             builders.emplace_back(*built->fields[i], expected);
         }
-        built->ids.reserve(withRoom(expected));
         store::RowId last = std::numeric_limits<store::RowId>::min();
         int visited = 0;
         do {
@@ -811,8 +813,8 @@ store::Status TypeAheadIndex::matches(store::Field field, QStringView typed,
 }
 
 std::uint32_t TypeAheadIndex::slotOf(store::RowId id) const {
-    auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
-    return (it != ids_.end() && *it == id) ? std::uint32_t(it - ids_.begin()) : kNone;
+    const size_t at = ids_.lowerBound(id);
+    return at < ids_.size() && ids_[at] == id ? std::uint32_t(at) : kNone;
 }
 
 std::uint32_t TypeAheadIndex::slotFor(store::RowId id) {
@@ -824,12 +826,11 @@ std::uint32_t TypeAheadIndex::slotFor(store::RowId id) {
         }
         return std::uint32_t(ids_.size() - 1);
     }
-    auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
-    const std::uint32_t pos = std::uint32_t(it - ids_.begin());
-    if (*it == id)
+    const std::uint32_t pos = std::uint32_t(ids_.lowerBound(id));
+    if (ids_[pos] == id)
         return pos; // a slot left by a removed card, taken again
     // An id below the last one: every later position moves up by one.
-    ids_.insert(it, id);
+    ids_.insert(id);
     for (FieldPtr& fd : index_) {
         if (!fd)
             continue;
@@ -857,9 +858,8 @@ void TypeAheadIndex::put(FieldData& fd, std::uint32_t pos, QStringView value) {
     if (found && fd.text(fd.shown(g)) == bytes) {
         v = fd.shown(g);
     } else {
-        v = std::uint32_t(fd.offsets.size() - 1);
-        fd.texts.append(bytes);
-        fd.offsets.push_back(std::uint32_t(fd.texts.size()));
+        v = fd.texts.size();
+        fd.texts.push_back(bytes);
         fd.groups.push_back({kNone});
         if (!found) {
             g = v; // a new group, known by this variant

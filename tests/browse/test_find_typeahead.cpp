@@ -1,4 +1,5 @@
 #include "../../bench/Registry.h"
+#include "IdRuns.h"
 #include "Ini.h"
 #include "TypeAheadIndex.h"
 
@@ -44,11 +45,13 @@ class TestFindTypeAhead : public QObject {
     // Names with accents, Ñ, case variants, leading spaces, empty and Null values.
     QString value(int f) {
         static const QStringList first = {
-            QStringLiteral("MUÑOZ"),   QStringLiteral("Muñoz"),   QStringLiteral("muñoz"),
+            QStringLiteral("MUÑOZ"), QStringLiteral("Muñoz"), QStringLiteral("muñoz"),
             QStringLiteral("ÁLVAREZ"), QStringLiteral("álvarez"), QStringLiteral("Ñuñoa"),
-            QStringLiteral("ÑUÑOA"),   QStringLiteral("Mora"),    QStringLiteral(" Mora"),
-            QStringLiteral("Soto"),    QStringLiteral("SOTO"),    QStringLiteral("Éxito"),
-            QStringLiteral("9"),       QStringLiteral("+56 9"),   QStringLiteral("Peña")};
+            QStringLiteral("ÑUÑOA"), QStringLiteral("Mora"), QStringLiteral(" Mora"),
+            QStringLiteral("Soto"), QStringLiteral("SOTO"), QStringLiteral("Éxito"),
+            QStringLiteral("9"), QStringLiteral("+56 9"), QStringLiteral("Peña"),
+            // Over 127 bytes: its length takes two bytes in the index.
+            QStringLiteral("Ñ").repeated(70)};
         static const QStringList second = {QStringLiteral(""),     QStringLiteral(" Ana"),
                                            QStringLiteral(" ANA"), QStringLiteral(" José"),
                                            QStringLiteral(" 12"),  QStringLiteral("ñ")};
@@ -115,6 +118,45 @@ private slots:
         for (int n = 0; n < 3000; ++n) {
             RowId id;
             QVERIFY(store_->insertCard(card(n), &id).ok());
+        }
+    }
+
+    // The card ids the index and the grid's listing keep as runs, against a plain vector: one
+    // run, a gap every 20 cards, no two ids in a row (kept as a vector), ids far apart.
+    void idRunsAnswerAsAVectorWould() {
+        const auto shaped = [](int n, int every, RowId from, RowId step) {
+            std::vector<RowId> ids;
+            for (RowId id = from; int(ids.size()) < n; id += step) {
+                if (every == 0 || id % every != 0)
+                    ids.push_back(id);
+            }
+            return ids;
+        };
+        const std::vector<std::vector<RowId>> shapes = {{},
+                                                        shaped(5000, 0, 1, 1),
+                                                        shaped(5000, 20, 1, 1),
+                                                        shaped(5000, 0, 3, 2),
+                                                        shaped(3000, 0, 1'000'000'000'000, 977),
+                                                        shaped(10, 0, 7, 3)};
+        for (std::vector<RowId> ids : shapes) {
+            browse::IdRuns runs(ids);
+            // Cards added after, one with an id below the last.
+            for (const RowId id : {ids.empty() ? RowId(5) : ids.back() + 1, RowId(2), RowId(4)}) {
+                if (std::binary_search(ids.begin(), ids.end(), id))
+                    continue;
+                runs.insert(id);
+                ids.insert(std::lower_bound(ids.begin(), ids.end(), id), id);
+            }
+            QCOMPARE(runs.size(), ids.size());
+            QVERIFY(runs.toVector() == ids);
+            for (size_t i = 0; i < ids.size(); ++i) {
+                QCOMPARE(runs[i], ids[i]);
+                for (const RowId probe : {ids[i] - 1, ids[i], ids[i] + 1}) {
+                    const size_t at =
+                        size_t(std::lower_bound(ids.begin(), ids.end(), probe) - ids.begin());
+                    QCOMPARE(runs.lowerBound(probe), at);
+                }
+            }
         }
     }
 
