@@ -534,7 +534,6 @@ void MainWindow::setVersionText(const QString& text) {
 
 void MainWindow::setCardStore(std::unique_ptr<store::CardStore> cards) {
     grid_->setStore(nullptr);
-    storedIds_.clear();
     table_.reset();
     if (waitIndicator_)
         waitIndicator_->follow(nullptr);
@@ -810,21 +809,6 @@ store::Status MainWindow::gridShowStored(const store::CardStore& cards, store::R
                                          int* keepRow) {
     if (&cards != cards_.get())
         return EntryForm::gridShowStored(cards, keep, keepRow);
-    if (!cards.pagesStoredOrder()) {
-        // The ids kept since the last listing, brought up to date from the change log.
-        std::vector<store::RowId> ids;
-        if (const store::Status status = storedIds_.read(cards, &ids); !status)
-            return status;
-        if (keepRow) {
-            const auto at = std::lower_bound(ids.begin(), ids.end(), keep);
-            *keepRow = at != ids.end() && *at == keep ? int(at - ids.begin()) + 1 : 0;
-        }
-        llenaGrilla();
-        loadingCard_ = true;
-        grid_->appendIds(std::move(ids)); // the grid's own copy of a million ids, not a second
-        loadingCard_ = false;
-        return store::Status();
-    }
     browse::CardGrid::StoredListing listing;
     const store::Status status = browse::CardGrid::readStored(cards, &listing);
     if (!status)

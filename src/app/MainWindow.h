@@ -6,7 +6,6 @@
 #include "Folders.h"
 #include "Ini.h"
 #include "Messages.h"
-#include "StoredIds.h"
 
 #include <QHash>
 #include <QWidget>
@@ -161,7 +160,6 @@ private:
     store::MessageLayer& messages_;
     const store::Clock& clock_;
     std::unique_ptr<store::CardStore> cards_;
-    browse::StoredIds storedIds_; // every stored id as of the last listing of them all
     std::unique_ptr<store::TableCursor> table_;
     QString textoPie_;
     QLabel* registryLabel_ = nullptr;

@@ -108,7 +108,7 @@ store::RowId currentCellChanged(const BrowseContext& c, store::RowId shown) {
 }
 
 store::Status fillGrid(CardGrid& grid, const store::CardStore& cards, store::Order order) {
-    if (order == store::Order::Stored && cards.pagesStoredOrder()) {
+    if (order == store::Order::Stored) {
         const store::Status status = grid.showStored(cards);
         if (status && grid.rows() > 1)
             grid.setCurrentRow(1);

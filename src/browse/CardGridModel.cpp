@@ -163,18 +163,6 @@ void CardGridModel::appendIds(std::span<const store::RowId> ids) {
     endInsertRows();
 }
 
-void CardGridModel::appendIds(std::vector<store::RowId>&& ids) {
-    static_assert(std::is_same_v<store::RowId, qint64>, "rows_ holds the ids as they are");
-    if (!rows_.empty() || ids.empty() || stored_ != 0) {
-        appendIds(std::span<const store::RowId>(ids));
-        return;
-    }
-    beginInsertRows({}, 0, static_cast<int>(ids.size()) - 1);
-    rows_ = std::move(ids);
-    invalidateCache();
-    endInsertRows();
-}
-
 CardGridModel::Values CardGridModel::valuesOf(const store::Card& card) {
     Values values;
     for (int f = 0; f < store::kGridFieldCount; ++f)

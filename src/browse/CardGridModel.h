@@ -18,15 +18,15 @@ namespace browse {
 // The rows of the card grid. A row holds either the id of a stored card, whose values are read
 // from the store when the row is shown (a page of rows at a time, a few pages kept), or a copy of
 // its values held in the model, with the id of its card when known (rows appended or rewritten by
-// the commands). So a registry of a million cards costs one id per row, not one string per cell.
-// Rows are always built from a card's values, never from a joined text: a value holding a tab, a
-// line break or any other character stays in its own column.
+// the commands): a search's result costs one id per row, not one string per cell. Rows are always
+// built from a card's values, never from a joined text: a value holding a tab, a line break or
+// any other character stays in its own column.
 //
-// Over a registry kept on a server, every card in stored order is listed without its ids: the
-// model knows how many cards there are and the largest id listed, and reads the ids of the rows
-// shown plus a margin from the store by id (the cards after a known id, or before it), keeping a
-// few known rows as anchors so that a jump far away walks from the nearest one. Rows appended
-// after that listing are held as above.
+// Every card in stored order is listed without its ids, on a file as on a server: the model
+// knows how many cards there are and the largest id listed, and reads the ids of the rows shown
+// plus a margin from the store by id (the cards after a known id, or before it), keeping a few
+// known rows as anchors so that a jump far away walks from the nearest one. Rows appended after
+// that listing are held as above. So a registry of millions starts without reading every id.
 //
 // Model row r is grid row r + 1 (grid row 0 is the header); model column c is grid column c.
 class CardGridModel : public QAbstractTableModel {
@@ -58,8 +58,6 @@ public:
     // Back to no rows; the cache is dropped.
     void clear();
     void appendIds(std::span<const store::RowId> ids);
-    // The same, taking the ids over when no row is held yet (the listing of every card).
-    void appendIds(std::vector<store::RowId>&& ids);
     // A row holding a copy of the card's grid fields; `id` is the stored card's, kNoRow if none.
     void appendCard(const store::Card& card, store::RowId id);
     // The row's values rewritten from the card; it keeps the id of its card.

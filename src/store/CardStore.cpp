@@ -406,20 +406,24 @@ Status CardStore::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) c
         return Status();
     return withConnection([&] {
         ids->clear();
-        QSqlQuery q(database());
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral("SELECT id FROM (SELECT id, row_number() OVER (ORDER BY id) "
-                                      "AS n FROM \"Clientes\" WHERE id <= ?) s WHERE n % ? = 0 "
-                                      "ORDER BY id")))
-            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-        q.bindValue(0, upTo);
-        q.bindValue(1, stride);
-        if (!q.exec())
-            return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-        while (q.next())
-            ids->push_back(q.value(0).toLongLong());
-        return Status();
+        return engine_->idsEvery(stride, upTo, ids);
     });
+}
+
+Status StoreEngine::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT id FROM (SELECT id, row_number() OVER (ORDER BY id) "
+                                  "AS n FROM \"Clientes\" WHERE id <= ?) s WHERE n % ? = 0 "
+                                  "ORDER BY id")))
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    q.bindValue(0, upTo);
+    q.bindValue(1, stride);
+    if (!q.exec())
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    while (q.next())
+        ids->push_back(q.value(0).toLongLong());
+    return Status();
 }
 
 Status CardStore::countBetween(RowId after, RowId before, qint64* count) const {
@@ -454,10 +458,6 @@ Status CardStore::lastId(RowId* id) const {
             *id = q.value(0).toLongLong();
         return Status();
     });
-}
-
-bool CardStore::pagesStoredOrder() const {
-    return engine_->pagesStoredOrder();
 }
 
 bool CardStore::valuesFromStore() const {

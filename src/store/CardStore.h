@@ -114,10 +114,6 @@ public:
     Status countBetween(RowId after, RowId before, qint64* count) const;
     // The largest id stored; kNoRow when the registry is empty.
     Status lastId(RowId* id) const;
-    // Whether a window should page through stored order by id rather than hold every id:
-    // a server, where the registry may hold many millions of cards and every read crosses the
-    // network.
-    bool pagesStoredOrder() const;
 
     // The type-ahead values asked of the store itself, for a registry too large to hold them in
     // the window (a server with an index per offered field): up to `limit` distinct stored

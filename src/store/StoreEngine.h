@@ -62,10 +62,6 @@ public:
     // The store's own committed write, for the count.
     virtual void noteOwnWrite(CardStore::Change change) const = 0;
 
-    // Whether a window pages through stored order rather than holding every id
-    // (see CardStore::pagesStoredOrder).
-    virtual bool pagesStoredOrder() const { return false; }
-
     // The distinct stored values of a field that begin with `typed`, letters compared without
     // regard to case, asked of the engine's own indexes (see CardStore::valuesStartingWith);
     // valuesFromStore() tells whether it has them.
@@ -79,6 +75,9 @@ public:
 
     // Bulk reads.
     virtual Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const = 0;
+    // The ids at every stride-th place of stored order (see CardStore::idsEvery): here, one
+    // numbered walk over the primary key.
+    virtual Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const;
     // One chunk of at most kReadChunk ids: the cards found, by id.
     virtual Status readChunk(std::span<const RowId> ids,
                              std::unordered_map<RowId, Card>* found) const = 0;

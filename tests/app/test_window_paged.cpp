@@ -1,8 +1,7 @@
 // The grid over more cards than it reads at a time: the whole main window, offscreen, with the
 // grid reading four rows at a time, so that paging down and up, a jump far away, a card added or
-// deleted, and another workstation's writes all cross what it has read. On a server registry the
-// grid reads its rows a page at a time by id; over a file it keeps every id, and the same user
-// paths hold.
+// deleted, and another workstation's writes all cross what it has read, on a file as on a server
+// registry: the grid reads its rows a page at a time by id.
 #include "AppFixture.h"
 #include "ScriptedMessages.h"
 
@@ -72,7 +71,7 @@ class TestWindowPaged : public QObject {
         int row = 0;
         QVERIFY(w->gridShowStored(*w->cardStore(), kNoRow, &row));
         w->setGridCurrentRow(1);
-        QCOMPARE(w->gridListsStored(), test_registry::onServer());
+        QVERIFY(w->gridListsStored());
         messages.clear();
     }
     void click(const char* button) {

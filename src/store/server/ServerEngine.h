@@ -35,7 +35,6 @@ public:
     void countFollowed(qint64 count, qint64 position) const override;
     void noteOwnWrite(CardStore::Change change) const override;
 
-    bool pagesStoredOrder() const override { return true; }
     bool valuesFromStore() const override { return valueIndexes_; }
     Status valuesStartingWith(Field field, const QString& typed, int limit,
                               QStringList* values) const override;

@@ -389,6 +389,17 @@ Status SqliteEngine::rowIds(Order order, qint64 limit, std::vector<RowId>* ids) 
     return Status();
 }
 
+Status SqliteEngine::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
+    // Every id read from the smallest index and sorted here (see rowIds), then every stride-th
+    // taken: 80 ms at a million cards, where numbering each row of the table took 375.
+    std::vector<RowId> all;
+    if (Status s = rowIds(Order::Stored, -1, &all); !s)
+        return s;
+    for (size_t k = size_t(stride) - 1; k < all.size() && all[k] <= upTo; k += size_t(stride))
+        ids->push_back(all[k]);
+    return Status();
+}
+
 Status SqliteEngine::readChunk(std::span<const RowId> ids,
                                std::unordered_map<RowId, Card>* found) const {
     QSqlQuery local(database());

@@ -35,6 +35,7 @@ public:
     void noteOwnWrite(CardStore::Change change) const override;
 
     Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const override;
+    Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const override;
     Status readChunk(std::span<const RowId> ids,
                      std::unordered_map<RowId, Card>* found) const override;
     Status forEachRawCard(Order order, std::span<const Field> fields,
