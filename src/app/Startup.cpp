@@ -124,8 +124,7 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
         if (!status) {
             messages.notice(status.message());
         } else if (count >= 1) {
-            // Stored order through the window, which keeps the ids listed for the next listing
-            // of every card (after a search) to start from.
+            // Stored order through the window, which pages through it by id from the first card.
             status = codeOrder ? browse::fillGrid(*window->grid(), *store, store::Order::ByCode)
                                : window->gridShowStored(*store, store::kNoRow, nullptr);
             if (status && !codeOrder && window->gridRows() > 1)
