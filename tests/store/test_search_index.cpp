@@ -337,6 +337,14 @@ private slots:
         QCOMPARE(orphans(), 0);
         QCOMPARE(find(QStringLiteral("gil")).size(), size_t(0));
         QCOMPARE(find(QStringLiteral("eva")).size(), size_t(1));
+        // With the triggers whole, an entry lost shows only in the counts, the cards' as the
+        // store keeps it once the other program wrote.
+        otherProgram(path(), "DELETE FROM BusquedaTarjetas WHERE rowid = (SELECT id FROM "
+                             "Clientes WHERE Codigo = 'ABC123')");
+        QCOMPARE(find(QStringLiteral("pedro")).size(), size_t(0));
+        s = SearchIndex::check(*store_);
+        QVERIFY2(s, qPrintable(s.message()));
+        QCOMPARE(find(QStringLiteral("pedro")), cards({3}));
     }
 
     // A registry of the earlier version has no index: building it indexes every card, in one go.
