@@ -15,9 +15,16 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/tarjetas-installer.XXXXXX")"
 export WINEPREFIX="$work/wine" HOME="$work/home" TARJETAS_WINENV="$build/winenv.exe"
 mkdir -p "$HOME"
 wine_run() { env -u QT_QPA_PLATFORM "$here/wine-run.sh" "$@"; }
-wine_wait() { wineserver -w 2> /dev/null || true; }
+# Debian's wine64 package puts wineserver beside wine, not on PATH: without it the waits below
+# returned at once and the kill killed nothing, so a program still running failed the upgrade.
+wineserver="$(command -v wineserver || true)"
+for w in /usr/lib/wine/wineserver /usr/lib/wine/wineserver64; do
+  [ -z "$wineserver" ] && [ -x "$w" ] && wineserver="$w"
+done
+[ -n "$wineserver" ] || { echo "FAIL: no wineserver found" >&2; exit 1; }
+wine_wait() { "$wineserver" -w 2> /dev/null || true; }
 cleanup() {
-  wineserver -k 2> /dev/null || true
+  "$wineserver" -k 2> /dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2> /dev/null || true
   rm -rf "$work"
 }
@@ -118,10 +125,10 @@ add_card() {
   # for the prefix's processes would last until the test's time is out. The card is stored by
   # then: the process is ended, and said so, so that the upgrade and the uninstaller are still
   # tried.
-  if ! timeout 20 wineserver -w 2> /dev/null; then
+  if ! timeout 20 "$wineserver" -w 2> /dev/null; then
     echo "AVISO: the program's process had not ended 20 s after its window closed;" \
       "ended with wineserver -k" >&2
-    wineserver -k 2> /dev/null || true
+    "$wineserver" -k 2> /dev/null || true
   fi
   wine_wait
 }
