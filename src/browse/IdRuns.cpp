@@ -5,12 +5,8 @@
 namespace browse {
 
 IdRuns::IdRuns(std::span<const store::RowId> ids) {
-    for (const store::RowId id : ids) {
-        if (!runs_.empty() && runs_.back().first + store::RowId(size_ - runs_.back().at) == id)
-            ++size_;
-        else
-            runs_.push_back({id, size_++});
-    }
+    for (const store::RowId id : ids)
+        push_back(id);
     keepSmaller();
     runs_.shrink_to_fit();
 }
@@ -46,8 +42,8 @@ size_t IdRuns::lowerBound(store::RowId id) const {
 void IdRuns::push_back(store::RowId id) {
     if (!plain_.empty()) {
         plain_.push_back(id);
-    } else if (runs_.empty() || back() + 1 != id) {
-        runs_.push_back({id, size_});
+    } else if (runs_.empty() || runs_.back().first + store::RowId(size_ - runs_.back().at) != id) {
+        runs_.push_back({id, size_}); // not the id after the last run's last
     }
     // Judged now and then, so that ids read one at a time that start with a few gaps still
     // make runs.

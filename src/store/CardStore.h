@@ -107,8 +107,9 @@ public:
     Status idsFrom(RowId from, bool backwards, RowId upTo, qint64 skip, qint64 limit,
                    std::vector<RowId>* ids) const;
     // The ids at every `stride`-th place of stored order up to id `upTo`: places stride - 1,
-    // 2 × stride - 1, …, counted from 0. One walk over the primary key, for placing rows far
-    // apart without walking to each.
+    // 2 × stride - 1, …, counted from 0. One read of every id (on a file from its smallest
+    // index, on a server numbered along the primary key), for placing rows far apart without
+    // walking to each.
     Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const;
     // How many cards have an id strictly between `after` and `before`.
     Status countBetween(RowId after, RowId before, qint64* count) const;
