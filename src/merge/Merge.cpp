@@ -608,7 +608,9 @@ Status copyWithProgress(const QString& source, const QString& destination,
         QThread::msleep(20);
     }
     checker.join();
-    if (cancel)
+    // A small file is copied in one step and may be checked before the loop above ever asks:
+    // the bar is told its end once, and a Cancel pressed there is still honoured.
+    if (cancel || !progress(2 * total, 2 * total))
         return cancelled;
     if (!checked)
         return checked;
