@@ -13,8 +13,12 @@
 #include <QStringBuilder>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace output {
@@ -403,46 +407,143 @@ private:
     qsizetype pos_ = 0;
 };
 
-// One forward-only walk over the store's raw UTF-8 values: converting every value to text first
-// would cost more than the rest of the export.
-bool writeRows(const store::CardStore& store, const std::vector<store::Field>& fields,
-               ChunkWriter& out, QString* error) {
+// The rows read from the store on its thread, handed to the thread that writes the file a batch
+// at a time: each value as its length in four bytes, then its UTF-8 bytes. Reading and writing
+// cost about the same, so the two run side by side. A few batches wait at most, so the memory
+// taken stays small however many cards there are.
+class RowBatches {
+public:
+    static constexpr qsizetype kBatchBytes = 1 << 20;
+
+    // Hands a full batch over, waiting while too many wait already; false once the writer has
+    // stopped, when reading may stop too.
+    bool push(QByteArray&& batch) {
+        std::unique_lock lock(mutex_);
+        taken_.wait(lock, [&] { return queue_.size() < kWaiting || writerStopped_; });
+        if (writerStopped_)
+            return false;
+        queue_.push_back(std::move(batch));
+        ready_.notify_one();
+        return true;
+    }
+    // Reading ended: `whole` when every card was read, otherwise what waits is dropped.
+    void readerDone(bool whole) {
+        std::lock_guard lock(mutex_);
+        readerDone_ = true;
+        if (!whole)
+            queue_.clear();
+        ready_.notify_one();
+    }
+    // The next batch to write; false when reading ended and none waits.
+    bool pop(QByteArray* batch) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !queue_.empty() || readerDone_; });
+        if (queue_.empty())
+            return false;
+        *batch = std::move(queue_.front());
+        queue_.pop_front();
+        taken_.notify_one();
+        return true;
+    }
+    void writerStopped() {
+        std::lock_guard lock(mutex_);
+        writerStopped_ = true;
+        taken_.notify_one();
+    }
+
+private:
+    static constexpr size_t kWaiting = 4;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable taken_;
+    std::deque<QByteArray> queue_;
+    bool readerDone_ = false;
+    bool writerStopped_ = false;
+};
+
+// Writes the rows of every batch, Windows-1252 and quoted, to the chunk writer.
+bool writeBatches(RowBatches& batches, const std::vector<store::Field>& fields, ChunkWriter& out) {
     // The header row already waits in the chunk.
     const QByteArray header = out.bytes;
     Utf8Writer w(out, byteTable());
     w.literal(header.constData(), int(header.size()));
-    bool written = true;
-    const store::Status status = store.forEachRawCard(
-        store::Order::Stored, fields, [&](store::RowId, const store::RawCard& card) {
+    QByteArray batch;
+    while (batches.pop(&batch)) {
+        const char* p = batch.constData();
+        const char* const end = p + batch.size();
+        while (p < end) {
             bool first = true;
             for (store::Field f : fields) {
-                const QByteArrayView value = card.utf8(f);
-                if (!w.reserve(value.size()))
-                    return written = false;
+                std::uint32_t n;
+                std::memcpy(&n, p, sizeof n);
+                const auto* value = reinterpret_cast<const unsigned char*>(p + sizeof n);
+                p += sizeof n + n;
+                if (!w.reserve(n))
+                    return false;
                 if (!first)
                     w.separator();
                 first = false;
                 if (f == store::Sexo) {
-                    if (value == "M")
+                    if (n == 1 && value[0] == 'M')
                         w.literal("Macho", 5);
                     else
                         w.literal("Hembra", 6);
                 } else {
                     // Null and empty alike write nothing.
-                    w.value(reinterpret_cast<const unsigned char*>(value.data()),
-                            int(value.size()));
+                    w.value(value, int(n));
                 }
             }
-            return written = w.lineDone();
+            if (!w.lineDone())
+                return false;
+        }
+    }
+    w.finish();
+    return true;
+}
+
+// One forward-only walk over the store's raw UTF-8 values, packed into batches for a second
+// thread that converts and writes them: converting every value to text first would cost more than
+// the rest of the export.
+bool writeRows(const store::CardStore& store, const std::vector<store::Field>& fields,
+               ChunkWriter& out, QString* error) {
+    RowBatches batches;
+    bool written = true;
+    std::thread writer([&] {
+        written = writeBatches(batches, fields, out);
+        if (!written)
+            batches.writerStopped();
+    });
+    QByteArray batch;
+    batch.reserve(RowBatches::kBatchBytes + 64 * 1024);
+    bool stopped = false;
+    store::Status status = store.forEachRawCard(
+        store::Order::Stored, fields, [&](store::RowId, const store::RawCard& card) {
+            for (store::Field f : fields) {
+                // Null and empty alike are packed as no bytes.
+                const QByteArrayView value = card.utf8(f);
+                const auto n = std::uint32_t(value.size());
+                batch.append(reinterpret_cast<const char*>(&n), sizeof n);
+                batch.append(value.data(), value.size());
+            }
+            if (batch.size() < RowBatches::kBatchBytes)
+                return true;
+            if (!batches.push(std::move(batch)))
+                return !(stopped = true);
+            batch = QByteArray();
+            batch.reserve(RowBatches::kBatchBytes + 64 * 1024);
+            return true;
         });
+    if (status && !stopped && !batch.isEmpty())
+        stopped = !batches.push(std::move(batch));
+    batches.readerDone(status && !stopped);
+    writer.join();
     if (!written)
         return false;
     if (!status) {
         *error = readFailure(store, status.message());
         return false;
     }
-    w.finish();
-    return true;
+    return !stopped;
 }
 
 } // namespace

@@ -309,12 +309,12 @@ private slots:
     }
 
     void failuresReportedWithNothingLeftBehind() {
-        insert(makeCard(
-            {{Field::Codigo, QStringLiteral("1")}, {Field::NombreAnimal, QString(3000, u'x')}}));
-        insert(makeCard(
-            {{Field::Codigo, QStringLiteral("2")}, {Field::NombreAnimal, QString(3000, u'y')}}));
+        // More cards than the batches that may wait between reading and writing hold.
+        for (int i = 0; i < 40; ++i)
+            insert(makeCard({{Field::Codigo, QString::number(i)},
+                             {Field::NombreAnimal, QString(300000, QChar(u'a' + i % 26))}}));
 
-        // The writer stops at the first failed write and says why.
+        // The writer stops at the first failed write and says why; the reading stops with it.
         {
             FailDevice device(100);
             QVERIFY(device.open(QIODevice::WriteOnly));
