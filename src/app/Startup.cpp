@@ -31,6 +31,12 @@
 
 namespace app {
 
+namespace {
+// How long after start-up the day's backup copy begins: after the first paint, and after the
+// store's start-up reads, even on a slow machine.
+constexpr int kDailyBackupDelayMs = 2000;
+} // namespace
+
 QString missingIniMessage() {
     return QStringLiteral("No existe archivo de configuracion .INI\r\n"
                           "Ponganse en contacto con personal de soporte");
@@ -101,9 +107,12 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
 
     // The day's backup copy of the registry, made while the window works; a store that could not
     // be opened is not copied (the user was just told why), and a server's database is copied by
-    // the server's own tools (pg_dump), not by each workstation.
+    // the server's own tools (pg_dump), not by each workstation. Its steps run on the window's
+    // event loop, also while the window waits for the store: begun at once, they would hold up
+    // the first card and the first paint by tens of milliseconds at a million cards, so the copy
+    // begins a moment after them.
     if (hooks.dailyBackup && window->cardStore() && !registry.isServer())
-        store::DailyBackup::startIfDue(folders, clock, messages, window.get());
+        store::DailyBackup::startIfDue(folders, clock, messages, window.get(), kDailyBackupDelayMs);
 
     // 8. Grid set-up.
     window->llenaGrilla();

@@ -31,6 +31,8 @@ constexpr int kFillPauseMs = 15;
 constexpr int kFillFirstLimit = 1000;
 // Another program holds the file: the next step waits this long.
 constexpr int kFillBusyRetryMs = 500;
+// The check of an index at start waits this long after the window is set up.
+constexpr int kCheckDelayMs = 1000;
 
 QString unavailableText(const store::Status& status) {
     return QStringLiteral("La búsqueda por propietario, R.U.T., teléfono o mascota no está "
@@ -50,13 +52,20 @@ SearchIndexStart prepareSearchIndex(store::CardStore& cards, QWidget* parent,
         // on from where it stopped.
         if (store::SearchIndex::filling(cards, &status))
             return {status, true};
-        // Writes that went round the index's triggers are mended now; the search works
-        // meanwhile (it never answers with a card that is gone), so a failure is only told.
-        if (const store::Status checked = store::SearchIndex::check(cards); !checked)
-            messages.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1\n\n"
-                                           "La búsqueda funciona; el índice se revisará de nuevo "
-                                           "en el próximo inicio.")
-                                .arg(checked.message()));
+        // Writes that went round the index's triggers are mended a moment after the window is
+        // up, not amid its first reads and paint (the check counts every entry); the search
+        // works meanwhile (it never answers with a card that is gone), so a failure is only told.
+        const auto check = [&cards, &messages] {
+            if (const store::Status checked = store::SearchIndex::check(cards); !checked)
+                messages.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1"
+                                               "\n\nLa búsqueda funciona; el índice se revisará "
+                                               "de nuevo en el próximo inicio.")
+                                    .arg(checked.message()));
+        };
+        if (parent)
+            QTimer::singleShot(kCheckDelayMs, parent, check);
+        else
+            check();
         return {status, false};
     }
     if (status && store::SearchIndex::fillsInSteps(cards)) {

@@ -2,6 +2,7 @@
 #include "AppFixture.h"
 #include "ScriptedMessages.h"
 
+#include "Backup.h"
 #include "CardGrid.h"
 #include "Controls.h"
 #include "DatePicker.h"
@@ -10,6 +11,8 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -153,6 +156,13 @@ private slots:
         QVERIFY(!option1->isChecked() && option2->isChecked());
         QCOMPARE(grid->currentColumn(), 1);
         QCOMPARE(messages.texts(), QStringList());
+
+        // The day's backup copy begins a moment after the window is up, not amid its first
+        // reads and paint; then it is made.
+        QTest::qWait(300);
+        const QString copy = store::dailyBackupPath(f.folders, clock.today());
+        QCOMPARE(QDir(QFileInfo(copy).absolutePath()).entryList(QDir::Files), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(copy), 10'000);
     }
 
     void emptyTable() {

@@ -328,13 +328,13 @@ Status backupNow(const Folders& folders, const QDate& day) {
 // --- DailyBackup ---
 
 DailyBackup* DailyBackup::startIfDue(const Folders& folders, const Clock& clock,
-                                     MessageLayer& messages, QObject* parent) {
+                                     MessageLayer& messages, QObject* parent, int delayMs) {
     const QString source = folders.appFile(kDatabaseFileName);
     const QString destination = dailyBackupPath(folders, clock.today());
     if (!QFileInfo(source).isFile() || QFileInfo::exists(destination))
         return nullptr;
     auto* backup = new DailyBackup(source, destination, messages, parent);
-    backup->start();
+    backup->start(delayMs);
     return backup;
 }
 
@@ -356,13 +356,13 @@ void DailyBackup::stopCheck() {
         checker_.join();
 }
 
-void DailyBackup::start() {
+void DailyBackup::start(int delayMs) {
     if (running_ || !copy_)
         return;
     running_ = true;
     timer_->disconnect();
     connect(timer_, &QTimer::timeout, this, &DailyBackup::runStep);
-    timer_->start(0);
+    timer_->start(delayMs);
 }
 
 void DailyBackup::runStep() {

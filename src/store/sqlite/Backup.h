@@ -95,14 +95,15 @@ Status backupNow(const Folders& folders, const QDate& day);
 class DailyBackup : public QObject {
     Q_OBJECT
 public:
-    // Starts the copy when DAT.db exists and the day has no copy yet; returns null otherwise.
+    // Starts the copy when DAT.db exists and the day has no copy yet, its first step
+    // `delayMs` from now; returns null otherwise.
     static DailyBackup* startIfDue(const Folders& folders, const Clock& clock,
-                                   MessageLayer& messages, QObject* parent);
+                                   MessageLayer& messages, QObject* parent, int delayMs = 0);
     DailyBackup(QString source, QString destination, MessageLayer& messages,
                 QObject* parent = nullptr);
     ~DailyBackup() override; // abandons an unfinished copy, leaving nothing behind
 
-    void start();
+    void start(int delayMs = 0);
     bool running() const { return running_; }
     // The longest single step on the event loop, in milliseconds, for the benchmark.
     double longestStepMs() const { return longestStepMs_; }
