@@ -407,41 +407,64 @@ private:
     qsizetype pos_ = 0;
 };
 
+// A batch of rows on its way from the store's thread to the writing one: each value as its
+// length in four bytes, then its UTF-8 bytes.
+struct RowBatch {
+    std::vector<char> bytes; // its size is the room; only `used` bytes hold rows
+    size_t used = 0;
+};
+
 // The rows read from the store on its thread, handed to the thread that writes the file a batch
-// at a time: each value as its length in four bytes, then its UTF-8 bytes. Reading and writing
-// cost about the same, so the two run side by side. A few batches wait at most, so the memory
-// taken stays small however many cards there are.
+// at a time. Reading and writing cost about the same, so the two run side by side. A few batches
+// wait at most and the written ones are filled again, so the memory taken stays small and is
+// not asked of the system anew for every batch, however many cards there are.
 class RowBatches {
 public:
-    static constexpr qsizetype kBatchBytes = 1 << 20;
+    static constexpr size_t kBatchBytes = size_t(1) << 20;
 
     // Hands a full batch over, waiting while too many wait already; false once the writer has
     // stopped, when reading may stop too.
-    bool push(QByteArray&& batch) {
+    bool push(RowBatch&& batch) {
         std::unique_lock lock(mutex_);
-        taken_.wait(lock, [&] { return queue_.size() < kWaiting || writerStopped_; });
+        taken_.wait(lock, [&] { return full_.size() < kWaiting || writerStopped_; });
         if (writerStopped_)
             return false;
-        queue_.push_back(std::move(batch));
+        full_.push_back(std::move(batch));
         ready_.notify_one();
         return true;
+    }
+    // An empty batch to fill: one already written, or a new one.
+    RowBatch spare() {
+        std::lock_guard lock(mutex_);
+        RowBatch batch;
+        if (!written_.empty()) {
+            batch = std::move(written_.back());
+            written_.pop_back();
+        } else {
+            batch.bytes.resize(kBatchBytes);
+        }
+        batch.used = 0;
+        return batch;
     }
     // Reading ended: `whole` when every card was read, otherwise what waits is dropped.
     void readerDone(bool whole) {
         std::lock_guard lock(mutex_);
         readerDone_ = true;
         if (!whole)
-            queue_.clear();
+            full_.clear();
         ready_.notify_one();
     }
-    // The next batch to write; false when reading ended and none waits.
-    bool pop(QByteArray* batch) {
+    // The next batch to write, the one written before given back; false when reading ended
+    // and none waits.
+    bool pop(RowBatch* batch) {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return !queue_.empty() || readerDone_; });
-        if (queue_.empty())
+        if (!batch->bytes.empty() && batch->bytes.size() <= 2 * kBatchBytes)
+            written_.push_back(std::move(*batch));
+        ready_.wait(lock, [&] { return !full_.empty() || readerDone_; });
+        if (full_.empty())
             return false;
-        *batch = std::move(queue_.front());
-        queue_.pop_front();
+        *batch = std::move(full_.front());
+        full_.pop_front();
         taken_.notify_one();
         return true;
     }
@@ -456,7 +479,8 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable taken_;
-    std::deque<QByteArray> queue_;
+    std::deque<RowBatch> full_;
+    std::vector<RowBatch> written_;
     bool readerDone_ = false;
     bool writerStopped_ = false;
 };
@@ -467,10 +491,10 @@ bool writeBatches(RowBatches& batches, const std::vector<store::Field>& fields, 
     const QByteArray header = out.bytes;
     Utf8Writer w(out, byteTable());
     w.literal(header.constData(), int(header.size()));
-    QByteArray batch;
+    RowBatch batch;
     while (batches.pop(&batch)) {
-        const char* p = batch.constData();
-        const char* const end = p + batch.size();
+        const char* p = batch.bytes.data();
+        const char* const end = p + batch.used;
         while (p < end) {
             bool first = true;
             for (store::Field f : fields) {
@@ -513,27 +537,37 @@ bool writeRows(const store::CardStore& store, const std::vector<store::Field>& f
         if (!written)
             batches.writerStopped();
     });
-    QByteArray batch;
-    batch.reserve(RowBatches::kBatchBytes + 64 * 1024);
+    RowBatch batch = batches.spare();
     bool stopped = false;
     store::Status status = store.forEachRawCard(
         store::Order::Stored, fields, [&](store::RowId, const store::RawCard& card) {
+            size_t row = 0;
+            for (store::Field f : fields)
+                row += sizeof(std::uint32_t) + size_t(card.utf8(f).size());
+            if (batch.used + row > batch.bytes.size()) {
+                if (batch.used > 0) {
+                    if (!batches.push(std::move(batch)))
+                        return !(stopped = true);
+                    batch = batches.spare();
+                }
+                // A card larger than a batch has a batch of its own.
+                if (row > batch.bytes.size())
+                    batch.bytes.resize(row);
+            }
+            char* p = batch.bytes.data() + batch.used;
             for (store::Field f : fields) {
                 // Null and empty alike are packed as no bytes.
                 const QByteArrayView value = card.utf8(f);
                 const auto n = std::uint32_t(value.size());
-                batch.append(reinterpret_cast<const char*>(&n), sizeof n);
-                batch.append(value.data(), value.size());
+                std::memcpy(p, &n, sizeof n);
+                if (n > 0)
+                    std::memcpy(p + sizeof n, value.data(), n);
+                p += sizeof n + n;
             }
-            if (batch.size() < RowBatches::kBatchBytes)
-                return true;
-            if (!batches.push(std::move(batch)))
-                return !(stopped = true);
-            batch = QByteArray();
-            batch.reserve(RowBatches::kBatchBytes + 64 * 1024);
+            batch.used += row;
             return true;
         });
-    if (status && !stopped && !batch.isEmpty())
+    if (status && !stopped && batch.used > 0)
         stopped = !batches.push(std::move(batch));
     batches.readerDone(status && !stopped);
     writer.join();
