@@ -31,8 +31,10 @@ constexpr int kFillPauseMs = 15;
 constexpr int kFillFirstLimit = 1000;
 // Another program holds the file: the next step waits this long.
 constexpr int kFillBusyRetryMs = 500;
-// The check of an index at start waits this long after the window is set up.
+// The check of an index at start waits this long after the window is set up, and this long
+// again while another program holds the registry.
 constexpr int kCheckDelayMs = 1000;
+constexpr int kCheckRetryMs = 5000;
 
 QString unavailableText(const store::Status& status) {
     return QStringLiteral("La búsqueda por propietario, R.U.T., teléfono o mascota no está "
@@ -40,6 +42,35 @@ QString unavailableText(const store::Status& status) {
                           "código y el resto del programa funcionan; el índice se intentará "
                           "preparar de nuevo en el próximo inicio.")
         .arg(status.message());
+}
+
+void tellCheckFailure(const store::Status& checked, store::MessageLayer& messages) {
+    if (!checked)
+        messages.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1\n\nLa "
+                                       "búsqueda funciona; el índice se revisará de nuevo en el "
+                                       "próximo inicio.")
+                            .arg(checked.message()));
+}
+
+// The check of the index at start, `delayMs` from now: never inside a command's wait (it follows
+// it), and never waiting for a lock itself, so that it holds up no command of the user's; while
+// another program holds the registry it is tried again a little later.
+void checkIndexLater(store::CardStore& cards, store::MessageLayer& messages, QObject* context,
+                     int delayMs) {
+    QTimer::singleShot(delayMs, context, [&cards, &messages, context] {
+        if (store::StoreThread* thread = cards.storeThread(); thread && thread->busy()) {
+            thread->afterWork(context, [&cards, &messages, context] {
+                checkIndexLater(cards, messages, context, 0);
+            });
+            return;
+        }
+        const store::Status checked =
+            store::SearchIndex::check(cards, store::StoreThread::Kind::Look);
+        if (checked.kind() == store::ErrorKind::Busy)
+            checkIndexLater(cards, messages, context, kCheckRetryMs);
+        else
+            tellCheckFailure(checked, messages);
+    });
 }
 
 } // namespace
@@ -55,17 +86,10 @@ SearchIndexStart prepareSearchIndex(store::CardStore& cards, QWidget* parent,
         // Writes that went round the index's triggers are mended a moment after the window is
         // up, not amid its first reads and paint (the check counts every entry); the search
         // works meanwhile (it never answers with a card that is gone), so a failure is only told.
-        const auto check = [&cards, &messages] {
-            if (const store::Status checked = store::SearchIndex::check(cards); !checked)
-                messages.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1"
-                                               "\n\nLa búsqueda funciona; el índice se revisará "
-                                               "de nuevo en el próximo inicio.")
-                                    .arg(checked.message()));
-        };
         if (parent)
-            QTimer::singleShot(kCheckDelayMs, parent, check);
+            checkIndexLater(cards, messages, parent, kCheckDelayMs);
         else
-            check();
+            tellCheckFailure(store::SearchIndex::check(cards), messages);
         return {status, false};
     }
     if (status && store::SearchIndex::fillsInSteps(cards)) {

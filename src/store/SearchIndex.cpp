@@ -183,14 +183,14 @@ Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vect
     });
 }
 
-Status SearchIndex::check(CardStore& cards) {
+Status SearchIndex::check(CardStore& cards, StoreThread::Kind kind) {
     // A server's triggers run for every kind of write it takes (an INSERT … ON CONFLICT that
     // replaces a card is an update of it): only a write made with the triggers switched off
     // leaves entries behind, and a card gone that way lists as an empty row in a search's
     // listing. A sweep of every entry at each start would cost seconds there.
     if (cards.registry().isServer())
         return Status();
-    return cards.withConnection([&] { return FileSearch::check(cards); });
+    return cards.call([&] { return FileSearch::check(cards); }, kind);
 }
 
 Status SearchIndex::codesAround(const CardStore& cards, const QString& text, int limit,

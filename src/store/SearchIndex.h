@@ -58,8 +58,9 @@ public:
     static bool present(const CardStore& cards, Status* status);
     // The check at start of an index that is there: brings its triggers up to date and mends
     // what writes that bypassed them left (entries of cards no longer stored, cards without an
-    // entry), in one transaction.
-    static Status check(CardStore& cards);
+    // entry), in one transaction. A look (StoreThread::Kind::Look) never waits for a lock:
+    // another program holding the registry makes it fail at once as busy.
+    static Status check(CardStore& cards, StoreThread::Kind kind = StoreThread::Kind::Command);
     // Creates the index for a file that lacks it, in one transaction (all or nothing), calling
     // `progress(done, total)` between chunks of cards.
     static Status build(CardStore& cards, const std::function<void(qint64, qint64)>& progress);
