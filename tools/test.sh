@@ -23,9 +23,10 @@ if [ "${TARJETAS_SKIP_SANITIZERS:-0}" != "1" ]; then
         -DTARJETAS_BUILD_BENCH=OFF > /dev/null
   cmake --build build-asan --parallel "$jobs"
   (cd build-asan && ctest --output-on-failure --parallel "$jobs")
-  # ThreadSanitizer for the tests of what runs on a thread: the backup copy's check.
+  # ThreadSanitizer for the tests of what runs on a thread: the backup copy's check, and the
+  # export's writing beside the store's reading.
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARJETAS_SANITIZE_THREAD=ON \
         -DTARJETAS_BUILD_BENCH=OFF > /dev/null
-  cmake --build build-tsan --parallel "$jobs" --target test_backup
-  (cd build-tsan && ctest --output-on-failure -R '^test_backup$')
+  cmake --build build-tsan --parallel "$jobs" --target test_backup test_csv_export
+  (cd build-tsan && ctest --output-on-failure -R '^(test_backup|test_csv_export)$')
 fi
