@@ -44,35 +44,6 @@ QString unavailableText(const store::Status& status) {
         .arg(status.message());
 }
 
-void tellCheckFailure(const store::Status& checked, store::MessageLayer& messages) {
-    if (!checked)
-        messages.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1\n\nLa "
-                                       "búsqueda funciona; el índice se revisará de nuevo en el "
-                                       "próximo inicio.")
-                            .arg(checked.message()));
-}
-
-// The check of the index at start, `delayMs` from now: never inside a command's wait (it follows
-// it), and never waiting for a lock itself, so that it holds up no command of the user's; while
-// another program holds the registry it is tried again a little later.
-void checkIndexLater(store::CardStore& cards, store::MessageLayer& messages, QObject* context,
-                     int delayMs) {
-    QTimer::singleShot(delayMs, context, [&cards, &messages, context] {
-        if (store::StoreThread* thread = cards.storeThread(); thread && thread->busy()) {
-            thread->afterWork(context, [&cards, &messages, context] {
-                checkIndexLater(cards, messages, context, 0);
-            });
-            return;
-        }
-        const store::Status checked =
-            store::SearchIndex::check(cards, store::StoreThread::Kind::Look);
-        if (checked.kind() == store::ErrorKind::Busy)
-            checkIndexLater(cards, messages, context, kCheckRetryMs);
-        else
-            tellCheckFailure(checked, messages);
-    });
-}
-
 } // namespace
 
 SearchIndexStart prepareSearchIndex(store::CardStore& cards, QWidget* parent,
@@ -84,13 +55,8 @@ SearchIndexStart prepareSearchIndex(store::CardStore& cards, QWidget* parent,
         if (store::SearchIndex::filling(cards, &status))
             return {status, true};
         // Writes that went round the index's triggers are mended a moment after the window is
-        // up, not amid its first reads and paint (the check counts every entry); the search
-        // works meanwhile (it never answers with a card that is gone), so a failure is only told.
-        if (parent)
-            checkIndexLater(cards, messages, parent, kCheckDelayMs);
-        else
-            tellCheckFailure(store::SearchIndex::check(cards), messages);
-        return {status, false};
+        // up (FreeSearch), not amid its first reads and paint: the check counts every entry.
+        return {status, false, true};
     }
     if (status && store::SearchIndex::fillsInSteps(cards)) {
         status = store::SearchIndex::begin(cards);
@@ -146,6 +112,27 @@ FreeSearch::FreeSearch(QWidget* window, CardGrid* grid, store::CardStore& cards,
     connect(fill_, &QTimer::timeout, this, &FreeSearch::fillStep);
     if (filling_)
         fill_->start(0);
+    if (index.check)
+        QTimer::singleShot(kCheckDelayMs, this, &FreeSearch::checkIndex);
+}
+
+void FreeSearch::checkIndex() {
+    // Never inside another command's wait (it follows it), and never waiting for a lock itself,
+    // so that it holds up no command of the user's; while another program holds the registry it
+    // is tried again a little later. The search works meanwhile (it never answers with a card
+    // that is gone), so a failure is only told.
+    if (store::StoreThread* thread = cards_.storeThread(); thread && thread->busy()) {
+        thread->afterWork(this, [this] { checkIndex(); });
+        return;
+    }
+    const store::Status checked = store::SearchIndex::check(cards_, store::StoreThread::Kind::Look);
+    if (checked.kind() == store::ErrorKind::Busy)
+        QTimer::singleShot(kCheckRetryMs, this, &FreeSearch::checkIndex);
+    else if (!checked)
+        messages_.notice(QStringLiteral("No se pudo revisar el índice de búsqueda.\n\n%1\n\nLa "
+                                        "búsqueda funciona; el índice se revisará de nuevo en el "
+                                        "próximo inicio.")
+                             .arg(checked.message()));
 }
 
 void FreeSearch::fillStep() {

@@ -18,13 +18,15 @@ namespace browse {
 class CardGrid;
 
 // The free-text search index as the window starts: ready (or unavailable, `status` says why), or
-// begun and still to be filled behind the working window.
+// begun and still to be filled behind the working window; one that was there is checked by
+// FreeSearch a moment after the window is up.
 struct SearchIndexStart {
     store::Status status;
     bool filling = false;
+    bool check = false;
 };
 
-// Checks the free-text search index at start, or makes it for a registry that lacks it (one of an
+// Finds the free-text search index at start, or makes it for a registry that lacks it (one of an
 // earlier version): a file's is begun at once and filled behind the window (FreeSearch), a
 // server's is built under a progress dialog over `parent`. A failure is told once and leaves the
 // rest of the program working; the next start tries again.
@@ -72,6 +74,8 @@ protected:
 private:
     void run();
     void fillStep();
+    // The check of an index that was there at start, made a moment after the window is up.
+    void checkIndex();
     // Tells how far the fill has come: the footer (through preparingChanged), the bar's
     // placeholder, and the line under the grid when text waits to be searched.
     void announce();
