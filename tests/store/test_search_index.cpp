@@ -216,6 +216,8 @@ private slots:
         QTest::newRow("code letters") << "ABC1" << QList<int>{3};
         QTest::newRow("nothing") << "zzz" << QList<int>{};
         QTest::newRow("quote and star") << "\"jo* OR" << QList<int>{};
+        // The code's range has the text as typed, quote and backslash too.
+        QTest::newRow("quote and backslash") << "JOSEFA'\\" << QList<int>{2};
     }
     void typedTextFinds() {
         QFETCH(QString, typed);

@@ -300,6 +300,17 @@ bool PgLink::ensureOpen(SqlReason* failure) {
     return false;
 }
 
+QByteArray PgLink::literal(QByteArrayView text) const {
+    // libpq writes E'…' when there is a backslash, so the literal reads the same whatever the
+    // server's standard_conforming_strings.
+    char* quoted = PQescapeLiteral(conn_, text.data(), size_t(text.size()));
+    if (!quoted)
+        return {};
+    QByteArray result(quoted);
+    PQfreemem(quoted);
+    return result;
+}
+
 qint64 PgLink::bigint(QByteArrayView bytes) {
     if (bytes.size() != 8)
         return -1;

@@ -60,6 +60,9 @@ public:
     // of columns than `columns` is a failure.
     bool copyOut(const QString& select, int columns, const std::function<bool(Row)>& visit,
                  SqlReason* failure);
+    // `text` as a quoted SQL literal, for statements that take no parameters (a COPY); empty
+    // when it is no valid UTF-8.
+    QByteArray literal(QByteArrayView text) const;
     // A query with text parameters and results; visit sees each row's values as above. `arrived`,
     // when given, is told the number of rows and the last row once they are all here, before the
     // first visit, so that a walk can ask for its next part while this one is taken in.

@@ -16,6 +16,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringBuilder>
+#include <QtEndian>
 
 #include <algorithm>
 #include <limits>
@@ -520,16 +521,27 @@ bool ServerSearch::indexDeferred(PgLink& link, SqlReason* failure) {
 
 Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     const QString doing = QStringLiteral("buscar las tarjetas");
-    // One query: the code range, then one range of marked words per typed word and field, each
-    // row told apart by the number of its parameter; the answers are put together here.
-    QString sql = QStringLiteral("SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= $1 COLLATE "
-                                 "\"C\" AND \"Codigo\" < ($1 || chr(1114111)) COLLATE \"C\"");
-    std::vector<QByteArray> params{trimSpaces(typed).toUtf8()};
-    const auto entries = [](int n) {
-        return QStringLiteral("%1 WHERE palabra >= $%2 COLLATE \"C\" AND palabra < ($%2 || "
-                              "chr(1114111)) COLLATE \"C\"")
-            .arg(kTable)
-            .arg(n);
+    Status status;
+    PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
+    if (!link)
+        return status;
+    // One COPY: the code range, then one range of marked words per typed word and field, each
+    // row told apart by the number of its text; the answers are put together here. A COPY's rows
+    // are taken in as they arrive, where a query's answer would first be held whole: tens of
+    // megabytes for a surname a million cards share. A COPY takes no parameters, so the typed
+    // texts go in as literals quoted by libpq.
+    std::vector<QString> texts;
+    const auto text = [&](const QString& value) {
+        texts.push_back(QString::fromUtf8(link->literal(value.toUtf8())));
+        return texts.back();
+    };
+    const QString code = text(trimSpaces(typed));
+    QString sql = u"SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= "_s % code %
+                  u" COLLATE \"C\" AND \"Codigo\" < ("_s % code %
+                  u" || chr(1114111)) COLLATE \"C\""_s;
+    const auto entries = [](const QString& word) -> QString {
+        return kTable % u" WHERE palabra >= "_s % word % u" COLLATE \"C\" AND palabra < ("_s %
+               word % u" || chr(1114111)) COLLATE \"C\""_s;
     };
     // A range of a field whose other ranges must all match too is read only when each of them
     // has an entry: a R.U.T. typed whole, "10.877.939-K", has the word "k", which begins a good
@@ -537,12 +549,12 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
     // in `guard`: column gN for the Nth such field.
     QStringList guards;
     const auto range = [&](QChar mark, const QString& word, int guard = -1) {
-        params.push_back(QString(mark + word).toUtf8());
-        const int n = int(params.size());
+        const QString quoted = text(mark + word);
+        const int n = int(texts.size());
         // Index entries only, never a look at the cards: the server's triggers keep the entries
         // in step with every write it takes, and checking each entry's card took nine tenths of
         // the time of a common surname's search.
-        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM ").arg(n) + entries(n);
+        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM ").arg(n) + entries(quoted);
         if (guard >= 0)
             sql += QStringLiteral(" AND (SELECT g%1 FROM guard)").arg(guard);
         return n;
@@ -561,7 +573,7 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
             if (guard >= 0) {
                 QStringList each;
                 for (const int n : allOf.back())
-                    each.append(QStringLiteral("EXISTS (SELECT 1 FROM ") + entries(n) + u')');
+                    each.append(u"EXISTS (SELECT 1 FROM "_s % entries(texts[size_t(n - 1)]) % u')');
                 guards.append(each.join(QStringLiteral(" AND ")) +
                               QStringLiteral(" AS g%1").arg(guard));
             }
@@ -579,22 +591,34 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
             anyOf.push_back(range(u't', phone.mid(2)));
     }
+    if (std::any_of(texts.begin(), texts.end(), [](const QString& t) { return t.isEmpty(); }))
+        return Status::failure(ErrorKind::Io,
+                               QStringLiteral("El texto buscado no se pudo enviar al servidor."),
+                               QStringLiteral("PQescapeLiteral failed"));
     if (!guards.isEmpty())
         sql = QStringLiteral("WITH guard AS MATERIALIZED (SELECT ") %
               guards.join(QStringLiteral(", ")) % QStringLiteral(") ") % sql;
-    Status status;
-    PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
-    if (!link)
-        return status;
-    std::vector<std::vector<RowId>> found(params.size() + 1);
+    std::vector<std::vector<RowId>> found(texts.size() + 1);
     SqlReason reason;
-    if (!link->query(
-            sql, params,
-            [&](PgLink::Row row) { found[size_t(row[0].toInt())].push_back(row[1].toLongLong()); },
+    if (!link->copyOut(
+            sql, 2,
+            [&](PgLink::Row row) {
+                const qint32 n = row[0].size() == 4 ? qFromBigEndian<qint32>(row[0].data()) : 0;
+                if (n > 0 && size_t(n) < found.size())
+                    found[size_t(n)].push_back(PgLink::bigint(row[1]));
+                return true;
+            },
             &reason))
         return cards.failure(reason, doing);
+    // The first list found is taken over rather than copied: a common surname's is a million ids.
+    const auto add = [&](std::vector<RowId>&& more) {
+        if (ids->empty())
+            *ids = std::move(more);
+        else
+            ids->insert(ids->end(), more.begin(), more.end());
+    };
     for (int n : anyOf)
-        ids->insert(ids->end(), found[size_t(n)].begin(), found[size_t(n)].end());
+        add(std::move(found[size_t(n)]));
     for (const std::vector<int>& ranges : allOf) {
         std::vector<RowId> both;
         for (size_t i = 0; i < ranges.size(); ++i) {
@@ -609,7 +633,7 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
                                   std::back_inserter(kept));
             both = std::move(kept);
         }
-        ids->insert(ids->end(), both.begin(), both.end());
+        add(std::move(both));
     }
     return Status();
 }
