@@ -58,13 +58,9 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
         QFile::copy(master, iniPath); // a failed copy reads as an empty configuration
     }
 
-    auto window = std::make_unique<MainWindow>(folders, messages, clock);
-
-    // 3. Version label.
-    window->setVersionText(QStringLiteral("Version 4.5"));
-
-    // 4. Footer text of the printed card. A configuration that is there but cannot be read is
-    // said once, naming the file; the window opens with what could be read (nothing).
+    // The configuration, whose footer text and lists the window shows. A configuration that is
+    // there but cannot be read is said once, naming the file; the window opens with what could be
+    // read (nothing).
     QString iniProblem;
     const store::IniFile ini = store::IniFile::load(iniPath, &iniProblem);
     if (!iniProblem.isEmpty())
@@ -73,12 +69,8 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
                                        "configuración. Revise ese archivo, o bórrelo para que se "
                                        "copie de nuevo la configuración maestra.")
                             .arg(QDir::toNativeSeparators(iniPath), iniProblem));
-    window->setTextoPie(store::LeeIni(ini, store::kIniSectionVersion, QStringLiteral("PIE")));
 
-    // 5. Not entering a card.
-    window->setEnEdicion(false);
-
-    // 6-7. The card store and its shared cursor: DAT.db, or the server database the command line
+    // The card store and its shared cursor: DAT.db, or the server database the command line
     // or the configuration names. Without it the window opens empty, and the user is told why
     // once.
     store::Status status;
@@ -88,6 +80,24 @@ std::unique_ptr<MainWindow> startUp(const store::Folders& folders, store::Messag
         import::importOnFirstStart(folders, messages);
     std::unique_ptr<store::CardStore> cards =
         registry.isEmpty() ? nullptr : store::CardStore::open(registry, &status);
+    // The grid needs the number of cards, which a file of a million takes milliseconds to count:
+    // counted on the store's thread while the window is built. A server keeps its count.
+    if (cards && !registry.isServer()) {
+        cards->workOnOwnThread();
+        cards->countAhead();
+    }
+
+    auto window = std::make_unique<MainWindow>(folders, messages, clock);
+
+    // Version label.
+    window->setVersionText(QStringLiteral("Version 4.5"));
+
+    // Footer text of the printed card.
+    window->setTextoPie(store::LeeIni(ini, store::kIniSectionVersion, QStringLiteral("PIE")));
+
+    // Not entering a card.
+    window->setEnEdicion(false);
+
     if (!cards) {
         // The engine's own words, in English, go last: they are for support, not for the user.
         messages.notice(QStringLiteral("No se pudo abrir el registro de tarjetas %1.\r\n%2\r\n"

@@ -324,6 +324,16 @@ qint64 CardStore::recordCount(Status* status) const {
     return s ? count : -1;
 }
 
+void CardStore::countAhead() const {
+    if (!thread_)
+        return;
+    // The count is kept by the engine with what it needs to tell whether it is still true.
+    thread_->post([this] {
+        Status ignored;
+        (void)engine_->recordCount(&ignored);
+    });
+}
+
 Status CardStore::rowIds(Order order, std::vector<RowId>* ids) const {
     return rowIds(order, -1, ids);
 }

@@ -91,6 +91,10 @@ public:
     // kept between calls and taken again only when another connection wrote to the file, so
     // asking after every command costs no walk over a large table.
     qint64 recordCount(Status* status = nullptr) const;
+    // Begins that count on the store's thread without waiting for it, so that it is ready by the
+    // time it is asked for (at start-up, once the window is built). Without a thread of its own,
+    // or when the registry is held, it does nothing: the count is then taken when asked.
+    void countAhead() const;
 
     // Bulk access for views and scans over many cards; these do not move any cursor.
     Status rowIds(Order order, std::vector<RowId>* ids) const;

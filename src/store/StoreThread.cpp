@@ -123,6 +123,17 @@ bool StoreThread::event(QEvent* event) {
     return true;
 }
 
+void StoreThread::post(std::function<void()> work) {
+    QMetaObject::invokeMethod(
+        worker_,
+        [work = std::move(work), link = link_] {
+            link->lockDeadline = nowMs();
+            link->stopped = false;
+            work();
+        },
+        Qt::QueuedConnection);
+}
+
 StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind kind) {
     if (onStoreThread()) {
         work();

@@ -71,6 +71,10 @@ public:
     // store thread itself (work inside work) it runs right away.
     Outcome run(const std::function<void()>& work, Kind kind = Kind::Command);
 
+    // Runs `work` on the store thread without waiting for it, as a look: it never waits for a
+    // lock and nothing is told when it ends. Work asked for afterwards is queued behind it.
+    void post(std::function<void()> work);
+
     QThread* thread() const { return thread_; }
     bool onStoreThread() const;
     // Work is in flight (the window waits for it).

@@ -317,6 +317,16 @@ private slots:
         QCOMPARE(second->recordCount(), 2);
         QVERIFY(open.exec(QStringLiteral("COMMIT")));
         QCOMPARE(second->recordCount(), 3);
+
+        // The same for a count begun ahead on the store's own thread.
+        second->workOnOwnThread();
+        QVERIFY(open.exec(QStringLiteral("BEGIN")));
+        QVERIFY(open.exec(QStringLiteral("INSERT INTO \"Clientes\" (\"Codigo\") VALUES ('10')")));
+        second->countAhead();
+        QCOMPARE(second->recordCount(), 3);
+        second->countAhead();
+        QVERIFY(open.exec(QStringLiteral("COMMIT")));
+        QCOMPARE(second->recordCount(), 4);
     }
 
     // A server that cannot be reached, a database or user it does not know: each is told in its
