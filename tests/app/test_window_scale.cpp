@@ -194,6 +194,10 @@ private slots:
         QVERIFY(deleted);
         QCOMPARE(mine.recordCount(), before + 1);
         QCOMPARE(qint64(walk().size()), before + 1);
+        // The window follows both writes on its own; until it has, a test after this one would
+        // see its grid listed again under it.
+        QTRY_COMPARE(w_->grid()->rows() - 1, int(before + 1));
+        QCOMPARE(gridRows(), rowsOf(walk()));
     }
 
     void exportBytesAreThoseOfTheWalk() {
