@@ -748,6 +748,14 @@ void MainWindow::setGridCurrentRow(int row) {
     cargaTarjeta();
 }
 
+store::EntryForm::GridView MainWindow::gridView() const {
+    return grid_->view();
+}
+
+void MainWindow::restoreGridView(const GridView& view) {
+    grid_->restoreView(view);
+}
+
 QString MainWindow::gridCurrentCode() const {
     const int row = grid_->currentRow();
     return row > 0 ? grid_->cellText(row, 1) : QString();

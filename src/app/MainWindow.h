@@ -92,6 +92,8 @@ public:
     int gridRows() const override;
     int gridCurrentRow() const override;
     void setGridCurrentRow(int row) override;
+    GridView gridView() const override;
+    void restoreGridView(const GridView& view) override;
     QString gridCurrentCode() const override;
     void gridAppendCard(const store::Card& card, store::RowId id) override;
     void gridReplaceCard(int row, const store::Card& card) override;

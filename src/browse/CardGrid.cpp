@@ -80,6 +80,25 @@ void CardGrid::setCurrentRow(int row) {
     scrollTo(index);
 }
 
+store::EntryForm::GridView CardGrid::view() const {
+    const int top = rowAt(0);
+    if (top < 0)
+        return {};
+    const int bottom = rowAt(viewport()->height() - 1);
+    const int current = currentRow() - 1;
+    return {top + 1, current >= top && (bottom < 0 || current <= bottom)};
+}
+
+void CardGrid::restoreView(const store::EntryForm::GridView& view) {
+    if (view.top <= 0 || rows() <= 1)
+        return;
+    executeDelayedItemsLayout();
+    // Column 0 is hidden, and a view does not scroll to a hidden cell.
+    scrollTo(model_->index(std::min(view.top, rows() - 1) - 1, 1), PositionAtTop);
+    if (view.currentShown && currentIndex().isValid())
+        scrollTo(currentIndex());
+}
+
 int CardGrid::currentColumn() const {
     const QModelIndex index = currentIndex();
     return index.isValid() ? index.column() : wantedColumn_;

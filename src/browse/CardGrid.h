@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardGridModel.h"
+#include "EntryForm.h"
 
 #include <QTableView>
 
@@ -26,6 +27,9 @@ public:
     void setCurrentRow(int row);                        // 0 clears the current card row
     int currentColumn() const;
     void setCurrentColumn(int column);
+    store::EntryForm::GridView view() const;
+    // The top row shown again where it still is, and the current row brought into sight if it was.
+    void restoreView(const store::EntryForm::GridView& view);
     QString currentCellText() const; // empty while the header row is current
 
     QString cellText(int row, int column) const;

@@ -169,7 +169,9 @@ void StoreFollower::applyWhenBrowsing() {
     }
     retry_.stop();
     pending_ = false;
+    const store::EntryForm::GridView view = form_.gridView();
     applyToGrid();
+    form_.restoreGridView(view);
 }
 
 void StoreFollower::followStored() {

@@ -100,6 +100,16 @@ public:
         return false;
     }
 
+    // Where the grid's view stands: its top row, and whether the current row is in sight. Other
+    // programs' writes are followed under the user's eyes; the view is put back afterwards, so
+    // that a user looking further down the grid is not taken back to the current card.
+    struct GridView {
+        int top = 0; // 0 with no card rows
+        bool currentShown = false;
+    };
+    virtual GridView gridView() const { return {}; }
+    virtual void restoreGridView(const GridView& /*view*/) {}
+
     // --- search mode ---
     // Shows btnBuscarOK and btnBuscarFin and places and shows Frame1 and Frame2 over the entry
     // area (true), or hides all four (false).

@@ -174,6 +174,11 @@ private slots:
     void countFollowsOtherProgramsAndRawWrites() {
         store::CardStore& mine = *w_->cardStore();
         const qint64 before = mine.recordCount();
+        // The user looks further down, away from the current card.
+        browse::CardGrid* grid = w_->grid();
+        grid->setCurrentRow(3);
+        grid->verticalScrollBar()->setValue(300);
+        const int top = grid->rowAt(0);
         {
             // Another program adds two cards: the count kept must not be trusted.
             store::Status status;
@@ -196,8 +201,11 @@ private slots:
         QCOMPARE(qint64(walk().size()), before + 1);
         // The window follows both writes on its own; until it has, a test after this one would
         // see its grid listed again under it.
-        QTRY_COMPARE(w_->grid()->rows() - 1, int(before + 1));
+        QTRY_COMPARE(grid->rows() - 1, int(before + 1));
         QCOMPARE(gridRows(), rowsOf(walk()));
+        // The view stayed where the user had it; the current card too.
+        QCOMPARE(grid->rowAt(0), top);
+        QCOMPARE(grid->currentRow(), 3);
     }
 
     void exportBytesAreThoseOfTheWalk() {
