@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -146,6 +147,7 @@ void CardGridModel::clear() {
     windowIds_.clear();
     anchors_.clear();
     sampled_ = false;
+    ++listing_;
     rewritten_.clear();
     removed_.clear();
     for (Header& h : headers_)
@@ -469,7 +471,10 @@ void CardGridModel::showStored(qint64 count, store::RowId lastId, qint64 version
         anchors_ = found_.anchors;
         sampled_ = true;
     }
+    ++listing_;
     endResetModel();
+    if (paged_ && !sampled_)
+        QTimer::singleShot(kSampleAheadMs, this, &CardGridModel::sampleAhead);
 }
 
 store::RowId CardGridModel::storedId(int row) const {
@@ -581,6 +586,13 @@ int CardGridModel::sampleStride() const {
 }
 
 void CardGridModel::sampleAnchors() const {
+    if (sampling_) {
+        // The sample taken behind the window is on its way: waiting for it costs less than
+        // taking a second one. It is applied from this wait's event loop.
+        (void)cards_->call([] { return store::Status(); }, store::StoreThread::Kind::Look);
+        if (sampled_)
+            return;
+    }
     sampled_ = true;
     std::vector<store::RowId> ids;
     const int stride = sampleStride();
@@ -588,11 +600,54 @@ void CardGridModel::sampleAnchors() const {
         reportError(status.message());
         return;
     }
+    addSample(ids, stride);
+}
+
+void CardGridModel::addSample(const std::vector<store::RowId>& ids, int stride) const {
     for (size_t k = 0; k < ids.size(); ++k) {
         const qint64 row = qint64(k + 1) * stride - 1;
         if (row < stored_)
-            anchors_[static_cast<int>(row)] = ids[k];
+            anchors_.emplace(static_cast<int>(row), ids[k]);
     }
+}
+
+void CardGridModel::sampleAhead() {
+    store::StoreThread* thread = cards_ ? cards_->storeThread() : nullptr;
+    if (!paged_ || sampled_ || sampling_ || !thread || version_ < 0 ||
+        stored_ <= 4 * sampleStride())
+        return;
+    if (thread->busy()) {
+        thread->afterWork(this, [this] { sampleAhead(); });
+        return;
+    }
+    struct Sample {
+        std::vector<store::RowId> ids;
+        bool taken = false;
+    };
+    auto sample = std::make_shared<Sample>();
+    const store::CardStore* cards = cards_;
+    const int stride = sampleStride();
+    const store::RowId upTo = lastId_;
+    const qint64 version = version_;
+    const quint64 listing = listing_;
+    sampling_ = true;
+    thread->post(
+        [=] {
+            // Taken with no write in between since the listing, or not at all: the rows it
+            // numbers are those the grid lists.
+            store::CardStore::Changes log;
+            sample->taken = cards->idsEvery(stride, upTo, &sample->ids) &&
+                            cards->changesSince(-1, false, &log) && log.position == version;
+        },
+        this,
+        [=, this] {
+            sampling_ = false;
+            if (!sample->taken || sampled_ || listing != listing_ || version != version_ ||
+                stored_ != listedCount_ || !rows_.empty() || !removed_.empty())
+                return; // a jump takes its own sample, when one is needed
+            sampled_ = true;
+            addSample(sample->ids, stride);
+        });
 }
 
 int CardGridModel::storedRow(store::RowId id) const {

@@ -34,6 +34,8 @@ class CardGridModel : public QAbstractTableModel {
 public:
     static constexpr int kColumns = store::kGridFieldCount + 1;
     static constexpr int kPageRows = 256;
+    // How long after a listing is shown the rows a far jump starts from are sampled.
+    static constexpr int kSampleAheadMs = 1500;
     static constexpr size_t kCachedPages = 8;
 
     explicit CardGridModel(QObject* parent = nullptr);
@@ -94,6 +96,8 @@ public:
     void showStored(qint64 count, store::RowId lastId, qint64 version = -1);
     // Whether the first rows are that listing.
     bool listsStored() const { return paged_; }
+    // Whether the rows a far jump starts from were sampled.
+    bool rowsSampled() const { return sampled_; }
     // The row of stored card `id` in that listing; -1 when not listed or not readable.
     int storedRow(store::RowId id) const;
     // How many listed rows are stored cards (the listing's and held rows with an id).
@@ -129,6 +133,12 @@ private:
     // every sampleStride()-th row of the listing, once, so that every later jump starts near one.
     int sampleStride() const;
     void sampleAnchors() const;
+    // The same sample taken on the store's thread a moment after the listing is shown, while
+    // the user reads the first card: the first jump then finds it taken. At ten million cards
+    // on a server it takes more than a second.
+    void sampleAhead();
+    // The id at every stride-th row, as read, added to the rows found.
+    void addSample(const std::vector<store::RowId>& ids, int stride) const;
     void reportError(const QString& message) const;
     // Keeps the rows found of the paged listing about to be dropped, while it is as listed.
     void keepFound();
@@ -156,8 +166,10 @@ private:
     mutable std::vector<store::RowId> windowIds_;
     mutable std::map<int, store::RowId> anchors_;
     mutable bool sampled_ = false;
-    qint64 version_ = -1; // of the listing
-    int listedCount_ = 0; // stored_ as listed
+    bool sampling_ = false; // sampleAhead() is on its way
+    quint64 listing_ = 0;   // changes with every listing, so that a sample finds it still shown
+    qint64 version_ = -1;   // of the listing
+    int listedCount_ = 0;   // stored_ as listed
     // The rows found of the last paged listing dropped while still as listed (see showStored).
     struct Found {
         qint64 version = -1;

@@ -32,6 +32,15 @@ struct StoreThread::Job {
 namespace {
 
 const QEvent::Type kWorkDone = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kPostedDone = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Posted work ended: what runs next on the window's thread.
+struct PostedDone : QEvent {
+    PostedDone(QPointer<QObject> context, std::function<void()> then)
+        : QEvent(kPostedDone), context(std::move(context)), then(std::move(then)) {}
+    QPointer<QObject> context;
+    std::function<void()> then;
+};
 
 } // namespace
 
@@ -113,6 +122,12 @@ bool StoreThread::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool StoreThread::event(QEvent* event) {
+    if (event->type() == kPostedDone) {
+        auto* done = static_cast<PostedDone*>(event);
+        if (done->context)
+            done->then();
+        return true;
+    }
     if (event->type() != kWorkDone)
         return QObject::event(event);
     // Work ended: every wait whose work is done may end (an outer one once the inner returns).
@@ -132,6 +147,17 @@ void StoreThread::post(std::function<void()> work) {
             work();
         },
         Qt::QueuedConnection);
+}
+
+void StoreThread::post(std::function<void()> work, QObject* context, std::function<void()> then) {
+    post([work = std::move(work), guard = QPointer<QObject>(context), then = std::move(then),
+          link = link_]() mutable {
+        work();
+        std::lock_guard lock(link->mutex);
+        if (link->owner)
+            QCoreApplication::postEvent(link->owner,
+                                        new PostedDone(std::move(guard), std::move(then)));
+    });
 }
 
 StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind kind) {

@@ -74,6 +74,9 @@ public:
     // Runs `work` on the store thread without waiting for it, as a look: it never waits for a
     // lock and nothing is told when it ends. Work asked for afterwards is queued behind it.
     void post(std::function<void()> work);
+    // The same, with `then` run afterwards on the window's thread from its event loop, unless
+    // `context` is gone by then.
+    void post(std::function<void()> work, QObject* context, std::function<void()> then);
 
     QThread* thread() const { return thread_; }
     bool onStoreThread() const;
