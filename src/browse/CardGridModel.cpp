@@ -586,13 +586,6 @@ int CardGridModel::sampleStride() const {
 }
 
 void CardGridModel::sampleAnchors() const {
-    if (sampling_) {
-        // The sample taken behind the window is on its way: waiting for it costs less than
-        // taking a second one. It is applied from this wait's event loop.
-        (void)cards_->call([] { return store::Status(); }, store::StoreThread::Kind::Look);
-        if (sampled_)
-            return;
-    }
     sampled_ = true;
     std::vector<store::RowId> ids;
     const int stride = sampleStride();
@@ -611,42 +604,81 @@ void CardGridModel::addSample(const std::vector<store::RowId>& ids, int stride) 
     }
 }
 
+struct CardGridModel::Sample {
+    int stride = 0;
+    store::RowId upTo = store::kNoRow;
+    qint64 version = -1;
+    quint64 listing = 0;
+    store::RowId span = 0;             // ids per piece; 0: one read
+    store::RowId after = kBeforeFirst; // the pieces read cover the ids up to this one
+    qint64 before = 0;                 // the rows of the pieces read
+    std::vector<store::RowId> ids;
+    bool done = false;
+    bool failed = false;
+};
+
 void CardGridModel::sampleAhead() {
-    store::StoreThread* thread = cards_ ? cards_->storeThread() : nullptr;
-    if (!paged_ || sampled_ || sampling_ || !thread || version_ < 0 ||
+    if (!paged_ || sampled_ || sampling_ || !cards_ || !cards_->storeThread() || version_ < 0 ||
         stored_ <= 4 * sampleStride())
         return;
-    if (thread->busy()) {
-        thread->afterWork(this, [this] { sampleAhead(); });
+    auto sample = std::make_shared<Sample>();
+    sample->stride = sampleStride();
+    sample->upTo = lastId_;
+    sample->version = version_;
+    sample->listing = listing_;
+    sample->span = samplePieceIds_ >= 0 ? samplePieceIds_ : cards_->samplePieceIds();
+    sampling_ = true;
+    samplePiece(sample);
+}
+
+void CardGridModel::samplePiece(const std::shared_ptr<Sample>& sample) {
+    // A jump took its own sample meanwhile, or the grid lists anew: a jump samples when needed.
+    if (sampled_ || sample->listing != listing_ || !cards_) {
+        sampling_ = false;
         return;
     }
-    struct Sample {
-        std::vector<store::RowId> ids;
-        bool taken = false;
-    };
-    auto sample = std::make_shared<Sample>();
+    store::StoreThread* thread = cards_->storeThread();
+    if (thread->busy()) {
+        thread->afterWork(this, [this, sample] { samplePiece(sample); });
+        return;
+    }
     const store::CardStore* cards = cards_;
-    const int stride = sampleStride();
-    const store::RowId upTo = lastId_;
-    const qint64 version = version_;
-    const quint64 listing = listing_;
-    sampling_ = true;
     thread->post(
-        [=] {
-            // Taken with no write in between since the listing, or not at all: the rows it
-            // numbers are those the grid lists.
+        [cards, sample] {
+            Sample& s = *sample;
+            bool read = false;
+            if (s.span <= 0) {
+                read = cards->idsEvery(s.stride, s.upTo, &s.ids).ok();
+                s.done = true;
+            } else {
+                const store::RowId to =
+                    s.after < 0 ? s.span : (s.upTo - s.after > s.span ? s.after + s.span : s.upTo);
+                qint64 rows = 0;
+                read = cards->idsEveryPiece(s.stride, s.after, to, s.before, &s.ids, &rows).ok();
+                s.before += rows;
+                s.after = to;
+                s.done = to >= s.upTo;
+            }
+            // Taken with no write since the listing, or not at all: the rows it numbers are
+            // those the grid lists.
             store::CardStore::Changes log;
-            sample->taken = cards->idsEvery(stride, upTo, &sample->ids) &&
-                            cards->changesSince(-1, false, &log) && log.position == version;
+            s.failed =
+                !read ||
+                (s.done && !(cards->changesSince(-1, false, &log) && log.position == s.version));
         },
         this,
-        [=, this] {
+        [this, sample] {
+            if (!sample->failed && !sample->done) {
+                samplePiece(sample);
+                return;
+            }
             sampling_ = false;
-            if (!sample->taken || sampled_ || listing != listing_ || version != version_ ||
-                stored_ != listedCount_ || !rows_.empty() || !removed_.empty())
-                return; // a jump takes its own sample, when one is needed
+            if (sample->failed || sampled_ || sample->listing != listing_ ||
+                sample->version != version_ || stored_ != listedCount_ || !rows_.empty() ||
+                !removed_.empty())
+                return;
             sampled_ = true;
-            addSample(sample->ids, stride);
+            addSample(sample->ids, sample->stride);
         });
 }
 

@@ -420,6 +420,48 @@ Status CardStore::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) c
     });
 }
 
+Status CardStore::idsEveryPiece(qint64 stride, RowId after, RowId upTo, qint64 before,
+                                std::vector<RowId>* ids, qint64* rows) const {
+    *rows = 0;
+    if (stride <= 0)
+        return Status();
+    return withConnection([&] {
+        const size_t kept = ids->size();
+        *rows = 0;
+        const Status status = engine_->idsEveryPiece(stride, after, upTo, before, ids, rows);
+        if (!status)
+            ids->resize(kept);
+        return status;
+    });
+}
+
+RowId CardStore::samplePieceIds() const {
+    return engine_->samplePieceIds();
+}
+
+Status StoreEngine::idsEveryPiece(qint64 stride, RowId after, RowId upTo, qint64 before,
+                                  std::vector<RowId>* ids, qint64* rows) const {
+    // The piece's last row comes too, whatever its number: it tells how many rows the piece has.
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral(
+            "SELECT id, n FROM (SELECT id, row_number() OVER (ORDER BY id) AS n FROM "
+            "\"Clientes\" WHERE id > ? AND id <= ?) s WHERE (n + ?) % ? = 0 OR id = (SELECT "
+            "max(id) FROM \"Clientes\" WHERE id > ? AND id <= ?) ORDER BY id")))
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    for (const qint64 value : {after, upTo, before, stride, after, upTo})
+        q.addBindValue(value);
+    if (!q.exec())
+        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
+    while (q.next()) {
+        const qint64 n = q.value(1).toLongLong();
+        if ((n + before) % stride == 0)
+            ids->push_back(q.value(0).toLongLong());
+        *rows = n;
+    }
+    return Status();
+}
+
 Status StoreEngine::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
     QSqlQuery q(database());
     q.setForwardOnly(true);

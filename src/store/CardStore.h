@@ -115,6 +115,13 @@ public:
     // index, on a server numbered along the primary key), for placing rows far apart without
     // walking to each.
     Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const;
+    // One piece of that read: the rows with ids in (after, upTo], numbered on after the
+    // `before` rows of the pieces read before it; appends the ids at every stride-th row and
+    // sets `rows` to the rows of the piece.
+    Status idsEveryPiece(qint64 stride, RowId after, RowId upTo, qint64 before,
+                         std::vector<RowId>* ids, qint64* rows) const;
+    // How many ids apart those pieces are taken; 0: the read is taken whole.
+    RowId samplePieceIds() const;
     // How many cards have an id strictly between `after` and `before`.
     Status countBetween(RowId after, RowId before, qint64* count) const;
     // The largest id stored; kNoRow when the registry is empty.

@@ -78,6 +78,12 @@ public:
     // The ids at every stride-th place of stored order (see CardStore::idsEvery): here, one
     // numbered walk over the primary key.
     virtual Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const;
+    // The same over the ids in (after, upTo] only (see CardStore::idsEveryPiece).
+    virtual Status idsEveryPiece(qint64 stride, RowId after, RowId upTo, qint64 before,
+                                 std::vector<RowId>* ids, qint64* rows) const;
+    // How many ids apart the pieces of a sample taken behind the window are, so that work the
+    // user asks for meanwhile waits for one piece at most; 0 takes it whole, in one read.
+    virtual RowId samplePieceIds() const { return 1'000'000; }
     // One chunk of at most kReadChunk ids: the cards found, by id.
     virtual Status readChunk(std::span<const RowId> ids,
                              std::unordered_map<RowId, Card>* found) const = 0;

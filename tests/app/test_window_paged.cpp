@@ -68,6 +68,8 @@ class TestWindowPaged : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         // Four rows read at a time, and every card listed again that way.
         w->grid()->cardModel()->setPageRows(4);
+        // The sample of rows to jump from read behind the window in pieces of 50 ids.
+        w->grid()->cardModel()->setSamplePieceIds(50);
         int row = 0;
         QVERIFY(w->gridShowStored(*w->cardStore(), kNoRow, &row));
         w->setGridCurrentRow(1);

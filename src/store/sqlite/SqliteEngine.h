@@ -36,6 +36,8 @@ public:
 
     Status rowIds(Order order, qint64 limit, std::vector<RowId>* ids) const override;
     Status idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const override;
+    // Every id is read at once from the smallest index, faster than any piece of the table.
+    RowId samplePieceIds() const override { return 0; }
     Status readChunk(std::span<const RowId> ids,
                      std::unordered_map<RowId, Card>* found) const override;
     Status forEachRawCard(Order order, std::span<const Field> fields,
