@@ -801,12 +801,13 @@ store::Status MainWindow::gridAppendStored(const store::CardStore& cards,
     return store::Status();
 }
 
-void MainWindow::gridShowRows(const std::vector<store::RowId>& ids) {
+void MainWindow::gridShowRows(std::vector<store::RowId> ids) {
     llenaGrilla();
     if (!cards_)
         return;
-    if (const store::Status status = gridAppendStored(*cards_, ids); !status)
-        messages_.notice(status.message());
+    loadingCard_ = true;
+    grid_->showIds(std::move(ids));
+    loadingCard_ = false;
 }
 
 std::vector<store::RowId> MainWindow::gridRowIds() const {

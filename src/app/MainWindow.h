@@ -100,7 +100,7 @@ public:
     void gridRemoveRow(int row) override;
     void setGridEnabled(bool enabled) override;
     bool gridEnabled() const override;
-    void gridShowRows(const std::vector<store::RowId>& ids) override;
+    void gridShowRows(std::vector<store::RowId> ids) override;
     std::vector<store::RowId> gridRowIds() const override;
     store::Status gridShowStored(const store::CardStore& cards, store::RowId keep,
                                  int* keepRow) override;

@@ -149,6 +149,10 @@ void CardGrid::appendIds(std::span<const store::RowId> ids) {
     model_->appendIds(ids);
 }
 
+void CardGrid::showIds(std::vector<store::RowId> ids) {
+    model_->appendIds(std::move(ids));
+}
+
 store::Status CardGrid::readStored(const store::CardStore& cards, StoredListing* listing) {
     // The log's position first: a write after it makes this listing's version an older one.
     store::CardStore::Changes log;

@@ -41,6 +41,8 @@ public:
     // The id of the stored card a card row shows; kNoRow for the header or when not known.
     store::RowId rowId(int row) const { return model_->rowId(row - 1); }
     void appendIds(std::span<const store::RowId> ids);
+    // The rows of these ids, after the header only: the ids are taken over.
+    void showIds(std::vector<store::RowId> ids);
     // Every stored card in stored order, read a page at a time as rows are shown (see
     // CardGridModel::showStored); the current row is left at 0.
     store::Status showStored(const store::CardStore& cards);

@@ -165,6 +165,17 @@ void CardGridModel::appendIds(std::span<const store::RowId> ids) {
     endInsertRows();
 }
 
+void CardGridModel::appendIds(std::vector<store::RowId>&& ids) {
+    if (ids.empty() || rowCount() > 0) {
+        appendIds(std::span<const store::RowId>(ids));
+        return;
+    }
+    beginInsertRows({}, 0, static_cast<int>(ids.size()) - 1);
+    rows_ = std::move(ids);
+    invalidateCache();
+    endInsertRows();
+}
+
 CardGridModel::Values CardGridModel::valuesOf(const store::Card& card) {
     Values values;
     for (int f = 0; f < store::kGridFieldCount; ++f)

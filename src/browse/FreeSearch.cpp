@@ -256,9 +256,11 @@ void FreeSearch::run() {
         messages_.notice(status.message());
         return;
     }
-    show(ids, ids.empty() ? store::kNoRow : ids.front());
+    const bool found = !ids.empty();
+    const store::RowId first = found ? ids.front() : store::kNoRow;
+    show(std::move(ids), first);
     ran_ = text;
-    if (ids.empty())
+    if (!found)
         sayNothingFound(text);
 }
 
@@ -312,18 +314,19 @@ void FreeSearch::showOwnerCards() {
         return;
     }
     hideBar();
-    show(ids, shown);
+    show(std::move(ids), shown);
 }
 
-void FreeSearch::show(const std::vector<store::RowId>& ids, store::RowId current) {
+void FreeSearch::show(std::vector<store::RowId> ids, store::RowId current) {
     if (!listing_) {
         before_ = form_.shownCardId();
         listing_ = true;
     }
-    form_.gridShowRows(ids);
     const auto at = std::find(ids.begin(), ids.end(), current);
+    const int row = at == ids.end() ? 1 : int(at - ids.begin()) + 1;
+    form_.gridShowRows(std::move(ids));
     if (form_.gridRows() > 1)
-        form_.setGridCurrentRow(at == ids.end() ? 1 : int(at - ids.begin()) + 1);
+        form_.setGridCurrentRow(row);
     else
         form_.cargaTarjeta(); // nothing found: the fields show no card, its commands go off
 }

@@ -83,7 +83,7 @@ private:
     void takeFirst();
     void sayNothingFound(const QString& text);
     void listAll(store::RowId keep);
-    void show(const std::vector<store::RowId>& ids, store::RowId current);
+    void show(std::vector<store::RowId> ids, store::RowId current);
     void place();
     bool browsing() const;
 

@@ -244,7 +244,7 @@ void StoreFollower::applyToGrid() {
     }
     const std::vector<store::RowId> shown = form_.gridRowIds();
     const bool listsAll = expected_ >= 0 && shown.size() == static_cast<size_t>(expected_);
-    const std::vector<store::RowId> rows = followedRows(shown, stored, listsAll);
+    std::vector<store::RowId> rows = followedRows(shown, stored, listsAll);
     expected_ = static_cast<qint64>(stored.size());
     if (!listsAll && shown.size() != static_cast<size_t>(form_.gridRows() - 1))
         return; // rows whose card the grid cannot tell: leave them rather than guess
@@ -256,7 +256,7 @@ void StoreFollower::applyToGrid() {
         row = static_cast<int>(at - rows.begin()) + 1;
     row = std::clamp(row, rows.empty() ? 0 : 1, static_cast<int>(rows.size()));
 
-    form_.gridShowRows(rows);
+    form_.gridShowRows(std::move(rows));
     if (row > 0)
         form_.setGridCurrentRow(row);
     // Browse mode again: the commands that need a card follow the count, the card shown is read

@@ -70,7 +70,8 @@ public:
     // its header (LlenaGrilla) and one row is shown per id; an empty list leaves the header only.
     // The current row is 0 afterwards and no card is loaded. Ids no longer stored are left out.
     // Over a large registry the grid reads the cards of the rows it shows, not all at once.
-    virtual void gridShowRows(const std::vector<RowId>& ids) = 0;
+    // The ids are taken over: a search's million ids are not held twice.
+    virtual void gridShowRows(std::vector<RowId> ids) = 0;
     // The ids of the stored cards the card rows show, in grid order, so that a listing can be put
     // back later with gridShowRows. Empty when the grid cannot tell them.
     virtual std::vector<RowId> gridRowIds() const { return {}; }

@@ -40,8 +40,8 @@ public:
     void gridRemoveRow(int) override {}
     void setGridEnabled(bool) override {}
     bool gridEnabled() const override { return true; }
-    void gridShowRows(const std::vector<RowId>& ids) override {
-        rows = ids;
+    void gridShowRows(std::vector<RowId> ids) override {
+        rows = std::move(ids);
         current = 0;
     }
     void setSearchControlsVisible(bool on) override { searchControls = on; }

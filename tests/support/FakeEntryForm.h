@@ -80,7 +80,7 @@ public:
         grid.erase(grid.begin() + (row - 1));
         current = std::min(current, int(grid.size()));
     }
-    void gridShowRows(const std::vector<store::RowId>& ids) override {
+    void gridShowRows(std::vector<store::RowId> ids) override {
         grid.clear();
         std::vector<std::pair<store::RowId, store::Card>> cards;
         if (cards_.readCards(ids, &cards).ok()) {
