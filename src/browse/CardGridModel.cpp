@@ -662,8 +662,10 @@ void CardGridModel::samplePiece(const std::shared_ptr<Sample>& sample) {
                 read = cards->idsEvery(s.stride, s.upTo, &s.ids).ok();
                 s.done = true;
             } else {
-                const store::RowId to =
-                    s.after < 0 ? s.span : (s.upTo - s.after > s.span ? s.after + s.span : s.upTo);
+                // Never past the listing's last id: a card added since is not numbered.
+                const store::RowId to = s.after < 0                 ? std::min(s.span, s.upTo)
+                                        : s.upTo - s.after > s.span ? s.after + s.span
+                                                                    : s.upTo;
                 qint64 rows = 0;
                 read = cards->idsEveryPiece(s.stride, s.after, to, s.before, &s.ids, &rows).ok();
                 s.before += rows;

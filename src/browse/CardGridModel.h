@@ -173,8 +173,8 @@ private:
     mutable std::vector<store::RowId> windowIds_;
     mutable std::map<int, store::RowId> anchors_;
     mutable bool sampled_ = false;
-    bool sampling_ = false;
-    store::RowId samplePieceIds_ = -1; // -1: the store's // sampleAhead() is on its way
+    bool sampling_ = false;            // sampleAhead() is on its way
+    store::RowId samplePieceIds_ = -1; // -1: the store's
     quint64 listing_ = 0; // changes with every listing, so that a sample finds it still shown
     qint64 version_ = -1; // of the listing
     int listedCount_ = 0; // stored_ as listed
