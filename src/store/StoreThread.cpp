@@ -193,13 +193,8 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind ki
     waits_.push_back(job.get());
     bool interrupted = false;
     qint64 lastCutOff = 0;
-    QTimer watch;
-    watch.setInterval(20);
-    connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (job->done) {
-            loop.quit();
-            return;
-        }
+    // The deadlines of the wait, looked at every 20 ms.
+    const auto check = [&] {
         const qint64 now = nowMs();
         if (!indicated_ && kind != Kind::Look && now - start >= kIndicatorDelayMs) {
             indicated_ = true;
@@ -223,11 +218,26 @@ StoreThread::Outcome StoreThread::run(const std::function<void()>& work, Kind ki
             if (stoppers_.cutOff)
                 stoppers_.cutOff();
         }
+    };
+    QTimer watch;
+    watch.setInterval(20);
+    connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (job->done)
+            loop.quit();
+        else
+            check();
     });
     watch.start();
     if (!job->done)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     watch.stop();
+    // The program quitting ends every event loop of this thread and lets no new one run, even
+    // one begun by a timer that fires after the quit: the wait would end with the work still
+    // running on the store's thread, on the caller's variables. It goes on without the loop.
+    while (!job->done) {
+        QThread::msleep(2);
+        check();
+    }
     waits_.erase(std::find(waits_.begin(), waits_.end(), job.get()));
     --depth_;
     if (kind != Kind::Look) {

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 using namespace store;
 using namespace Qt::Literals::StringLiterals;
@@ -81,6 +82,29 @@ private slots:
         });
         QVERIFY2(s, qPrintable(s.message()));
         QCOMPARE(counted, 300000);
+    }
+
+    // A command begun after the program was told to quit (a timer due in the same turn of the
+    // event loop): its wait must still last until the work is done, the work using the
+    // caller's variables. The program crashed on closing at its first paint.
+    void waitBegunAfterQuitStillWaitsForTheWork() {
+        Status s;
+        auto db = CardStore::open(registry_, &s);
+        QVERIFY2(db, qPrintable(s.message()));
+        db->workOnOwnThread();
+        QCoreApplication::exit(0);
+        int value = 0;
+        s = db->call([&] {
+            QThread::msleep(100);
+            value = 1;
+            return Status();
+        });
+        const int seen = value;
+        // Lets event loops run again for the cases after this one.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        QVERIFY2(s, qPrintable(s.message()));
+        QCOMPARE(seen, 1);
     }
 
     void createsSchemaOnFirstOpen() {
