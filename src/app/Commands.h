@@ -67,6 +67,8 @@ private:
     void wireMerge();
     void showRestored(store::RowId restored);
     void wireFreeSearch();
+    // Begins the read of the type-ahead values, once.
+    void startTypeAhead();
 
     MainWindow& window_;
     std::unique_ptr<output::PrintTarget> printer_;
@@ -80,6 +82,7 @@ private:
     QPointer<output::ListingPreview> listing_; // the open listing preview, if any
     QPointer<report::ReportWindow> report_;    // the open implant report, if any
     int storeListener_ = 0;
+    bool typeAheadStarted_ = false;
 };
 
 } // namespace app
