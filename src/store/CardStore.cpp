@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <limits>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -463,19 +464,9 @@ Status StoreEngine::idsEveryPiece(qint64 stride, RowId after, RowId upTo, qint64
 }
 
 Status StoreEngine::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids) const {
-    QSqlQuery q(database());
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT id FROM (SELECT id, row_number() OVER (ORDER BY id) "
-                                  "AS n FROM \"Clientes\" WHERE id <= ?) s WHERE n % ? = 0 "
-                                  "ORDER BY id")))
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-    q.bindValue(0, upTo);
-    q.bindValue(1, stride);
-    if (!q.exec())
-        return failure(q.lastError(), QStringLiteral("leer las tarjetas"));
-    while (q.next())
-        ids->push_back(q.value(0).toLongLong());
-    return Status();
+    // One piece from the first card.
+    qint64 rows = 0;
+    return idsEveryPiece(stride, std::numeric_limits<RowId>::min(), upTo, 0, ids, &rows);
 }
 
 Status CardStore::countBetween(RowId after, RowId before, qint64* count) const {
