@@ -176,6 +176,19 @@ void CardGridModel::appendIds(std::vector<store::RowId>&& ids) {
     endInsertRows();
 }
 
+bool CardGridModel::extendIds(std::vector<store::RowId>&& ids) {
+    const size_t listed = rows_.size();
+    if (paged_ || ids.size() < listed || !std::equal(rows_.begin(), rows_.end(), ids.begin()))
+        return false;
+    if (ids.size() == listed)
+        return true;
+    beginInsertRows({}, int(listed), static_cast<int>(ids.size()) - 1);
+    rows_ = std::move(ids);
+    invalidateCache();
+    endInsertRows();
+    return true;
+}
+
 CardGridModel::Values CardGridModel::valuesOf(const store::Card& card) {
     Values values;
     for (int f = 0; f < store::kGridFieldCount; ++f)

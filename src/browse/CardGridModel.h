@@ -62,6 +62,9 @@ public:
     void appendIds(std::span<const store::RowId> ids);
     // The same, the ids taken over when no row is listed yet.
     void appendIds(std::vector<store::RowId>&& ids);
+    // The rows listed are ids only, the first of `ids`: the rest are appended, `ids` taken over.
+    // False, and nothing done, when the rows listed are not those.
+    bool extendIds(std::vector<store::RowId>&& ids);
     // A row holding a copy of the card's grid fields; `id` is the stored card's, kNoRow if none.
     void appendCard(const store::Card& card, store::RowId id);
     // The row's values rewritten from the card; it keeps the id of its card.

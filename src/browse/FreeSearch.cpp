@@ -2,6 +2,7 @@
 
 #include "StoreThread.h"
 
+#include "Browse.h"
 #include "CardGrid.h"
 #include "SearchIndex.h"
 
@@ -22,6 +23,8 @@ namespace browse {
 namespace {
 
 constexpr int kDebounceMs = 150;
+// The cards a server's search lists first, while it reads the rest: more than a screen shows.
+constexpr size_t kFirstRows = 100;
 const QString kPlaceholder =
     QStringLiteral("Propietario, R.U.T., teléfono, mascota o código (Esc: todas)");
 // The fill of a new index goes a step at a time, each short enough that the window's held-back
@@ -251,7 +254,10 @@ void FreeSearch::run() {
         return;
     }
     std::vector<store::RowId> ids;
-    if (const store::Status status = store::SearchIndex::find(cards_, text, &ids); !status) {
+    bool whole = true;
+    if (const store::Status status =
+            store::SearchIndex::findFirst(cards_, text, kFirstRows, &ids, &whole);
+        !status) {
         // The grid keeps what it listed: the user can go on or close the search.
         messages_.notice(status.message());
         return;
@@ -262,6 +268,36 @@ void FreeSearch::run() {
     ran_ = text;
     if (!found)
         sayNothingFound(text);
+    else if (!whole)
+        listTheRest(text);
+}
+
+void FreeSearch::listTheRest(const QString& text) {
+    // The first cards found are painted by the wait's event loop while the rest are read; what
+    // is typed or clicked meanwhile is held until the listing is whole, so that no command sees
+    // a listing cut short.
+    const int shown = form_.gridRows() - 1;
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("Label27"));
+    const auto say = [&](const QString& what) {
+        if (label)
+            label->setText(QString::number(form_.gridCurrentRow()) + QStringLiteral(" de ") +
+                           QString::number(shown) + QStringLiteral(" o más") + what);
+    };
+    say(QStringLiteral(": buscando el resto…"));
+    std::vector<store::RowId> ids;
+    if (const store::Status status = store::SearchIndex::find(cards_, text, &ids); !status) {
+        say(QStringLiteral(" (búsqueda incompleta)"));
+        messages_.notice(
+            QStringLiteral("Se listan solo las primeras %1 tarjetas encontradas.\n\n").arg(shown) +
+            status.message());
+        return;
+    }
+    // The listing shown is the start of the whole one unless a write came between the two reads:
+    // then the whole listing replaces it, the card shown kept current.
+    if (!grid_->cardModel()->extendIds(std::move(ids)))
+        show(std::move(ids), form_.shownCardId());
+    if (label)
+        label->setText(positionText(form_.gridCurrentRow(), form_.gridRows() - 1));
 }
 
 void FreeSearch::sayNothingFound(const QString& text) {

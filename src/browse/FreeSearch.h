@@ -80,6 +80,8 @@ private:
     // placeholder, and the line under the grid when text waits to be searched.
     void announce();
     void sayPreparing();
+    // After the first cards found are listed: reads every card found and lists the rest.
+    void listTheRest(const QString& text);
     void takeFirst();
     void sayNothingFound(const QString& text);
     void listAll(store::RowId keep);

@@ -174,12 +174,20 @@ Status SearchIndex::fillStep(CardStore& cards, int limit, SearchFillProgress* pr
 }
 
 Status SearchIndex::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
+    bool whole = true;
+    return findFirst(cards, typed, 0, ids, &whole);
+}
+
+Status SearchIndex::findFirst(const CardStore& cards, const QString& typed, size_t limit,
+                              std::vector<RowId>* ids, bool* whole) {
     ids->clear();
+    *whole = true;
     if (trimSpaces(typed).isEmpty())
         return Status();
     return cards.withConnection([&] {
         ids->clear();
-        return cards.engine().searchFind(typed, ids);
+        *whole = true;
+        return cards.engine().searchFindFirst(typed, limit, ids, whole);
     });
 }
 

@@ -82,6 +82,11 @@ public:
     // or animal name has a word beginning with every typed word, whose R.U.T. begins with the
     // typed R.U.T., or whose telephone, cel or contact telephone begins with the typed digits.
     static Status find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids);
+    // The first `limit` of those ids, sooner where the store can tell them without reading every
+    // id found (a server); `*whole` says whether they are all. Otherwise, and for a `limit` of
+    // 0, every id, whole.
+    static Status findFirst(const CardStore& cards, const QString& typed, size_t limit,
+                            std::vector<RowId>* ids, bool* whole);
     // Up to `limit` stored codes, in no particular order, that begin or end with `text`, letter
     // case aside, `text` itself excepted: the cards a code read short or in another letter case
     // may be meant for.

@@ -102,6 +102,15 @@ public:
     virtual Status searchBuild(const std::function<void(qint64, qint64)>& progress) = 0;
     // The ids found, each once, ascending.
     virtual Status searchFind(const QString& typed, std::vector<RowId>* ids) const = 0;
+    // The first `limit` of those ids, when the engine tells them sooner than all of them;
+    // `*whole` says whether they are all. A `limit` of 0, or an engine that answers whole at
+    // once, gives every id.
+    virtual Status searchFindFirst(const QString& typed, size_t limit, std::vector<RowId>* ids,
+                                   bool* whole) const {
+        (void)limit;
+        *whole = true;
+        return searchFind(typed, ids);
+    }
     // The ids of the cards of the owner of `card` (id `id`), ascending, `id` among them.
     virtual Status searchSameOwner(RowId id, const Card& card, std::vector<RowId>* ids) const = 0;
 

@@ -184,6 +184,24 @@ private slots:
         QCOMPARE(messages.texts(), QStringList());
     }
 
+    void aWordOfManyCardsListsThemAll() {
+        // Every owner but one has the word "propietario": a server lists the first cards found
+        // while it reads the rest, and the listing ends whole, in stored order.
+        QTest::keyClick(w->grid(), Qt::Key_F, Qt::ControlModifier);
+        auto* bar = w->findChild<QLineEdit*>(QStringLiteral("txtBuscarPor"));
+        bar->setText(QStringLiteral("Propietario"));
+        QTest::keyClick(bar, Qt::Key_Return);
+        codes.removeAt(kFound - 1);
+        QVERIFY(w->grid()->hasFocus());
+        expectAt(1);
+        w->setGridCurrentRow(int(codes.size()));
+        expectAt(int(codes.size()));
+        QTest::keyClick(w->grid(), Qt::Key_Escape);
+        codes.insert(kFound - 1, codeOf(kFound));
+        expectAt(kCards);
+        QCOMPARE(messages.texts(), QStringList());
+    }
+
     void addsAndDeletesAtTheRightRows() {
         w->setGridCurrentRow(kCards - 2);
         click("cmdAgregar");

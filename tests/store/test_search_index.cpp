@@ -226,6 +226,15 @@ private slots:
         for (int i : found)
             expected.push_back(ids_[size_t(i)]);
         QCOMPARE(find(typed), expected);
+        // The first card found, read ahead of the rest where the store can: the start of the
+        // same answer, or all of it.
+        std::vector<RowId> first;
+        bool whole = false;
+        QVERIFY(SearchIndex::findFirst(*store_, typed, 1, &first, &whole));
+        QVERIFY(whole || !expected.empty());
+        QCOMPARE(first, whole ? expected : std::vector<RowId>{expected.front()});
+        if (test_registry::onServer() && typed == u"JOS")
+            QVERIFY(!whole);
     }
 
     // Another program inserts, changes and deletes cards with plain SQL: the triggers in the

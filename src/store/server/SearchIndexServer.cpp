@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 using namespace Qt::StringLiterals;
 
@@ -54,6 +55,10 @@ const char* const kDeleteTrigger = "BusquedaTarjetasBaja";
 const char* const kTruncateTrigger = "BusquedaTarjetasVaciado";
 const char* const kWriteTriggers[] = {kUpdateTrigger, kInsertTrigger, kDeleteTrigger};
 constexpr int kIndexedVersion = 2;
+// The first cards found are read ahead of the rest only for ranges of at most this many distinct
+// words, and codes.
+constexpr int kFirstWords = 16;
+constexpr size_t kFirstCodes = 1000;
 // Longer words are not indexed: a btree entry has to fit in a third of a page.
 constexpr int kLongestWord = 1000;
 
@@ -519,6 +524,65 @@ bool ServerSearch::indexDeferred(PgLink& link, SqlReason* failure) {
     return ok;
 }
 
+namespace {
+
+// A range of the index's words: those that begin with `marked` (a field's mark and a typed
+// word). Of the ranges of one `group` (>= 0) a card must match every one; of group -1 one is
+// enough.
+struct WordRange {
+    QString marked;
+    int group = -1;
+};
+
+// The word ranges the typed text looks up, beside the range of codes: every typed word begins a
+// word of the same name, the owner's or the animal's; a R.U.T. or telephone typed begins one.
+std::vector<WordRange> wordRanges(const QString& typed) {
+    std::vector<WordRange> ranges;
+    if (const QStringList words = serverWords(typed); !words.isEmpty()) {
+        int group = 0;
+        for (Field f : indexedFields()) {
+            if (searchKind(f) != SearchKind::Words)
+                continue;
+            for (const QString& w : words)
+                ranges.push_back({mark(f) + w, words.size() > 1 ? group : -1});
+            ++group;
+        }
+    }
+    const QString trimmed = typed.trimmed();
+    const QString rut = normaliseRut(trimmed);
+    const QStringList rutWords = serverWords(rut);
+    if (rutWords.size() == 1 && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
+        ranges.push_back({u'r' + rutWords.front()});
+    const QString phone = normalisePhone(trimmed);
+    if (!phone.isEmpty() && allDigits(phone)) {
+        ranges.push_back({u't' + phone});
+        // "+56 9 87": the country code of a number not yet typed whole.
+        if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
+            ranges.push_back({u't' + phone.mid(2)});
+    }
+    return ranges;
+}
+
+// The SQL of the codes that begin with `code` (a quoted literal).
+QString codeRangeSql(const QString& code) {
+    return u"\"Codigo\" >= "_s % code % u" COLLATE \"C\" AND \"Codigo\" < ("_s % code %
+           u" || chr(1114111)) COLLATE \"C\""_s;
+}
+
+// The index entries of the words that begin with `word` (a quoted literal).
+QString entriesSql(const QString& word) {
+    return kTable % u" WHERE palabra >= "_s % word % u" COLLATE \"C\" AND palabra < ("_s % word %
+           u" || chr(1114111)) COLLATE \"C\""_s;
+}
+
+Status quotingFailure() {
+    return Status::failure(ErrorKind::Io,
+                           QStringLiteral("El texto buscado no se pudo enviar al servidor."),
+                           QStringLiteral("PQescapeLiteral failed"));
+}
+
+} // namespace
+
 Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vector<RowId>* ids) {
     const QString doing = QStringLiteral("buscar las tarjetas");
     Status status;
@@ -535,66 +599,46 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         texts.push_back(QString::fromUtf8(link->literal(value.toUtf8())));
         return texts.back();
     };
-    const QString code = text(trimSpaces(typed));
-    QString sql = u"SELECT 1, id FROM \"Clientes\" WHERE \"Codigo\" >= "_s % code %
-                  u" COLLATE \"C\" AND \"Codigo\" < ("_s % code %
-                  u" || chr(1114111)) COLLATE \"C\""_s;
-    const auto entries = [](const QString& word) -> QString {
-        return kTable % u" WHERE palabra >= "_s % word % u" COLLATE \"C\" AND palabra < ("_s %
-               word % u" || chr(1114111)) COLLATE \"C\""_s;
-    };
+    QString sql =
+        u"SELECT 1, id FROM \"Clientes\" WHERE "_s % codeRangeSql(text(trimSpaces(typed)));
     // A range of a field whose other ranges must all match too is read only when each of them
     // has an entry: a R.U.T. typed whole, "10.877.939-K", has the word "k", which begins a good
     // share of the animals' names, and "10", which begins none. Whether each has is asked once,
     // in `guard`: column gN for the Nth such field.
     QStringList guards;
-    const auto range = [&](QChar mark, const QString& word, int guard = -1) {
-        const QString quoted = text(mark + word);
+    const auto range = [&](const QString& marked, int guard = -1) {
+        const QString quoted = text(marked);
         const int n = int(texts.size());
         // Index entries only, never a look at the cards: the server's triggers keep the entries
         // in step with every write it takes, and checking each entry's card took nine tenths of
         // the time of a common surname's search.
-        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM ").arg(n) + entries(quoted);
+        sql += QStringLiteral(" UNION ALL SELECT %1, id FROM ").arg(n) + entriesSql(quoted);
         if (guard >= 0)
             sql += QStringLiteral(" AND (SELECT g%1 FROM guard)").arg(guard);
         return n;
     };
-    // Every typed word begins a word of the same name, the owner's or the animal's.
-    std::vector<std::vector<int>> allOf; // per name field, the ranges that must all match
+    std::vector<std::vector<int>> allOf; // per group, the ranges that must all match
     std::vector<int> anyOf{1};           // the code and the ranges of which one is enough
-    if (const QStringList words = serverWords(typed); !words.isEmpty()) {
-        for (Field f : indexedFields()) {
-            if (searchKind(f) != SearchKind::Words)
-                continue;
-            const int guard = words.size() > 1 ? int(guards.size()) : -1;
-            allOf.emplace_back();
-            for (const QString& w : words)
-                allOf.back().push_back(range(mark(f), w, guard));
-            if (guard >= 0) {
-                QStringList each;
-                for (const int n : allOf.back())
-                    each.append(u"EXISTS (SELECT 1 FROM "_s % entries(texts[size_t(n - 1)]) % u')');
-                guards.append(each.join(QStringLiteral(" AND ")) +
-                              QStringLiteral(" AS g%1").arg(guard));
-            }
+    const std::vector<WordRange> ranges = wordRanges(typed);
+    for (size_t i = 0; i < ranges.size();) {
+        const int group = ranges[i].group;
+        if (group < 0) {
+            anyOf.push_back(range(ranges[i++].marked));
+            continue;
         }
-    }
-    const QString trimmed = typed.trimmed();
-    const QString rut = normaliseRut(trimmed);
-    const QStringList rutWords = serverWords(rut);
-    if (rutWords.size() == 1 && allDigits(QStringView(rut).chopped(rut.endsWith(u'K') ? 1 : 0)))
-        anyOf.push_back(range(u'r', rutWords.front()));
-    const QString phone = normalisePhone(trimmed);
-    if (!phone.isEmpty() && allDigits(phone)) {
-        anyOf.push_back(range(u't', phone));
-        // "+56 9 87": the country code of a number not yet typed whole.
-        if (phone.size() > 2 && phone.startsWith(QStringLiteral("56")))
-            anyOf.push_back(range(u't', phone.mid(2)));
+        // The ranges of one group come one after the other.
+        const int guard = int(guards.size());
+        QStringList each;
+        allOf.emplace_back();
+        for (; i < ranges.size() && ranges[i].group == group; ++i) {
+            const int n = range(ranges[i].marked, guard);
+            allOf.back().push_back(n);
+            each.append(u"EXISTS (SELECT 1 FROM "_s % entriesSql(texts[size_t(n - 1)]) % u')');
+        }
+        guards.append(each.join(QStringLiteral(" AND ")) + QStringLiteral(" AS g%1").arg(guard));
     }
     if (std::any_of(texts.begin(), texts.end(), [](const QString& t) { return t.isEmpty(); }))
-        return Status::failure(ErrorKind::Io,
-                               QStringLiteral("El texto buscado no se pudo enviar al servidor."),
-                               QStringLiteral("PQescapeLiteral failed"));
+        return quotingFailure();
     if (!guards.isEmpty())
         sql = QStringLiteral("WITH guard AS MATERIALIZED (SELECT ") %
               guards.join(QStringLiteral(", ")) % QStringLiteral(") ") % sql;
@@ -619,10 +663,10 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
     };
     for (int n : anyOf)
         add(std::move(found[size_t(n)]));
-    for (const std::vector<int>& ranges : allOf) {
+    for (const std::vector<int>& members : allOf) {
         std::vector<RowId> both;
-        for (size_t i = 0; i < ranges.size(); ++i) {
-            std::vector<RowId>& next = found[size_t(ranges[i])];
+        for (size_t i = 0; i < members.size(); ++i) {
+            std::vector<RowId>& next = found[size_t(members[i])];
             sortUniqueIds(&next);
             if (i == 0) {
                 both = std::move(next);
@@ -635,6 +679,84 @@ Status ServerSearch::find(const CardStore& cards, const QString& typed, std::vec
         }
         add(std::move(both));
     }
+    return Status();
+}
+
+Status ServerSearch::findFirst(const CardStore& cards, const QString& typed, size_t limit,
+                               std::vector<RowId>* ids, bool* offered, bool* whole) {
+    ids->clear();
+    *offered = *whole = false;
+    const std::vector<WordRange> ranges = wordRanges(typed);
+    // Several typed words: the cards found are those of every word's range at once, which only
+    // the whole ranges tell.
+    if (limit == 0 ||
+        std::any_of(ranges.begin(), ranges.end(), [](const WordRange& r) { return r.group >= 0; }))
+        return Status();
+    const QString doing = QStringLiteral("buscar las tarjetas");
+    Status status;
+    PgLink* link = static_cast<const ServerEngine&>(cards.engine()).bulk(&status, doing);
+    if (!link)
+        return status;
+    // The first cards found are among the first `limit` ids of each word found, which the
+    // index holds in id order: each range's distinct words are walked one index probe apiece,
+    // and each word's first ids read, a few pages each, however many cards share it. A range of
+    // more words than that (a prefix of one letter), or codes beyond a few pages, are left to
+    // the whole search. Each row is (range, word's number in its range, id); range 0 the codes.
+    const QString rows = QString::number(limit);
+    bool quoted = true;
+    const auto text = [&](const QString& value) -> QString {
+        const QString literal = QString::fromUtf8(link->literal(value.toUtf8()));
+        quoted = quoted && !literal.isEmpty();
+        return literal;
+    };
+    QString sql = u"SELECT 0, 0, id FROM (SELECT id FROM \"Clientes\" WHERE "_s %
+                  codeRangeSql(text(trimSpaces(typed))) % u" LIMIT "_s %
+                  QString::number(kFirstCodes + 1) % u") c"_s;
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        const QString word = text(ranges[r].marked);
+        const QString below = u"palabra < ("_s % word % u" || chr(1114111)) COLLATE \"C\""_s;
+        sql +=
+            u" UNION ALL SELECT "_s % QString::number(r + 1) %
+            u", w.k, x.id FROM (WITH RECURSIVE w(p, k) AS (SELECT min(palabra), 1 FROM "_s %
+            kTable % u" WHERE palabra >= "_s % word % u" COLLATE \"C\" AND "_s % below %
+            u" UNION ALL SELECT (SELECT min(palabra) FROM "_s % kTable %
+            u" WHERE palabra > w.p AND "_s % below %
+            u"), w.k + 1 FROM w WHERE w.p IS NOT "_s
+            u"NULL AND w.k <= "_s %
+            QString::number(kFirstWords) %
+            u") SELECT p, k FROM w WHERE p IS NOT NULL) w CROSS JOIN LATERAL (SELECT id FROM "_s %
+            kTable % u" WHERE palabra = w.p ORDER BY id LIMIT "_s % rows % u") x"_s;
+    }
+    if (!quoted)
+        return quotingFailure();
+    std::map<std::pair<qint32, qint32>, size_t> perWord;
+    SqlReason reason;
+    if (!link->copyOut(
+            sql, 3,
+            [&](PgLink::Row row) {
+                if (row[0].size() != 4 || row[1].size() != 4)
+                    return true;
+                const qint32 range = qFromBigEndian<qint32>(row[0].data());
+                const qint32 word = qFromBigEndian<qint32>(row[1].data());
+                ++perWord[{range, word}];
+                ids->push_back(PgLink::bigint(row[2]));
+                return true;
+            },
+            &reason))
+        return cards.failure(reason, doing);
+    bool cut = false;
+    for (const auto& [key, count] : perWord) {
+        if (key.first == 0 ? count > kFirstCodes : key.second > kFirstWords) {
+            ids->clear();
+            return Status();
+        }
+        cut = cut || (key.first > 0 && count >= limit);
+    }
+    sortUniqueIds(ids);
+    *offered = true;
+    *whole = !cut;
+    if (cut && ids->size() > limit)
+        ids->resize(limit);
     return Status();
 }
 

@@ -710,6 +710,16 @@ Status ServerEngine::searchFind(const QString& typed, std::vector<RowId>* ids) c
     return Status();
 }
 
+Status ServerEngine::searchFindFirst(const QString& typed, size_t limit, std::vector<RowId>* ids,
+                                     bool* whole) const {
+    bool offered = false;
+    if (Status s = ServerSearch::findFirst(store_, typed, limit, ids, &offered, whole);
+        !s || offered)
+        return s;
+    *whole = true;
+    return searchFind(typed, ids);
+}
+
 Status ServerEngine::searchSameOwner(RowId id, const Card& card, std::vector<RowId>* ids) const {
     const QString rut = normaliseRut(card[Rut]);
     const QString owner = foldedName(card[Propietario]);

@@ -51,6 +51,8 @@ public:
     bool searchPresent(Status* status) const override;
     Status searchBuild(const std::function<void(qint64, qint64)>& progress) override;
     Status searchFind(const QString& typed, std::vector<RowId>* ids) const override;
+    Status searchFindFirst(const QString& typed, size_t limit, std::vector<RowId>* ids,
+                           bool* whole) const override;
     Status searchSameOwner(RowId id, const Card& card, std::vector<RowId>* ids) const override;
     QString deletedFilterSql() const override;
 
