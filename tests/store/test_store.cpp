@@ -306,6 +306,37 @@ private slots:
         QCOMPARE(w.kind(), ErrorKind::ReadOnly);
     }
 
+    // Closing leaves the count in the file, and the next start reads it instead of counting a
+    // million cards; a card another program wrote since makes it count again.
+    void countKeptInTheFileForTheNextStart() {
+        if (test_registry::onServer())
+            QSKIP("a server keeps its count in a table of its own");
+        const auto otherProgram = [&](const QString& sql) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), u"otro"_s);
+                db.setDatabaseName(path_);
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+            }
+            QSqlDatabase::removeDatabase(u"otro"_s);
+        };
+        Status s;
+        auto store = CardStore::open(registry_, &s);
+        QVERIFY(store->insertCard(makeCard(u"1"_s, u"a"_s), nullptr).ok());
+        QCOMPARE(store->recordCount(), 1);
+        QVERIFY(store->insertCard(makeCard(u"2"_s, u"b"_s), nullptr).ok());
+        store.reset();
+        // Read, not counted: a kept count changed behind the program's back is what it tells.
+        otherProgram(u"UPDATE ConteoTarjetas SET tarjetas = 7"_s);
+        store = CardStore::open(registry_, &s);
+        QCOMPARE(store->recordCount(), 7);
+        store.reset();
+        otherProgram(u"INSERT INTO Clientes (Codigo) VALUES ('3')"_s);
+        store = CardStore::open(registry_, &s);
+        QCOMPARE(store->recordCount(), 3);
+    }
+
     void secondConnectionSeesChangesAndLockIsReported() {
         Status s;
         auto first = CardStore::open(registry_, &s);

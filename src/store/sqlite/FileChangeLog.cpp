@@ -66,6 +66,8 @@ bool createIn(const QSqlDatabase& db, QSqlError* error) {
     for (const char* name : kFileTriggers)
         statements.append(QStringLiteral("DROP TRIGGER IF EXISTS ") + QLatin1StringView(name));
     statements.append(QStringLiteral("DROP TABLE IF EXISTS RegistroCambios"));
+    // The count kept beside the log's order numbers, which begin again.
+    statements.append(QStringLiteral("DROP TABLE IF EXISTS ConteoTarjetas"));
     statements += fileStatements();
     for (const QString& sql : statements) {
         if (!q.exec(sql)) {

@@ -308,7 +308,10 @@ qint64 SqliteEngine::recordCount(Status* status) const {
     // A write made on this connection without going through the store's own writes (which
     // keep the count) makes the count be taken again too.
     const qint64 changes = sqlite3_total_changes64(db);
-    if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
+    if (count_ < 0 && keptCount(db)) {
+        countVersion_ = dataVersion;
+        countChanges_ = changes;
+    } else if (count_ < 0 || dataVersion != countVersion_ || changes != countChanges_) {
         Statement count(db, QStringLiteral("SELECT count(*) FROM \"Clientes\""));
         if (!count.prepared() || !count.step()) {
             if (status)
@@ -322,6 +325,55 @@ qint64 SqliteEngine::recordCount(Status* status) const {
     if (status)
         *status = Status();
     return count_;
+}
+
+namespace {
+
+// Table ConteoTarjetas holds one row: the count of the cards when the change log's last order
+// number was `orden`. Every write to the cards, by any program, adds to the log through its
+// triggers, so the count is true while that number is the log's last.
+const QString kKeptCountSql = QStringLiteral(
+    "SELECT tarjetas FROM ConteoTarjetas WHERE orden = (SELECT coalesce(max(orden), 0) FROM "
+    "RegistroCambios)");
+
+} // namespace
+
+bool SqliteEngine::keptCount(sqlite3* db) const {
+    // A registry of an earlier version has no such table: then the statement is not prepared.
+    Statement kept(db, kKeptCountSql);
+    if (!kept.prepared() || !kept.step())
+        return false;
+    count_ = sqlite3_column_int64(kept.get(), 0);
+    return count_ >= 0;
+}
+
+void SqliteEngine::close() {
+    sqlite3* db = handle();
+    if (!db || count_ < 0)
+        return;
+    // Only a count that is the file's now, and not already there; the program is ending, so it
+    // waits for no lock: another program writing leaves the next start to count.
+    const auto current = [&] {
+        Statement version(db, QStringLiteral("PRAGMA data_version"));
+        return version.prepared() && version.step() &&
+               sqlite3_column_int64(version.get(), 0) == countVersion_ &&
+               sqlite3_total_changes64(db) == countChanges_;
+    };
+    if (!current())
+        return;
+    if (Statement kept(db, kKeptCountSql);
+        kept.prepared() && kept.step() && sqlite3_column_int64(kept.get(), 0) == count_)
+        return;
+    sqlite3_busy_handler(db, nullptr, nullptr);
+    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return;
+    const QByteArray keep =
+        "CREATE TABLE IF NOT EXISTS ConteoTarjetas (tarjetas INTEGER NOT NULL, orden INTEGER NOT "
+        "NULL); DELETE FROM ConteoTarjetas; INSERT INTO ConteoTarjetas (tarjetas, orden) SELECT " +
+        QByteArray::number(count_) + ", coalesce(max(orden), 0) FROM RegistroCambios; COMMIT";
+    // Checked again under the lock: another program may have written just before it.
+    if (!current() || sqlite3_exec(db, keep.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void SqliteEngine::keepCount(qint64 count) const {
