@@ -454,21 +454,36 @@ Status SqliteEngine::idsEvery(qint64 stride, RowId upTo, std::vector<RowId>* ids
 
 Status SqliteEngine::readChunk(std::span<const RowId> ids,
                                std::unordered_map<RowId, Card>* found) const {
-    QSqlQuery local(database());
-    local.setForwardOnly(true);
+    // Through SQLite itself, as the grid reads a page of rows at a time: Qt's query boxed every
+    // value in a QVariant, half the time of a page. The texts are those Qt's driver gives: SQLite's
+    // own text of every value, Null left out.
     QString sql = QStringLiteral("SELECT id, ") % CardStore::columnList() %
                   QStringLiteral(" FROM \"Clientes\" WHERE id IN (");
     for (size_t i = 0; i < ids.size(); ++i)
         sql += i == 0 ? QStringLiteral("?") : QStringLiteral(",?");
     sql += u')';
-    if (!local.prepare(sql))
-        return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
+    Statement st(handle(), sql);
+    if (!st.prepared())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
     for (size_t i = 0; i < ids.size(); ++i)
-        local.addBindValue(ids[i]);
-    if (!local.exec())
-        return failure(local.lastError(), QStringLiteral("leer las tarjetas"));
-    while (local.next())
-        found->emplace(local.value(0).toLongLong(), CardStore::cardFromQuery(local, 1));
+        sqlite3_bind_int64(st.get(), int(i) + 1, ids[i]);
+    while (st.step()) {
+        sqlite3_stmt* stmt = st.get();
+        Card card;
+        for (int i = 0; i < kFieldCount; ++i) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
+            if (text) {
+                QString v = QString::fromUtf8(text, sqlite3_column_bytes(stmt, i + 1));
+                if (v.isNull())
+                    v = QStringLiteral(""); // a stored empty text stays distinct from Null
+                card[static_cast<Field>(i)] = std::move(v);
+            } else if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
+                return failure(st.error(), QStringLiteral("leer las tarjetas"));
+        }
+        found->emplace(sqlite3_column_int64(stmt, 0), std::move(card));
+    }
+    if (st.failed())
+        return failure(st.error(), QStringLiteral("leer las tarjetas"));
     return Status();
 }
 
