@@ -231,6 +231,15 @@ private slots:
                                   .arg(card[Lugar].size());
                       return true;
                   }).ok());
+        // So does the read of the grid's pages.
+        std::vector<RowId> ids;
+        std::vector<std::pair<RowId, Card>> read;
+        QVERIFY(db->rowIds(Order::Stored, &ids).ok() && db->readCards(ids, &read).ok());
+        for (const auto& [id, card] : read)
+            seen << QStringLiteral("read %1 %2 %3")
+                        .arg(card[GrupoFam].isNull())
+                        .arg(card[Lugar].isNull())
+                        .arg(card[Codigo]);
         // A walk over some fields reads those, in the order asked, and the others as Null.
         for (const std::vector<Field>& some : {std::vector{Lugar, Codigo}, std::vector{Lugar}}) {
             QVERIFY(db->forEachRawCard(Order::Stored, some, [&](RowId, const RawCard& raw) {
@@ -241,8 +250,8 @@ private slots:
                           return true;
                       }).ok());
         }
-        QCOMPARE(seen, QStringList(
-                           {u"raw 1 0 0 A1"_s, u"card 1 0 0"_s, u"some 0 0 A1"_s, u"some 0 1 "_s}));
+        QCOMPARE(seen, QStringList({u"raw 1 0 0 A1"_s, u"card 1 0 0"_s, u"read 1 0 A1"_s,
+                                    u"some 0 0 A1"_s, u"some 0 1 "_s}));
     }
 
     void duplicateCodeIsRefusedAndTableUnchanged() {

@@ -472,12 +472,11 @@ Status SqliteEngine::readChunk(std::span<const RowId> ids,
         Card card;
         for (int i = 0; i < kFieldCount; ++i) {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1));
-            if (text) {
-                QString v = QString::fromUtf8(text, sqlite3_column_bytes(stmt, i + 1));
-                if (v.isNull())
-                    v = QStringLiteral(""); // a stored empty text stays distinct from Null
-                card[static_cast<Field>(i)] = std::move(v);
-            } else if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
+            // An empty text is an empty, not a null, QString: it stays distinct from Null.
+            if (text)
+                card[static_cast<Field>(i)] =
+                    QString::fromUtf8(text, sqlite3_column_bytes(stmt, i + 1));
+            else if (sqlite3_column_type(stmt, i + 1) != SQLITE_NULL)
                 return failure(st.error(), QStringLiteral("leer las tarjetas"));
         }
         found->emplace(sqlite3_column_int64(stmt, 0), std::move(card));
