@@ -1,6 +1,7 @@
 #include "ChipScanner.h"
 
 #include "CardFields.h"
+#include "CardGrid.h"
 #include "CodeSearch.h"
 #include "IdentifierChecks.h"
 #include "Ini.h"
@@ -85,6 +86,17 @@ constexpr qint64 kSteadyLeewayMs = 30;
 // What puts a control back as it was before a run's keys reached it: the grid's current row
 // (and a fresh start for its jump-to-row), or a text box's text and cursor.
 std::function<void()> snapshotOf(QWidget* w) {
+    if (auto* grid = qobject_cast<CardGrid*>(w)) {
+        // The grid's view holds only the rows in sight: its current row is the grid's.
+        const int row = grid->currentRow();
+        const QPointer<CardGrid> g(grid);
+        return [g, row] {
+            if (!g)
+                return;
+            g->keyboardSearch(QString()); // the next key starts a new jump-to-row
+            g->setCurrentRow(row);
+        };
+    }
     if (auto* view = qobject_cast<QAbstractItemView*>(w)) {
         const QPersistentModelIndex index(view->currentIndex());
         const QPointer<QAbstractItemView> v(view);

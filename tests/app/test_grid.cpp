@@ -3,6 +3,8 @@
 #include "CardGrid.h"
 #include "StoreFollower.h"
 
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -124,6 +126,55 @@ private slots:
         QCOMPARE(grid.rowId(1), 41); // a rewritten row still knows its card
         QCOMPARE(grid.rows(), 2);
         QCOMPARE(grid.cellText(0, 1), QStringLiteral("Codigo"));
+    }
+
+    // The view holds only the rows in sight; the scroll bar, the keys, a click and the jump by
+    // typing still reach every row, and the row each one makes current is the one shown.
+    void movesOverEveryRowWithOnlyTheRowsInSight() {
+        browse::CardGrid grid;
+        grid.setStore(cards.get());
+        grid.llenaGrilla();
+        QVERIFY(browse::fillGrid(grid, *cards, store::Order::Stored));
+        grid.resize(600, 300);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        QVERIFY(grid.model()->rowCount() < 100);
+        // Whether the current row is in sight, highlighted, with its own values.
+        const auto shownCurrent = [&grid] {
+            const QModelIndex index = grid.currentIndex();
+            return grid.view().currentShown && index.isValid() &&
+                   grid.selectionModel()->isRowSelected(index.row(), {}) &&
+                   grid.topRow() + index.row() == grid.currentRow() &&
+                   index.data().toString() == grid.cellText(grid.currentRow(), index.column());
+        };
+        const int sight = grid.viewport()->height() / grid.verticalHeader()->defaultSectionSize();
+
+        grid.verticalScrollBar()->setValue(500);
+        QCOMPARE(grid.topRow(), 501);
+        QCOMPARE(grid.model()->index(0, 1).data().toString(), grid.cellText(501, 1));
+        QCOMPARE(grid.currentRow(), 1); // scrolled away from, still current
+        QVERIFY(!grid.view().currentShown);
+        QTest::keyClick(&grid, Qt::Key_Down);
+        QCOMPARE(grid.currentRow(), 2);
+        QVERIFY(shownCurrent());
+        QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(grid.currentRow(), kCards);
+        QCOMPARE(grid.topRow(), kCards - sight + 1);
+        QVERIFY(shownCurrent());
+        QTest::keyClick(&grid, Qt::Key_PageUp);
+        QCOMPARE(grid.currentRow(), kCards - sight);
+        QVERIFY(shownCurrent());
+
+        // Typed far from the rows in sight: the code of stored row 600.
+        QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(grid.currentRow(), 1);
+        QTest::keyClicks(&grid, codeOf(kCards + 1 - 600));
+        QCOMPARE(grid.currentRow(), 600);
+        QVERIFY(shownCurrent());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                          grid.visualRect(grid.model()->index(2, 1)).center());
+        QCOMPARE(grid.currentRow(), grid.topRow() + 2);
+        QVERIFY(shownCurrent());
     }
 
     // The rows after another program wrote: what the grid listed stays in its order without the

@@ -209,8 +209,8 @@ private slots:
             QCOMPARE(drawnOver(QLatin1StringView(name)), QLatin1StringView(name));
 
         // "x" right away: nothing rebuilt, the card shown before stays, the commands come back.
-        QSignalSpy resets(w_->grid()->model(), &QAbstractItemModel::modelReset);
-        QSignalSpy removed(w_->grid()->model(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy resets(w_->grid()->cardModel(), &QAbstractItemModel::modelReset);
+        QSignalSpy removed(w_->grid()->cardModel(), &QAbstractItemModel::rowsRemoved);
         const QString owner = w_->fieldText(store::Propietario);
         click(QStringLiteral("btnBuscarFin"));
         QCOMPARE(resets.count() + removed.count(), 0);

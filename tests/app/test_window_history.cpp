@@ -150,10 +150,10 @@ private slots:
         start(cards);
         // Whether the grid's current row is this one, in view and highlighted.
         const auto showsCurrent = [this](int row) {
-            QTableView* grid = w->grid();
-            return w->gridCurrentRow() == row &&
+            browse::CardGrid* grid = w->grid();
+            return w->gridCurrentRow() == row && grid->view().currentShown &&
                    grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex())) &&
-                   grid->selectionModel()->isRowSelected(row - 1, {});
+                   grid->selectionModel()->isRowSelected(row - grid->topRow(), {});
         };
         const auto label = [this] {
             return w->findChild<QLabel*>(QStringLiteral("Label27"))->text();
