@@ -102,7 +102,6 @@ CardGrid::CardGrid(QWidget* parent)
             window_->endReset(std::min(model_->rowCount(), windowRows_));
         }
         updateScrollBar();
-        model_->prefetch(top_, top_ + window_->rowCount());
     });
     connect(model_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) { sourceRowsInserted(first, last); });
@@ -164,6 +163,8 @@ void CardGrid::setTop(int top) {
     if (top != top_) {
         top_ = top;
         refreshWindow();
+        // The rows a scroll brings into view are read before they are painted (see paintEvent).
+        model_->prefetch(top_, top_ + std::min(window_->rowCount(), rowsInSight() + 1));
     }
     updateScrollBar();
 }
@@ -174,8 +175,6 @@ void CardGrid::refreshWindow() {
         window_->show(top_, std::clamp(model_->rowCount() - top_, 0, windowRows_));
     }
     mirrorCurrent();
-    // The rows a scroll brings into view are read before they are painted (see paintEvent).
-    model_->prefetch(top_, top_ + std::min(window_->rowCount(), rowsInSight() + 1));
 }
 
 void CardGrid::mirrorCurrent() {
@@ -183,11 +182,10 @@ void CardGrid::mirrorCurrent() {
         return; // the view still being given its model
     const QScopedValueRollback guard(mirroring_, true);
     const QModelIndex index = current_ >= 0 ? shown(current_, column_) : QModelIndex();
-    if (index.isValid())
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                     QItemSelectionModel::Rows);
-    else
-        selectionModel()->clear();
+    if (!index.isValid())
+        selectionModel()->clearSelection();
+    // Set through the view, which then makes no row current on its own when it takes the focus.
+    setCurrentIndex(index);
 }
 
 void CardGrid::updateScrollBar() {
@@ -315,11 +313,11 @@ int CardGrid::currentRow() const {
 
 void CardGrid::setCurrentRow(int row) {
     if (row <= 0 || row >= rows()) {
-        if (current_ >= 0) {
-            current_ = -1;
-            mirrorCurrent();
+        const bool had = current_ >= 0;
+        current_ = -1;
+        mirrorCurrent();
+        if (had)
             emit currentCellChanged();
-        }
         return;
     }
     // The current row is brought into view, highlighted: after the grid was listed anew (a
