@@ -34,7 +34,6 @@ public:
         return source_->headerData(section, orientation, role);
     }
 
-    int top() const { return top_; }
     // Rows [top, top + count) of the model in sight; every row the view has is painted again.
     void show(int top, int count) {
         top_ = top;
